@@ -1,0 +1,73 @@
+// Loading the driver library: each case runs in a process of its own (see CMakeLists),
+// because the load status stays for the life of the process.
+#include "capi/CpDLL.h"
+#include "capi/CpMoni.h"
+
+#include <QtTest>
+#include <csignal>
+
+class TestBinding : public QObject
+{
+    Q_OBJECT
+
+    void expectStartFails(uint32_t error, const QString &text)
+    {
+        TCapiMonitor monitor;
+        int stateChanges = 0;
+        monitor.OnStateChange = [&stateChanges](bool, bool) { ++stateChanges; };
+        QVERIFY(!monitor.Start(1, 10));
+        QCOMPARE(monitor.Error(), error);
+        QCOMPARE(monitor.ErrorString(), text);
+        QCOMPARE(stateChanges, 0);
+        QVERIFY(!monitor.Engine());
+        // No retry: the same answer on the next start.
+        QVERIFY(!monitor.Start(1, 10));
+        QCOMPARE(monitor.Error(), error);
+    }
+
+private slots:
+    void missingLibrary()
+    {
+        expectStartFails(0x9002, QStringLiteral("File \"%1\" not found.").arg(CapiDllFileName()));
+        QCOMPARE(CapiDllStatus(), int(CapiDllNotFound));
+        const uint8_t *message = nullptr;
+        QCOMPARE(CapiGetMessage(1, message), 0x9002u); // nothing is called
+    }
+
+    void notInstalled()
+    {
+        expectStartFails(0x9003, QStringLiteral("CAPI 2.0 (32 Bit) not installed."));
+    }
+
+    void incompleteLibrary()
+    {
+        expectStartFails(0x9003, QStringLiteral("CAPI 2.0 (32 Bit) not installed."));
+        QCOMPARE(CapiRelease(1), 0x9003u);
+    }
+
+    void registerError()
+    {
+        expectStartFails(0x1008, QStringLiteral("Deinstall error ($1008)"));
+        QCOMPARE(CapiDllStatus(), int(CapiDllInstalled));
+    }
+
+    void loadsOnceAndIgnoresSigpipe()
+    {
+        QCOMPARE(CapiDllStatus(), int(CapiDllNotLoaded));
+        std::signal(SIGPIPE, SIG_DFL); // the test framework has a handler of its own
+        LoadCapiDll();
+        QCOMPARE(CapiDllStatus(), int(CapiDllInstalled));
+        LoadCapiDll();
+        QCOMPARE(CapiDllStatus(), int(CapiDllInstalled));
+        struct sigaction action
+        {
+        };
+        QCOMPARE(sigaction(SIGPIPE, nullptr, &action), 0);
+        QVERIFY(action.sa_handler == SIG_IGN);
+        UnloadCapiDll();
+        QCOMPARE(CapiDllStatus(), int(CapiDllNotLoaded));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBinding)
+#include "tst_binding.moc"
