@@ -5,8 +5,11 @@
 #include "capi/CpInfo.h"
 
 #include <QDebug>
-#include <QObject>
+#include <QSocketNotifier>
 #include <chrono>
+#include <sys/eventfd.h>
+#include <unistd.h>
+#include <utility>
 
 using namespace capi;
 
@@ -15,46 +18,72 @@ using namespace capi;
 struct TCapiCallBack::Shared
 {
     uint32_t applId = 0;
-    QObject *notifier = nullptr; // only touched while stop is false, under the lock
     Callbacks callbacks;
-    std::atomic<bool> *resetRequested = nullptr;
+    int wakeFd = -1;
 
     std::mutex lock;
     std::condition_variable changed;
     bool stop = false;
     bool ended = false;
-    // The hand-over in flight: its number, and whether the main thread has finished it.
-    uint64_t handOver = 0;
+    const uint8_t *message = nullptr; // fetched, waiting for the main thread
     bool handOverDone = true;
+    bool resetRequested = false;
+    bool resetPosted = false;
+    bool lineLostPosted = false;
+
+    ~Shared()
+    {
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
+
+    // Called with the lock held.
+    void wake() const
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd, &one, sizeof one);
+    }
 };
 
-TCapiCallBack::TCapiCallBack(uint32_t applId, QObject *notifier, Callbacks callbacks)
+TCapiCallBack::TCapiCallBack(uint32_t applId, Callbacks callbacks)
     : FShared(std::make_shared<Shared>())
 {
     FShared->applId = applId;
-    FShared->notifier = notifier;
     FShared->callbacks = std::move(callbacks);
-    FShared->resetRequested = &ResetRequested;
 }
 
 TCapiCallBack::~TCapiCallBack()
 {
     RequestStop();
     if (FThread.joinable()) FThread.detach(); // WaitForEnd gave up on it; it ends on its own
+    if (FWakeUp) {
+        FWakeUp->setEnabled(false);
+        FWakeUp->deleteLater();
+    }
 }
 
-void TCapiCallBack::Start()
+bool TCapiCallBack::Start()
 {
+    FShared->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (FShared->wakeFd < 0) return false;
+    FWakeUp = new QSocketNotifier(FShared->wakeFd, QSocketNotifier::Read);
+    // The lambda holds the shared state, so the eventfd stays open while it can fire.
+    QObject::connect(FWakeUp, &QSocketNotifier::activated, FWakeUp,
+                     [shared = FShared] { Deliver(shared); });
     FThread = std::thread(&TCapiCallBack::Run, FShared);
+    return true;
 }
 
 void TCapiCallBack::RequestStop()
 {
     std::lock_guard guard(FShared->lock);
     FShared->stop = true;
-    FShared->notifier = nullptr;
-    FShared->resetRequested = nullptr;
     FShared->changed.notify_all();
+}
+
+void TCapiCallBack::RequestReset()
+{
+    std::lock_guard guard(FShared->lock);
+    FShared->resetRequested = true;
 }
 
 bool TCapiCallBack::WaitForEnd(int timeoutMs)
@@ -69,6 +98,32 @@ bool TCapiCallBack::WaitForEnd(int timeoutMs)
     else
         qWarning("CAPI signal thread did not end; it is left to finish on its own");
     return ended;
+}
+
+// Main thread: runs what the signal thread handed over, in the order it happened.
+void TCapiCallBack::Deliver(const std::shared_ptr<Shared> &s)
+{
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(s->wakeFd, &count, sizeof count);
+
+    std::unique_lock guard(s->lock);
+    if (s->stop) return;
+    if (const uint8_t *message = std::exchange(s->message, nullptr)) {
+        guard.unlock();
+        s->callbacks.dispatch(message);
+        guard.lock();
+        s->handOverDone = true;
+        s->changed.notify_all();
+    }
+    const bool reset = std::exchange(s->resetPosted, false);
+    const bool lineLost = std::exchange(s->lineLostPosted, false);
+    guard.unlock();
+    if (reset) s->callbacks.reset(); // may end the engine: the stop flag then holds back the rest
+    guard.lock();
+    if (lineLost && !s->stop) {
+        guard.unlock();
+        s->callbacks.lineLost();
+    }
 }
 
 void TCapiCallBack::Run(std::shared_ptr<Shared> s)
@@ -97,16 +152,11 @@ void TCapiCallBack::Run(std::shared_ptr<Shared> s)
         r = CapiGetMessage(s->applId, message);
         if (r != 0) {
             // libcapi20 with a remote controller that went away: the wait reports data
-            // (end of stream) and the fetch fails, again and again.
+            // (the end of the stream) and the fetch fails, again and again.
             if (++failedFetches >= LostLineFailures) {
                 std::lock_guard guard(s->lock);
-                if (!s->stop)
-                    QMetaObject::invokeMethod(
-                        s->notifier,
-                        [s] {
-                            if (!s->stop) s->callbacks.lineLost();
-                        },
-                        Qt::QueuedConnection);
+                s->lineLostPosted = true;
+                s->wake();
                 break;
             }
             pause(20 * failedFetches);
@@ -114,36 +164,16 @@ void TCapiCallBack::Run(std::shared_ptr<Shared> s)
         }
         failedFetches = 0;
 
-        // Hand the message to the main thread and wait until it has been dispatched or
-        // the engine stops; the stopping side cancels by setting the stop flag, so the
-        // two threads never wait for each other.
-        {
-            std::unique_lock guard(s->lock);
-            if (s->stop) break;
-            const uint64_t id = ++s->handOver;
-            s->handOverDone = false;
-            QMetaObject::invokeMethod(
-                s->notifier,
-                [s, id, message] {
-                    {
-                        std::lock_guard g(s->lock);
-                        if (s->stop || s->handOver != id) return;
-                    }
-                    s->callbacks.dispatch(message);
-                    std::lock_guard g(s->lock);
-                    s->handOverDone = true;
-                    s->changed.notify_all();
-                },
-                Qt::QueuedConnection);
-            s->changed.wait(guard, [&s] { return s->stop || s->handOverDone; });
-            if (s->stop) break;
-            if (s->resetRequested && s->resetRequested->exchange(false))
-                QMetaObject::invokeMethod(
-                    s->notifier,
-                    [s] {
-                        if (!s->stop) s->callbacks.reset();
-                    },
-                    Qt::QueuedConnection);
+        std::unique_lock guard(s->lock);
+        if (s->stop) break;
+        s->message = message;
+        s->handOverDone = false;
+        s->wake();
+        s->changed.wait(guard, [&s] { return s->stop || s->handOverDone; });
+        if (s->stop) break;
+        if (std::exchange(s->resetRequested, false)) {
+            s->resetPosted = true;
+            s->wake();
         }
     }
 
@@ -156,7 +186,7 @@ void TCapiCallBack::Run(std::shared_ptr<Shared> s)
 
 TCapi::TCapi(uint32_t maxLogicalConnections, uint32_t maxBDataBlocks, uint32_t maxBDataLen)
     : FMaxLogicalConnections(maxLogicalConnections), FMaxBDataBlocks(maxBDataBlocks),
-      FMaxBDataLen(maxBDataLen), FNotifier(new QObject)
+      FMaxBDataLen(maxBDataLen)
 {
     Register();
 }
@@ -164,8 +194,6 @@ TCapi::TCapi(uint32_t maxLogicalConnections, uint32_t maxBDataBlocks, uint32_t m
 TCapi::~TCapi()
 {
     Release();
-    // Hand-overs still queued for the notifier see the stop flag and do nothing.
-    FNotifier->deleteLater();
 }
 
 void TCapi::Register()
@@ -181,15 +209,18 @@ void TCapi::Register()
         LastError = r;
         return;
     }
-    FRegistered = true;
     TCapiCallBack::Callbacks callbacks;
     callbacks.dispatch = [this](const uint8_t *raw) { Dispatch(raw); };
     callbacks.reset = [this] {
         if (OnReset) OnReset();
     };
     callbacks.lineLost = [this] { LineLost(); };
-    FCallBack = std::make_unique<TCapiCallBack>(ApplID, FNotifier, std::move(callbacks));
-    FCallBack->Start();
+    FCallBack = std::make_unique<TCapiCallBack>(ApplID, std::move(callbacks));
+    FRegistered = true;
+    if (!FCallBack->Start()) {
+        LastError = 0x1108; // an OS resource is missing
+        Release();
+    }
 }
 
 void TCapi::Release()
@@ -315,7 +346,7 @@ void TCapi::HandleIndication(TCapiMessage &message)
             RemoveAfterHook remove{FConnections, connection};
             hook();
         }
-        if (OnReset && FConnections.Count() == 0 && FCallBack) FCallBack->ResetRequested = true;
+        if (OnReset && FConnections.Count() == 0 && FCallBack) FCallBack->RequestReset();
         break;
     }
     case INFO_IND: {

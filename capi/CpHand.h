@@ -15,7 +15,6 @@
 #include "capi/CpMsg.h"
 
 #include <QString>
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -23,45 +22,56 @@
 #include <mutex>
 #include <thread>
 
-class QObject;
+class QSocketNotifier;
 
-// Waits for driver messages and hands them to the main thread. Owned by TCapi.
+// Waits for driver messages and hands them to the main thread. Owned by TCapi; created,
+// stopped and destroyed in the main thread.
+//
+// The hand-over is a slot guarded by a mutex and an eventfd that wakes the main
+// thread's event loop: the thread fills the slot and waits until the main thread has
+// dispatched it, or until the engine stops, which cancels it. So stopping never waits
+// for a hand-over, and a message fetched before the stop is never dispatched after it.
 class TCapiCallBack
 {
 public:
     struct Callbacks
     {
-        std::function<void(const uint8_t *)> dispatch; // main thread, while the thread waits
-        std::function<void()> reset;                   // main thread, posted
-        std::function<void()> lineLost;                // main thread, posted
+        std::function<void(const uint8_t *)> dispatch; // while the thread waits
+        std::function<void()> reset;                   // after the dispatch that asked for it
+        std::function<void()> lineLost;
     };
 
-    // notifier: an object of the main thread that receives the hand-overs.
-    TCapiCallBack(uint32_t applId, QObject *notifier, Callbacks callbacks);
-    // The thread must have been stopped (RequestStop and WaitForEnd).
+    TCapiCallBack(uint32_t applId, Callbacks callbacks);
     ~TCapiCallBack();
 
-    void Start();
+    TCapiCallBack(const TCapiCallBack &) = delete;
+    TCapiCallBack &operator=(const TCapiCallBack &) = delete;
+
+    // False when the main thread cannot be woken (no eventfd): then there is no thread.
+    bool Start();
     // Sets the stop flag and cancels a hand-over that has not been dispatched yet.
     void RequestStop();
     // Waits up to timeoutMs for the thread to end. A thread that does not end is left
-    // to finish on its own (it touches nothing of the engine once stopped) and is never
-    // destroyed while it runs.
+    // to finish on its own (once stopped it touches nothing of the engine) and is
+    // never destroyed while it runs.
     bool WaitForEnd(int timeoutMs);
+    // Called during the dispatch of a DISCONNECT_IND that emptied the table: the reset
+    // notification follows once that dispatch has returned.
+    void RequestReset();
 
-    // Set by the dispatch of a DISCONNECT_IND that emptied the table.
-    std::atomic<bool> ResetRequested{false};
-
-    // Pause of the wait, so that a stop is seen even when the driver never wakes it.
+    // Slice of the driver wait, so that a stop is seen even when the driver never
+    // wakes the thread.
     static constexpr int WaitSliceMs = 500;
-    // Fetch failures after "a message is waiting" in a row that mean the line is lost.
+    // Failed fetches in a row after "a message is waiting" that mean the line is lost.
     static constexpr int LostLineFailures = 5;
 
 private:
     struct Shared;
     static void Run(std::shared_ptr<Shared> shared);
+    static void Deliver(const std::shared_ptr<Shared> &shared);
 
     std::shared_ptr<Shared> FShared;
+    QSocketNotifier *FWakeUp = nullptr; // deleted later: a callback may end the engine
     std::thread FThread;
 };
 
@@ -112,6 +122,5 @@ private:
     uint32_t FMaxBDataLen;
     bool FRegistered = false;
     TConnections FConnections;
-    QObject *FNotifier; // deleted later: a hook may end the engine from its own hand-over
     std::unique_ptr<TCapiCallBack> FCallBack;
 };
