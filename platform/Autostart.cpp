@@ -27,17 +27,13 @@ bool entryDisabled(const QByteArray &content)
             inMainGroup = line == "[Desktop Entry]";
             continue;
         }
-        if (!inMainGroup || line.startsWith('#'))
-            continue;
+        if (!inMainGroup || line.startsWith('#')) continue;
         const int eq = line.indexOf('=');
-        if (eq <= 0)
-            continue;
+        if (eq <= 0) continue;
         const QByteArray key = line.left(eq).trimmed();
         const QByteArray value = line.mid(eq + 1).trimmed();
-        if (key == "Hidden" && value == "true")
-            return true;
-        if (key == "X-GNOME-Autostart-enabled" && value == "false")
-            return true;
+        if (key == "Hidden" && value == "true") return true;
+        if (key == "X-GNOME-Autostart-enabled" && value == "false") return true;
     }
     return false;
 }
@@ -66,8 +62,7 @@ QString Autostart::DefaultMachineDirectory()
     const QStringList dirs =
         qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &dir : dirs) {
-        if (QDir::isAbsolutePath(dir))
-            return dir + QStringLiteral("/autostart");
+        if (QDir::isAbsolutePath(dir)) return dir + QStringLiteral("/autostart");
     }
     return QStringLiteral("/etc/xdg/autostart");
 }
@@ -81,45 +76,38 @@ QString Autostart::EntryPath(Scope scope) const
 bool Autostart::RunKeyIsSet(Scope scope) const
 {
     QFile file(EntryPath(scope));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    if (!file.open(QIODevice::ReadOnly)) return false;
     // Entries are a few hundred bytes; the cap keeps a stray huge file from being read.
     const QByteArray content = file.read(64 * 1024);
-    if (file.error() != QFileDevice::NoError)
-        return false;
+    if (file.error() != QFileDevice::NoError) return false;
     return !entryDisabled(content);
 }
 
 bool Autostart::SetRunKey(Scope scope, bool on, QString *error) const
 {
-    if (RunKeyIsSet(scope) == on)
-        return true;
+    if (RunKeyIsSet(scope) == on) return true;
     const QString path = EntryPath(scope);
     if (!on) {
         QFile file(path);
         if (!file.remove()) {
-            if (error)
-                *error = tr("Cannot remove %1: %2").arg(path, file.errorString());
+            if (error) *error = tr("Cannot remove %1: %2").arg(path, file.errorString());
             return false;
         }
         return true;
     }
     const QString dir = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(dir)) {
-        if (error)
-            *error = tr("Cannot create the directory %1").arg(dir);
+        if (error) *error = tr("Cannot create the directory %1").arg(dir);
         return false;
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = tr("Cannot write %1: %2").arg(path, file.errorString());
+        if (error) *error = tr("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     file.write(DesktopEntry(m_programPath));
     if (!file.commit()) {
-        if (error)
-            *error = tr("Cannot write %1: %2").arg(path, file.errorString());
+        if (error) *error = tr("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
     return true;
@@ -129,8 +117,7 @@ bool Autostart::MoveMachineWideToUser(QString *error) const
 {
     const bool wasSet = RunKeyIsSet(Scope::Machine);
     SetRunKey(Scope::Machine, false);
-    if (!wasSet)
-        return true;
+    if (!wasSet) return true;
     return SetRunKey(Scope::User, true, error);
 }
 

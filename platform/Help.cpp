@@ -15,8 +15,7 @@ QString HelpFileName(bool english)
 QStringList HelpSearchDirectories(const QString &dataDirectory)
 {
     QStringList dirs{QDir::currentPath()};
-    if (!dataDirectory.isEmpty())
-        dirs << dataDirectory;
+    if (!dataDirectory.isEmpty()) dirs << dataDirectory;
     dirs << QStringLiteral(CORVANE_INSTALL_DATADIR);
     return dirs;
 }
@@ -25,8 +24,7 @@ QString FindHelpFile(const QString &fileName, const QStringList &directories)
 {
     for (const QString &dir : directories) {
         const QFileInfo info(QDir(dir), fileName);
-        if (info.isFile() && info.isReadable())
-            return info.absoluteFilePath();
+        if (info.isFile() && info.isReadable()) return info.absoluteFilePath();
     }
     return QString();
 }
@@ -34,8 +32,7 @@ QString FindHelpFile(const QString &fileName, const QStringList &directories)
 bool OpenHelp(bool english, const QString &dataDirectory)
 {
     const QString path = FindHelpFile(HelpFileName(english), HelpSearchDirectories(dataDirectory));
-    if (path.isEmpty())
-        return false;
+    if (path.isEmpty()) return false;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

@@ -38,8 +38,7 @@ QString numberFilePath(const QString &directory)
 bool IsKnownCommand(int code)
 {
     for (const Switch &s : Switches) {
-        if (int(s.command) == code)
-            return true;
+        if (int(s.command) == code) return true;
     }
     return false;
 }
@@ -47,15 +46,12 @@ bool IsKnownCommand(int code)
 ParsedCommandLine ParseCommandLine(const QStringList &arguments)
 {
     ParsedCommandLine parsed;
-    if (arguments.size() < 2)
-        return parsed;
+    if (arguments.size() < 2) return parsed;
     const QString &first = arguments.at(1);
     for (const Switch &s : Switches) {
-        if (first != QLatin1String(s.shortName) && first != QLatin1String(s.longName))
-            continue;
+        if (first != QLatin1String(s.shortName) && first != QLatin1String(s.longName)) continue;
         if (s.command == InstanceCommand::TestCall) {
-            if (arguments.size() < 3)
-                return parsed;
+            if (arguments.size() < 3) return parsed;
             parsed.testNumber = arguments.at(2);
         }
         parsed.command = s.command;
@@ -69,15 +65,13 @@ bool WriteTestCallNumber(const QString &number, QString *error, const QString &d
     // QSaveFile: the receiver never sees a half-written number.
     QSaveFile file(numberFilePath(directory));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        if (error)
-            *error = file.errorString();
+        if (error) *error = file.errorString();
         return false;
     }
     file.write(number.toUtf8());
     file.write("\n");
     if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
+        if (error) *error = file.errorString();
         return false;
     }
     return true;
@@ -86,12 +80,10 @@ bool WriteTestCallNumber(const QString &number, QString *error, const QString &d
 std::optional<QString> ReadTestCallNumber(const QString &directory)
 {
     QFile file(numberFilePath(directory));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     // A number is short; a huge file is not ours to swallow whole.
     const QByteArray line = file.readLine(4096);
-    if (line.isEmpty() && file.error() != QFileDevice::NoError)
-        return std::nullopt;
+    if (line.isEmpty() && file.error() != QFileDevice::NoError) return std::nullopt;
     return QString::fromUtf8(line).trimmed();
 }
 

@@ -10,15 +10,13 @@ namespace platform {
 bool UnavailableKeyboardLed::ReadScrollLock(bool &on, QString *error)
 {
     on = false;
-    if (error)
-        *error = m_reason;
+    if (error) *error = m_reason;
     return false;
 }
 
 bool UnavailableKeyboardLed::PressScrollLock(QString *error)
 {
-    if (error)
-        *error = m_reason;
+    if (error) *error = m_reason;
     return false;
 }
 
@@ -33,8 +31,7 @@ std::unique_ptr<KeyboardLed> CreateKeyboardLed()
                 .arg(platform.isEmpty() ? QStringLiteral("none") : platform));
     }
     QString reason;
-    if (auto led = X11KeyboardLed::Open(&reason))
-        return led;
+    if (auto led = X11KeyboardLed::Open(&reason)) return led;
     return std::make_unique<UnavailableKeyboardLed>(reason);
 }
 

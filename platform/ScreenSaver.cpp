@@ -34,13 +34,12 @@ bool simulateUserActivity(QString &reason)
         return false;
     }
     // The freedesktop path first; KDE also serves the same interface at /ScreenSaver.
-    for (const QString &path : {QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                QStringLiteral("/ScreenSaver")}) {
+    for (const QString &path :
+         {QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver")}) {
         const QDBusMessage call =
             QDBusMessage::createMethodCall(service, path, service, "SimulateUserActivity");
         const QDBusMessage reply = bus.call(call, QDBus::Block, DBusTimeoutMs);
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            return true;
+        if (reply.type() == QDBusMessage::ReplyMessage) return true;
         reason = reply.errorMessage();
     }
     return false;
@@ -71,8 +70,7 @@ bool WakeUpDisplay(QString *error)
     QString dbusReason, x11Reason;
     const bool dbus = simulateUserActivity(dbusReason);
     const bool x11 = resetX11ScreenSaver(x11Reason);
-    if (dbus || x11)
-        return true;
+    if (dbus || x11) return true;
     if (error) {
         *error = tr("The display cannot be woken up: %1; %2.").arg(dbusReason, x11Reason);
     }

@@ -33,30 +33,22 @@ enum class FrameStatus
 FrameStatus DecodeFrame(const QByteArray &data, InstanceCommand &command, QString &directory)
 {
     const int magicBytes = int(std::min<qsizetype>(data.size(), 4));
-    if (memcmp(data.constData(), Magic, size_t(magicBytes)) != 0)
-        return FrameStatus::Invalid;
+    if (memcmp(data.constData(), Magic, size_t(magicBytes)) != 0) return FrameStatus::Invalid;
     if (data.size() > 4 && quint8(data.at(4)) != SingleInstance::ProtocolVersion)
         return FrameStatus::Invalid;
-    if (data.size() < HeaderBytes)
-        return FrameStatus::Incomplete;
+    if (data.size() < HeaderBytes) return FrameStatus::Incomplete;
     const auto *p = reinterpret_cast<const uchar *>(data.constData());
     const int code = qFromBigEndian<quint16>(p + 5);
     const int length = qFromBigEndian<quint16>(p + 7);
-    if (length > SingleInstance::MaxDirectoryBytes)
-        return FrameStatus::Invalid;
-    if (code != int(InstanceCommand::None) && !IsKnownCommand(code))
-        return FrameStatus::Invalid;
-    if (data.size() < HeaderBytes + length)
-        return FrameStatus::Incomplete;
-    if (data.size() > HeaderBytes + length)
-        return FrameStatus::Invalid;
+    if (length > SingleInstance::MaxDirectoryBytes) return FrameStatus::Invalid;
+    if (code != int(InstanceCommand::None) && !IsKnownCommand(code)) return FrameStatus::Invalid;
+    if (data.size() < HeaderBytes + length) return FrameStatus::Incomplete;
+    if (data.size() > HeaderBytes + length) return FrameStatus::Invalid;
     const QByteArray raw = data.mid(HeaderBytes, length);
     const QString dir = QString::fromUtf8(raw);
     // Reject what does not round-trip (invalid UTF-8) and anything but an absolute path.
-    if (dir.toUtf8() != raw || raw.contains('\0'))
-        return FrameStatus::Invalid;
-    if (!dir.isEmpty() && !QDir::isAbsolutePath(dir))
-        return FrameStatus::Invalid;
+    if (dir.toUtf8() != raw || raw.contains('\0')) return FrameStatus::Invalid;
+    if (!dir.isEmpty() && !QDir::isAbsolutePath(dir)) return FrameStatus::Invalid;
     command = InstanceCommand(code);
     directory = dir;
     return FrameStatus::Complete;
@@ -64,8 +56,7 @@ FrameStatus DecodeFrame(const QByteArray &data, InstanceCommand &command, QStrin
 
 QString socketPath(const QString &serverName)
 {
-    if (QDir::isAbsolutePath(serverName))
-        return serverName;
+    if (QDir::isAbsolutePath(serverName)) return serverName;
     return QDir(QDir::tempPath()).filePath(serverName);
 }
 
@@ -90,8 +81,7 @@ SingleInstance::SingleInstance(QObject *parent) : SingleInstance(DefaultServerNa
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    if (m_server) m_server->close();
     // The lock goes last: until then a new start sees an instance and stays secondary.
     m_lock.reset();
 }
@@ -112,8 +102,7 @@ QString SingleInstance::DefaultServerName(const QString &key)
 
 SingleInstance::Role SingleInstance::start(QString *error)
 {
-    if (m_role != Role::Undecided)
-        return m_role;
+    if (m_role != Role::Undecided) return m_role;
 
     // The lock orders simultaneous starts; QLockFile breaks the lock of a dead process.
     m_lock = std::make_unique<QLockFile>(socketPath(m_serverName) + QStringLiteral(".lock"));
@@ -123,8 +112,7 @@ SingleInstance::Role SingleInstance::start(QString *error)
             m_lock.reset();
             return m_role = Role::Secondary;
         }
-        if (error)
-            *error = tr("Cannot create the lock file %1").arg(socketPath(m_serverName));
+        if (error) *error = tr("Cannot create the lock file %1").arg(socketPath(m_serverName));
         m_lock.reset();
         return m_role = Role::Failed;
     }
@@ -140,8 +128,7 @@ SingleInstance::Role SingleInstance::start(QString *error)
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_serverName)) {
-        if (error)
-            *error = m_server->errorString();
+        if (error) *error = m_server->errorString();
         delete m_server;
         m_server = nullptr;
         m_lock.reset();
@@ -181,15 +168,13 @@ void SingleInstance::acceptClients()
             --m_clients;
             socket->deleteLater();
         });
-        if (socket->bytesAvailable() > 0)
-            readClient(socket, *buffer);
+        if (socket->bytesAvailable() > 0) readClient(socket, *buffer);
     }
 }
 
 void SingleInstance::readClient(QLocalSocket *socket, QByteArray &buffer)
 {
-    if (socket->state() != QLocalSocket::ConnectedState)
-        return;
+    if (socket->state() != QLocalSocket::ConnectedState) return;
     // Never more than one frame plus one byte: enough to see trailing data.
     const qint64 room = HeaderBytes + MaxDirectoryBytes + 1 - buffer.size();
     buffer += socket->read(std::max<qint64>(room, 0));
@@ -217,8 +202,7 @@ void SingleInstance::readClient(QLocalSocket *socket, QByteArray &buffer)
         this,
         [this, command, directory] {
             emit activationRequested();
-            if (command != InstanceCommand::None)
-                emit commandReceived(command, directory);
+            if (command != InstanceCommand::None) emit commandReceived(command, directory);
         },
         Qt::QueuedConnection);
 }
@@ -232,8 +216,7 @@ QByteArray SingleInstance::EncodeFrame(InstanceCommand command, const QString &w
 {
     QByteArray dir = workingDirectory.toUtf8();
     // A longer path cannot travel; the command still does (without test-number hand-over).
-    if (dir.size() > MaxDirectoryBytes)
-        dir.clear();
+    if (dir.size() > MaxDirectoryBytes) dir.clear();
     QByteArray frame(Magic, 4);
     frame += char(ProtocolVersion);
     uchar numbers[4];
@@ -253,11 +236,9 @@ bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand comm
     // deadline.
     for (;;) {
         socket.connectToServer(serverName);
-        if (socket.waitForConnected(int(deadline.remainingTime())))
-            break;
+        if (socket.waitForConnected(int(deadline.remainingTime()))) break;
         if (deadline.hasExpired()) {
-            if (error)
-                *error = socket.errorString();
+            if (error) *error = socket.errorString();
             return false;
         }
         socket.abort();
@@ -266,16 +247,14 @@ bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand comm
     socket.write(EncodeFrame(command, workingDirectory));
     QByteArray answer;
     while (answer.size() < AnswerBytes) {
-        if (socket.bytesToWrite() > 0)
-            socket.waitForBytesWritten(int(deadline.remainingTime()));
+        if (socket.bytesToWrite() > 0) socket.waitForBytesWritten(int(deadline.remainingTime()));
         if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(int(deadline.remainingTime())))
             break;
         answer += socket.read(AnswerBytes - answer.size());
     }
     socket.abort();
     if (answer != QByteArray(Answer, AnswerBytes)) {
-        if (error)
-            *error = tr("The running instance did not answer.");
+        if (error) *error = tr("The running instance did not answer.");
         return false;
     }
     return true;

@@ -16,8 +16,7 @@ Sound::~Sound()
 bool Sound::Play(const QString &fileName)
 {
     const QFileInfo info(fileName);
-    if (fileName.isEmpty() || !info.isFile() || !info.isReadable())
-        return false;
+    if (fileName.isEmpty() || !info.isFile() || !info.isReadable()) return false;
     Stop();
     // A fresh effect per file: changing the source of a playing one is not reliable on
     // every audio backend.
@@ -29,8 +28,7 @@ bool Sound::Play(const QString &fileName)
 
 bool Sound::Stop()
 {
-    if (!m_effect)
-        return true;
+    if (!m_effect) return true;
     m_effect->stop();
     return !m_effect->isPlaying();
 }

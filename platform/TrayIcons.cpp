@@ -36,10 +36,9 @@ QString IconResourcePath(const QString &name, int size)
 
 QIcon TrayIcon(TrayIconState state, int slot)
 {
-    if (slot < 1 || slot > TrayIconSlots)
-        slot = 1;
-    const QString prefix =
-        state == TrayIconState::Active ? QStringLiteral("tray-active-") : QStringLiteral("tray-inactive-");
+    if (slot < 1 || slot > TrayIconSlots) slot = 1;
+    const QString prefix = state == TrayIconState::Active ? QStringLiteral("tray-active-")
+                                                          : QStringLiteral("tray-inactive-");
     return iconNamed(prefix + QString::number(slot));
 }
 

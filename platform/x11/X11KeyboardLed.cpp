@@ -18,8 +18,7 @@ QString tr(const char *text)
 
 void setError(QString *error, const QString &text)
 {
-    if (error)
-        *error = text;
+    if (error) *error = text;
 }
 
 } // namespace
@@ -83,8 +82,7 @@ bool X11KeyboardLed::SetScrollLockIndicator(bool on, QString *error)
     }
     XSync(m_display, False);
     bool now = !on;
-    if (!ReadScrollLock(now, error))
-        return false;
+    if (!ReadScrollLock(now, error)) return false;
     if (now != on) {
         setError(error, tr("The Scroll Lock indicator does not accept changes."));
         return false;
@@ -95,8 +93,7 @@ bool X11KeyboardLed::SetScrollLockIndicator(bool on, QString *error)
 bool X11KeyboardLed::PressScrollLock(QString *error)
 {
     bool before = false;
-    if (!ReadScrollLock(before, error))
-        return false;
+    if (!ReadScrollLock(before, error)) return false;
 
     // The key press also counts as user activity, which wakes the display.
     const KeyCode key = XKeysymToKeycode(m_display, XK_Scroll_Lock);
@@ -106,10 +103,8 @@ bool X11KeyboardLed::PressScrollLock(QString *error)
         XSync(m_display, False);
     }
     bool after = before;
-    if (!ReadScrollLock(after, error))
-        return false;
-    if (after != before)
-        return true;
+    if (!ReadScrollLock(after, error)) return false;
+    if (after != before) return true;
 
     // WORKAROUND: the usual XKB keymaps bind the Scroll Lock indicator to a virtual
     // modifier that no real one backs, so the key press leaves the LED as it was. The

@@ -35,9 +35,10 @@ struct FileStamp
 
 FileStamp stamp(const QString &path)
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
     return {st.st_ino, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
@@ -79,9 +80,9 @@ private slots:
         QVERIFY(!a.RunKeyIsSet(Scope::Machine));
         const QByteArray text = readAll(a.EntryPath(Scope::User));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
-        for (const char *line : {"Type=Application\n", "Name=Corvane\n",
-                                 "Exec=\"/opt/corvane/bin/corvane\"\n",
-                                 "X-GNOME-Autostart-enabled=true\n"})
+        for (const char *line :
+             {"Type=Application\n", "Name=Corvane\n", "Exec=\"/opt/corvane/bin/corvane\"\n",
+              "X-GNOME-Autostart-enabled=true\n"})
             QVERIFY2(text.contains(line), line);
 
         QVERIFY(a.SetRunKey(Scope::User, false, &error));
@@ -124,8 +125,8 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("set");
         QTest::newRow("plain") << QByteArray("[Desktop Entry]\nExec=x\n") << true;
-        QTest::newRow("Hidden=true") << QByteArray("[Desktop Entry]\nExec=x\nHidden=true\n")
-                                     << false;
+        QTest::newRow("Hidden=true")
+            << QByteArray("[Desktop Entry]\nExec=x\nHidden=true\n") << false;
         QTest::newRow("Hidden = true") << QByteArray("[Desktop Entry]\nHidden = true\n") << false;
         QTest::newRow("Hidden=false") << QByteArray("[Desktop Entry]\nHidden=false\n") << true;
         QTest::newRow("GNOME disabled")
@@ -142,8 +143,7 @@ private slots:
         const Autostart a = autostart();
         QVERIFY(writeFile(a.EntryPath(Scope::User), content));
         QCOMPARE(a.RunKeyIsSet(Scope::User), set);
-        if (set)
-            return;
+        if (set) return;
         // Switching on replaces the hidden entry with a live one.
         QVERIFY(a.SetRunKey(Scope::User, true));
         QVERIFY(a.RunKeyIsSet(Scope::User));
@@ -176,13 +176,13 @@ private slots:
 
     void moveWithoutRootStillSetsUser()
     {
-        if (::geteuid() == 0)
-            QSKIP("root may remove anything; needs an unprivileged user");
+        if (::geteuid() == 0) QSKIP("root may remove anything; needs an unprivileged user");
         const Autostart a = autostart();
         QVERIFY(a.SetRunKey(Scope::Machine, true));
         QVERIFY(QFile::setPermissions(m_machine, QFile::ReadOwner | QFile::ExeOwner));
         const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(m_machine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QFile::setPermissions(m_machine,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
         QString error;
         QVERIFY(!a.SetRunKey(Scope::Machine, false, &error));
@@ -212,8 +212,7 @@ private slots:
 
     void unreadableEntryIsUnset()
     {
-        if (::geteuid() == 0)
-            QSKIP("root reads any file");
+        if (::geteuid() == 0) QSKIP("root reads any file");
         const Autostart a = autostart();
         QVERIFY(a.SetRunKey(Scope::User, true));
         QVERIFY(QFile::setPermissions(a.EntryPath(Scope::User), QFile::WriteOwner));
@@ -225,14 +224,22 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("exec");
         // Expected values worked out by hand from the Exec quoting and string escapes.
-        QTest::newRow("plain") << "/usr/bin/corvane" << "\"/usr/bin/corvane\"";
-        QTest::newRow("blank") << "/opt/my apps/corvane" << "\"/opt/my apps/corvane\"";
-        QTest::newRow("dollar") << "/opt/a$b/corvane" << "\"/opt/a\\\\$b/corvane\"";
-        QTest::newRow("quote") << "/opt/a\"b/corvane" << "\"/opt/a\\\\\"b/corvane\"";
-        QTest::newRow("backtick") << "/opt/a`b/corvane" << "\"/opt/a\\\\`b/corvane\"";
-        QTest::newRow("backslash") << "/opt/a\\b/corvane" << "\"/opt/a\\\\\\\\b/corvane\"";
-        QTest::newRow("percent") << "/opt/100%/corvane" << "\"/opt/100%%/corvane\"";
-        QTest::newRow("newline") << "/opt/a\nb/corvane" << "\"/opt/a\\nb/corvane\"";
+        QTest::newRow("plain") << "/usr/bin/corvane"
+                               << "\"/usr/bin/corvane\"";
+        QTest::newRow("blank") << "/opt/my apps/corvane"
+                               << "\"/opt/my apps/corvane\"";
+        QTest::newRow("dollar") << "/opt/a$b/corvane"
+                                << "\"/opt/a\\\\$b/corvane\"";
+        QTest::newRow("quote") << "/opt/a\"b/corvane"
+                               << "\"/opt/a\\\\\"b/corvane\"";
+        QTest::newRow("backtick") << "/opt/a`b/corvane"
+                                  << "\"/opt/a\\\\`b/corvane\"";
+        QTest::newRow("backslash") << "/opt/a\\b/corvane"
+                                   << "\"/opt/a\\\\\\\\b/corvane\"";
+        QTest::newRow("percent") << "/opt/100%/corvane"
+                                 << "\"/opt/100%%/corvane\"";
+        QTest::newRow("newline") << "/opt/a\nb/corvane"
+                                 << "\"/opt/a\\nb/corvane\"";
         QTest::newRow("umlaut") << QString::fromUtf8("/home/jörg/corvane")
                                 << QString::fromUtf8("\"/home/jörg/corvane\"");
     }

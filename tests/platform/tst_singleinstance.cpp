@@ -41,8 +41,7 @@ int runSecondStart(const QString &serverName, const QStringList &parameters)
 int runHold(const QString &serverName)
 {
     SingleInstance instance(serverName);
-    if (instance.start() != SingleInstance::Role::Primary)
-        return 2;
+    if (instance.start() != SingleInstance::Role::Primary) return 2;
     QFile out;
     out.open(stdout, QIODevice::WriteOnly);
     out.write("ready\n");
@@ -153,7 +152,8 @@ private slots:
         QTest::newRow("/n") << QStringList{"/n"} << int(InstanceCommand::Nicknames);
         QTest::newRow("/o") << QStringList{"/o"} << int(InstanceCommand::Options);
         QTest::newRow("/dial") << QStringList{"/dial"} << int(InstanceCommand::Dial);
-        QTest::newRow("/t number") << QStringList{"/t", "0441123"} << int(InstanceCommand::TestCall);
+        QTest::newRow("/t number")
+            << QStringList{"/t", "0441123"} << int(InstanceCommand::TestCall);
         // No command: the first instance is only brought to the front.
         QTest::newRow("no switch") << QStringList{} << int(InstanceCommand::None);
         QTest::newRow("/W") << QStringList{"/W"} << int(InstanceCommand::None);
@@ -171,7 +171,8 @@ private slots:
 
         // The second start runs elsewhere; the first reads the number from there.
         QTemporaryDir elsewhere;
-        QProcess *child = startChild(QStringList{"--second", m_name} + parameters, elsewhere.path());
+        QProcess *child =
+            startChild(QStringList{"--second", m_name} + parameters, elsewhere.path());
         QTRY_COMPARE_WITH_TIMEOUT(child->state(), QProcess::NotRunning, 10000);
         QCOMPARE(child->exitCode(), 0);
         QTRY_COMPARE(activations.count(), 1);
@@ -184,7 +185,8 @@ private slots:
         QTRY_COMPARE(commands.count(), 1);
         QCOMPARE(int(commands.at(0).at(0).value<InstanceCommand>()), command);
         const QString dir = commands.at(0).at(1).toString();
-        QCOMPARE(QFileInfo(dir).canonicalFilePath(), QFileInfo(elsewhere.path()).canonicalFilePath());
+        QCOMPARE(QFileInfo(dir).canonicalFilePath(),
+                 QFileInfo(elsewhere.path()).canonicalFilePath());
         if (command == int(InstanceCommand::TestCall))
             QCOMPARE(ReadTestCallNumber(dir), std::optional<QString>("0441123"));
     }
@@ -350,11 +352,11 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    if (argc >= 3 && (std::strcmp(argv[1], "--second") == 0 || std::strcmp(argv[1], "--hold") == 0)) {
+    if (argc >= 3 &&
+        (std::strcmp(argv[1], "--second") == 0 || std::strcmp(argv[1], "--hold") == 0)) {
         QCoreApplication app(argc, argv);
         const QStringList args = app.arguments();
-        if (args.at(1) == "--hold")
-            return runHold(args.at(2));
+        if (args.at(1) == "--hold") return runHold(args.at(2));
         return runSecondStart(args.at(2), args.mid(3));
     }
     QCoreApplication app(argc, argv);
