@@ -302,6 +302,22 @@ private slots:
                  QByteArray("OK"));
     }
 
+    void droppedClientsFreeTheirSlots()
+    {
+        SingleInstance first(m_name);
+        first.setClientTimeout(100);
+        QCOMPARE(first.start(), SingleInstance::Role::Primary);
+        bool closed = false;
+        // More bad clients than slots, dropped by the server for garbage or silence.
+        for (int i = 0; i < SingleInstance::MaxClients + 4; ++i)
+            QCOMPARE(exchange(i % 2 ? QByteArray("garbage") : QByteArray("CRVN"), &closed),
+                     QByteArray());
+        // Answered ones too.
+        for (int i = 0; i < SingleInstance::MaxClients + 4; ++i)
+            QCOMPARE(exchange(SingleInstance::EncodeFrame(InstanceCommand::None, "/"), &closed),
+                     QByteArray("OK"));
+    }
+
     void crashedInstanceIsReplaced()
     {
         QProcess *holder = startChild({"--hold", m_name}, m_dir.path());
