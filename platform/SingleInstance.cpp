@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 namespace platform {
