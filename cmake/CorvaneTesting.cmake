@@ -1,11 +1,25 @@
-# corvane_add_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS unit ...] [TIMEOUT s] [ENV K=V ...])
+# corvane_add_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS unit ...] [TIMEOUT s] [ENV K=V ...]
+#                  [XVFB] [PROGRAM target] [PREFIX command ...])
 # Builds a Qt Test program and registers it with CTest. Every test runs with a pinned
 # locale and the offscreen platform unless it sets its own environment.
+# XVFB: runs it on a fresh Xvfb server (xvfb-run) with the xcb platform.
+# PROGRAM: registers an already built test program again (no SOURCES) under NAME.
+# PREFIX: a command the test program is started through (for example dbus-run-session --).
 function(corvane_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  cmake_parse_arguments(T "XVFB" "NAME;TIMEOUT;PROGRAM" "SOURCES;LIBS;LABELS;ENV;PREFIX" ${ARGN})
+  if(T_PROGRAM)
+    set(program ${T_PROGRAM})
+  else()
+    set(program ${T_NAME})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+  endif()
+  set(command ${T_PREFIX})
+  if(T_XVFB)
+    list(APPEND command xvfb-run -a -s "-screen 0 1280x1024x24")
+    list(APPEND T_ENV QT_QPA_PLATFORM=xcb)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${command} $<TARGET_FILE:${program}>)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -13,4 +27,9 @@ function(corvane_add_test)
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "LANG=C.UTF-8;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${T_ENV}")
+  if(T_XVFB)
+    # xvfb-run -a picks a free display by probing lock files, which races when several
+    # start at once.
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK xvfb-run)
+  endif()
 endfunction()
