@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QTime>
+
+#include <vector>
+
+// Moments as the lists store them: days since 30 December 1899, the fraction being the time
+// of day (46000.75 is 9 December 2025, 18:00), written with "." and up to 15 significant
+// digits. Pure functions.
+namespace DayCount {
+
+double fromDateTime(const QDateTime &local);
+QDate date(double key);
+QTime time(double key);
+QDateTime toDateTime(double key);
+
+QString keyText(double key);
+
+// A key text: optional blanks and sign, digits with "." as decimal mark, optional exponent.
+// False for anything else and for moments outside the years 1 to 9999.
+bool parseKey(QStringView text, double *key);
+
+} // namespace DayCount
+
+// Formats the date and the time of day counts with the given QLocale formats. Calls repeat
+// days and seconds a lot, so each distinct text is formatted once.
+//
+// Owned by whoever formats a batch of rows (the list loader and saver); one thread.
+class DayCountFormatter
+{
+public:
+    DayCountFormatter(const QLocale &locale, const QString &dateFormat, const QString &timeFormat);
+
+    QString date(double key);
+    QString time(double key);
+
+private:
+    QLocale FLocale;
+    QString FDateFormat;
+    QString FTimeFormat;
+    bool FCacheTimes;
+    qint64 FLastDay;
+    QString FLastDate;
+    QHash<qint64, QString> FDates;
+    std::vector<QString> FTimes; // per second of the day
+};

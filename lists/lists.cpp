@@ -1,0 +1,602 @@
+#include "lists/lists.h"
+
+#include "lists/Calls.h"
+#include "lists/DayCount.h"
+#include "lists/ListFiles.h"
+#include "settings/SettingsStore.h"
+
+#include <QDebug>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+template <class Row, class Field>
+Field &pick(Row &row, int c, std::initializer_list<Field Row::*> members)
+{
+    Q_ASSERT(c >= 0 && c < int(members.size()));
+    return row.*(members.begin()[c]);
+}
+
+QStringList captions(Language language, std::initializer_list<const char16_t *> german,
+                     std::initializer_list<const char16_t *> english)
+{
+    QStringList result;
+    for (const char16_t *text : language == Language::English ? english : german)
+        result.append(QString::fromUtf16(text));
+    return result;
+}
+
+const QString Blank = QStringLiteral(" ");
+
+} // namespace
+
+const QString &CallRow::column(int c) const
+{
+    return const_cast<CallRow *>(this)->column(c);
+}
+
+QString &CallRow::column(int c)
+{
+    return pick(*this, c,
+                {&CallRow::dateTime, &CallRow::date, &CallRow::time, &CallRow::number,
+                 &CallRow::nickname, &CallRow::town, &CallRow::target, &CallRow::status});
+}
+
+const QString &NickRow::column(int c) const
+{
+    return const_cast<NickRow *>(this)->column(c);
+}
+
+QString &NickRow::column(int c)
+{
+    return pick(*this, c, {&NickRow::nickname, &NickRow::number, &NickRow::sound, &NickRow::action});
+}
+
+const QString &MsnRow::column(int c) const
+{
+    return const_cast<MsnRow *>(this)->column(c);
+}
+
+QString &MsnRow::column(int c)
+{
+    // Column 0 is the check box; its text is always empty.
+    static QString none;
+    if (c == Check) {
+        none.clear();
+        return none;
+    }
+    return pick(*this, c - 1, {&MsnRow::msn, &MsnRow::nickname, &MsnRow::sound, &MsnRow::action});
+}
+
+QStringList callColumnCaptions(Language language)
+{
+    return captions(language,
+                    {u"DateTime", u"Datum", u"Zeit", u"Rufnummer", u"Spitzname", u"Stadt", u"Ziel",
+                     u"Status"},
+                    {u"DateTime", u"Date", u"Time", u"Phone number", u"Nickname", u"Town",
+                     u"Target", u"State"});
+}
+
+QStringList nickColumnCaptions(Language language)
+{
+    return captions(language, {u"Spitzname", u"Rufnummer", u"Sounddatei", u"Aktion"},
+                    {u"Nickname", u"Phone number", u"Soundfile", u"Action"});
+}
+
+QStringList msnColumnCaptions(Language language)
+{
+    return captions(language, {u"", u"MSN", u"Spitzname", u"Sounddatei", u"Aktion"},
+                    {u"", u"MSN", u"Nickname", u"Soundfile", u"Action"});
+}
+
+template <class Row>
+int TListModel<Row>::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+template <class Row>
+int TListModel<Row>::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(Row::ColumnCount);
+}
+
+template <class Row>
+QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count() || index.column() >= int(Row::ColumnCount))
+        return QVariant();
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return FRows.at(index.row()).column(index.column());
+    return QVariant();
+}
+
+template <class Row>
+QVariant TListModel<Row>::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= int(Row::ColumnCount))
+        return QVariant();
+    return captions().at(section);
+}
+
+template <class Row>
+bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
+{
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > this->count())
+        return false;
+    beginRemoveRows(QModelIndex(), row, row + count - 1);
+    FRows.remove(row, count);
+    endRemoveRows();
+    rowsChanged();
+    return true;
+}
+
+template <class Row>
+void TListModel<Row>::setRows(QList<Row> rows)
+{
+    beginResetModel();
+    FRows = std::move(rows);
+    endResetModel();
+    rowsChanged();
+}
+
+template <class Row>
+void TListModel<Row>::appendRow(const Row &row)
+{
+    beginInsertRows(QModelIndex(), count(), count());
+    FRows.append(row);
+    endInsertRows();
+    rowsChanged();
+}
+
+template <class Row>
+void TListModel<Row>::setRow(int index, const Row &row)
+{
+    if (index < 0 || index >= count())
+        return;
+    FRows[index] = row;
+    emit this->dataChanged(this->index(index, 0), this->index(index, Row::ColumnCount - 1));
+    rowsChanged();
+}
+
+template <class Row>
+void TListModel<Row>::setText(int row, int column, const QString &text)
+{
+    if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount))
+        return;
+    QString &cell = FRows[row].column(column);
+    if (cell == text)
+        return;
+    cell = text;
+    const QModelIndex at = this->index(row, column);
+    emit this->dataChanged(at, at);
+    rowsChanged();
+}
+
+template <class Row>
+void TListModel<Row>::clear()
+{
+    setRows({});
+}
+
+template <class Row>
+void TListModel<Row>::reorder(const std::vector<int> &order)
+{
+    Q_ASSERT(order.size() == size_t(count()));
+    bool identity = true;
+    for (size_t i = 0; identity && i < order.size(); ++i)
+        identity = order[i] == int(i);
+    if (identity)
+        return;
+
+    emit this->layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newPlace(order.size());
+    QList<Row> sorted;
+    sorted.reserve(count());
+    for (size_t i = 0; i < order.size(); ++i) {
+        newPlace[size_t(order[i])] = int(i);
+        sorted.append(std::move(FRows[order[i]]));
+    }
+    FRows = std::move(sorted);
+    const QModelIndexList from = this->persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &index : from)
+        to.append(this->index(newPlace[size_t(index.row())], index.column()));
+    this->changePersistentIndexList(from, to);
+    emit this->layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    rowsChanged();
+}
+
+template <class Row>
+void TListModel<Row>::setLanguage(Language language)
+{
+    if (FLanguage == language)
+        return;
+    FLanguage = language;
+    emit this->headerDataChanged(Qt::Horizontal, 0, Row::ColumnCount - 1);
+}
+
+template class TListModel<CallRow>;
+template class TListModel<NickRow>;
+template class TListModel<MsnRow>;
+
+void TNickList::index() const
+{
+    if (FIndexed)
+        return;
+    FByNumber.clear();
+    FByPrefix.clear();
+    FByNickname.clear();
+    FLongestPrefix = 0;
+    for (int i = 0; i < count(); ++i) {
+        const NickRow &row = FRows.at(i);
+        FByNumber.insert(row.number, qMin(FByNumber.value(row.number, i), i));
+        FByNickname.insert(row.nickname, i);
+        if (row.number.size() > 1 && row.number.endsWith(u'*')) {
+            const QString prefix = row.number.chopped(1);
+            if (!FByPrefix.contains(prefix))
+                FByPrefix.insert(prefix, i);
+            FLongestPrefix = qMax(FLongestPrefix, prefix.size());
+        }
+    }
+    FIndexed = true;
+}
+
+int TNickList::FindNickByNumber(const QString &number) const
+{
+    index();
+    return FByNumber.value(number, -1);
+}
+
+int TNickList::FindNickByPrefix(const QString &number) const
+{
+    index();
+    // Only the beginnings of the number can be prefixes; the earliest row among them wins.
+    int best = -1;
+    const qsizetype longest = qMin(FLongestPrefix, number.size());
+    for (qsizetype length = 1; length <= longest; ++length) {
+        const auto it = FByPrefix.constFind(number.left(length));
+        if (it != FByPrefix.constEnd() && (best < 0 || *it < best))
+            best = *it;
+    }
+    return best;
+}
+
+bool TNickList::NickExists(const QString &nickname) const
+{
+    index();
+    return FByNickname.contains(nickname);
+}
+
+QVariant TMsnList::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::CheckStateRole && index.isValid() && index.column() == MsnRow::Check &&
+        index.row() < count())
+        return FRows.at(index.row()).checked ? Qt::Checked : Qt::Unchecked;
+    return TListModel::data(index, role);
+}
+
+bool TMsnList::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.column() != MsnRow::Check ||
+        index.row() >= count())
+        return false;
+    setChecked(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags TMsnList::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags f = TListModel::flags(index);
+    if (index.isValid() && index.column() == MsnRow::Check)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+int TMsnList::FindMsn(const QString &msn) const
+{
+    if (!FIndexed) {
+        FByMsn.clear();
+        for (int i = count() - 1; i >= 0; --i)
+            FByMsn.insert(FRows.at(i).msn, i);
+        FIndexed = true;
+    }
+    return FByMsn.value(msn, -1);
+}
+
+void TMsnList::setChecked(int row, bool checked)
+{
+    if (row < 0 || row >= count() || FRows.at(row).checked == checked)
+        return;
+    FRows[row].checked = checked;
+    const QModelIndex at = index(row, MsnRow::Check);
+    emit dataChanged(at, at, {Qt::CheckStateRole});
+    emit checkedChanged(row);
+}
+
+TLists::TLists(SettingsStore &settings, ListPrompts &prompts, const QString &directory,
+               const QLocale &locale)
+    : FSettings(settings), FPrompts(prompts), FDirectory(directory), FCollator(locale),
+      FFiles(std::make_unique<TListFiles>(*this))
+{
+}
+
+TLists::~TLists() = default;
+
+bool TLists::MsnIgnored(int index) const
+{
+    return index >= 0 && index < FMsns.count() && !FMsns.row(index).checked;
+}
+
+bool TLists::MsnStoreFlag(int index) const
+{
+    return index >= 0 && index < FMsns.count() && HasStoreFlag(FMsns.row(index).action);
+}
+
+bool TLists::MsnPopupFlag(int index) const
+{
+    return index >= 0 && index < FMsns.count() && HasPopupFlag(FMsns.row(index).action);
+}
+
+bool TLists::MsnRejectAllFlag(int index) const
+{
+    return index >= 0 && index < FMsns.count() && HasRejectAllFlag(FMsns.row(index).action);
+}
+
+bool TLists::MsnRejectNotSubmittedFlag(int index) const
+{
+    return index >= 0 && index < FMsns.count() &&
+           HasRejectNotSubmittedFlag(FMsns.row(index).action);
+}
+
+bool TLists::NickStoreFlag(const QString &number) const
+{
+    const int index = FindNickByNumber(number);
+    return index < 0 || HasStoreFlag(FNicks.row(index).action);
+}
+
+bool TLists::NickPopupFlag(const QString &number) const
+{
+    const int index = FindNickByNumber(number);
+    return index < 0 || HasPopupFlag(FNicks.row(index).action);
+}
+
+bool TLists::NickRejectAllFlag(int index) const
+{
+    return index >= 0 && index < FNicks.count() && HasRejectAllFlag(FNicks.row(index).action);
+}
+
+bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number,
+                                  TCalls *pending)
+{
+    if (nickname.isEmpty() || number.isEmpty())
+        return false;
+    QString prefix = number;
+    if (prefix.endsWith(u'*'))
+        prefix.chop(1);
+    for (int i = 0; i < FCalls.count(); ++i) {
+        if (FCalls.row(i).number.startsWith(prefix))
+            FCalls.setText(i, CallRow::Nickname, nickname);
+    }
+    bool pendingChanged = false;
+    if (pending && pending->Count() > 0) {
+        TCallRecord &newest = pending->Get(-1);
+        if (newest.value(QStringLiteral("Caller")).startsWith(prefix)) {
+            newest.setValue(QStringLiteral("NickName"), nickname);
+            pendingChanged = true;
+        }
+    }
+    SaveList(ListKind::Calls);
+    return pendingChanged;
+}
+
+bool TLists::SetCallStatus(int index, const QString &text)
+{
+    if (index < 0 || index >= FCalls.count())
+        return false;
+    FCalls.setText(index, CallRow::Status, text);
+    return true;
+}
+
+QString TLists::BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const
+{
+    return ::BuildActionText(log, popup, reject, rejectNotSubmitted, FLanguage);
+}
+
+int TLists::AddCall(const QDateTime &when, const QString &number, const QString &nickname,
+                    const QString &town, const QString &target)
+{
+    const double key = DayCount::fromDateTime(when);
+    DayCountFormatter format(FCollator.locale(), FSettings.settings.dateFormat,
+                             FSettings.settings.timeFormat);
+    CallRow row;
+    row.dateTime = DayCount::keyText(key);
+    row.date = format.date(key);
+    row.time = format.time(key);
+    row.number = number;
+    row.nickname = nickname.isEmpty() ? Blank : nickname;
+    QString place = town;
+    while (place.startsWith(u' '))
+        place.remove(0, 1);
+    row.town = place.isEmpty() ? Blank : place;
+    row.target = target;
+    row.status = Blank;
+    FCalls.appendRow(row);
+    return FCalls.count() - 1;
+}
+
+void TLists::SortCalls(int key)
+{
+    FSettings.listViews.callsSort = key;
+    const int column = std::abs(key) <= 1 ? int(CallRow::DateTime) : std::abs(key);
+    if (column >= CallRow::ColumnCount || FCalls.count() < 2)
+        return;
+    const bool descending = key >= 0;
+    const QList<CallRow> &rows = FCalls.rows();
+    if (FSettings.sortDebug && column == CallRow::DateTime) {
+        // Traces every comparison of two keys, for finding out why an order looks wrong.
+        std::vector<int> order(size_t(rows.size()));
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = int(i);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const int c = FCollator.compare(rows.at(a).dateTime, rows.at(b).dateTime);
+            qDebug().noquote() << (c < 0 ? "1 less 2" : "2 less 1");
+            return descending ? c > 0 : c < 0;
+        });
+        FCalls.reorder(order);
+        return;
+    }
+    FCalls.reorder(FCollator.order(
+        FCalls.count(), [&rows, column](int i) { return rows.at(i).column(column); }, descending));
+}
+
+void TLists::SortNicks(int key)
+{
+    FSettings.listViews.nicksSort = key;
+    const int magnitude = key == 0 ? 100 : std::abs(key);
+    const int column = magnitude == 100 ? int(NickRow::Nickname) : magnitude;
+    if (column >= NickRow::ColumnCount || FNicks.count() < 2)
+        return;
+    const QList<NickRow> &rows = FNicks.rows();
+    FNicks.reorder(FCollator.order(
+        FNicks.count(), [&rows, column](int i) { return rows.at(i).column(column); }, key >= 0));
+}
+
+void TLists::SortCalls()
+{
+    SortCalls(FSettings.listViews.callsSort);
+}
+
+void TLists::SortNicks()
+{
+    SortNicks(FSettings.listViews.nicksSort);
+}
+
+int TLists::CallsClickSortKey(int column) const
+{
+    if (FCalls.count() == 0 || column < 0 || column >= CallRow::ColumnCount)
+        return FSettings.listViews.callsSort;
+    const CallRow &first = FCalls.row(0);
+    const CallRow &last = FCalls.row(FCalls.count() - 1);
+    if (column <= CallRow::Time)
+        return FCollator.compare(last.dateTime, first.dateTime) < 0 ? -1 : 1;
+    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -column : column;
+}
+
+int TLists::NicksClickSortKey(int column) const
+{
+    if (FNicks.count() == 0 || column < 0 || column >= NickRow::ColumnCount)
+        return FSettings.listViews.nicksSort;
+    const NickRow &first = FNicks.row(0);
+    const NickRow &last = FNicks.row(FNicks.count() - 1);
+    const int key = column == NickRow::Nickname ? 100 : column;
+    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -key : key;
+}
+
+bool TLists::CallsColumnClick(int column)
+{
+    if (FCalls.count() == 0)
+        return true;
+    const int key = CallsClickSortKey(column);
+    FSettings.readSortDebug();
+    SortCalls(key);
+    return FSettings.writeAll();
+}
+
+bool TLists::NicksColumnClick(int column)
+{
+    if (FNicks.count() == 0)
+        return true;
+    SortNicks(NicksClickSortKey(column));
+    return FSettings.writeAll();
+}
+
+void TLists::SetLanguage(Language language)
+{
+    FLanguage = language;
+    FCalls.setLanguage(language);
+    FNicks.setLanguage(language);
+    FMsns.setLanguage(language);
+    ConvertListWords();
+}
+
+void TLists::ConvertListWords()
+{
+    for (int i = FCalls.count() - 1; i >= 0; --i) {
+        const CallRow &row = FCalls.row(i);
+        FCalls.setText(i, CallRow::Number, convertNumber(row.number, FLanguage));
+        FCalls.setText(i, CallRow::Status, convertStatus(row.status, FLanguage));
+    }
+    for (int i = FNicks.count() - 1; i >= 0; --i)
+        FNicks.setText(i, NickRow::Action, convertActionText(FNicks.row(i).action, FLanguage));
+    for (int i = FMsns.count() - 1; i >= 0; --i)
+        FMsns.setText(i, MsnRow::Action, convertActionText(FMsns.row(i).action, FLanguage));
+}
+
+QString TLists::fileName(ListKind kind) const
+{
+    switch (kind) {
+    case ListKind::Calls:
+        return FDirectory + QStringLiteral("/Calls");
+    case ListKind::Nicks:
+        return FDirectory + QStringLiteral("/Nicks");
+    case ListKind::Msn:
+        break;
+    }
+    return FDirectory + QStringLiteral("/MSN");
+}
+
+bool TLists::LoadList(ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Calls:
+        return FFiles->LoadCalls(fileName(kind));
+    case ListKind::Nicks:
+        return FFiles->LoadNicks(fileName(kind));
+    case ListKind::Msn:
+        break;
+    }
+    return FFiles->LoadMsn(fileName(kind));
+}
+
+bool TLists::SaveList(ListKind kind)
+{
+    switch (kind) {
+    case ListKind::Calls:
+        return FFiles->SaveCalls(fileName(kind));
+    case ListKind::Nicks:
+        return FFiles->SaveNicks(fileName(kind));
+    case ListKind::Msn:
+        break;
+    }
+    return FFiles->SaveMsn(fileName(kind));
+}
+
+bool TLists::LoadAtStartup()
+{
+    if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks))
+        return false;
+    if (!FSettings.hasMsnSection())
+        return LoadList(ListKind::Msn);
+    // The Windows version kept the MSNs in the ini file; they move into the MSN list file.
+    QList<MsnRow> rows;
+    const QString action = actionWord(ActionFlag::Store, FLanguage) + u'|' +
+                           actionWord(ActionFlag::Popup, FLanguage);
+    for (const MsnSectionEntry &entry : FSettings.msnSectionEntries())
+        rows.append(MsnRow{entry.checked, entry.msn, entry.nickname, entry.sound, action});
+    FMsns.setRows(rows);
+    SaveList(ListKind::Msn);
+    return true;
+}
+
+void TLists::SaveMissingLists()
+{
+    for (const ListKind kind : {ListKind::Nicks, ListKind::Calls, ListKind::Msn}) {
+        if (!QFileInfo::exists(fileName(kind)))
+            SaveList(kind);
+    }
+}

@@ -1,0 +1,263 @@
+#pragma once
+
+#include "app/isdntool.h"
+#include "lists/TextCollator.h"
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class ListPrompts;
+class SettingsStore;
+class TCalls;
+class TListFiles;
+
+// One stored call. dateTime is the day-count key text; date and time are formatted from it
+// with the settings DateFormat and TimeFormat.
+struct CallRow
+{
+    enum Column { DateTime, Date, Time, Number, Nickname, Town, Target, Status, ColumnCount };
+    QString dateTime, date, time, number, nickname, town, target, status;
+
+    const QString &column(int c) const;
+    QString &column(int c);
+    bool operator==(const CallRow &) const = default;
+};
+
+// One phone-book entry. A number ending in "*" is a prefix entry.
+struct NickRow
+{
+    enum Column { Nickname, Number, Sound, Action, ColumnCount };
+    QString nickname, number, sound, action;
+
+    const QString &column(int c) const;
+    QString &column(int c);
+    bool operator==(const NickRow &) const = default;
+};
+
+// One own MSN. Column 0 is the check-box column without text; unchecked means ignored.
+struct MsnRow
+{
+    enum Column { Check, Msn, Nickname, Sound, Action, ColumnCount };
+    bool checked = true;
+    QString msn, nickname, sound, action;
+
+    const QString &column(int c) const;
+    QString &column(int c);
+    bool operator==(const MsnRow &) const = default;
+};
+
+// Column captions in the given language (column 0 of the calls keeps its design caption).
+QStringList callColumnCaptions(Language language);
+QStringList nickColumnCaptions(Language language);
+QStringList msnColumnCaptions(Language language);
+
+// A list as a table model: rows of text columns, captions in the language in force. The lists
+// dialog shows it; every change goes through the methods below so that views and look-up
+// indexes follow. The caller saves the list after a change.
+template <class Row>
+class TListModel : public QAbstractTableModel
+{
+public:
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+
+    int count() const { return int(FRows.size()); }
+    const Row &row(int index) const { return FRows.at(index); }
+    const QList<Row> &rows() const { return FRows; }
+    QString text(int row, int column) const { return FRows.at(row).column(column); }
+
+    void setRows(QList<Row> rows);
+    void appendRow(const Row &row);
+    void setRow(int index, const Row &row);
+    void setText(int row, int column, const QString &text);
+    void clear();
+    // order[i] is the old index of the row that goes to place i.
+    void reorder(const std::vector<int> &order);
+
+    Language language() const { return FLanguage; }
+    void setLanguage(Language language);
+
+protected:
+    virtual QStringList captions() const = 0;
+    virtual void rowsChanged() {}
+
+    QList<Row> FRows;
+    Language FLanguage = Language::German;
+};
+
+// The call list. Owned by the lists; main thread only.
+class TCallList : public TListModel<CallRow>
+{
+public:
+
+protected:
+    QStringList captions() const override { return callColumnCaptions(FLanguage); }
+};
+
+// The nickname list with indexes for the number and prefix look-ups, rebuilt after a change.
+// Owned by the lists; main thread only.
+class TNickList : public TListModel<NickRow>
+{
+public:
+
+    // First row whose number equals the number exactly; -1 when none.
+    int FindNickByNumber(const QString &number) const;
+    // First prefix entry ("12*") whose prefix begins the number; "*" alone never matches.
+    int FindNickByPrefix(const QString &number) const;
+    bool NickExists(const QString &nickname) const;
+
+protected:
+    QStringList captions() const override { return nickColumnCaptions(FLanguage); }
+    void rowsChanged() override { FIndexed = false; }
+
+private:
+    void index() const;
+
+    mutable bool FIndexed = false;
+    mutable QHash<QString, int> FByNumber;
+    mutable QHash<QString, int> FByPrefix;
+    mutable QHash<QString, int> FByNickname;
+    mutable qsizetype FLongestPrefix = 0;
+};
+
+// The MSN list; the check box of column 0 is editable through setData(CheckStateRole), which
+// emits checkedChanged so that the list gets saved. Owned by the lists; main thread only.
+class TMsnList : public TListModel<MsnRow>
+{
+    Q_OBJECT
+public:
+
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    int FindMsn(const QString &msn) const;
+    void setChecked(int row, bool checked);
+
+signals:
+    void checkedChanged(int row);
+
+protected:
+    QStringList captions() const override { return msnColumnCaptions(FLanguage); }
+    void rowsChanged() override { FIndexed = false; }
+
+private:
+    mutable bool FIndexed = false;
+    mutable QHash<QString, int> FByMsn;
+};
+
+enum class ListKind { Calls, Nicks, Msn };
+
+// The three persistent lists with the look-ups and updates the call handling, the lookup
+// threads, the lists dialog and the nickname editor use, their sort orders, the language of
+// their stored words, and their files (directory/"Calls", "Nicks", "MSN").
+//
+// Owned by the lists dialog (created with it at start-up, living until the end); main thread
+// only. The settings store and the prompts must outlive it.
+class TLists
+{
+public:
+    TLists(SettingsStore &settings, ListPrompts &prompts, const QString &directory,
+           const QLocale &locale = QLocale::system());
+    ~TLists();
+
+    TCallList &calls() { return FCalls; }
+    TNickList &nicks() { return FNicks; }
+    TMsnList &msns() { return FMsns; }
+    const TCallList &calls() const { return FCalls; }
+    const TNickList &nicks() const { return FNicks; }
+    const TMsnList &msns() const { return FMsns; }
+    SettingsStore &settings() { return FSettings; }
+    ListPrompts &prompts() { return FPrompts; }
+    const TextCollator &collator() const { return FCollator; }
+
+    // Look-ups; -1 means not found.
+    int FindNickByNumber(const QString &number) const { return FNicks.FindNickByNumber(number); }
+    int FindNickByPrefix(const QString &number) const { return FNicks.FindNickByPrefix(number); }
+    bool NickExists(const QString &nickname) const { return FNicks.NickExists(nickname); }
+    int FindMsn(const QString &msn) const { return FMsns.FindMsn(msn); }
+    bool MsnIgnored(int index) const;
+    bool MsnStoreFlag(int index) const;
+    bool MsnPopupFlag(int index) const;
+    bool MsnRejectAllFlag(int index) const;
+    bool MsnRejectNotSubmittedFlag(int index) const;
+    // True when no row has exactly this number (prefix entries are not consulted).
+    bool NickStoreFlag(const QString &number) const;
+    bool NickPopupFlag(const QString &number) const;
+    // False for an index outside the list, so -1 may be passed.
+    bool NickRejectAllFlag(int index) const;
+
+    // Names every call whose number begins with the number (a trailing "*" removed) and the
+    // newest pending call when its caller begins with it, then saves the call list. Returns
+    // true when the pending call changed (the popup shows it again). Nothing happens for an
+    // empty nickname or number.
+    bool ApplyNicknameToCalls(const QString &nickname, const QString &number,
+                              TCalls *pending = nullptr);
+    // Column "Status" of a call row; false for a bad index. The caller saves the list.
+    bool SetCallStatus(int index, const QString &text);
+    // The action text of the nickname editor's four boxes, in the language in force.
+    QString BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const;
+
+    // Appends a call row for a call at `when`: key, date and time from the moment, " " for an
+    // empty nickname or town, status " ". Returns its index. The caller sorts and saves.
+    int AddCall(const QDateTime &when, const QString &number, const QString &nickname,
+                const QString &town, const QString &target);
+
+    // Sorting. The call key k: |k| <= 1 compares the date-time keys, else column |k|; the
+    // nickname key: 0 and |k| = 100 compare nicknames, else column |k|. Negative sorts
+    // ascending, positive descending. Both keys live in the settings store.
+    void SortCalls(int key);
+    void SortNicks(int key);
+    void SortCalls(); // by the stored key
+    void SortNicks();
+    // The key a click on a column header chooses (the current key for an empty list).
+    int CallsClickSortKey(int column) const;
+    int NicksClickSortKey(int column) const;
+    // A column-header click: re-reads SortDebug, sorts by the new key and writes all settings.
+    bool CallsColumnClick(int column);
+    bool NicksColumnClick(int column);
+
+    // The language of captions and stored words. SetLanguage also converts the words already
+    // stored (not-transmitted numbers, status words, action texts); the lists are not saved.
+    Language language() const { return FLanguage; }
+    void SetLanguage(Language language);
+    void ConvertListWords();
+
+    // Files.
+    QString directory() const { return FDirectory; }
+    QString fileName(ListKind kind) const;
+    bool LoadList(ListKind kind);
+    bool SaveList(ListKind kind);
+    TListFiles &files() { return *FFiles; }
+    // Start-up: calls, then nicknames, then the MSN list, from the old ini section when the
+    // settings still have one (saved to the MSN file at once), else from its file. False when
+    // a list could not be loaded (the program ends).
+    bool LoadAtStartup();
+    // Shut-down: writes every list whose file does not exist.
+    void SaveMissingLists();
+
+    // The clock for call keys and purging old calls; tests set a fixed one.
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+
+private:
+    SettingsStore &FSettings;
+    ListPrompts &FPrompts;
+    QString FDirectory;
+    TextCollator FCollator;
+    Language FLanguage = Language::German;
+    TCallList FCalls;
+    TNickList FNicks;
+    TMsnList FMsns;
+    std::unique_ptr<TListFiles> FFiles;
+};

@@ -1,0 +1,173 @@
+#include "platform/AtomicFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace AtomicFile {
+
+namespace {
+
+std::function<bool(Stage)> &faultHook()
+{
+    static std::function<bool(Stage)> hook;
+    return hook;
+}
+
+bool stageAllowed(Stage stage)
+{
+    const auto &hook = faultHook();
+    if (hook && !hook(stage)) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+void setError(QString *error, int code)
+{
+    if (error)
+        *error = qt_error_string(code);
+}
+
+// Saving through a symbolic link replaces the file it points to, not the link.
+QString resolveTarget(const QString &path)
+{
+    QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+}
+
+void syncDirectory(const QString &dir)
+{
+    // Makes the rename itself durable; some file systems refuse fsync on directories, which
+    // leaves nothing better to do.
+    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        if (!stageAllowed(Stage::Write))
+            return false;
+        const ssize_t n = ::write(fd, data, size_t(qMin<qint64>(size, qint64(1) << 30)));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+} // namespace
+
+void setFaultHook(std::function<bool(Stage)> hook)
+{
+    faultHook() = std::move(hook);
+}
+
+bool write(const QString &path, QByteArrayView bytes, QString *error)
+{
+    const QString target = resolveTarget(path);
+    const QFileInfo info(target);
+    const QString dir = info.absolutePath();
+    // A fixed name: a temporary file left by a crash is simply reused by the next save.
+    const QString temp = dir + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tmp");
+    const QByteArray tempName = QFile::encodeName(temp);
+
+    if (!stageAllowed(Stage::Open)) {
+        setError(error, errno);
+        return false;
+    }
+    const int fd = ::open(tempName.constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        setError(error, errno);
+        return false;
+    }
+    struct stat old;
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+
+    bool ok = writeAll(fd, bytes.data(), bytes.size());
+    ok = ok && stageAllowed(Stage::Sync) && ::fsync(fd) == 0;
+    int code = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        code = errno;
+    }
+    if (ok && (!stageAllowed(Stage::Rename) ||
+               ::rename(tempName.constData(), QFile::encodeName(target).constData()) != 0)) {
+        ok = false;
+        code = errno;
+    }
+    if (!ok) {
+        ::unlink(tempName.constData());
+        setError(error, code);
+        return false;
+    }
+    syncDirectory(dir);
+    return true;
+}
+
+bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (file.size() > maxSize) {
+        setError(error, EFBIG);
+        return false;
+    }
+    *bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool copy(const QString &from, const QString &to, QString *error)
+{
+    QByteArray bytes;
+    return read(from, &bytes, error) && write(to, bytes, error);
+}
+
+bool backup(const QString &path, const QString &backupPath, QString *error)
+{
+    const QString source = resolveTarget(path);
+    const QString target = resolveTarget(backupPath);
+    const QFileInfo info(target);
+    const QByteArray link =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                          QStringLiteral(".tmp"));
+    ::unlink(link.constData());
+    if (::link(QFile::encodeName(source).constData(), link.constData()) == 0) {
+        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0) {
+            syncDirectory(info.absolutePath());
+            return true;
+        }
+        ::unlink(link.constData());
+    }
+    // No hard links here (FAT, some network shares): copy the bytes instead.
+    return copy(source, target, error);
+}
+
+} // namespace AtomicFile

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+// Whole-file replacement that survives a crash at any moment: the new content goes to a
+// temporary file in the same directory, is flushed to disk and then renamed over the old
+// file, so a reader sees either the old or the new file, never a part of one.
+// Stateless functions, safe from any thread; the fault hook is a test seam only.
+namespace AtomicFile {
+
+// Replaces `path` (or the file a symbolic link at `path` points to) with `bytes`. An existing
+// file keeps its permissions. On failure the old file is untouched and `error` holds the
+// system's text.
+bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
+
+// Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
+// allows it (list files are only ever replaced, never changed in place), else a durable copy.
+bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
+
+// Durable copy of `from` to `to`, replacing `to` as write() does.
+bool copy(const QString &from, const QString &to, QString *error = nullptr);
+
+// Reads a whole file; false with the system's text when it cannot be read or is larger than
+// `maxSize` bytes.
+bool read(const QString &path, QByteArray *bytes, QString *error = nullptr,
+          qint64 maxSize = qint64(1) << 30);
+
+enum class Stage { Open, Write, Sync, Rename };
+
+// Tests: the hook runs before each stage of write(); returning false fails that stage as an
+// I/O error would. Pass nullptr to remove it.
+void setFaultHook(std::function<bool(Stage)> hook);
+
+} // namespace AtomicFile

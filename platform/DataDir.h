@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Where Corvane keeps its files: the ini file, the log, the three lists with their companions
+// and the area-code table all live in one data directory. Stateless functions; any thread.
+namespace DataDir {
+
+// $CORVANE_HOME when set; else the program's own directory when corvane.ini is there (a
+// portable installation); else $XDG_DATA_HOME/corvane. A missing directory is created.
+QString path();
+
+// A file in the data directory, e.g. filePath("Calls").
+QString filePath(const QString &name);
+
+QString iniFile(); // corvane.ini
+QString logFile(); // corvane.log
+
+// orte.asc of the data directory, else the copy installed with the program, else empty.
+QString areaCodeFile();
+
+// The directory of the running program (also without a QCoreApplication).
+QString programDir();
+
+} // namespace DataDir

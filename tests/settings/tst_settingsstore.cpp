@@ -1,0 +1,406 @@
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// Keys of a written file in order, as "Section/Key".
+QStringList keyOrder(const QByteArray &ini)
+{
+    QStringList keys;
+    QString section;
+    for (const QByteArray &line : ini.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (text.startsWith(u'['))
+            section = text.mid(1, text.size() - 2);
+        else if (text.contains(u'='))
+            keys.append(section + u'/' + text.left(text.indexOf(u'=')));
+    }
+    return keys;
+}
+
+} // namespace
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void missingFileGivesDefaultsAndFirstSaveCreatesIt();
+    void writesInTheWindowsOrderAndKeepsForeignKeys();
+    void roundTripsEveryKey();
+    void badValuesReadAsDefaultsOrClamped_data();
+    void badValuesReadAsDefaultsOrClamped();
+    void stringsFollowTheProfileRules();
+    void hiddenKeysAreNeverWritten();
+    void oldRegClearedMovesAutostartOnce();
+    void msnSectionIsParsedAndErasedByTheNextSave();
+    void tapiDeviceByIndexOrName();
+    void singleKeysSeeEditsMadeWhileRunning();
+    void unwritableFileReportsItsPath();
+    void windows1252FileKeepsItsUmlauts();
+
+private:
+    QScopedPointer<QTemporaryDir> FDir;
+    QString FIni;
+};
+
+void TestSettingsStore::init()
+{
+    FDir.reset(new QTemporaryDir);
+    FIni = FDir->path() + "/corvane.ini";
+}
+
+void TestSettingsStore::missingFileGivesDefaultsAndFirstSaveCreatesIt()
+{
+    SettingsStore store(FIni);
+    QVERIFY(store.readAll());
+    const GeneralSettings d;
+    QCOMPARE(store.settings.duration, 5);
+    QVERIFY(store.settings.popup);
+    QCOMPARE(store.settings.language, 1);
+    QCOMPARE(store.settings.countryCode, QString("++49"));
+    QCOMPARE(store.settings.fColor, 65535);
+    QCOMPARE(store.settings.timeFormat, QString("hh:mm:ss"));
+    QCOMPARE(store.mainPos.width, 400);
+    QCOMPARE(store.listViews.callsSort, -1);
+    QCOMPARE(store.listViews.nicksSort, 100);
+    QCOMPARE(store.listViews.callsCol[3], 120);
+    QCOMPARE(store.settings.rejectTimeOut(), 10);
+    QVERIFY(!store.hasMsnSection());
+
+    QVERIFY(store.writeAll());
+    const QByteArray written = readFile(FIni);
+    QVERIFY(written.contains("Intervall=5000\n"));
+    QVERIFY(written.contains("[OutlookNumbers]\n"));
+}
+
+void TestSettingsStore::writesInTheWindowsOrderAndKeepsForeignKeys()
+{
+    writeFile(FIni, "; user notes\n[StatusCodeStrings]\n$34A2=Leitung belegt\n");
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.writeAll());
+    const QByteArray written = readFile(FIni);
+    QVERIFY(written.startsWith("; user notes\n"));
+    QVERIFY(written.contains("[StatusCodeStrings]\n$34A2=Leitung belegt\n"));
+
+    const QStringList order = keyOrder(written);
+    // Sections appear as they are first written; OldRegCleared opened "Settings" at reading.
+    const QStringList expected = {
+        "StatusCodeStrings/$34A2", "Settings/OldRegCleared",
+        "Settings/Popup", "Settings/ShowMultipleCalls", "Settings/Balloon", "Settings/CloseDisCon",
+        "Settings/CloseConnect", "Settings/CloseReject", "Settings/CloseBusy",
+        "Settings/KeepUnknown", "Settings/ShowReject", "Settings/Intervall", "Settings/bgColor",
+        "Settings/fColor", "Settings/Transparency", "Settings/Font", "Settings/Language",
+        "Settings/StayOnTop", "Settings/KeepFocus", "Settings/Screensaver", "Settings/ShowNag",
+        "Settings/AllowGroup", "Settings/ScrollLED", "Settings/ShowClose",
+        "Settings/StoreNotSubmitted", "Settings/ClearCalls", "Settings/ClearCallDays",
+        "Settings/SearchOutlook", "Settings/CountryCode", "Settings/UseTAPI",
+        "Settings/DoPrependNum", "Settings/PrependNum", "Settings/ExternalNumberManipulationDLL",
+        "Settings/ExternalNumberLookupDLL", "Settings/InternalReverseSearch", "Settings/CutZeroes",
+        "MainPos/Left", "MainPos/Top", "MainPos/Width", "MainPos/Height",
+        "Picture/UsePic", "Picture/Stretch", "Picture/File",
+        "Calls/Col1", "Calls/Col2", "Calls/Col3", "Calls/Col4", "Calls/Col5", "Calls/Col6",
+        "Calls/Col7", "Calls/Sort", "Nicks/Col0", "Nicks/Col1", "Nicks/Col2", "Nicks/Col3",
+        "Nicks/Sort", "MSNCol/Col0", "MSNCol/Col1", "MSNCol/Col2", "MSNCol/Col3", "MSNCol/Col4",
+        "List/Left", "List/Top", "List/Width", "List/Height",
+        "Search/Left", "Search/Top", "Search/Width", "Search/Height",
+    };
+    QCOMPARE(order.mid(0, expected.size()), expected);
+    QCOMPARE(order.size(), expected.size() + 13);
+    QCOMPARE(order.last(), QString("OutlookNumbers/TTYTDDTelephoneNumber"));
+}
+
+void TestSettingsStore::roundTripsEveryKey()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    GeneralSettings &s = store.settings;
+    s.popup = false;
+    s.duration = 12;
+    s.closeBusy = true;
+    s.bgColor = 0x00336699;
+    s.transparency = 40;
+    s.font = "DejaVu Sans";
+    s.language = 0;
+    s.cutZeroes = 2;
+    s.clearCalls = true;
+    s.clearCallDays = 30;
+    s.countryCode = "++43";
+    s.useTapi = true;
+    s.tapiDevice = "ISDN Modem";
+    s.prependNum = "0";
+    s.externalNumberLookupDll = "/opt/lookup.so";
+    store.picture = {true, true, QString::fromUtf8("/home/u/Bilder/Blümchen.jpg")};
+    store.mainPos = {10, 20, 500, 120};
+    store.listViews.callsSort = 3;
+    store.listViews.nicksSort = -1;
+    store.listViews.msnCol[4] = 99;
+    store.outlookNumbers[8] = true;
+    QVERIFY(store.writeAll());
+
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.popup, false);
+    QCOMPARE(again.settings.duration, 12);
+    QCOMPARE(again.settings.closeBusy, true);
+    QCOMPARE(again.settings.bgColor, 0x00336699);
+    QCOMPARE(again.settings.transparency, 40);
+    QCOMPARE(again.settings.font, QString("DejaVu Sans"));
+    QCOMPARE(again.settings.language, 0);
+    QCOMPARE(again.settings.cutZeroes, 2);
+    QCOMPARE(again.settings.clearCallDays, 30);
+    QCOMPARE(again.settings.countryCode, QString("++43"));
+    QCOMPARE(again.settings.tapiDevice, QString("ISDN Modem"));
+    QCOMPARE(again.settings.externalNumberLookupDll, QString("/opt/lookup.so"));
+    QCOMPARE(again.picture.file, store.picture.file);
+    QCOMPARE(again.mainPos.height, 120);
+    QCOMPARE(again.listViews.callsSort, 3);
+    QCOMPARE(again.listViews.nicksSort, -1);
+    QCOMPARE(again.listViews.msnCol[4], 99);
+    QVERIFY(again.outlookNumbers[8]);
+    QVERIFY(!again.outlookNumbers[7]);
+    // Written once more unchanged, the file stays the same byte for byte.
+    const QByteArray before = readFile(FIni);
+    QVERIFY(again.writeAll());
+    QCOMPARE(readFile(FIni), before);
+}
+
+void TestSettingsStore::badValuesReadAsDefaultsOrClamped_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("negative duration switches popup off") << QByteArray("Intervall=-5000\nPopup=1") << "popup" << 0;
+    QTest::newRow("negative duration gives 0 s") << QByteArray("Intervall=-5000") << "duration" << 0;
+    QTest::newRow("-500 ms is 0 s") << QByteArray("Intervall=-500\nPopup=1") << "duration" << 0;
+    QTest::newRow("-500 ms keeps popup") << QByteArray("Intervall=-500\nPopup=1") << "popup" << 1;
+    QTest::newRow("2500 ms truncates") << QByteArray("Intervall=2500") << "duration" << 2;
+    QTest::newRow("non-numeric duration") << QByteArray("Intervall=abc") << "duration" << 5;
+    QTest::newRow("negative CutZeroes") << QByteArray("CutZeroes=-3") << "cutZeroes" << 0;
+    QTest::newRow("huge CutZeroes") << QByteArray("CutZeroes=500") << "cutZeroes" << 100;
+    QTest::newRow("Transparency above 100") << QByteArray("Transparency=150") << "transparency" << 100;
+    QTest::newRow("Transparency below 0") << QByteArray("Transparency=-1") << "transparency" << 0;
+    QTest::newRow("bool any non-zero") << QByteArray("Balloon=0\nCloseBusy=7") << "closeBusy" << 1;
+    QTest::newRow("bool non-numeric is default") << QByteArray("Balloon=yes") << "balloon" << 1;
+    QTest::newRow("hex colour") << QByteArray("bgColor=$00FF00") << "bgColor" << 0xFF00;
+    QTest::newRow("0x colour") << QByteArray("fColor=0x0000FF") << "fColor" << 0xFF;
+    QTest::newRow("overflow is default") << QByteArray("ClearCallDays=99999999999") << "clearCallDays" << 10;
+    QTest::newRow("keys ignore case") << QByteArray("cLeArCaLlDaYs=12") << "clearCallDays" << 12;
+    QTest::newRow("RejectTime 0 counts as 10") << QByteArray("RejectTime=0") << "rejectTimeOut" << 10;
+    QTest::newRow("RejectTime 25") << QByteArray("RejectTime=25") << "rejectTimeOut" << 25;
+}
+
+void TestSettingsStore::badValuesReadAsDefaultsOrClamped()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, field);
+    QFETCH(int, expected);
+    writeFile(FIni, "[settings]\n" + ini + "\n");
+    SettingsStore store(FIni);
+    store.readAll();
+    const GeneralSettings &s = store.settings;
+    const QHash<QString, int> values = {
+        {"popup", s.popup},
+        {"duration", s.duration},
+        {"cutZeroes", s.cutZeroes},
+        {"transparency", s.transparency},
+        {"closeBusy", s.closeBusy},
+        {"balloon", s.balloon},
+        {"bgColor", s.bgColor},
+        {"fColor", s.fColor},
+        {"clearCallDays", s.clearCallDays},
+        {"rejectTimeOut", s.rejectTimeOut()},
+    };
+    QVERIFY(values.contains(field));
+    QCOMPARE(values.value(field), expected);
+}
+
+void TestSettingsStore::stringsFollowTheProfileRules()
+{
+    const QByteArray longValue(3000, 'x');
+    writeFile(FIni, "[Settings]\nFont=\"Liberation Sans\"\nPrependNum='0'\nCountryCode=\n"
+                    "DateFormat=" + longValue + "\n");
+    SettingsStore store(FIni);
+    store.readAll();
+    QCOMPARE(store.settings.font, QString("Liberation Sans"));
+    QCOMPARE(store.settings.prependNum, QString("0"));
+    QCOMPARE(store.settings.countryCode, QString()); // present but empty is not missing
+    QCOMPARE(store.settings.dateFormat.size(), 2047);
+
+    // A value with a line break must not split into a stray key.
+    store.picture.file = "a\nEvil=1";
+    QVERIFY(store.writeAll());
+    SettingsStore again(FIni);
+    again.readAll();
+    QVERIFY(!again.ini().keyExists("Picture", "Evil"));
+}
+
+void TestSettingsStore::hiddenKeysAreNeverWritten()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    store.settings.ods = true;
+    store.settings.homeFritz = true;
+    store.settings.debug = true;
+    store.settings.rejectTime = 30;
+    store.settings.dateFormat = "yyyy";
+    QVERIFY(store.writeAll());
+    const QByteArray written = readFile(FIni);
+    for (const char *key : {"ODS=", "ShowInfo=", "HomeFritz=", "HideFirstLine=", "RejectTime=",
+                            "Debug=", "DebugInt=", "SecondTrayIcon=", "CallRotationTimeout=",
+                            "DateFormat=", "TimeFormat=", "DisplayTimeFormat=", "TAPIDebug=",
+                            "LastWavePath=", "TAPIDevice=", "SortDebug="})
+        QVERIFY2(!written.contains(QByteArray("\n") + key), key);
+
+    // A hidden key the user wrote stays as the user wrote it.
+    writeFile(FIni, "[Settings]\nHomeFritz=1\n");
+    store.readAll();
+    QVERIFY(store.settings.homeFritz);
+    store.settings.homeFritz = false;
+    QVERIFY(store.writeAll());
+    QVERIFY(readFile(FIni).contains("HomeFritz=1\n"));
+}
+
+void TestSettingsStore::oldRegClearedMovesAutostartOnce()
+{
+    int moves = 0;
+    SettingsStore store(FIni);
+    store.onMoveAutostart = [&moves] { ++moves; };
+    store.readAll();
+    store.readAll();
+    QCOMPARE(moves, 1);
+    QVERIFY(readFile(FIni).contains("OldRegCleared=1"));
+    SettingsStore again(FIni);
+    again.onMoveAutostart = [&moves] { ++moves; };
+    again.readAll();
+    QCOMPARE(moves, 1);
+}
+
+void TestSettingsStore::msnSectionIsParsedAndErasedByTheNextSave()
+{
+    writeFile(FIni, "[MSN]\n85606=Office\n85607=Fax;0;/snd/fax.wav\n85608=\n85609=Home;1\n");
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.hasMsnSection());
+    const QList<MsnSectionEntry> entries = store.msnSectionEntries();
+    QCOMPARE(entries.size(), 3); // the empty value is skipped
+    QCOMPARE(entries[0].msn, QString("85606"));
+    QCOMPARE(entries[0].nickname, QString("Office"));
+    QVERIFY(entries[0].checked);
+    QCOMPARE(entries[0].sound, QString());
+    QCOMPARE(entries[1].nickname, QString("Fax"));
+    QVERIFY(!entries[1].checked);
+    QCOMPARE(entries[1].sound, QString("/snd/fax.wav"));
+    QCOMPARE(entries[2].nickname, QString("Home"));
+    QVERIFY(entries[2].checked);
+
+    QVERIFY(store.writeAll());
+    QVERIFY(!readFile(FIni).contains("[MSN]"));
+    QVERIFY(!store.hasMsnSection());
+}
+
+void TestSettingsStore::tapiDeviceByIndexOrName()
+{
+    SettingsStore store(FIni);
+    const QStringList devices = {"Modem A", "ISDN B", "7"};
+    store.settings.tapiDevice = "1";
+    QCOMPARE(store.tapiDeviceIndex(devices), 1);
+    store.settings.tapiDevice = "ISDN B";
+    QCOMPARE(store.tapiDeviceIndex(devices), 1);
+    store.settings.tapiDevice = "5";
+    QCOMPARE(store.tapiDeviceIndex(devices), -1);
+    store.settings.tapiDevice = "Unknown";
+    QCOMPARE(store.tapiDeviceIndex(devices), -1);
+
+    // Written only with telephony on.
+    store.settings.useTapi = false;
+    store.settings.tapiDevice = "Modem A";
+    QVERIFY(store.writeAll());
+    QVERIFY(!readFile(FIni).contains("TAPIDevice"));
+    store.settings.useTapi = true;
+    QVERIFY(store.writeAll());
+    QVERIFY(readFile(FIni).contains("TAPIDevice=Modem A\n"));
+}
+
+void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    QCOMPARE(store.statusCode(0x3490), std::nullopt);
+    QCOMPARE(store.statusCodeString(0x34A2, "busy"), QString("busy"));
+    QVERIFY(!store.readSortDebug());
+
+    // The user edits the file while the program runs.
+    QByteArray text = readFile(FIni);
+    text += "[StatusCodes]\n$3490=1\n$34a1=0\n[StatusCodeStrings]\n$34A2=Besetzt!\n"
+            "[Debug]\nSortDebug=1\n";
+    QTest::qWait(20); // a different modification time
+    writeFile(FIni, text);
+    QCOMPARE(store.statusCode(0x3490), std::optional<bool>(true));
+    QCOMPARE(store.statusCode(0x34A1), std::optional<bool>(false));
+    QCOMPARE(store.statusCodeString(0x34A2, "busy"), QString("Besetzt!"));
+    QVERIFY(store.readSortDebug());
+    QCOMPARE(SettingsStore::statusCodeKey(0x34a2), QString("$34A2"));
+
+    // Single-key writes keep the user's edits.
+    QVERIFY(store.writeIconFile(2, "/icons/two.ico"));
+    QVERIFY(store.writeSelectedIcon(2));
+    QVERIFY(store.writeLastWavePath("/home/u/sounds/"));
+    QCOMPARE(store.iconFile(2), QString("/icons/two.ico"));
+    QCOMPARE(store.selectedIcon(), std::optional<int>(2));
+    QVERIFY(store.removeIconFile(2));
+    QCOMPARE(store.iconFile(2), QString());
+    QVERIFY(readFile(FIni).contains("$3490=1"));
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.lastWavePath, QString("/home/u/sounds/"));
+}
+
+void TestSettingsStore::unwritableFileReportsItsPath()
+{
+    // A directory where the file should be: nothing can replace it.
+    QVERIFY(QDir().mkpath(FIni));
+    SettingsStore store(FIni);
+    store.readAll();
+    QString error;
+    QVERIFY(!store.writeAll(&error));
+    QCOMPARE(error, "Unable to write to " + FIni);
+    QVERIFY(!store.writeSelectedIcon(1, &error));
+    QCOMPARE(error, "Unable to write to " + FIni);
+}
+
+void TestSettingsStore::windows1252FileKeepsItsUmlauts()
+{
+    writeFile(FIni, "[Picture]\nFile=C:\\Bilder\\Gr\xfc\xdf""e.jpg\n[Settings]\nPopup=0\n");
+    SettingsStore store(FIni);
+    store.readAll();
+    QCOMPARE(store.picture.file, QString::fromUtf8("C:\\Bilder\\Grüße.jpg"));
+    QVERIFY(!store.settings.popup);
+    QVERIFY(store.writeAll());
+    QVERIFY(readFile(FIni).contains("File=C:\\Bilder\\Gr\xc3\xbc\xc3\x9f" "e.jpg"));
+}
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
