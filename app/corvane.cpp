@@ -1,0 +1,141 @@
+// The program's entry: one instance per user, the start-up order, and the shut-down that
+// keeps settings and lists when the menu, the session or a signal ends the program.
+#include "app/MessagePrompts.h"
+#include "app/about.h"
+#include "app/isdntool.h"
+#include "app/main.h"
+#include "capi/CpDLL.h"
+#include "lists/lists.h"
+#include "platform/Autostart.h"
+#include "platform/DataDir.h"
+#include "platform/InstanceCommand.h"
+#include "platform/KeyboardLed.h"
+#include "platform/SingleInstance.h"
+#include "platform/Sound.h"
+#include "platform/TrayIcons.h"
+#include "settings/SettingsStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+// Since a signal can come at any moment, Qt cannot be touched here: the handler only
+// writes to a socket pair that the event loop watches.
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+void watchTerminationSignals(TMainForm &mainForm)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+    auto *notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &mainForm);
+    QObject::connect(notifier, &QSocketNotifier::activated, &mainForm, [&mainForm, notifier] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(gSignalPipe[0], &byte, 1);
+        notifier->setEnabled(false);
+        mainForm.CloseProgram();
+    });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(platform::ProgramIcon());
+
+    const QStringList arguments = QApplication::arguments();
+    // Tests and portable set-ups with their own data directory get their own instance.
+    platform::SingleInstance instance(
+        platform::SingleInstance::DefaultServerName(qEnvironmentVariable("CORVANE_HOME")));
+    QString error;
+    const platform::SingleInstance::Role role = instance.start(&error);
+    if (role == platform::SingleInstance::Role::Secondary) {
+        const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);
+        if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
+        return 0;
+    }
+    if (role == platform::SingleInstance::Role::Failed)
+        qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
+
+    SettingsStore settings(DataDir::iniFile());
+    settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
+    MessagePrompts prompts;
+    TLists lists(settings, prompts, DataDir::path());
+    AreaCodeTable towns;
+    towns.load(DataDir::areaCodeFile());
+    std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
+    platform::Sound sound;
+
+    int exitCode = 0;
+    {
+        TMainForm mainForm(settings, lists, towns, prompts, *led, sound);
+        TAboutBox about;
+        mainForm.AboutBox = &about;
+
+        mainForm.ReadIni();
+        lists.SetLanguage(mainForm.CurrentLanguage());
+        about.SetDebug(settings.settings.debug);
+        if (!lists.LoadAtStartup()) return 1;
+        mainForm.SetListsLoaded(true);
+        mainForm.StartMonitor();
+
+        QObject::connect(&instance, &platform::SingleInstance::commandReceived, &mainForm,
+                         [&mainForm](platform::InstanceCommand command, const QString &dir) {
+                             mainForm.AppMessage(command, dir);
+                         });
+        QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
+                         [&mainForm] {
+                             QWidget *front = QApplication::activeModalWidget();
+                             if (!front && mainForm.isVisible()) front = &mainForm;
+                             if (front) {
+                                 front->raise();
+                                 front->activateWindow();
+                             }
+                         });
+        watchTerminationSignals(mainForm);
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
+                         [&mainForm](QSessionManager &) { mainForm.FormCloseQuery(); });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainForm,
+                         [&mainForm] { mainForm.FormCloseQuery(); });
+
+        if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
+        mainForm.SetDialogsReady(true);
+        mainForm.StartDisplayTimer();
+
+        // This start's own switch acts like one from a second start.
+        const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);
+        if (command != platform::InstanceCommand::None)
+            QTimer::singleShot(0, &mainForm, [&mainForm, command] {
+                mainForm.AppMessage(command, QDir::currentPath());
+            });
+
+        exitCode = QApplication::exec();
+        mainForm.FormCloseQuery();
+    }
+    UnloadCapiDll();
+    return exitCode;
+}

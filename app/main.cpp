@@ -1,0 +1,1187 @@
+#include "app/main.h"
+
+#include "app/about.h"
+#include "capi/CpConst.h"
+#include "capi/CpInfo.h"
+#include "lists/ListPrompts.h"
+#include "lists/lists.h"
+#include "platform/DataDir.h"
+#include "platform/Help.h"
+#include "platform/KeyboardLed.h"
+#include "platform/ScreenSaver.h"
+#include "platform/Sound.h"
+#include "platform/TrayIcons.h"
+#include "settings/SettingsStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSizeGrip>
+#include <QSystemTrayIcon>
+#include <QTextStream>
+#include <QToolButton>
+#include <cmath>
+
+namespace {
+
+constexpr int kTimerIntervalMs = 300;
+constexpr int kInfoMargin = 14;
+const char *const kProductHint = "Tremlow Corvane";
+
+QColor colorFromSetting(int value)
+{
+    // Stored as 0x00BBGGRR.
+    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
+}
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text = QString())
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    // Numbers and names come from callers and lookups: never markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setFocusPolicy(Qt::NoFocus);
+    return label;
+}
+
+QToolButton *makeFlatButton(QWidget *parent, const char *name, const QString &text)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setText(text);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setContextMenuPolicy(Qt::CustomContextMenu);
+    return button;
+}
+
+struct MenuText
+{
+    const char *name;
+    const char16_t *german;
+    const char16_t *english;
+};
+
+// The main window's own texts in both languages.
+constexpr MenuText kTexts[] = {
+    {"Nicknames1", u"&Spitznamen", u"&Nicknames"},
+    {"Calllist1", u"&Anrufliste", u"&Call list"},
+    {"MSN1", u"&MSN", u"&MSN"},
+    {"Suchen1", u"S&uchen", u"&Search"},
+    {"Optionen1", u"&Optionen", u"&Options"},
+    {"ResetPos1", u"&Position zurücksetzen", u"&Reset position"},
+    {"Hilfe1", u"&Hilfe", u"&Help"},
+    {"Info", u"&Info", u"&Info"},
+    {"Deaktivieren1", u"&Deaktivieren", u"&Deactivate"},
+    {"Aktivieren1", u"&Aktivieren", u"&Activate"},
+    {"Beenden1", u"&Beenden", u"E&xit"},
+    {"sbReject", u"Abweisen", u"Reject"},
+    {"CallLabel", u" Anruf von:", u" Call from:"},
+    {"TargetLabel", u" Ziel: ", u" Target: "},
+    {"OrtLabel", u" Ort: ", u" Town: "},
+    {"Hint", u"Hinweis", u"Hint"},
+    {"OneNewCall", u"neuer Anruf", u"new call"},
+    {"NewCalls", u"neue Anrufe", u"new calls"},
+};
+
+} // namespace
+
+TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &towns,
+                     ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led), FSound(sound)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Corvane"));
+    setFocusPolicy(Qt::StrongFocus);
+    FClock.start();
+    TickCount = [this] { return FClock.elapsed(); };
+    Now = [] { return QDateTime::currentDateTime(); };
+    OnWakeDisplay = [] { return platform::WakeUpDisplay(); };
+
+    CreateControls();
+    CreateTray();
+    resize(400, 100);
+
+    CapiMonitor1 = new TCapiMonitor(this);
+    CapiMonitor1->NoDisturbMode = false;
+    CapiMonitor1->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
+                                                uint16_t cip, uint16_t &cause) {
+        CapiMonitor1RejectCallQuestion(calling, called, cip, cause);
+    };
+    CapiMonitor1->OnIncomingCall = [](const QString &, const QString &, uint16_t, const QString &) {
+    };
+    CapiMonitor1->OnStateChange = [this](bool canReject, bool canChange) {
+        CapiMonitor1StateChange(canReject, canChange);
+    };
+    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason) {
+        CapiMonitor1DisconnectInfo(cause, reason);
+    };
+
+    FTimer.setInterval(kTimerIntervalMs);
+    connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+}
+
+TMainForm::~TMainForm()
+{
+    FTimer.stop();
+    // The LED goes off; no message at the end.
+    if (!FScrollLatch) {
+        bool on = false;
+        if (FLed.ReadScrollLock(on) && on) FLed.PressScrollLock();
+    }
+    delete CapiMonitor1; // releases the CAPI application before the windows go
+    CapiMonitor1 = nullptr;
+}
+
+void TMainForm::CreateControls()
+{
+    pnlMain = new QWidget(this);
+    pnlMain->setObjectName(QStringLiteral("pnlMain"));
+    pnlMain->setAutoFillBackground(true);
+
+    Image1 = new QLabel(pnlMain);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->hide();
+
+    sbtnClose = makeFlatButton(pnlMain, "sbtnClose", QStringLiteral("x"));
+    lbTremlow = makeLabel(pnlMain, "lbTremlow", QStringLiteral(" Tremlow"));
+    lbCorvane = makeLabel(pnlMain, "lbCorvane",
+                          QStringLiteral(" Corvane %1 ").arg(QLatin1String(CORVANE_VERSION)));
+    lbTremlow->setContextMenuPolicy(Qt::CustomContextMenu);
+    lbCorvane->setContextMenuPolicy(Qt::CustomContextMenu);
+    TimeLabel = makeLabel(pnlMain, "TimeLabel");
+    TimeLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sbReject = makeFlatButton(pnlMain, "sbReject", QStringLiteral("Reject"));
+    sbReject->hide();
+    CallLabel = makeLabel(pnlMain, "CallLabel", QStringLiteral(" Call from:"));
+    NumberLabel = makeLabel(pnlMain, "NumberLabel");
+    UnrecLabel = makeLabel(pnlMain, "UnrecLabel");
+    UnrecLabel->hide();
+    OrtLabel = makeLabel(pnlMain, "OrtLabel", QStringLiteral(" Town: "));
+    TargetLabel = makeLabel(pnlMain, "TargetLabel", QStringLiteral(" Target: "));
+    TargetLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    bvlAdd = new QFrame(this);
+    bvlAdd->setObjectName(QStringLiteral("bvlAdd"));
+    bvlAdd->setFrameShape(QFrame::HLine);
+    bvlAdd->setFrameShadow(QFrame::Sunken);
+    bvlAdd->hide();
+    memInfo = new QPlainTextEdit(this);
+    memInfo->setObjectName(QStringLiteral("memInfo"));
+    memInfo->setReadOnly(true);
+    memInfo->setFrameShape(QFrame::NoFrame);
+    memInfo->setFocusPolicy(Qt::NoFocus);
+    memInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memInfo->hide();
+    FSizeGrip = new QSizeGrip(this);
+
+    for (QWidget *w : {static_cast<QWidget *>(pnlMain), static_cast<QWidget *>(CallLabel),
+                       static_cast<QWidget *>(NumberLabel), static_cast<QWidget *>(UnrecLabel),
+                       static_cast<QWidget *>(OrtLabel), static_cast<QWidget *>(lbTremlow),
+                       static_cast<QWidget *>(TimeLabel), static_cast<QWidget *>(TargetLabel),
+                       static_cast<QWidget *>(lbCorvane), memInfo->viewport()})
+        w->installEventFilter(this);
+
+    connect(sbtnClose, &QToolButton::clicked, this, [this] {
+        AcknowledgeCalls();
+        HidePopup();
+    });
+    connect(sbReject, &QToolButton::clicked, this, &TMainForm::sbRejectClick);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    auto add = [this](QAction *&action, const char *name) {
+        action = PopupMenu1->addAction(QString());
+        action->setObjectName(QLatin1String(name));
+    };
+    add(Nicknames1, "Nicknames1");
+    add(Calllist1, "Calllist1");
+    add(MSN1, "MSN1");
+    add(Suchen1, "Suchen1");
+    PopupMenu1->addSeparator();
+    add(Optionen1, "Optionen1");
+    add(ResetPos1, "ResetPos1");
+    PopupMenu1->addSeparator();
+    add(Hilfe1, "Hilfe1");
+    add(Info, "Info");
+    PopupMenu1->addSeparator();
+    add(Deaktivieren1, "Deaktivieren1");
+    add(Beenden1, "Beenden1");
+
+    connect(Nicknames1, &QAction::triggered, this, [this] { OpenLists(ListPage::Nicknames); });
+    connect(Calllist1, &QAction::triggered, this, [this] { OpenLists(ListPage::Calls); });
+    connect(MSN1, &QAction::triggered, this, [this] { OpenLists(ListPage::Msn); });
+    connect(Suchen1, &QAction::triggered, this, [this] {
+        if (OnShowSearch) OnShowSearch();
+    });
+    connect(Optionen1, &QAction::triggered, this, [this] {
+        if (OnShowOptions) OnShowOptions();
+    });
+    connect(ResetPos1, &QAction::triggered, this, &TMainForm::ResetPosition);
+    connect(Hilfe1, &QAction::triggered, this,
+            [this] { platform::OpenHelp(FLanguage == Language::English, DataDir::path()); });
+    connect(Info, &QAction::triggered, this, [this] {
+        if (AboutBox) AboutBox->ShowModal(TrayHint());
+    });
+    connect(Deaktivieren1, &QAction::triggered, this, &TMainForm::ToggleActive);
+    connect(Beenden1, &QAction::triggered, this, &TMainForm::CloseProgram);
+
+    auto showMenu = [this](QWidget *source) {
+        return [this, source](const QPoint &pos) { PopupMenu1->popup(source->mapToGlobal(pos)); };
+    };
+    for (QWidget *w : {static_cast<QWidget *>(lbTremlow), static_cast<QWidget *>(lbCorvane),
+                       static_cast<QWidget *>(sbtnClose), static_cast<QWidget *>(sbReject)})
+        connect(w, &QWidget::customContextMenuRequested, this, showMenu(w));
+}
+
+void TMainForm::CreateTray()
+{
+    FTrayIcon = new QSystemTrayIcon(this);
+    FTrayIcon->setObjectName(QStringLiteral("TrayIcon1"));
+    FTrayIcon->setContextMenu(PopupMenu1);
+    FTrayIcon->setToolTip(QLatin1String(kProductHint));
+    FTrayIcon->setIcon(ActiveIcon(1));
+    connect(FTrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                    TrayClick();
+            });
+    FTrayIcon->show();
+    FSecondTrayIcon = new QSystemTrayIcon(this);
+    FSecondTrayIcon->setObjectName(QStringLiteral("TrayIcon2"));
+    FSecondTrayIcon->setToolTip(QLatin1String(kProductHint));
+    FSecondTrayIcon->setIcon(platform::CallIcon());
+}
+
+// ---- Texts ----------------------------------------------------------------------------
+
+QString TMainForm::Text(const char *name) const
+{
+    for (const MenuText &t : kTexts)
+        if (qstrcmp(t.name, name) == 0)
+            return QString::fromUtf16(FLanguage == Language::English ? t.english : t.german);
+    return {};
+}
+
+QString TMainForm::CallLabelText() const
+{
+    return FSettings.settings.showInfo ? Text("CallLabel") : QString();
+}
+
+QString TMainForm::TargetPrefix() const
+{
+    return FSettings.settings.showInfo ? Text("TargetLabel") : QString();
+}
+
+QString TMainForm::TownPrefix() const
+{
+    return FSettings.settings.showInfo ? Text("OrtLabel") : QString();
+}
+
+void TMainForm::ApplyLanguage(Language language)
+{
+    FLanguage = language;
+    FLanguageSet = true;
+    for (QAction *action :
+         {Nicknames1, Calllist1, MSN1, Suchen1, Optionen1, ResetPos1, Hilfe1, Info, Beenden1})
+        action->setText(Text(action->objectName().toLatin1().constData()));
+    sbReject->setText(Text("sbReject"));
+    CallLabel->setText(CallLabelText());
+    TargetLabel->setText(TargetPrefix());
+    OrtLabel->setText(TownPrefix());
+    SetActivationTexts();
+    SetSize();
+}
+
+void TMainForm::SetActivationTexts()
+{
+    Deaktivieren1->setText(Text(FActive ? "Deaktivieren1" : "Aktivieren1"));
+    SetTrayImage(false);
+}
+
+QIcon TMainForm::ActiveIcon(int defaultSlot) const
+{
+    const int slot = FSettings.selectedIcon().value_or(defaultSlot);
+    const QString file = FActive ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
+    if (!file.isEmpty()) {
+        QIcon icon(file);
+        if (!icon.isNull()) return icon;
+    }
+    return platform::TrayIcon(
+        FActive ? platform::TrayIconState::Active : platform::TrayIconState::Deactivated, slot + 1);
+}
+
+void TMainForm::SetTrayImage(bool callIcon)
+{
+    // While the second icon is up, it blinks instead of the main one.
+    QSystemTrayIcon *icon = FSecondTrayIcon->isVisible() ? FSecondTrayIcon : FTrayIcon;
+    // The idle icon and the one restored between flashes are the same slot.
+    icon->setIcon(callIcon ? platform::CallIcon() : ActiveIcon(1));
+}
+
+QString TMainForm::TrayHint() const
+{
+    const QString hint = QLatin1String(kProductHint);
+    return FLineState.isEmpty() ? hint : hint + QStringLiteral(": ") + FLineState;
+}
+
+void TMainForm::UpdateLineState()
+{
+    QString state;
+    if (CapiMonitor1->Error() != 0) state = CapiMonitor1->ErrorString();
+    if (state == FLineState) return;
+    FLineState = state;
+    FTrayIcon->setToolTip(TrayHint());
+    FSecondTrayIcon->setToolTip(TrayHint());
+}
+
+// ---- Settings -------------------------------------------------------------------------
+
+void TMainForm::ReadIni()
+{
+    FSettings.readAll();
+    const GeneralSettings &s = FSettings.settings;
+    TestCallNumber = s.debugInt;
+    lbTremlow->setVisible(!s.hideFirstLine);
+    lbCorvane->setVisible(!s.hideFirstLine);
+    TimeLabel->setVisible(!s.hideFirstLine && !sbReject->isVisible());
+
+    const WindowPlace &place = FSettings.mainPos;
+    FBaseHeight = place.height;
+    setGeometry(place.left, place.top, std::max(200, place.width),
+                std::max(place.height, place.width / 4));
+    setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
+    ApplyAppearance();
+
+    const Language language = languageFromIndex(s.language);
+    if (!FLanguageSet || language != FLanguage) ApplyLanguage(language);
+    SetActivationTexts();
+}
+
+void TMainForm::ApplyAppearance()
+{
+    const GeneralSettings &s = FSettings.settings;
+    QPalette palette = pnlMain->palette();
+    palette.setColor(QPalette::Window, colorFromSetting(s.bgColor));
+    pnlMain->setPalette(palette);
+    QPalette own = this->palette();
+    own.setColor(QPalette::Window, colorFromSetting(s.bgColor));
+    own.setColor(QPalette::Base, colorFromSetting(s.bgColor));
+    setPalette(own);
+    setAutoFillBackground(true);
+    setTextColor(lbTremlow, QColor(0, 255, 0));
+    setTextColor(lbCorvane, QColor(255, 0, 0));
+
+    const PictureSettings &picture = FSettings.picture;
+    if (picture.usePic && !picture.file.isEmpty())
+        LoadPic(picture.file);
+    else
+        Image1->hide();
+    ApplyTransparency();
+    SetSize();
+}
+
+bool TMainForm::WriteIni(QString *error)
+{
+    WindowPlace &place = FSettings.mainPos;
+    place.left = x() >= 10000 ? place.left : x();
+    place.top = y();
+    place.width = width();
+    place.height = FBaseHeight;
+    return FSettings.writeAll(error);
+}
+
+// ---- Start-up and shut-down ------------------------------------------------------------
+
+bool TMainForm::StartMonitor()
+{
+    const bool started = CapiMonitor1->Start(1, FSettings.settings.rejectTimeOut());
+    UpdateLineState();
+    return started;
+}
+
+void TMainForm::StartDisplayTimer()
+{
+    FTimer.start();
+}
+
+void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
+{
+    using platform::InstanceCommand;
+    if (!FDialogsReady) return;
+    switch (command) {
+    case InstanceCommand::ShowPopup:
+        ShowPopup();
+        break;
+    case InstanceCommand::Calls:
+        AcknowledgeCalls();
+        OpenLists(ListPage::Calls);
+        break;
+    case InstanceCommand::Msn:
+        AcknowledgeCalls();
+        OpenLists(ListPage::Msn);
+        break;
+    case InstanceCommand::Nicknames:
+        AcknowledgeCalls();
+        OpenLists(ListPage::Nicknames);
+        break;
+    case InstanceCommand::Options:
+        AcknowledgeCalls();
+        if (OnShowOptions) OnShowOptions();
+        break;
+    case InstanceCommand::Dial:
+        if (FSettings.settings.useTapi && OnDial) OnDial(QGuiApplication::clipboard()->text());
+        break;
+    case InstanceCommand::TestCall: {
+        const std::optional<QString> number = platform::ReadTestCallNumber(workingDirectory);
+        if (number) {
+            uint16_t discarded = capi::RejectUndecided;
+            CapiMonitor1RejectCallQuestion(*number, QStringLiteral("85606"), capi::CipTelephony,
+                                           discarded);
+        }
+        break;
+    }
+    case InstanceCommand::None:
+        break;
+    }
+}
+
+void TMainForm::OpenLists(ListPage page)
+{
+    if (OnShowLists) OnShowLists(page);
+}
+
+void TMainForm::FormCloseQuery()
+{
+    if (FClosed) return;
+    FClosed = true;
+    HidePopup();
+    WriteIni(); // errors are ignored on the way out
+    if (FDialogsReady) FLists.SaveMissingLists();
+    setWindowOpacity(1.0);
+}
+
+void TMainForm::CloseProgram()
+{
+    FormCloseQuery();
+    QApplication::quit();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    // The popup's own close (Alt+F4 through the window manager) only hides it.
+    event->ignore();
+    HidePopup();
+    StopSound();
+}
+
+// ---- Call handling ---------------------------------------------------------------------
+
+void TMainForm::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
+                                               const QString &CalledPartyNumber,
+                                               uint16_t /*CipValue*/, uint16_t &aRejectCause)
+{
+    const qint64 tick = TickCount();
+    // The exchange may offer the same call twice in a row.
+    if (CallingPartyNumber == FLastCaller && std::abs(tick - FLastEventTick) < 500) return;
+    FLastCaller = CallingPartyNumber;
+    FLastEventTick = tick;
+
+    const GeneralSettings &s = FSettings.settings;
+    const QString caller = CutLeadingZeroes(CallingPartyNumber, s.cutZeroes);
+    FOutlookMatch = false;
+    FRejected = false;
+    FRowAdded = false;
+    if (!FListsLoaded) return;
+
+    const int msnIndex = FLists.FindMsn(CalledPartyNumber);
+    if (msnIndex >= 0) {
+        if (FLists.MsnRejectAllFlag(msnIndex) ||
+            (FLists.MsnRejectNotSubmittedFlag(msnIndex) && caller.isEmpty())) {
+            aRejectCause = capi::RejectAccept; // taken and cleared at once
+            FRejected = true;
+        }
+    }
+    int nickIndex = FLists.FindNickByNumber(caller);
+    if (nickIndex < 0 && s.allowGroup) nickIndex = FLists.FindNickByPrefix(caller);
+    if (FLists.NickRejectAllFlag(nickIndex)) {
+        aRejectCause = capi::RejectAccept;
+        FRejected = true;
+    }
+    if (nickIndex < 0 && s.searchOutlook && !caller.isEmpty() && Contacts) {
+        const int contact = Contacts->Match(caller);
+        if (contact >= 0) {
+            FOutlookMatch = true;
+            nickIndex = contact;
+        }
+    }
+    HandleCall(caller, CalledPartyNumber, msnIndex, nickIndex);
+}
+
+bool TMainForm::PlaySound(const QString &file)
+{
+    if (file.trimmed().isEmpty() || !QFileInfo::exists(file)) return false;
+    return FSound.Play(file);
+}
+
+void TMainForm::StopSound()
+{
+    FSound.Stop();
+}
+
+void TMainForm::HandleCall(const QString &caller, const QString &called, int msnIndex,
+                           int nickIndex)
+{
+    GeneralSettings &s = FSettings.settings;
+    if (s.ods) qDebug().noquote() << caller;
+    if (s.screensaver && OnWakeDisplay) OnWakeDisplay();
+    if (!FDialogsReady || !FActive) return;
+
+    QString number = caller;
+    if (TestCallNumber > 0) {
+        number = QString::number(qint64(TestCallNumber) * 1111111);
+        ++TestCallNumber;
+    }
+    BlinkCounter = 0;
+    FStoreCall = true;
+    bool popup = true;
+    const bool noMsn = msnIndex < 0;
+    if (!noMsn) {
+        if (FLists.MsnIgnored(msnIndex)) return;
+        FStoreCall = FLists.MsnStoreFlag(msnIndex);
+        popup = FLists.MsnPopupFlag(msnIndex);
+    }
+
+    OrtLabel->setText(TownPrefix());
+    QString town;
+    if (!number.isEmpty()) {
+        if (s.homeFritz && !number.startsWith(QLatin1Char('0')) &&
+            !number.startsWith(QLatin1Char('+'))) {
+            if (number.startsWith(QLatin1String("49")))
+                number = QLatin1Char('0') + number.mid(2);
+            else
+                number.prepend(QLatin1String("++"));
+        }
+        town = FTowns.FindTown(number);
+    } else {
+        number = notTransmittedText(FLanguage);
+        nickIndex = FLists.FindNickByNumber(number);
+    }
+
+    if (FStoreCall) FStoreCall = FLists.NickStoreFlag(number);
+    if (popup) popup = FLists.NickPopupFlag(number);
+
+    QString name;
+    const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
+    if (nickIndex < 0) {
+        if (Lookup) Lookup->StartLookup(number);
+        if (!noMsn) PlaySound(msnSound);
+    } else if (s.searchOutlook && FOutlookMatch) {
+        if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
+    } else {
+        const NickRow &nick = FLists.nicks().row(nickIndex);
+        name = nick.nickname;
+        if (popup && !PlaySound(nick.sound) && !noMsn) PlaySound(msnSound);
+    }
+
+    QString target = called;
+    if (msnIndex >= 0) target = FLists.msns().row(msnIndex).nickname;
+
+    const QDateTime now = Now();
+    const QString timeText = now.toString(s.displayTimeFormat);
+    if (s.popup && popup) ShowPopup();
+
+    if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(FLanguage))) {
+        const int row =
+            FLists.AddCall(now, number, nickIndex < 0 ? QString() : name, town.trimmed(), target);
+        FRowKey = FLists.calls().text(row, CallRow::DateTime);
+        FRowNumber = number;
+        FRowAdded = true;
+        // Stored at once, so a call whose end never comes (a lost line) is not lost.
+        FLists.SortCalls();
+        FLists.SaveList(ListKind::Calls);
+    }
+
+    Calls.Add(number, name, timeText, QString(), town, target);
+    AnnounceNewCall();
+    ShowCall(-1);
+    SetSize();
+}
+
+void TMainForm::ShowCall(int index)
+{
+    if (Calls.Count() == 0) return;
+    const TCallRecord &r = Calls.Get(index);
+    const QString nickname = r.value(QStringLiteral("NickName"));
+    const QString caller = r.value(QStringLiteral("Caller"));
+    NumberLabel->setText(nickname.isEmpty() ? caller : nickname);
+    FitLabelFont(NumberLabel);
+    TargetLabel->setText(TargetPrefix() + r.value(QStringLiteral("Target")));
+    TargetLabel->adjustSize();
+    if (IsNotTransmitted(caller) || nickname.isEmpty())
+        OrtLabel->setText(TownPrefix() + r.value(QStringLiteral("Town")));
+    else
+        OrtLabel->setText(
+            (FSettings.settings.showInfo ? QStringLiteral(" Nr.: ") : QStringLiteral(" ")) +
+            caller);
+    OrtLabel->adjustSize();
+    TimeLabel->setText(r.value(QStringLiteral("Time")));
+    TimeLabel->adjustSize();
+    const QString info = r.value(QStringLiteral("AdditionalInfo"));
+    if (!info.isEmpty())
+        ShowAdditionalInfo(info);
+    else
+        HideAdditionalInfo();
+}
+
+void TMainForm::AnnounceNewCall()
+{
+    FTimer.stop();
+    FRotationIndex = 0;
+    if (FSettings.settings.secondTrayIcon) FSecondTrayIcon->show();
+    const int count = Calls.Count();
+    UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Text("NewCalls")));
+    FitLabelFont(UnrecLabel);
+    if (FSettings.settings.balloon) {
+        const QString text = count == 1 ? QStringLiteral("1 ") + Text("OneNewCall")
+                                        : QStringLiteral("%1 %2").arg(count).arg(Text("NewCalls"));
+        FTrayIcon->showMessage(Text("Hint"), text, QSystemTrayIcon::Information, 10000);
+    }
+    FTimer.start();
+}
+
+void TMainForm::CapiMonitor1StateChange(bool bUserCanReject, bool)
+{
+    if (!FSettings.settings.showReject) return;
+    sbReject->setVisible(bUserCanReject);
+    TimeLabel->setVisible(!bUserCanReject && !FSettings.settings.hideFirstLine);
+}
+
+void TMainForm::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason)
+{
+    const GeneralSettings &s = FSettings.settings;
+    const QString key = SettingsStore::statusCodeKey(aDisconnectReason);
+    QString status = FSettings.statusCodeString(aDisconnectReason, CapiInfoText(aDisconnectReason));
+    bool rulesApply = true;
+    const bool visible = isVisible();
+    auto closeRuleApplies = [&](bool x) {
+        return x && isVisible() && s.duration == 0 && (!s.showMultipleCalls || Calls.Count() < 2);
+    };
+
+    if (FRejected) {
+        status = statusWord(CallStatus::Rejected, FLanguage);
+        if (visible && s.duration == 0 && s.closeReject) HidePopup();
+    } else {
+        if (const std::optional<bool> userCode = FSettings.statusCode(aDisconnectReason)) {
+            if (*userCode && visible) {
+                WriteLog(QStringLiteral("Hiding window due to user defined Statuscode %1: %2")
+                             .arg(key, CapiInfoText(aDisconnectReason)),
+                         false);
+                HidePopup();
+            } else {
+                rulesApply = false;
+            }
+        }
+        bool rule = false;
+        switch (aDisconnectReason) {
+        case 0x3400:
+        case 0x349A:
+            status = statusWord(CallStatus::Answered, FLanguage);
+            rule = s.closeConnect;
+            break;
+        case 0x3490:
+            status = statusWord(CallStatus::NotAnswered, FLanguage);
+            rule = s.closeDisCon;
+            break;
+        case 0x34A2:
+            status = statusWord(CallStatus::Busy, FLanguage);
+            rule = s.closeBusy;
+            break;
+        default:
+            break;
+        }
+        if (rule && closeRuleApplies(rulesApply)) HidePopup();
+    }
+
+    if (FRowAdded) {
+        // The row of this call, wherever sorting has put it.
+        const TCallList &calls = FLists.calls();
+        for (int i = calls.count() - 1; i >= 0; --i) {
+            const CallRow &row = calls.row(i);
+            if (row.dateTime == FRowKey && row.number == FRowNumber) {
+                FLists.SetCallStatus(i, status);
+                FLists.SortCalls();
+                FLists.SaveList(ListKind::Calls);
+                break;
+            }
+        }
+    }
+}
+
+void TMainForm::sbRejectClick()
+{
+    CapiMonitor1->AnswerCall(capi::RejectAccept);
+    FRejected = true;
+}
+
+void TMainForm::WriteLog(const QString &text, bool force)
+{
+    qDebug().noquote() << text;
+    if (!FSettings.settings.debug && !force) return;
+    QFile log(DataDir::logFile());
+    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
+    QTextStream out(&log);
+    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
+        << text << '\n';
+}
+
+// ---- Display timer ---------------------------------------------------------------------
+
+void TMainForm::Timer1Timer()
+{
+    FTimer.stop();
+    if (FFirstShow) {
+        FFirstShow = false;
+        HidePopup();
+        move(FSettings.readMainPosLeft(), y());
+    }
+    ++FTickCount;
+    if (!FDialogsReady) return;
+    UpdateLineState();
+
+    const GeneralSettings &s = FSettings.settings;
+    const int count = Calls.Count();
+    if (s.showMultipleCalls && isVisible()) {
+        if (count < 2) {
+            if (UnrecLabel->isVisible()) {
+                UnrecLabel->hide();
+                NumberLabel->show();
+                CallLabel->setText(CallLabelText());
+                SetSize();
+            }
+        } else if (FTickCount % 5 == 0) {
+            const qint64 now = TickCount();
+            const bool recent = now < FLastEventTick + s.callRotationTimeoutMs();
+            if (FRotationIndex < count || recent) {
+                if (recent) FRotationIndex = count - 1;
+                UnrecLabel->hide();
+                NumberLabel->show();
+                CallLabel->setText(CallLabelText());
+                if (FRotationIndex < count) ShowCall(FRotationIndex);
+                ++FRotationIndex;
+            } else {
+                HideAdditionalInfo();
+                FRotationIndex = 0;
+                UnrecLabel->show();
+                NumberLabel->hide();
+                CallLabel->setText(QLatin1Char(' ') + Text("Hint") + QLatin1Char(':'));
+                TargetLabel->clear();
+                OrtLabel->clear();
+                TimeLabel->clear();
+            }
+            SetSize();
+        }
+    }
+
+    if (isVisible() && !(s.keepUnknown && !Calls.HasNickName(-1))) {
+        if (s.duration < 1)
+            FShownTime += kTimerIntervalMs;
+        else if (s.duration * 1000 < FShownTime) {
+            FShownTime = 0;
+            HidePopup();
+        } else
+            FShownTime += kTimerIntervalMs;
+    }
+
+    if (isVisible() && sbReject->isVisible()) {
+        const QColor normal = CallLabel->palette().color(QPalette::WindowText);
+        const QColor current = sbReject->palette().color(QPalette::ButtonText);
+        setTextColor(sbReject, current == normal ? QColor(255, 0, 0) : normal);
+    }
+
+    if (!Calls.IsAcknowledged()) {
+        const int n = count;
+        if (BlinkCounter >= 2 * n) {
+            if (BlinkCounter > 2 * n + 3) BlinkCounter = -1;
+        } else if (BlinkCounter % 2 != 0) {
+            SetTrayImage(false);
+            if (s.scrollLed) SetScrollLed(false);
+        } else {
+            SetTrayImage(true);
+            if (s.scrollLed) SetScrollLed(true);
+        }
+        ++BlinkCounter;
+    }
+    FTimer.start();
+}
+
+void TMainForm::AcknowledgeCalls()
+{
+    FTimer.stop();
+    FRotationIndex = 0;
+    ShowCall(-1);
+    Calls.Acknowledge();
+    FTrayIcon->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1); // hides the balloon
+    FSecondTrayIcon->hide();
+    SetScrollLed(false);
+    SetActivationTexts();
+    UnrecLabel->clear();
+    if (FDialogsReady) FTimer.start();
+}
+
+bool TMainForm::SetScrollLed(bool on)
+{
+    if (FScrollLatch) return false;
+    FScrollLatch = true;
+    bool state = false;
+    QString error;
+    if (!FLed.ReadScrollLock(state, &error)) {
+        // The LED is not touched again until the program restarts.
+        FSettings.settings.scrollLed = false;
+        FPrompts.inform(error);
+        return false;
+    }
+    if (state != on) FLed.PressScrollLock();
+    FScrollLatch = false;
+    return true;
+}
+
+void TMainForm::ToggleActive()
+{
+    const bool wasActive = FActive;
+    FActive = !FActive;
+    if (wasActive) AcknowledgeCalls();
+    SetActivationTexts();
+}
+
+void TMainForm::TrayClick()
+{
+    if (isVisible()) {
+        AcknowledgeCalls();
+        HidePopup();
+        if (!FSound.Stop()) FPrompts.inform(QStringLiteral("Fatal Stopsound error"));
+    } else {
+        ShowPopup();
+        raise();
+        activateWindow();
+    }
+}
+
+// ---- Popup -----------------------------------------------------------------------------
+
+void TMainForm::SetFonts(const QString &name, const QColor &color, int size)
+{
+    const int base = std::max(1, size);
+    auto apply = [&name](QWidget *w, int pointSize, bool bold) {
+        QFont font(name);
+        font.setPointSize(std::max(1, pointSize));
+        font.setBold(bold);
+        w->setFont(font);
+    };
+    for (QWidget *w : {static_cast<QWidget *>(CallLabel), static_cast<QWidget *>(OrtLabel),
+                       static_cast<QWidget *>(TimeLabel), static_cast<QWidget *>(TargetLabel),
+                       static_cast<QWidget *>(memInfo)})
+        apply(w, base, false);
+    apply(sbReject, base, true);
+    apply(NumberLabel, base * 2, true);
+    apply(UnrecLabel, base * 2, true);
+    for (QLabel *l : {lbTremlow, lbCorvane}) {
+        QFont font = l->font();
+        font.setPointSize(base);
+        l->setFont(font);
+    }
+    for (QWidget *w : {static_cast<QWidget *>(CallLabel), static_cast<QWidget *>(NumberLabel),
+                       static_cast<QWidget *>(UnrecLabel), static_cast<QWidget *>(OrtLabel),
+                       static_cast<QWidget *>(TimeLabel), static_cast<QWidget *>(TargetLabel),
+                       static_cast<QWidget *>(sbtnClose), static_cast<QWidget *>(sbReject),
+                       static_cast<QWidget *>(memInfo)})
+        setTextColor(w, color);
+    QFont closeFont(name);
+    closeFont.setBold(true);
+    closeFont.setPointSize(base + 2);
+    sbtnClose->setFont(closeFont);
+}
+
+void TMainForm::FitLabelFont(QLabel *label)
+{
+    QFont font = label->font();
+    int size = CallLabel->font().pointSize() * 2;
+    const int room = width() - label->x() - 4;
+    font.setPointSize(std::max(1, size));
+    while (QFontMetrics(font).horizontalAdvance(label->text()) > room && size > 3) {
+        --size;
+        font.setPointSize(size);
+    }
+    label->setFont(font);
+    const int height = QFontMetrics(font).height();
+    label->resize(label->width(), height);
+    label->move(label->x(), (pnlMain->height() - height) / 2);
+    label->update();
+}
+
+int TMainForm::InfoLineHeight() const
+{
+    return QFontMetrics(lbCorvane->font()).boundingRect(QStringLiteral("lg")).height();
+}
+
+void TMainForm::LayoutInfo()
+{
+    const int w = width();
+    const int infoTotal = FInfoHeight > 0 ? FInfoHeight + 2 * kInfoMargin : 0;
+    pnlMain->setGeometry(0, 0, w, std::max(0, height() - infoTotal));
+    Image1->setGeometry(0, 0, w, pnlMain->height());
+    if (FInfoHeight > 0) {
+        bvlAdd->setGeometry(0, pnlMain->height() - 2, w, 2);
+        memInfo->setGeometry(4, pnlMain->height() + kInfoMargin, w - 8, FInfoHeight);
+        bvlAdd->raise();
+    }
+    FSizeGrip->move(w - FSizeGrip->sizeHint().width(), height() - FSizeGrip->sizeHint().height());
+    FSizeGrip->raise();
+}
+
+void TMainForm::SetSize()
+{
+    const int w = width();
+    LayoutInfo();
+    const int base = w * 3 / 100;
+    SetFonts(FSettings.settings.font, colorFromSetting(FSettings.settings.fColor), base);
+    for (QLabel *l : {lbTremlow, lbCorvane, CallLabel, OrtLabel, TimeLabel, TargetLabel})
+        l->adjustSize();
+
+    int closeHeight = 0;
+    if (FSettings.settings.showClose) closeHeight = lbTremlow->height();
+    sbtnClose->setGeometry(0, 0, closeHeight, closeHeight);
+    sbtnClose->setVisible(closeHeight > 0);
+
+    const int rejectWidth = lbTremlow->width() * 4 / 3;
+    sbReject->setGeometry(w - rejectWidth - 4, 0, rejectWidth, lbTremlow->height());
+
+    lbTremlow->move(sbtnClose->x() + closeHeight, 0);
+    lbCorvane->move(lbTremlow->x() + lbTremlow->width() + 4, 0);
+
+    const int panelHeight = pnlMain->height();
+    OrtLabel->move(0, panelHeight - OrtLabel->height() - 4);
+    TargetLabel->move(w - TargetLabel->width() - 20, panelHeight - TargetLabel->height() - 4);
+
+    CallLabel->move(0, (panelHeight - CallLabel->height()) / 2);
+    for (QLabel *big : {NumberLabel, UnrecLabel}) {
+        big->move(CallLabel->x() + CallLabel->width() + 8, big->y());
+        big->resize(std::max(0, w - big->x() - 4), big->height());
+        FitLabelFont(big);
+    }
+    TimeLabel->move(w - TimeLabel->width() - 20, lbTremlow->y());
+    FBaseHeight = panelHeight;
+    UpdateMinimumSize();
+}
+
+void TMainForm::UpdateMinimumSize()
+{
+    const int infoTotal = FInfoHeight > 0 ? FInfoHeight + 2 * kInfoMargin : 0;
+    setMinimumSize(200, width() / 4 + infoTotal);
+}
+
+bool TMainForm::LoadPic(const QString &file)
+{
+    if (file.isEmpty()) return false;
+    QImageReader reader(file);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        // A picture that cannot be loaded switches the picture off.
+        FSettings.picture.file.clear();
+        FSettings.picture.usePic = false;
+        FPicture = QPixmap();
+        Image1->hide();
+        return false;
+    }
+    FPicture = QPixmap::fromImage(image);
+    FSettings.picture.file = file;
+    Image1->setScaledContents(FSettings.picture.stretch);
+    Image1->setPixmap(FPicture);
+    Image1->setVisible(FSettings.picture.usePic);
+    Image1->lower();
+    return true;
+}
+
+void TMainForm::ShowAdditionalInfo(const QString &text)
+{
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const int lines = int(plain.split(QLatin1Char('\n')).size());
+    memInfo->setPlainText(plain);
+    const int base = FBaseHeight;
+    FInfoHeight = lines * 4 * InfoLineHeight() / 3;
+    memInfo->show();
+    bvlAdd->show();
+    setMinimumHeight(0);
+    resize(width(), FInfoHeight + 2 * kInfoMargin + base);
+    SetSize();
+}
+
+void TMainForm::HideAdditionalInfo()
+{
+    if (FInfoHeight == 0 && memInfo->isHidden()) return;
+    memInfo->clear();
+    memInfo->hide();
+    bvlAdd->hide();
+    const int base = FBaseHeight;
+    FInfoHeight = 0;
+    setMinimumHeight(0);
+    resize(width(), base);
+    SetSize();
+}
+
+int TMainForm::TransparencyAlpha(int percent)
+{
+    const int t = std::clamp(percent, 0, 100);
+    return int(std::nearbyint(255.0 * (100 - t) / 100.0)); // the default rounding: half to even
+}
+
+void TMainForm::ApplyTransparency()
+{
+    const int t = FSettings.settings.transparency;
+    setWindowOpacity(t > 0 ? TransparencyAlpha(t) / 255.0 : 1.0);
+}
+
+void TMainForm::ShowPopup()
+{
+    const bool keepFocus = FSettings.settings.keepFocus;
+    setAttribute(Qt::WA_ShowWithoutActivating, keepFocus);
+    FShownTime = 0;
+    show();
+    raise();
+    if (!keepFocus) activateWindow();
+    SetSize();
+}
+
+void TMainForm::HidePopup()
+{
+    hide();
+}
+
+void TMainForm::ResetPosition()
+{
+    FInfoHeight = 0;
+    memInfo->hide();
+    bvlAdd->hide();
+    setGeometry(0, 0, 400, 100);
+    ShowPopup();
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    SetSize();
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    FShownTime = 0;
+    SetSize();
+}
+
+// ---- Mouse and keyboard ----------------------------------------------------------------
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (watched == lbTremlow) {
+            if (mouse->button() == Qt::LeftButton) {
+                FDragging = true;
+                FDragOffset = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
+            }
+            return false;
+        }
+        if (watched == lbCorvane || watched == TimeLabel || watched == TargetLabel) return false;
+        if (watched == memInfo->viewport()) {
+            AcknowledgeCalls();
+            return false;
+        }
+        PanelClick(mouse);
+        return true;
+    }
+    if (watched == lbTremlow) {
+        if (event->type() == QEvent::MouseMove && FDragging) {
+            move(static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - FDragOffset);
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonRelease) FDragging = false;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::PanelClick(QMouseEvent *event)
+{
+    AcknowledgeCalls();
+    StopSound();
+    if (!FDialogsReady) return;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (event->button() == Qt::RightButton) {
+        if (!shift) HidePopup();
+        return;
+    }
+    if (event->button() != Qt::LeftButton) return;
+    if (shift) {
+        if (Calls.Count() > 0 && FSettings.settings.useTapi && OnDial) {
+            const QString caller = Calls.Get(-1).value(QStringLiteral("Caller"));
+            if (!caller.isEmpty() && !IsNotTransmitted(caller)) OnDial(caller);
+        }
+        return;
+    }
+    const QString shown = NumberLabel->text();
+    if (!shown.isEmpty() && !FLists.NickExists(shown) && Calls.Count() > 0 && OnOfferNewNickname) {
+        const QString number = Calls.Get(-1).value(QStringLiteral("Caller"));
+        // A name found by a lookup is offered as the nickname.
+        OnOfferNewNickname(number != shown ? shown : QString(), number);
+        return;
+    }
+    OpenLists(ListPage::Calls);
+}
+
+void TMainForm::mousePressEvent(QMouseEvent *event)
+{
+    // The margin around the info area.
+    AcknowledgeCalls();
+    QWidget::mousePressEvent(event);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_ScrollLock) return;
+    AcknowledgeCalls();
+    const bool altF4 = event->key() == Qt::Key_F4 && event->modifiers() == Qt::AltModifier;
+    if (event->key() == Qt::Key_Escape || altF4) {
+        HidePopup();
+        StopSound();
+    } else if (event->key() == Qt::Key_F3 && OnShowSearch) {
+        OnShowSearch();
+    }
+}

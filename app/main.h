@@ -1,0 +1,228 @@
+// The main window: the caller popup, the handling of every call event, the display timer
+// and the tray icons with their menu.
+//
+// TMainForm is the program's root object: it owns the call monitor, the pending calls
+// and the tray icons, and uses the settings store, the lists and the area-code table,
+// which the program's entry creates before it and destroys after it. Everything runs in
+// the main thread. The other windows are reached through the hooks below, so that the
+// popup and the call handling can be tested alone.
+#pragma once
+
+#include "app/CallerIdentification.h"
+#include "app/isdntool.h"
+#include "capi/CpMoni.h"
+#include "lists/Calls.h"
+#include "platform/InstanceCommand.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class AreaCodeTable;
+class ListPrompts;
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSizeGrip;
+class QSystemTrayIcon;
+class QToolButton;
+class SettingsStore;
+class TAboutBox;
+class TLists;
+
+namespace platform {
+class KeyboardLed;
+class Sound;
+} // namespace platform
+
+class TMainForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum class ListPage
+    {
+        Calls,
+        Nicknames,
+        Msn
+    };
+
+    TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &towns, ListPrompts &prompts,
+              platform::KeyboardLed &led, platform::Sound &sound);
+    ~TMainForm() override;
+
+    // ---- Other windows and services (unset: the action does nothing) ----------------
+    ICallerLookup *Lookup = nullptr;
+    IContactIndex *Contacts = nullptr;
+    TAboutBox *AboutBox = nullptr;
+    std::function<void(ListPage)> OnShowLists;
+    std::function<void()> OnShowSearch;
+    std::function<void()> OnShowOptions;
+    // The popup's click on a caller not in the phone book: the nickname editor opens
+    // with the name (may be empty) and the number filled in.
+    std::function<void(const QString &nickname, const QString &number)> OnOfferNewNickname;
+    std::function<void(const QString &number)> OnDial;
+    // Wakes the display on a call (setting "Screensaver").
+    std::function<bool()> OnWakeDisplay;
+    // Milliseconds of a monotonic clock and the wall clock; tests set their own.
+    std::function<qint64()> TickCount;
+    std::function<QDateTime()> Now;
+
+    // ---- Start-up and shut-down ------------------------------------------------------
+    // Reads every setting and applies it to the popup, the tray and the language.
+    void ReadIni();
+    // Takes the popup's place into the settings and writes them all.
+    bool WriteIni(QString *error = nullptr);
+    void SetListsLoaded(bool loaded) { FListsLoaded = loaded; }
+    // The other windows exist: commands and timer ticks act from now on.
+    void SetDialogsReady(bool ready) { FDialogsReady = ready; }
+    // Starts the call monitor on controller 1 with the "RejectTime" setting.
+    bool StartMonitor();
+    void StartDisplayTimer();
+    // A command of a second start (or of this start's own command line).
+    void AppMessage(platform::InstanceCommand command, const QString &workingDirectory);
+    // Hides the popup, writes the settings and the missing list files; idempotent.
+    void FormCloseQuery();
+    // The menu's Exit, the end of the session, SIGTERM: close query, then quit.
+    void CloseProgram();
+
+    // ---- Call handling ---------------------------------------------------------------
+    void CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
+                                        const QString &CalledPartyNumber, uint16_t CipValue,
+                                        uint16_t &aRejectCause);
+    void HandleCall(const QString &caller, const QString &called, int msnIndex, int nickIndex);
+    void CapiMonitor1StateChange(bool bUserCanReject, bool bUserCanCangeNoDisturbMode);
+    void CapiMonitor1DisconnectInfo(uint16_t aRejectCause, uint16_t aDisconnectReason);
+    void ShowCall(int index);
+    void AnnounceNewCall();
+    void AcknowledgeCalls();
+    bool SetScrollLed(bool on);
+    void Timer1Timer();
+    void sbRejectClick();
+    void WriteLog(const QString &text, bool force);
+
+    // ---- Popup -----------------------------------------------------------------------
+    void SetSize();
+    void SetFonts(const QString &name, const QColor &color, int size);
+    void FitLabelFont(QLabel *label);
+    bool LoadPic(const QString &file);
+    void ShowAdditionalInfo(const QString &text);
+    void HideAdditionalInfo();
+    // Opacity of a transparency of 0 to 100 percent: 255 × (100 − t) / 100, rounded half
+    // to even.
+    static int TransparencyAlpha(int percent);
+    void ApplyTransparency();
+    void ApplyAppearance();
+    void ShowPopup();
+    void HidePopup();
+    void ResetPosition();
+    int BaseHeight() const { return FBaseHeight; }
+
+    // ---- Tray ------------------------------------------------------------------------
+    void TrayClick();
+    void ToggleActive();
+    void SetActivationTexts();
+    void ApplyLanguage(Language language);
+    Language CurrentLanguage() const { return FLanguage; }
+    // "Tremlow Corvane", followed by the line's error while it cannot be used.
+    QString TrayHint() const;
+    QMenu *PopupMenu() const { return PopupMenu1; }
+    QSystemTrayIcon *TrayIcon() const { return FTrayIcon; }
+    QSystemTrayIcon *SecondTrayIcon() const { return FSecondTrayIcon; }
+
+    // ---- State -----------------------------------------------------------------------
+    TCapiMonitor *CapiMonitor1;
+    TCalls Calls;
+    QString FLastCaller;
+    qint64 FLastEventTick = 0;
+    bool FRejected = false;
+    bool FStoreCall = false;
+    bool FRowAdded = false;
+    bool FOutlookMatch = false;
+    int FRotationIndex = 0;
+    int FShownTime = 0;
+    int FTickCount = 0;
+    bool FActive = true;
+    bool FFirstShow = true;
+    int BlinkCounter = 0;
+    int TestCallNumber = 0;
+    bool FScrollLatch = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void CreateControls();
+    void CreateTray();
+    void PanelClick(QMouseEvent *event);
+    void UpdateMinimumSize();
+    void UpdateLineState();
+    void SetTrayImage(bool callIcon);
+    QIcon ActiveIcon(int defaultSlot) const;
+    QString Text(const char *name) const;
+    QString CallLabelText() const;
+    QString TargetPrefix() const;
+    QString TownPrefix() const;
+    bool PlaySound(const QString &file);
+    void StopSound();
+    void OpenLists(ListPage page);
+    void LayoutInfo();
+    int InfoLineHeight() const;
+
+    SettingsStore &FSettings;
+    TLists &FLists;
+    AreaCodeTable &FTowns;
+    ListPrompts &FPrompts;
+    platform::KeyboardLed &FLed;
+    platform::Sound &FSound;
+
+    bool FListsLoaded = false;
+    bool FDialogsReady = false;
+    bool FClosed = false;
+    Language FLanguage = Language::German;
+    bool FLanguageSet = false;
+    QElapsedTimer FClock;
+    QTimer FTimer;
+    // The call-list row of the current call: its date-time key and number.
+    QString FRowKey;
+    QString FRowNumber;
+    int FBaseHeight = 100;
+    int FInfoHeight = 0; // 0 while the info area is hidden
+    QString FLineState;
+    QPoint FDragOffset;
+    bool FDragging = false;
+
+    // Controls, named as the established design names them.
+    QWidget *pnlMain;
+    QLabel *Image1;
+    QToolButton *sbtnClose;
+    QLabel *lbTremlow;
+    QLabel *lbCorvane;
+    QLabel *TimeLabel;
+    QToolButton *sbReject;
+    QLabel *CallLabel;
+    QLabel *NumberLabel;
+    QLabel *UnrecLabel;
+    QLabel *OrtLabel;
+    QLabel *TargetLabel;
+    QFrame *bvlAdd;
+    QPlainTextEdit *memInfo;
+    QSizeGrip *FSizeGrip;
+    QMenu *PopupMenu1;
+    QAction *Nicknames1, *Calllist1, *MSN1, *Suchen1, *Optionen1, *ResetPos1, *Hilfe1, *Info,
+        *Deaktivieren1, *Beenden1;
+    QSystemTrayIcon *FTrayIcon;
+    QSystemTrayIcon *FSecondTrayIcon;
+    QPixmap FPicture;
+};
