@@ -133,7 +133,9 @@ int main(int argc, char *argv[])
                 mainForm.AppMessage(command, QDir::currentPath());
             });
 
-        exitCode = QApplication::exec();
+        // A signal during the start screen has already closed the program.
+        if (!mainForm.Closed())
+            exitCode = QApplication::exec();
         mainForm.FormCloseQuery();
     }
     UnloadCapiDll();

@@ -91,6 +91,8 @@ public:
     void FormCloseQuery();
     // The menu's Exit, the end of the session, SIGTERM: close query, then quit.
     void CloseProgram();
+    // The program is closing (the close query has run).
+    bool Closed() const { return FClosed; }
 
     // ---- Call handling ---------------------------------------------------------------
     void CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
