@@ -140,8 +140,7 @@ private:
         server_.terminate();
         QVERIFY(server_.waitForFinished(5000));
         const QByteArray errors = server_.readAllStandardError();
-        if (!errors.isEmpty())
-            qWarning() << "server:" << errors;
+        if (!errors.isEmpty()) qWarning() << "server:" << errors;
         QCOMPARE(server_.exitCode(), 0);
     }
 
