@@ -413,20 +413,31 @@ private slots:
         QCOMPARE(tool({"status"}, &out), 0);
         QVERIFY(out.startsWith("appls="));
 
-        // An endless line gets an error and the connection closes; the server goes on.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, socketPath_.toLocal8Bit().constData(), sizeof address.sun_path);
-        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        const QByteArray flood(20000, 'x');
-        QCOMPARE(::send(fd, flood.constData(), flood.size(), MSG_NOSIGNAL), ssize_t(flood.size()));
-        QByteArray reply;
-        char buffer[256];
-        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-            reply.append(buffer, n);
-        ::close(fd);
-        QCOMPARE(reply, QByteArray("error request line longer than 8192 bytes\n"));
+        // Raw clients: an endless line gets an error and the connection closes; a client
+        // that shuts down its side after the request still gets the reply.
+        auto exchange = [this](const QByteArray &request, bool halfClose) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, socketPath_.toLocal8Bit().constData(),
+                     sizeof address.sun_path);
+            QByteArray reply;
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) ==
+                    request.size()) {
+                if (halfClose) ::shutdown(fd, SHUT_WR);
+                char buffer[256];
+                for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                    reply.append(buffer, n);
+            }
+            ::close(fd);
+            return reply;
+        };
+        QCOMPARE(exchange(QByteArray(20000, 'x'), false),
+                 QByteArray("error request line longer than 8192 bytes\n"));
+        QCOMPARE(exchange("hangup --plci 0x7f01\nfault\n", true),
+                 QByteArray("error no call with PLCI 0x7f01\nerror usage: fault "
+                            "none|not-installed|lose-line|register-error CODE|listen-info CODE\n"));
         QVERIFY(control("status").startsWith("ok appls="));
     }
 };

@@ -139,6 +139,8 @@ private:
         if (server_.state() == QProcess::NotRunning) return;
         server_.terminate();
         QVERIFY(server_.waitForFinished(5000));
+        const QByteArray errors = server_.readAllStandardError();
+        if (!errors.isEmpty()) qWarning() << "server:" << errors;
         QCOMPARE(server_.exitCode(), 0);
     }
 

@@ -148,6 +148,8 @@ ControlReply fault(Exchange &exchange, const std::vector<std::string> &words)
                     "CODE");
     std::string error;
     if (!exchange.setFault(words[1], words.size() == 3 ? words[2] : "", &error)) return fail(error);
+    if (!exchange.waitFaultsAcknowledged(std::chrono::seconds(5)))
+        return fail("the front end did not apply the faults in time");
     return ok("faults=" + exchange.faults().describe());
 }
 

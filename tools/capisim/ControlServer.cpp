@@ -153,7 +153,7 @@ void ControlServer::run()
         int timeout = -1;
         const auto now = Clock::now();
         for (const Client &client : clients_) {
-            fds.push_back({client.fd, POLLIN, 0});
+            fds.push_back({client.fd, static_cast<short>(client.eof ? 0 : POLLIN), 0});
             if (client.waitUntil) {
                 const auto left =
                     std::chrono::ceil<std::chrono::milliseconds>(*client.waitUntil - now).count();
@@ -169,8 +169,10 @@ void ControlServer::run()
         // Clients first: fds[2 + i] belongs to clients_[i] until acceptClients() appends.
         for (size_t i = clients_.size(); i-- > 0;) {
             bool keep = true;
-            if (fds[2 + i].revents) keep = readClient(clients_[i]);
+            // After the client's end of input, an event means it is gone altogether.
+            if (fds[2 + i].revents) keep = !clients_[i].eof && readClient(clients_[i]);
             if (keep) keep = serveClient(clients_[i]);
+            if (keep && clients_[i].eof && !clients_[i].waitUntil) keep = false;
             if (!keep) {
                 ::close(clients_[i].fd);
                 clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -195,7 +197,9 @@ void ControlServer::acceptClients()
             ::close(fd);
             continue;
         }
-        clients_.push_back({fd, {}, std::nullopt});
+        Client client;
+        client.fd = fd;
+        clients_.push_back(std::move(client));
     }
 }
 
@@ -211,7 +215,11 @@ bool ControlServer::readClient(Client &client)
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        if (n == 0) {
+            client.eof = true; // a client may shut down its side before it reads the reply
+            return true;
+        }
+        return errno == EAGAIN || errno == EWOULDBLOCK;
     }
     return true;
 }

@@ -37,6 +37,7 @@ private:
     {
         int fd = -1;
         std::string input;
+        bool eof = false;
         std::optional<Clock::time_point> waitUntil; // answering wait-listening
     };
 

@@ -171,6 +171,34 @@ Faults Exchange::faults() const
     return faults_;
 }
 
+void Exchange::requireFaultAcknowledgement()
+{
+    std::lock_guard lock(mutex_);
+    acknowledgementRequired_ = true;
+}
+
+Faults Exchange::faults(uint64_t *generation) const
+{
+    std::lock_guard lock(mutex_);
+    *generation = faultGeneration_;
+    return faults_;
+}
+
+void Exchange::acknowledgeFaults(uint64_t generation)
+{
+    std::lock_guard lock(mutex_);
+    acknowledgedGeneration_ = std::max(acknowledgedGeneration_, generation);
+    faultsAcknowledged_.notify_all();
+}
+
+bool Exchange::waitFaultsAcknowledged(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return !acknowledgementRequired_ || faultsAcknowledged_.wait_for(lock, timeout, [this] {
+        return acknowledgedGeneration_ >= faultGeneration_;
+    });
+}
+
 bool Exchange::setFault(const std::string &name, const std::string &code, std::string *error)
 {
     std::lock_guard lock(mutex_);
@@ -178,6 +206,7 @@ bool Exchange::setFault(const std::string &name, const std::string &code, std::s
     if (!applyFault(faults, name, code, error)) return false;
     const bool wasLost = faults_.lineLost;
     faults_ = faults;
+    ++faultGeneration_;
     log_.note("faults: " + faults_.describe());
     if (faults_.lineLost && !wasLost) loseLine();
     notifyObservers();

@@ -72,6 +72,13 @@ public:
     unsigned receive(unsigned applId, const uint8_t *data, size_t size);
 
     Faults faults() const;
+    // For a front end that applies faults in a thread of its own (closing and
+    // reopening its listener): fault commands then answer only once it has
+    // acknowledged the faults, so the next client sees the new state.
+    void requireFaultAcknowledgement();
+    Faults faults(uint64_t *generation) const;
+    void acknowledgeFaults(uint64_t generation);
+    bool waitFaultsAcknowledged(std::chrono::milliseconds timeout);
     // "fault NAME [CODE]"; lose-line detaches every application.
     bool setFault(const std::string &name, const std::string &code, std::string *error);
     bool listening() const;
@@ -150,6 +157,10 @@ private:
     std::condition_variable timerWake_;
     bool stopping_ = false;
     Faults faults_;
+    uint64_t faultGeneration_ = 0;
+    uint64_t acknowledgedGeneration_ = 0;
+    bool acknowledgementRequired_ = false;
+    std::condition_variable faultsAcknowledged_;
     std::map<unsigned, App> apps_;
     std::map<uint32_t, Call> calls_;
     uint8_t lastPlciNumber_ = 0;

@@ -15,7 +15,6 @@ struct Faults
     uint16_t listenInfo = 0;    // 0: LISTEN_CONF says Info 0
 
     bool installed() const { return !notInstalled && !lineLost; }
-    bool any() const { return notInstalled || lineLost || registerError || listenInfo; }
     // "none", or e.g. "not-installed,listen-info=0x2002".
     std::string describe() const;
 };

@@ -161,8 +161,9 @@ unsigned InProcessLine::waitForMessage(unsigned applId, const timeval *timeout)
     if (!timeout) {
         messageReady_.wait(slotsLock, ready);
     } else {
-        const auto wait = std::chrono::seconds(std::max<long>(0, timeout->tv_sec)) +
-                          std::chrono::microseconds(std::max<long>(0, timeout->tv_usec));
+        // Bounded, so that the deadline arithmetic cannot overflow.
+        const auto wait = std::chrono::seconds(std::clamp<long>(timeout->tv_sec, 0, 10'000'000)) +
+                          std::chrono::microseconds(std::clamp<long>(timeout->tv_usec, 0, 999'999));
         messageReady_.wait_for(slotsLock, wait, ready);
     }
     if (slot->released) return code::IllegalApplId;

@@ -119,6 +119,7 @@ struct RcapiServer::Connection final : ExchangeClient
 
 RcapiServer::RcapiServer(Exchange &exchange) : exchange_(exchange)
 {
+    exchange_.requireFaultAcknowledgement();
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     observerId_ = exchange_.addObserver([this] { wake(); });
 }
@@ -184,18 +185,18 @@ void RcapiServer::run(int stopFd)
 
 void RcapiServer::applyFaults()
 {
-    const Faults faults = exchange_.faults();
+    uint64_t generation = 0;
+    const Faults faults = exchange_.faults(&generation);
     if (faults.lineLost) closeAll();
     if (!faults.installed()) {
         closeListener(); // connect() fails, so libcapi20 reports "not installed"
-        return;
-    }
-    if (listenFd_ < 0) {
+    } else if (listenFd_ < 0) {
         std::string error;
         if (!openListener(&error) && error != lastListenError_)
             std::fprintf(stderr, "capisim: %s\n", error.c_str());
         lastListenError_ = error;
     }
+    exchange_.acknowledgeFaults(generation);
 }
 
 bool RcapiServer::openListener(std::string *error)

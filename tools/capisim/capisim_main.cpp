@@ -98,7 +98,8 @@ int main(int argc, char **argv)
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--socket" || arg == "--wait") && words.empty()) {
+        // No command has options of these names, so they may stand anywhere.
+        if (arg == "--socket" || arg == "--wait") {
             if (i + 1 >= argc) return fail(arg + " needs a value");
             const std::string value = argv[++i];
             if (arg == "--socket") {
@@ -117,18 +118,7 @@ int main(int argc, char **argv)
         std::fputs(Usage, words.empty() ? stderr : stdout);
         return words.empty() ? 1 : 0;
     }
-    if (words.front() == "serve") {
-        // --socket may also follow the command word here.
-        for (size_t i = 1; i + 1 < words.size(); ++i) {
-            if (words[i] == "--socket") {
-                socketPath = words[i + 1];
-                words.erase(words.begin() + static_cast<std::ptrdiff_t>(i),
-                            words.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-                break;
-            }
-        }
-        return serve(words, socketPath);
-    }
+    if (words.front() == "serve") return serve(words, socketPath);
     std::string line;
     for (const std::string &word : words) {
         const auto quoted = quoteWord(word);
