@@ -5,6 +5,14 @@
 # XVFB: runs it on a fresh Xvfb server (xvfb-run) with the xcb platform.
 # PROGRAM: registers an already built test program again (no SOURCES) under NAME.
 # PREFIX: a command the test program is started through (for example dbus-run-session --).
+# Sanitizer options for every test. Qt is not instrumented: its synchronisation and the
+# test framework's watchdog thread are suppressed. Tests start helper programs from a
+# threaded process, which ThreadSanitizer allows with die_after_fork=0 (the child execs).
+set(CORVANE_SANITIZER_ENV
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:fast_unwind_on_malloc=0"
+  "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp"
+  "UBSAN_OPTIONS=print_stacktrace=1")
+
 function(corvane_add_test)
   cmake_parse_arguments(T "XVFB" "NAME;TIMEOUT;PROGRAM" "SOURCES;LIBS;LABELS;ENV;PREFIX" ${ARGN})
   if(T_PROGRAM)
@@ -26,7 +34,7 @@ function(corvane_add_test)
   set_tests_properties(${T_NAME} PROPERTIES
     LABELS "${T_LABELS}"
     TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "LANG=C.UTF-8;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${T_ENV}")
+    ENVIRONMENT "LANG=C.UTF-8;LC_ALL=C.UTF-8;QT_QPA_PLATFORM=offscreen;${CORVANE_SANITIZER_ENV};${T_ENV}")
   if(T_XVFB)
     # xvfb-run -a picks a free display by probing lock files, which races when several
     # start at once.
