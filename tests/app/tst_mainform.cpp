@@ -1,0 +1,579 @@
+// The decisions of the call handling and the popup's layout, driven directly without a
+// line: reject rules, number forms, status words, close rules, rotation, auto-hide,
+// blinking and the arithmetic of the popup.
+#include "app/isdntool.h"
+#include "app/main.h"
+#include "capi/CpConst.h"
+#include "lists/ListPrompts.h"
+#include "lists/lists.h"
+#include "platform/KeyboardLed.h"
+#include "platform/Sound.h"
+#include "settings/SettingsStore.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+class FakeLed : public platform::KeyboardLed
+{
+public:
+    bool on = false;
+    bool broken = false;
+    QStringList changes;
+    bool ReadScrollLock(bool &state, QString *error) override
+    {
+        if (broken) {
+            if (error) *error = QStringLiteral("no keyboard here");
+            return false;
+        }
+        state = on;
+        return true;
+    }
+    bool PressScrollLock(QString *) override
+    {
+        on = !on;
+        changes << (on ? QStringLiteral("on") : QStringLiteral("off"));
+        return true;
+    }
+};
+
+} // namespace
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> FDir;
+    std::unique_ptr<SettingsStore> FSettings;
+    ScriptedPrompts FPrompts;
+    std::unique_ptr<TLists> FLists;
+    AreaCodeTable FTowns;
+    FakeLed FLed;
+    platform::Sound FSound;
+    std::unique_ptr<TMainForm> FForm;
+    qint64 FTick = 100000;
+    QStringList FLookups;
+
+    class RecordingLookup : public ICallerLookup
+    {
+    public:
+        QStringList *numbers;
+        void StartLookup(const QString &number) override { numbers->append(number); }
+    } FLookup;
+
+    GeneralSettings &s() { return FSettings->settings; }
+
+    template <typename T> T *child(const char *name)
+    {
+        return FForm->findChild<T *>(QLatin1String(name));
+    }
+
+    // A reject question as the monitor asks it; returns the cause the handler chose.
+    uint16_t ring(const QString &caller, const QString &called = QStringLiteral("85606"))
+    {
+        FTick += 1000;
+        uint16_t cause = capi::RejectUndecided;
+        FForm->CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony, cause);
+        return cause;
+    }
+
+    void addNick(const QString &name, const QString &number, const QString &action,
+                 const QString &sound = QString())
+    {
+        FLists->nicks().appendRow(NickRow{name, number, sound, action});
+    }
+
+    void addMsn(const QString &msn, const QString &name, const QString &action, bool checked = true)
+    {
+        FLists->msns().appendRow(MsnRow{checked, msn, name, QString(), action});
+    }
+
+    QString lastStatus() const
+    {
+        const TCallList &calls = FLists->calls();
+        return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
+    }
+
+    void setIni(const QString &section, const QString &key, const QString &value)
+    {
+        FSettings->ini().writeString(section, key, value);
+        QVERIFY(FSettings->ini().save());
+    }
+
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            FForm->Timer1Timer();
+    }
+
+private slots:
+    void init()
+    {
+        FDir = std::make_unique<QTemporaryDir>();
+        qputenv("CORVANE_HOME", FDir->path().toLocal8Bit());
+        FSettings = std::make_unique<SettingsStore>(FDir->filePath("corvane.ini"));
+        FSettings->readAll();
+        s().scrollLed = false;
+        s().balloon = false;
+        FPrompts = ScriptedPrompts();
+        FLists = std::make_unique<TLists>(*FSettings, FPrompts, FDir->path());
+        FLists->SetLanguage(Language::English);
+        QVERIFY(FLists->LoadAtStartup());
+        FTowns.setLines({QStringLiteral("441 Oldenburg"), QStringLiteral("30 Berlin"),
+                         QStringLiteral("++43 Österreich")});
+        FLed = FakeLed();
+        FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
+        FForm->TickCount = [this] { return FTick; };
+        FLookups.clear();
+        FLookup.numbers = &FLookups;
+        FForm->Lookup = &FLookup;
+        FForm->ApplyLanguage(Language::English);
+        FForm->SetListsLoaded(true);
+        FForm->SetDialogsReady(true);
+        FForm->FFirstShow = false;
+        FForm->resize(400, 100);
+    }
+
+    void cleanup()
+    {
+        FForm.reset();
+        FLists.reset();
+        FSettings.reset();
+        FDir.reset();
+    }
+
+    void knownCallerIsShownAndStored()
+    {
+        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
+        QVERIFY(FForm->isVisible());
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Nr.: 0441123"));
+        QCOMPARE(child<QLabel>("TargetLabel")->text(), QStringLiteral(" Target: 85606"));
+        QVERIFY(FLookups.isEmpty());
+        QCOMPARE(FLists->calls().count(), 1);
+        const CallRow row = FLists->calls().row(0);
+        QCOMPARE(row.number, QStringLiteral("0441123"));
+        QCOMPARE(row.nickname, QStringLiteral("Anna"));
+        QCOMPARE(row.town, QStringLiteral("Oldenburg"));
+        QCOMPARE(row.status, QStringLiteral(" "));
+        // Written at once, so the call survives a line that never reports its end.
+        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+
+        FForm->CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490);
+        QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
+    }
+
+    void unknownCallerGetsTownAndLookup()
+    {
+        ring(QStringLiteral("0301234"));
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
+        QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Town: Berlin"));
+        QCOMPARE(FLookups, QStringList({"0301234"}));
+        QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
+    }
+
+    void numbersArePlainText()
+    {
+        ring(QStringLiteral("<b>0441</b>"));
+        auto *label = child<QLabel>("NumberLabel");
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), QStringLiteral("<b>0441</b>"));
+    }
+
+    void repeatedQuestionWithin500msIsIgnored()
+    {
+        uint16_t cause = capi::RejectUndecided;
+        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
+        FTick += 300;
+        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
+        QCOMPARE(FForm->Calls.Count(), 1);
+        FTick += 600;
+        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
+        QCOMPARE(FForm->Calls.Count(), 2);
+        QCOMPARE(FLists->calls().count(), 2);
+    }
+
+    void rejectRules_data()
+    {
+        QTest::addColumn<QString>("msnAction");
+        QTest::addColumn<QString>("nickNumber");
+        QTest::addColumn<QString>("nickAction");
+        QTest::addColumn<bool>("allowGroup");
+        QTest::addColumn<QString>("caller");
+        QTest::addColumn<bool>("rejected");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("MSN rejects all") << "log|popup|reject all|"
+                                         << ""
+                                         << "" << true << "0441123" << true << "0441123";
+        QTest::newRow("MSN rejects callers without number")
+            << "log|popup|reject not submmitted|"
+            << ""
+            << "" << true << "" << true << "-not transmitted-";
+        QTest::newRow("MSN lets numbers through") << "log|popup|reject not submmitted|"
+                                                  << ""
+                                                  << "" << true << "0441123" << false << "0441123";
+        QTest::newRow("German MSN word") << "speichern|popup|alle abweisen|"
+                                         << ""
+                                         << "" << true << "0441123" << true << "0441123";
+        QTest::newRow("nickname rejects")
+            << ""
+            << "0441123"
+            << "log|popup|reject all|" << true << "0441123" << true << "Nick";
+        QTest::newRow("prefix entry")
+            << ""
+            << "0441*"
+            << "log|popup|reject all|" << true << "04411234" << true << "Nick";
+        QTest::newRow("prefix entry without grouping")
+            << ""
+            << "0441*"
+            << "log|popup|reject all|" << false << "04411234" << false << "04411234";
+    }
+
+    void rejectRules()
+    {
+        QFETCH(QString, msnAction);
+        QFETCH(QString, nickNumber);
+        QFETCH(QString, nickAction);
+        QFETCH(bool, allowGroup);
+        QFETCH(QString, caller);
+        QFETCH(bool, rejected);
+        QFETCH(QString, shown);
+        s().allowGroup = allowGroup;
+        if (!msnAction.isEmpty())
+            addMsn(QStringLiteral("85606"), QStringLiteral("Office"), msnAction);
+        if (!nickNumber.isEmpty()) addNick(QStringLiteral("Nick"), nickNumber, nickAction);
+        const uint16_t cause = ring(caller);
+        QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
+        QCOMPARE(FForm->FRejected, rejected);
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), shown);
+        // A prefix entry gives name and rejection, not the flags of an exact entry.
+        QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick"));
+        FForm->CapiMonitor1DisconnectInfo(0, 0x3490);
+        QCOMPARE(lastStatus(),
+                 rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
+    }
+
+    void numberForms()
+    {
+        s().cutZeroes = 1;
+        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        ring(QStringLiteral("00441123"));
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+
+        s().cutZeroes = 0;
+        s().homeFritz = true;
+        ring(QStringLiteral("49441999"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("0441999"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Town"), QStringLiteral("Oldenburg"));
+        ring(QStringLiteral("43662123"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("++43662123"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Town"), QStringLiteral("Österreich"));
+        ring(QStringLiteral("+4930"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("+4930"));
+
+        s().homeFritz = false;
+        FForm->TestCallNumber = 1;
+        ring(QStringLiteral("111"));
+        ring(QStringLiteral("222"));
+        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("2222222"));
+    }
+
+    void callWithoutNumber()
+    {
+        ring(QString());
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("-not transmitted-"));
+        QCOMPARE(FLists->calls().count(), 1);
+
+        // A nickname entry for the not-transmitted text names such calls.
+        addNick(QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),
+                QStringLiteral("log|popup|"));
+        ring(QString());
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Hidden"));
+
+        s().storeNotSubmitted = false;
+        ring(QString());
+        QCOMPARE(FLists->calls().count(), 2);
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        QCOMPARE(lastStatus(), QStringLiteral(" "));
+    }
+
+    void ignoredMsnAndDeactivation()
+    {
+        addMsn(QStringLiteral("85606"), QStringLiteral("Office"), QStringLiteral("log|popup|"),
+               false);
+        ring(QStringLiteral("0441123"));
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(FLists->calls().count(), 0);
+
+        addMsn(QStringLiteral("85607"), QStringLiteral("Fax"),
+               QStringLiteral("log|popup|reject all|"));
+        FForm->ToggleActive();
+        QCOMPARE(FForm->PopupMenu()->findChild<QAction *>("Deaktivieren1")->text(),
+                 QStringLiteral("&Activate"));
+        // Deactivated: still rejected by the lists, nothing shown or stored.
+        QCOMPARE(ring(QStringLiteral("0441123"), QStringLiteral("85607")), capi::RejectAccept);
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(FLists->calls().count(), 0);
+    }
+
+    void statusWords_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("answered elsewhere") << 0x3400 << ""
+                                            << "answered";
+        QTest::newRow("not answered") << 0x3490 << ""
+                                      << "not anwsered";
+        QTest::newRow("busy") << 0x34A2 << ""
+                              << "busy";
+        QTest::newRow("other cause") << 0x34BB << ""
+                                     << "User busy ($34BB)";
+        QTest::newRow("configured text") << 0x34BB << "Besetzt!"
+                                         << "Besetzt!";
+        QTest::newRow("built-in word wins") << 0x34A2 << "Anders"
+                                            << "busy";
+    }
+
+    void statusWords()
+    {
+        QFETCH(int, reason);
+        QFETCH(QString, configured);
+        QFETCH(QString, status);
+        if (!configured.isEmpty())
+            setIni(QStringLiteral("StatusCodeStrings"),
+                   SettingsStore::statusCodeKey(uint16_t(reason)), configured);
+        ring(QStringLiteral("0441123"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, uint16_t(reason));
+        QCOMPARE(lastStatus(), status);
+    }
+
+    void statusFollowsItsRowAfterSorting()
+    {
+        FSettings->listViews.callsSort = 1; // newest first
+        ring(QStringLiteral("0441111"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        FTick += 5000;
+        ring(QStringLiteral("0441222"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x34A2);
+        for (const CallRow &row : FLists->calls().rows())
+            QCOMPARE(row.status, row.number == "0441111" ? QStringLiteral("not anwsered")
+                                                         : QStringLiteral("busy"));
+    }
+
+    void closeRules()
+    {
+        s().duration = 0;
+        s().closeDisCon = true;
+        ring(QStringLiteral("0441123"));
+        QVERIFY(FForm->isVisible());
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        QVERIFY(!FForm->isVisible());
+
+        // With a display time the timer closes it, not the rule.
+        s().duration = 5;
+        ring(QStringLiteral("0441124"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        QVERIFY(FForm->isVisible());
+
+        // Two pending calls shown in rotation: the rule waits.
+        s().duration = 0;
+        s().showMultipleCalls = true;
+        ring(QStringLiteral("0441125"));
+        QVERIFY(FForm->Calls.Count() >= 2);
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        QVERIFY(FForm->isVisible());
+
+        // Rejected calls follow CloseReject.
+        FForm->AcknowledgeCalls();
+        s().closeReject = true;
+        ring(QStringLiteral("0441126"));
+        FForm->sbRejectClick();
+        FForm->CapiMonitor1DisconnectInfo(0, 0x3400);
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(lastStatus(), QStringLiteral("rejected"));
+    }
+
+    void userDefinedStatusCodes()
+    {
+        s().duration = 0;
+        s().closeDisCon = true;
+        s().debug = true;
+        setIni(QStringLiteral("StatusCodes"), QStringLiteral("$3490"), QStringLiteral("0"));
+        ring(QStringLiteral("0441123"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        QVERIFY(FForm->isVisible()); // the built-in rule is off for this cause
+
+        setIni(QStringLiteral("StatusCodes"), QStringLiteral("$34BB"), QStringLiteral("1"));
+        ring(QStringLiteral("0441124"));
+        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x34BB);
+        QVERIFY(!FForm->isVisible());
+        QFile log(FDir->filePath("corvane.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString line = QString::fromUtf8(log.readAll()).trimmed();
+        QVERIFY2(line.endsWith(": Hiding window due to user defined Statuscode $34BB: User busy "
+                               "($34BB)"),
+                 qPrintable(line));
+        QCOMPARE(line.count('\n'), 0);
+    }
+
+    void rotationCycle()
+    {
+        s().showMultipleCalls = true;
+        s().duration = 0;
+        s().callRotationTimeout = 30;
+        ring(QStringLiteral("0441111"));
+        ring(QStringLiteral("0441222"));
+        auto *number = child<QLabel>("NumberLabel");
+        auto *count = child<QLabel>("UnrecLabel");
+        // While the rotation time-out runs the newest call stays.
+        ticks(10);
+        QCOMPARE(number->text(), QStringLiteral("0441222"));
+        QVERIFY(!count->isVisible());
+
+        FTick += 31000;
+        QStringList seen;
+        for (int i = 0; i < 30; ++i) {
+            FForm->Timer1Timer();
+            if (FForm->FTickCount % 5 != 0) continue;
+            seen << (count->isVisible() ? count->text() : number->text());
+            QCOMPARE(child<QLabel>("CallLabel")->text(),
+                     count->isVisible() ? QStringLiteral(" Hint:") : QStringLiteral(" Call from:"));
+        }
+        const int start = seen.indexOf(QStringLiteral("2 new calls"));
+        QVERIFY(start >= 0);
+        QCOMPARE(seen.mid(start, 4),
+                 QStringList({"2 new calls", "0441111", "0441222", "2 new calls"}));
+    }
+
+    void autoHide()
+    {
+        s().duration = 5;
+        ring(QStringLiteral("0441123"));
+        ticks(17);
+        QVERIFY(FForm->isVisible());
+        ticks(1);
+        QVERIFY(!FForm->isVisible());
+
+        // An unknown caller stays with KeepUnknown.
+        s().keepUnknown = true;
+        ring(QStringLiteral("0441124"));
+        ticks(40);
+        QVERIFY(FForm->isVisible());
+    }
+
+    void trayAndLedBlink()
+    {
+        s().scrollLed = true;
+        ring(QStringLiteral("0441123"));
+        // One flash, five ticks of rest, the next flash.
+        ticks(7);
+        QCOMPARE(FLed.changes, QStringList({"on", "off"}));
+        ticks(2);
+        QCOMPARE(FLed.changes, QStringList({"on", "off", "on", "off"}));
+
+        FForm->AcknowledgeCalls();
+        FLed.changes.clear();
+        FTick += 1000;
+        for (const char *caller : {"0441111", "0441222", "0441333"})
+            ring(QLatin1String(caller));
+        ticks(6);
+        QCOMPARE(FLed.changes.count("on"), 3);
+        ticks(5);
+        QCOMPARE(FLed.changes.count("on"), 3); // the rest
+        ticks(1);
+        QCOMPARE(FLed.changes.count("on"), 4);
+    }
+
+    void unreadableKeyboardLatchesTheLed()
+    {
+        s().scrollLed = true;
+        FLed.broken = true;
+        ring(QStringLiteral("0441123"));
+        ticks(3);
+        QCOMPARE(FPrompts.messages, QStringList({"no keyboard here"}));
+        QVERIFY(!s().scrollLed);
+        FLed.broken = false;
+        QVERIFY(!FForm->SetScrollLed(true));
+        QVERIFY(FLed.changes.isEmpty());
+    }
+
+    void layoutAtWidth400()
+    {
+        FForm->resize(400, 100);
+        FForm->SetSize();
+        QCOMPARE(child<QLabel>("CallLabel")->font().pointSize(), 12);
+        QCOMPARE(child<QToolButton>("sbtnClose")->font().pointSize(), 14);
+        QVERIFY(child<QLabel>("NumberLabel")->font().pointSize() <= 24);
+        auto *close = child<QToolButton>("sbtnClose");
+        auto *maker = child<QLabel>("lbTremlow");
+        QCOMPARE(close->height(), maker->height());
+        QCOMPARE(maker->x(), close->width());
+
+        s().showClose = false;
+        FForm->SetSize();
+        QCOMPARE(child<QLabel>("lbTremlow")->x(), 0);
+        FForm->resize(100, 20);
+        FForm->SetSize();
+        QCOMPARE(FForm->width(), 200); // the smallest width
+        QCOMPARE(child<QLabel>("CallLabel")->font().pointSize(), 6);
+    }
+
+    void longNamesShrinkToFit()
+    {
+        addNick(QString(60, QLatin1Char('W')), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
+        ring(QStringLiteral("0441123"));
+        auto *number = child<QLabel>("NumberLabel");
+        QCOMPARE(number->font().pointSize(), 3); // clipped at the smallest size
+        addNick(QStringLiteral("Bo"), QStringLiteral("0441124"), QStringLiteral("log|popup|"));
+        ring(QStringLiteral("0441124"));
+        QCOMPARE(number->font().pointSize(), 24);
+    }
+
+    void infoAreaGrowsAndShrinks()
+    {
+        ring(QStringLiteral("0441123"));
+        const int base = FForm->height();
+        FForm->Calls.Get(-1).setValue("AdditionalInfo", "Line one\nLine two\nLine three");
+        FForm->ShowCall(-1);
+        auto *info = child<QPlainTextEdit>("memInfo");
+        QVERIFY(info->isVisible());
+        QCOMPARE(info->toPlainText().split('\n').size(), 3);
+        QVERIFY(FForm->height() > base + 28);
+        QCOMPARE(FForm->BaseHeight(), base);
+
+        ring(QStringLiteral("0441124"));
+        QVERIFY(!info->isVisible());
+        QCOMPARE(FForm->height(), base);
+    }
+
+    void transparency()
+    {
+        QCOMPARE(TMainForm::TransparencyAlpha(0), 255);
+        QCOMPARE(TMainForm::TransparencyAlpha(100), 0);
+        QCOMPARE(TMainForm::TransparencyAlpha(50), 128);
+        QCOMPARE(TMainForm::TransparencyAlpha(30), 178);
+    }
+
+    void lineStateInTheHint()
+    {
+        QCOMPARE(FForm->TrayHint(), QStringLiteral("Tremlow Corvane"));
+        qputenv("CORVANE_CAPI_LIBRARY", "/nonexistent/libcapi20.so.3");
+        FForm->StartMonitor();
+        QCOMPARE(
+            FForm->TrayHint(),
+            QStringLiteral("Tremlow Corvane: File \"/nonexistent/libcapi20.so.3\" not found."));
+        QCOMPARE(FForm->TrayIcon()->toolTip(), FForm->TrayHint());
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
