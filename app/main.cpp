@@ -641,6 +641,8 @@ void TMainForm::ShowCall(int index)
     const QString caller = r.value(QStringLiteral("Caller"));
     NumberLabel->setText(nickname.isEmpty() ? caller : nickname);
     FitLabelFont(NumberLabel);
+    // The title names the caller for window lists and assistive tools.
+    setWindowTitle(QStringLiteral("Corvane - ") + NumberLabel->text());
     TargetLabel->setText(TargetPrefix() + r.value(QStringLiteral("Target")));
     TargetLabel->adjustSize();
     if (IsNotTransmitted(caller) || nickname.isEmpty())
