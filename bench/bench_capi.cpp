@@ -18,9 +18,17 @@
 
 namespace {
 
-const QByteArray kConnectInd = QByteArray::fromHex(
-    "2e00010002820140" "01010000" "1000" "088135353531323334" "0b2183333031323334353637" "00"
-    "00" "038090a3" "00" "029181" "00");
+const QByteArray kConnectInd = QByteArray::fromHex("2e00010002820140"
+                                                   "01010000"
+                                                   "1000"
+                                                   "088135353531323334"
+                                                   "0b2183333031323334353637"
+                                                   "00"
+                                                   "00"
+                                                   "038090a3"
+                                                   "00"
+                                                   "029181"
+                                                   "00");
 
 QByteArray withPlci(QByteArray message, uint32_t plci)
 {
@@ -29,7 +37,9 @@ QByteArray withPlci(QByteArray message, uint32_t plci)
     return message;
 }
 
-const QByteArray kDisconnectInd = QByteArray::fromHex("0e00010004820140" "01010000" "9034");
+const QByteArray kDisconnectInd = QByteArray::fromHex("0e00010004820140"
+                                                      "01010000"
+                                                      "9034");
 
 void BM_DecodeConnectInd(benchmark::State &state)
 {

@@ -63,12 +63,9 @@ bool connectSocket(const std::string &path, Clock::time_point waitUntil, Fd *out
         return false;
     }
     std::memcpy(address.sun_path, path.data(), path.size());
-    Fd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (watch.get() >= 0) {
-        const size_t slash = path.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-        ::inotify_add_watch(watch.get(), dir.c_str(), IN_CREATE | IN_ATTRIB | IN_MOVED_TO);
-    }
+    // The directory watch is set up only once a first try failed: closing an inotify
+    // descriptor costs milliseconds, which every command would pay otherwise.
+    Fd watch(-1);
     for (;;) {
         Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (fd.get() < 0) {
@@ -84,6 +81,16 @@ bool connectSocket(const std::string &path, Clock::time_point waitUntil, Fd *out
         if ((reason != ENOENT && reason != ECONNREFUSED) || Clock::now() >= waitUntil) {
             *error = "cannot reach the simulator at " + path + ": " + std::strerror(reason);
             return false;
+        }
+        if (watch.get() < 0) {
+            watch.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+            if (watch.get() >= 0) {
+                const size_t slash = path.rfind('/');
+                const std::string dir =
+                    slash == std::string::npos ? "." : path.substr(0, slash + 1);
+                ::inotify_add_watch(watch.get(), dir.c_str(), IN_CREATE | IN_ATTRIB | IN_MOVED_TO);
+            }
+            continue; // the socket may have appeared meanwhile
         }
         // Directory events say when to try again; the cap covers a listen() that
         // comes after the last event.
