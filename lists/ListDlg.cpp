@@ -8,7 +8,6 @@
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
-#include <QResizeEvent>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
@@ -20,8 +19,7 @@
 
 namespace {
 
-template <class W>
-W *named(W *widget, const char *name)
+template <class W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -37,8 +35,8 @@ public:
         setFixedHeight(38);
     }
 
-protected:
-    void resizeEvent(QResizeEvent *) override
+    // Also after a language change: the buttons' widths follow their texts.
+    void relayout()
     {
         for (QPushButton *button : {FCentre, FRight})
             button->resize(button->sizeHint().expandedTo(QSize(75, 25)));
@@ -46,6 +44,9 @@ protected:
         FCentre->move((width() - FCentre->width()) / 2, top);
         FRight->move(width() - FRight->width() - 8, top);
     }
+
+protected:
+    void resizeEvent(QResizeEvent *) override { relayout(); }
 
 private:
     QPushButton *FCentre;
@@ -62,8 +63,7 @@ QWidget *pageWith(TListView *view, const char *name)
     return page;
 }
 
-template <size_t N>
-QList<int> toList(const std::array<int, N> &widths)
+template <size_t N> QList<int> toList(const std::array<int, N> &widths)
 {
     return QList<int>(widths.begin(), widths.end());
 }
@@ -102,6 +102,7 @@ TListDlg::TListDlg(TLists &lists, TNickForm &editor, QWidget *parent)
     OKBtn->setDefault(true);
     btnSearch->setAutoDefault(false);
     auto *panel = new ButtonPanel(OKBtn, btnSearch, this);
+    Panel1 = panel;
     panel->setObjectName(QStringLiteral("Panel1"));
     OKBtn->setParent(panel);
     btnSearch->setParent(panel);
@@ -122,8 +123,7 @@ TListDlg::TListDlg(TLists &lists, TNickForm &editor, QWidget *parent)
         connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint &at) {
             ExecContextMenu(view->viewport()->mapToGlobal(at), MenuSource::Lists);
         });
-        connect(view->header(), &QHeaderView::sectionResized, this,
-                &TListDlg::StoreColumnWidths);
+        connect(view->header(), &QHeaderView::sectionResized, this, &TListDlg::StoreColumnWidths);
     }
     connect(lvCalls, &QAbstractItemView::doubleClicked, this, &TListDlg::lvCallsDblClick);
     connect(lvNicks, &QAbstractItemView::doubleClicked, this, &TListDlg::lvNicksDblClick);
@@ -143,7 +143,7 @@ TListDlg::TListDlg(TLists &lists, TNickForm &editor, QWidget *parent)
     connect(&lists.msns(), &TMsnList::checkedChanged, this,
             [this] { FLists.SaveList(ListKind::Msn); });
 
-    ReadSettings();
+    ApplyViewSettings();
     ApplyLanguage(FLanguage);
 }
 
@@ -245,6 +245,13 @@ void TListDlg::OfferNewNickname(const QString &nickname, const QString &number)
 
 void TListDlg::ReadSettings()
 {
+    ApplyViewSettings();
+    FLists.SortNicks();
+    FLists.SortCalls();
+}
+
+void TListDlg::ApplyViewSettings()
+{
     const SettingsStore &settings = FLists.settings();
     FApplyingSettings = true;
     lvCalls->setColumnWidths(toList(settings.listViews.callsCol));
@@ -259,15 +266,13 @@ void TListDlg::ReadSettings()
 
 void TListDlg::StorePlace()
 {
-    if (FApplyingSettings || !isVisible() || isMaximized() || isMinimized())
-        return;
+    if (FApplyingSettings || !isVisible() || isMaximized() || isMinimized()) return;
     FLists.settings().listWindow = {x(), y(), width(), height()};
 }
 
 void TListDlg::StoreColumnWidths()
 {
-    if (FApplyingSettings)
-        return;
+    if (FApplyingSettings) return;
     ListViewSettings &views = FLists.settings().listViews;
     const QList<int> calls = lvCalls->columnWidths();
     for (int c = 1; c < int(views.callsCol.size()) && c < calls.size(); ++c)
@@ -314,8 +319,7 @@ void TListDlg::UpdateCaption()
 
 QString TListDlg::SelectedNumber(ListPage page, int row) const
 {
-    if (row < 0)
-        return QString();
+    if (row < 0) return QString();
     switch (page) {
     case ListPage::Calls:
         return row < FLists.calls().count() ? FLists.calls().row(row).number : QString();
@@ -364,8 +368,7 @@ void TListDlg::UpdateMenuStates(MenuSource source)
     mnuReverseSearch->setVisible(true);
     mnuReverseSearch->setEnabled(calls && selected && IsPhoneNumber(number) && lookup);
 
-    if (calls && selected)
-        FNumberToTakeOver = number;
+    if (calls && selected) FNumberToTakeOver = number;
 }
 
 void TListDlg::ExecContextMenu(const QPoint &globalPos, MenuSource source)
@@ -376,14 +379,12 @@ void TListDlg::ExecContextMenu(const QPoint &globalPos, MenuSource source)
 
 void TListDlg::OpenSearch()
 {
-    if (FSearchDlg && !FSearchDlg->isVisible())
-        FSearchDlg->exec();
+    if (FSearchDlg && !FSearchDlg->isVisible()) FSearchDlg->exec();
 }
 
 void TListDlg::CloseSearch()
 {
-    if (FSearchDlg && FSearchDlg->isVisible())
-        FSearchDlg->close();
+    if (FSearchDlg && FSearchDlg->isVisible()) FSearchDlg->close();
 }
 
 void TListDlg::ApplyNickname(const QString &nickname, const QString &number)
@@ -422,10 +423,8 @@ static ListKind kindOf(ListPage page)
 void TListDlg::Lschen1Click()
 {
     const ListPage page = CurrentPage();
-    if (View(page)->selectedRows().isEmpty())
-        return;
-    if (!FLists.prompts().askYesNo(UiText(UiForm::Messages, u"DeleteLines", FLanguage)))
-        return;
+    if (View(page)->selectedRows().isEmpty()) return;
+    if (!FLists.prompts().askYesNo(UiText(UiForm::Messages, u"DeleteLines", FLanguage))) return;
     CloseSearch();
     // Read the selection again: calls may have come in while the question was open.
     const QList<int> rows = View(page)->selectedRows();
@@ -442,20 +441,17 @@ void TListDlg::Lschen1Click()
     }
     RemoveRows(page, rows);
     FLists.SaveList(kindOf(page));
-    if (pendingChanged && OnPendingCallChanged)
-        OnPendingCallChanged();
+    if (pendingChanged && OnPendingCallChanged) OnPendingCallChanged();
 }
 
 void TListDlg::Allelschen1Click()
 {
     const ListPage page = CurrentPage();
-    if (!FLists.prompts().askYesNo(UiText(UiForm::Messages, u"DeleteAll", FLanguage)))
-        return;
+    if (!FLists.prompts().askYesNo(UiText(UiForm::Messages, u"DeleteAll", FLanguage))) return;
     CloseSearch();
     switch (page) {
     case ListPage::Calls:
-        if (OnClearPopupNumber)
-            OnClearPopupNumber();
+        if (OnClearPopupNumber) OnClearPopupNumber();
         FLists.calls().clear();
         break;
     case ListPage::Nicks:
@@ -475,11 +471,9 @@ void TListDlg::ClearNoSubmit1Click()
     QList<CallRow> kept;
     kept.reserve(calls.count());
     for (const CallRow &row : calls.rows()) {
-        if (!IsNotTransmitted(row.number))
-            kept.append(row);
+        if (!IsNotTransmitted(row.number)) kept.append(row);
     }
-    if (kept.size() != calls.count())
-        calls.setRows(kept);
+    if (kept.size() != calls.count()) calls.setRows(kept);
     FLists.SaveList(ListKind::Calls);
 }
 
@@ -488,15 +482,13 @@ void TListDlg::New1Click()
     CloseSearch();
     const bool msnPage = CurrentPage() == ListPage::Msn;
     FEditor.SetRejectNotSubVisible(msnPage);
-    if (!FEditor.Prefilled || msnPage)
-        FEditor.Reset();
+    if (!FEditor.Prefilled || msnPage) FEditor.Reset();
     // A new entry is never the one last edited: the duplicate check must see every row.
     FEditor.EditingIndex = -1;
     FEditor.Prefilled = false;
 
     if (msnPage) {
-        if (!FEditor.Open(TNickForm::Mode::Msn))
-            return;
+        if (!FEditor.Open(TNickForm::Mode::Msn)) return;
         TMsnList &msns = FLists.msns();
         msns.appendRow(MsnRow{true, FEditor.Number(), FEditor.Nickname(), FEditor.Sound(),
                               FEditor.ActionText()});
@@ -504,8 +496,7 @@ void TListDlg::New1Click()
         lvMSN->selectOnlyRow(msns.count() - 1);
         return;
     }
-    if (!FEditor.Open(TNickForm::Mode::Nickname))
-        return;
+    if (!FEditor.Open(TNickForm::Mode::Nickname)) return;
     const QString nickname = FEditor.Nickname();
     const QString number = FEditor.Number();
     FLists.nicks().appendRow(NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
@@ -514,16 +505,14 @@ void TListDlg::New1Click()
     FLists.SortNicks();
     SetCurrentPage(ListPage::Nicks);
     lvNicks->selectOnlyRow(FLists.FindNickByNumber(number));
-    if (!isVisible())
-        exec();
+    if (!isVisible()) exec();
 }
 
 void TListDlg::Edit1Click()
 {
     const ListPage page = CurrentPage();
     const int row = View(page)->selectedRow();
-    if (row < 0)
-        return;
+    if (row < 0) return;
     if (page == ListPage::Nicks) {
         const NickRow entry = FLists.nicks().row(row);
         FEditor.SetEntry(entry.nickname, entry.number, entry.sound, entry.action);
@@ -532,8 +521,8 @@ void TListDlg::Edit1Click()
         if (FEditor.Open(TNickForm::Mode::Nickname)) {
             const QString nickname = FEditor.Nickname();
             const QString number = FEditor.Number();
-            FLists.nicks().setRow(row, NickRow{nickname, number, FEditor.Sound(),
-                                               FEditor.ActionText()});
+            FLists.nicks().setRow(row,
+                                  NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
             FLists.SaveList(ListKind::Nicks);
             ApplyNickname(nickname, number);
             FLists.SortNicks();
@@ -572,16 +561,14 @@ void TListDlg::DialClick()
 {
     const ListPage page = CurrentPage();
     const int row = View(page)->selectedRow();
-    if (row < 0 || page == ListPage::Msn || !OnDial)
-        return;
+    if (row < 0 || page == ListPage::Msn || !OnDial) return;
     OnDial(SelectedNumber(page, row));
 }
 
 void TListDlg::mnuReverseSearchClick()
 {
     const int row = lvCalls->selectedRow();
-    if (CurrentPage() != ListPage::Calls || row < 0 || !OnReverseSearch)
-        return;
+    if (CurrentPage() != ListPage::Calls || row < 0 || !OnReverseSearch) return;
     QString text;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const bool found = OnReverseSearch(SelectedNumber(ListPage::Calls, row), text);
@@ -593,8 +580,7 @@ void TListDlg::mnuReverseSearchClick()
 void TListDlg::ExportToOutlook(OutlookField field)
 {
     const int row = lvNicks->selectedRow();
-    if (CurrentPage() != ListPage::Nicks || row < 0 || !OnExportToOutlook)
-        return;
+    if (CurrentPage() != ListPage::Nicks || row < 0 || !OnExportToOutlook) return;
     const NickRow &entry = FLists.nicks().row(row);
     OnExportToOutlook(entry.nickname, entry.number, field);
 }
@@ -602,15 +588,13 @@ void TListDlg::ExportToOutlook(OutlookField field)
 void TListDlg::lvCallsDblClick()
 {
     UpdateMenuStates();
-    if (lvCalls->selectedRow() >= 0 && nickedit->isEnabled())
-        nickeditClick();
+    if (lvCalls->selectedRow() >= 0 && nickedit->isEnabled()) nickeditClick();
 }
 
 void TListDlg::lvNicksDblClick()
 {
     UpdateMenuStates();
-    if (View(CurrentPage())->selectedRow() >= 0 && Edit1->isEnabled())
-        Edit1Click();
+    if (View(CurrentPage())->selectedRow() >= 0 && Edit1->isEnabled()) Edit1Click();
 }
 
 void TListDlg::lvCallsColumnClick(int column)
@@ -634,18 +618,22 @@ void TListDlg::ApplyLanguage(Language language)
     OKBtn->setText(UiText(UiForm::Lists, u"OKBtn", language));
     btnSearch->setText(UiText(UiForm::Lists, u"btnSearch", language));
     const std::pair<QAction *, const char16_t *> items[] = {
-        {Lschen1, u"Lschen1"},   {ClearNoSubmit1, u"ClearNoSubmit1"},
-        {Allelschen1, u"Allelschen1"}, {New1, u"New1"},
-        {Edit1, u"Edit1"},       {nickedit, u"nickedit"},
+        {Lschen1, u"Lschen1"},
+        {ClearNoSubmit1, u"ClearNoSubmit1"},
+        {Allelschen1, u"Allelschen1"},
+        {New1, u"New1"},
+        {Edit1, u"Edit1"},
+        {nickedit, u"nickedit"},
         {OutlookMenu->menuAction(), u"Outlook"},
-        {Privat1, u"Privat1"},   {Mobil1, u"Mobil1"},
-        {Arbeit1, u"Arbeit1"},   {Haupt1, u"Haupt1"},
-        {Dial, u"Dial"},         {mnuReverseSearch, u"mnuReverseSearch"},
+        {Privat1, u"Privat1"},
+        {Mobil1, u"Mobil1"},
+        {Arbeit1, u"Arbeit1"},
+        {Haupt1, u"Haupt1"},
+        {Dial, u"Dial"},
+        {mnuReverseSearch, u"mnuReverseSearch"},
     };
     for (const auto &[action, name] : items)
         action->setText(UiText(UiForm::Lists, QStringView(name), language));
-    // Re-lay out the bottom bar for the new button widths.
-    if (QWidget *panel = OKBtn->parentWidget())
-        QCoreApplication::postEvent(panel, new QResizeEvent(panel->size(), panel->size()));
+    static_cast<ButtonPanel *>(Panel1)->relayout();
     UpdateCaption();
 }

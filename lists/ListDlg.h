@@ -16,9 +16,20 @@ class TListView;
 class TLists;
 class TNickForm;
 
-enum class ListPage { Calls, Nicks, Msn };
+enum class ListPage
+{
+    Calls,
+    Nicks,
+    Msn
+};
 // The telephone field of a contact that an exported nickname entry fills.
-enum class OutlookField { Home, Mobile, Business, Primary };
+enum class OutlookField
+{
+    Home,
+    Mobile,
+    Business,
+    Primary
+};
 
 // The window of the three lists: calls, nicknames, own MSNs, each a page with a report view
 // over its model. The user sorts by column headers, deletes rows, creates and edits entries
@@ -34,7 +45,11 @@ class TListDlg : public QDialog, public ILanguageSwitchable
 {
     Q_OBJECT
 public:
-    enum class MenuSource { Lists, Search };
+    enum class MenuSource
+    {
+        Lists,
+        Search
+    };
 
     TListDlg(TLists &lists, TNickForm &editor, QWidget *parent = nullptr);
     ~TListDlg() override;
@@ -77,8 +92,9 @@ public:
     // empty), run as New on the nicknames page.
     void OfferNewNickname(const QString &nickname, const QString &number);
 
-    // Column widths and the window's place from the settings store (after it was read). The
-    // store follows every later change, so that writing the settings saves them.
+    // Column widths and the window's place from the settings store (after it was read), and
+    // both lists sorted by their stored keys. The store follows every later change of widths
+    // and place, so that writing the settings saves them.
     void ReadSettings();
 
     // The shared context menu. Its items' visibility and enabling follow the current page and
@@ -119,6 +135,7 @@ private:
     void ApplyNickname(const QString &nickname, const QString &number);
     void RemoveRows(ListPage page, const QList<int> &rows);
     QString SelectedNumber(ListPage page, int row) const;
+    void ApplyViewSettings();
     void StorePlace();
     void StoreColumnWidths();
     void lvCallsDblClick();
@@ -134,6 +151,7 @@ private:
     bool FApplyingSettings = false;
 
     QTabWidget *PageControl1;
+    QWidget *Panel1;
     QWidget *Anrufe;
     QWidget *Nicknames;
     QWidget *MSN;

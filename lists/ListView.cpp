@@ -73,8 +73,7 @@ void TListView::setFixedHiddenColumn(int column)
 
 int TListView::selectedRow() const
 {
-    if (!selectionModel())
-        return -1;
+    if (!selectionModel()) return -1;
     const QModelIndex current = currentIndex();
     if (current.isValid() && selectionModel()->isRowSelected(current.row(), QModelIndex()))
         return current.row();
@@ -85,8 +84,7 @@ int TListView::selectedRow() const
 QList<int> TListView::selectedRows() const
 {
     QList<int> rows;
-    if (!selectionModel())
-        return rows;
+    if (!selectionModel()) return rows;
     for (const QItemSelectionRange &range : selectionModel()->selection()) {
         for (int r = range.top(); r <= range.bottom(); ++r)
             rows.append(r);
@@ -98,8 +96,7 @@ QList<int> TListView::selectedRows() const
 
 void TListView::selectOnlyRow(int row)
 {
-    if (!model() || !selectionModel() || row < 0 || row >= model()->rowCount())
-        return;
+    if (!model() || !selectionModel() || row < 0 || row >= model()->rowCount()) return;
     const QModelIndex index = model()->index(row, 0);
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                  QItemSelectionModel::Rows);

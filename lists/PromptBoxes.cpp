@@ -12,8 +12,7 @@ QString TPromptBoxes::title()
 
 QWidget *TPromptBoxes::owner()
 {
-    if (QWidget *modal = QApplication::activeModalWidget())
-        return modal;
+    if (QWidget *modal = QApplication::activeModalWidget()) return modal;
     return QApplication::activeWindow();
 }
 

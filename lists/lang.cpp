@@ -176,7 +176,8 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"DeleteAll", u"Alles löschen?", u"Delete all lines?"},
     {UiForm::Messages, u"NicksLoad", u"Spitznamendatei nicht gefunden oder ungültig",
      u"Nickname file not found or invalid"},
-    {UiForm::Messages, u"CallsGone", u"Anrufdatei nicht gefunden", u"Incoming calls file not found."},
+    {UiForm::Messages, u"CallsGone", u"Anrufdatei nicht gefunden",
+     u"Incoming calls file not found."},
     {UiForm::Messages, u"CallsInvalid",
      u"Die Anrufdatei ist ungültig. Klicken Sie Ignorieren um eine Sicherung anzulegen und mit "
      u"einer leeren Anrufdatei fortzufahren",
@@ -196,7 +197,8 @@ constexpr TextEntry Texts[] = {
      u"Error saving file with incoming calls"},
     {UiForm::Messages, u"SaveNicks", u"Fehler beim Speichern der Spitznamendatei",
      u"Error saving nickname file"},
-    {UiForm::Messages, u"SaveMsn", u"Fehler beim Speichern der MSN-Datei", u"Error saving MSN file"},
+    {UiForm::Messages, u"SaveMsn", u"Fehler beim Speichern der MSN-Datei",
+     u"Error saving MSN file"},
     {UiForm::Messages, u"DatedCopyFailed", u"Die beschädigte Datei konnte nicht gesichert werden",
      u"The damaged file could not be kept as a copy"},
     {UiForm::Messages, u"BadPrefixEntry", u"Ungültiger Spitznamen-Eintrag in Zeile ",
@@ -250,8 +252,7 @@ constexpr TextEntry Texts[] = {
 const TextEntry *find(UiForm form, QStringView name)
 {
     for (const TextEntry &entry : Texts) {
-        if (entry.form == form && name == QStringView(entry.name))
-            return &entry;
+        if (entry.form == form && name == QStringView(entry.name)) return &entry;
     }
     return nullptr;
 }
@@ -277,8 +278,7 @@ QStringList UiTextNames(UiForm form)
 {
     QStringList names;
     for (const TextEntry &entry : Texts) {
-        if (entry.form == form)
-            names.append(QString::fromUtf16(entry.name));
+        if (entry.form == form) names.append(QString::fromUtf16(entry.name));
     }
     return names;
 }
@@ -310,8 +310,7 @@ QString QtFileFilter(const QString &filter)
         QString name = parts.at(i).trimmed();
         // "All files (*.gif;*.jpg)": Qt reads the patterns from the final bracket.
         const qsizetype open = name.lastIndexOf(u'(');
-        if (open > 0 && name.endsWith(u')'))
-            name = name.left(open).trimmed();
+        if (open > 0 && name.endsWith(u')')) name = name.left(open).trimmed();
         QStringList patterns = parts.at(i + 1).split(u';', Qt::SkipEmptyParts);
         for (QString &pattern : patterns)
             pattern = pattern.trimmed();
@@ -320,14 +319,11 @@ QString QtFileFilter(const QString &filter)
     return result.join(QStringLiteral(";;"));
 }
 
-TLanguageSwitch::TLanguageSwitch(TLists *lists, QObject *parent) : QObject(parent), FLists(lists)
-{
-}
+TLanguageSwitch::TLanguageSwitch(TLists *lists, QObject *parent) : QObject(parent), FLists(lists) {}
 
 void TLanguageSwitch::Register(ILanguageSwitchable *window, UiForm form)
 {
-    if (!window || IsRegistered(window))
-        return;
+    if (!window || IsRegistered(window)) return;
     // Stable by form: windows of the same form keep the order they registered in.
     qsizetype at = FWindows.size();
     while (at > 0 && int(FWindows.at(at - 1).form) > int(form))
@@ -346,8 +342,7 @@ void TLanguageSwitch::Unregister(ILanguageSwitchable *window)
 bool TLanguageSwitch::IsRegistered(ILanguageSwitchable *window) const
 {
     for (const Entry &entry : FWindows) {
-        if (entry.window == window)
-            return true;
+        if (entry.window == window) return true;
     }
     return false;
 }
@@ -356,23 +351,19 @@ void TLanguageSwitch::SetLanguage(int index)
 {
     FIndex = index == 1 ? 1 : 0;
     const Language language = languageFromIndex(FIndex);
-    if (MonitoringInactive)
-        SetActivationTexts(MonitoringInactive());
+    if (MonitoringInactive) SetActivationTexts(MonitoringInactive());
     // The lists first: their column captions are texts the windows copy (the search dialog's
     // column choices), and converting the stored words needs nothing from the windows.
-    if (FLists)
-        FLists->SetLanguage(language);
+    if (FLists) FLists->SetLanguage(language);
     // A window may open or close another while it applies its texts; work on a copy.
     const QList<Entry> windows = FWindows;
     for (const Entry &entry : windows) {
-        if (IsRegistered(entry.window))
-            entry.window->ApplyLanguage(language);
+        if (IsRegistered(entry.window)) entry.window->ApplyLanguage(language);
     }
     emit languageChanged(language);
 }
 
 void TLanguageSwitch::SetActivationTexts(bool inactive)
 {
-    if (OnActivationTexts)
-        OnActivationTexts(ActivationText(inactive, language()), inactive);
+    if (OnActivationTexts) OnActivationTexts(ActivationText(inactive, language()), inactive);
 }

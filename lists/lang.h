@@ -19,7 +19,18 @@ class TLists;
 // status words, the not-transmitted text) belong to the data layer (app/isdntool.h).
 //
 // The forms are listed in the order a language switch applies them.
-enum class UiForm { Options, Main, Lists, Nick, Search, Tapi, About, Messages, Words };
+enum class UiForm
+{
+    Options,
+    Main,
+    Lists,
+    Nick,
+    Search,
+    Tapi,
+    About,
+    Messages,
+    Words
+};
 
 // The text of a control in a language; empty (and a warning) for a name without entry.
 QString UiText(UiForm form, QStringView name, Language language);

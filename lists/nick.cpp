@@ -19,8 +19,7 @@
 
 namespace {
 
-template <class W>
-W *named(W *widget, const char *name)
+template <class W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -202,16 +201,14 @@ bool TNickForm::CheckInput()
                 message = DuplicateNumberText(number, msns.row(i).nickname, FLanguage);
         }
     }
-    if (message.isEmpty())
-        return true;
+    if (message.isEmpty()) return true;
     FLists.prompts().inform(message);
     return false;
 }
 
 void TNickForm::accept()
 {
-    if (CheckInput())
-        QDialog::accept();
+    if (CheckInput()) QDialog::accept();
 }
 
 void TNickForm::done(int result)
@@ -230,9 +227,9 @@ void TNickForm::OBtnClick()
 {
     SettingsStore &settings = FLists.settings();
     const QString file = FLists.prompts().chooseOpenFile(
-        settings.settings.lastWavePath, QtFileFilter(UiText(UiForm::Nick, u"SoundFilter", FLanguage)));
-    if (file.isEmpty())
-        return;
+        settings.settings.lastWavePath,
+        QtFileFilter(UiText(UiForm::Nick, u"SoundFilter", FLanguage)));
+    if (file.isEmpty()) return;
     const QFileInfo info(file);
     edSound->setText(info.absoluteFilePath());
     settings.writeLastWavePath(info.absolutePath() + u'/');
@@ -240,21 +237,18 @@ void TNickForm::OBtnClick()
 
 void TNickForm::btnPlayClick()
 {
-    if (!edSound->text().isEmpty())
-        FSound->Play(edSound->text());
+    if (!edSound->text().isEmpty()) FSound->Play(edSound->text());
 }
 
 void TNickForm::cbRejectClick(bool checked)
 {
-    if (checked)
-        cbRejectNotSub->setChecked(false);
+    if (checked) cbRejectNotSub->setChecked(false);
     cbRejectNotSub->setEnabled(!checked);
 }
 
 void TNickForm::cbRejectNotSubClick(bool checked)
 {
-    if (checked)
-        cbReject->setChecked(false);
+    if (checked) cbReject->setChecked(false);
     cbReject->setEnabled(!checked);
 }
 
@@ -284,6 +278,5 @@ void TNickForm::ApplyLanguage(Language language)
     cbPopup->setText(UiText(UiForm::Nick, u"cbPopup", language));
     cbReject->setText(UiText(UiForm::Nick, u"cbReject", language));
     cbRejectNotSub->setText(UiText(UiForm::Nick, u"cbRejectNotSub", language));
-    if (isVisible())
-        ApplyModeTexts();
+    if (isVisible()) ApplyModeTexts();
 }

@@ -29,7 +29,11 @@ class TNickForm : public QDialog, public ILanguageSwitchable
 {
     Q_OBJECT
 public:
-    enum class Mode { Nickname, Msn };
+    enum class Mode
+    {
+        Nickname,
+        Msn
+    };
     static constexpr int MaxNicknameLength = 45;
 
     explicit TNickForm(TLists &lists, QWidget *parent = nullptr);

@@ -15,8 +15,7 @@
 
 namespace {
 
-template <class W>
-W *named(W *widget, const char *name)
+template <class W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -27,8 +26,7 @@ inline char16_t foldAZ(char16_t c)
     return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
 }
 
-template <class Row>
-QStringList copyRow(const Row &row)
+template <class Row> QStringList copyRow(const Row &row)
 {
     QStringList cells;
     cells.reserve(Row::ColumnCount);
@@ -41,26 +39,21 @@ template <class Row>
 QList<QStringList> searchRows(const QList<Row> &rows, int column, QStringView folded)
 {
     QList<QStringList> found;
-    if (folded.isEmpty() || column < 0 || column >= Row::ColumnCount)
-        return found;
+    if (folded.isEmpty() || column < 0 || column >= Row::ColumnCount) return found;
     for (const Row &row : rows) {
-        if (TSearchDlg::ContainsFolded(row.column(column), folded))
-            found.append(copyRow(row));
+        if (TSearchDlg::ContainsFolded(row.column(column), folded)) found.append(copyRow(row));
     }
     return found;
 }
 
-template <class Row>
-int firstEqualRow(const QList<Row> &rows, const QStringList &cells)
+template <class Row> int firstEqualRow(const QList<Row> &rows, const QStringList &cells)
 {
-    if (cells.size() != Row::ColumnCount)
-        return -1;
+    if (cells.size() != Row::ColumnCount) return -1;
     for (int i = 0; i < rows.size(); ++i) {
         bool equal = true;
         for (int c = 0; equal && c < Row::ColumnCount; ++c)
             equal = rows.at(i).column(c) == cells.at(c);
-        if (equal)
-            return i;
+        if (equal) return i;
     }
     return -1;
 }
@@ -98,8 +91,7 @@ int TSearchResults::columnCount(const QModelIndex &parent) const
 
 QVariant TSearchResults::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= count() || role != Qt::DisplayRole)
-        return QVariant();
+    if (!index.isValid() || index.row() >= count() || role != Qt::DisplayRole) return QVariant();
     const QStringList &cells = FRows.at(index.row());
     return index.column() < cells.size() ? cells.at(index.column()) : QString();
 }
@@ -229,8 +221,7 @@ void TSearchDlg::ChooseList(ListPage page)
         header->setSectionHidden(c, false);
         header->setSectionResizeMode(c, QHeaderView::Interactive);
     }
-    if (page == ListPage::Calls)
-        lvSearch->setFixedHiddenColumn(CallRow::DateTime);
+    if (page == ListPage::Calls) lvSearch->setFixedHiddenColumn(CallRow::DateTime);
     lvSearch->setColumnWidths(source->columnWidths());
     FillColumnChoices(defaultChoice(page));
     FListDlg.SetCurrentPage(page);
@@ -257,17 +248,14 @@ QString TSearchDlg::FoldAZ(QStringView text)
 bool TSearchDlg::ContainsFolded(QStringView cell, QStringView foldedText)
 {
     const qsizetype n = foldedText.size();
-    if (n == 0 || cell.size() < n)
-        return false;
+    if (n == 0 || cell.size() < n) return false;
     const char16_t first = foldedText[0].unicode();
     for (qsizetype i = 0; i + n <= cell.size(); ++i) {
-        if (foldAZ(cell[i].unicode()) != first)
-            continue;
+        if (foldAZ(cell[i].unicode()) != first) continue;
         qsizetype j = 1;
         while (j < n && foldAZ(cell[i + j].unicode()) == foldedText[j].unicode())
             ++j;
-        if (j == n)
-            return true;
+        if (j == n) return true;
     }
     return false;
 }
@@ -300,8 +288,7 @@ int TSearchDlg::Locate(int resultRow)
 {
     TListView *view = FListDlg.View(FList);
     view->clearSelection();
-    if (resultRow < 0 || resultRow >= FResults.count())
-        return -1;
+    if (resultRow < 0 || resultRow >= FResults.count()) return -1;
     const QStringList &cells = FResults.row(resultRow);
     int row = -1;
     switch (FList) {
@@ -315,18 +302,15 @@ int TSearchDlg::Locate(int resultRow)
         row = firstEqualRow(FLists.msns().rows(), cells);
         break;
     }
-    if (row < 0)
-        return -1;
+    if (row < 0) return -1;
     view->selectOnlyRow(row);
-    if (FListDlg.isVisible())
-        view->setFocus();
+    if (FListDlg.isVisible()) view->setFocus();
     return row;
 }
 
 void TSearchDlg::lvSearchDblClick()
 {
-    if (Locate(lvSearch->selectedRow()) < 0)
-        return;
+    if (Locate(lvSearch->selectedRow()) < 0) return;
     if (FListDlg.isVisible()) {
         close();
         return;
@@ -341,16 +325,14 @@ void TSearchDlg::lvSearchContextPopup(const QPoint &at)
     Locate(selected);
     // The list may have changed since the search ran.
     Search();
-    if (selected >= 0 && selected < FResults.count())
-        lvSearch->selectOnlyRow(selected);
+    if (selected >= 0 && selected < FResults.count()) lvSearch->selectOnlyRow(selected);
     FListDlg.ExecContextMenu(lvSearch->viewport()->mapToGlobal(at), TListDlg::MenuSource::Search);
 }
 
 void TSearchDlg::lvSearchColumnClick(int column)
 {
     const int n = FResults.count();
-    if (n == 0 || FList == ListPage::Msn || column < 0)
-        return;
+    if (n == 0 || FList == ListPage::Msn || column < 0) return;
     const TextCollator &collator = FLists.collator();
     const QStringList &first = FResults.row(0);
     const QStringList &last = FResults.row(n - 1);
@@ -359,9 +341,8 @@ void TSearchDlg::lvSearchColumnClick(int column)
     if (FList == ListPage::Calls) {
         // As a click on the call list's header: the date and time columns sort by the key.
         if (column <= CallRow::Time) {
-            key = collator.compare(last.at(CallRow::DateTime), first.at(CallRow::DateTime)) < 0
-                      ? -1
-                      : 1;
+            key = collator.compare(last.at(CallRow::DateTime), first.at(CallRow::DateTime)) < 0 ? -1
+                                                                                                : 1;
             sortColumn = CallRow::DateTime;
         } else {
             key = collator.compare(last.at(column), first.at(column)) <= 0 ? -column : column;
@@ -378,8 +359,7 @@ void TSearchDlg::lvSearchColumnClick(int column)
 
 void TSearchDlg::cbListsChange(int index)
 {
-    if (index >= 0 && index <= int(ListPage::Msn))
-        ChooseList(ListPage(index));
+    if (index >= 0 && index <= int(ListPage::Msn)) ChooseList(ListPage(index));
 }
 
 void TSearchDlg::FillListChoices()
@@ -405,16 +385,14 @@ void TSearchDlg::ReadSettings()
 {
     const WindowPlace &place = FLists.settings().searchWindow;
     FApplyingSettings = true;
-    if (place.width > 0 && place.height > 0)
-        resize(place.width, place.height);
+    if (place.width > 0 && place.height > 0) resize(place.width, place.height);
     move(place.left, place.top);
     FApplyingSettings = false;
 }
 
 void TSearchDlg::StorePlace()
 {
-    if (FApplyingSettings || !isVisible() || isMaximized() || isMinimized())
-        return;
+    if (FApplyingSettings || !isVisible() || isMaximized() || isMinimized()) return;
     FLists.settings().searchWindow = {x(), y(), width(), height()};
 }
 
@@ -459,6 +437,5 @@ void TSearchDlg::ApplyLanguage(Language language)
     btnSearch->setText(UiText(UiForm::Search, u"btnSearch", language));
     btnClear->setText(UiText(UiForm::Search, u"btnClear", language));
     FillListChoices();
-    if (cbItem->count() > 0)
-        FillColumnChoices(cbItem->currentIndex());
+    if (cbItem->count() > 0) FillColumnChoices(cbItem->currentIndex());
 }

@@ -20,8 +20,7 @@ std::shared_ptr<bool> whenModal(std::function<void(W *)> action, int timeoutMs =
     const QDeadlineTimer deadline(timeoutMs);
     QObject::connect(timer, &QTimer::timeout, [timer, action, ran, deadline] {
         W *window = qobject_cast<W *>(QApplication::activeModalWidget());
-        if (!window && !deadline.hasExpired())
-            return;
+        if (!window && !deadline.hasExpired()) return;
         timer->stop();
         timer->deleteLater();
         if (window) {
@@ -33,8 +32,7 @@ std::shared_ptr<bool> whenModal(std::function<void(W *)> action, int timeoutMs =
     return ran;
 }
 
-template <class W>
-W *child(QObject *parent, const char *name)
+template <class W> W *child(QObject *parent, const char *name)
 {
     return parent->findChild<W *>(QLatin1String(name));
 }

@@ -42,9 +42,8 @@ private slots:
 
 void TestLang::everyTextExistsInBothLanguages()
 {
-    for (UiForm form : {UiForm::Options, UiForm::Main, UiForm::Lists, UiForm::Nick,
-                        UiForm::Search, UiForm::Tapi, UiForm::About, UiForm::Messages,
-                        UiForm::Words}) {
+    for (UiForm form : {UiForm::Options, UiForm::Main, UiForm::Lists, UiForm::Nick, UiForm::Search,
+                        UiForm::Tapi, UiForm::About, UiForm::Messages, UiForm::Words}) {
         const QStringList names = UiTextNames(form);
         QVERIFY2(!names.isEmpty(), qPrintable(QString::number(int(form))));
         QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
@@ -151,10 +150,10 @@ void TestLang::switchConvertsEveryStoredWordButDoesNotSave()
     TLanguageSwitch language(&lists);
     language.SetLanguage(0);
 
-    const QStringList german = {"abgewiesen", "besetzt", "nicht angenommen", "angenommen",
-                                "unbekannt", "Verbindung getrennt"};
-    const QStringList english = {"rejected", "busy", "not anwsered", "answered", "unknown",
-                                 "Verbindung getrennt"};
+    const QStringList german = {"abgewiesen", "besetzt",   "nicht angenommen",
+                                "angenommen", "unbekannt", "Verbindung getrennt"};
+    const QStringList english = {"rejected", "busy",    "not anwsered",
+                                 "answered", "unknown", "Verbindung getrennt"};
     QList<CallRow> calls;
     for (int i = 0; i < german.size(); ++i) {
         CallRow row;

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,10 +128,10 @@ QString TestListDlg::menuStates()
 {
     QStringList states;
     for (QAction *item : FDlg->ContextMenu()->actions()) {
-        if (!item->isVisible())
-            continue;
-        states.append(item->objectName() +
-                      (item->isSeparator() ? "" : item->isEnabled() ? "+" : "-"));
+        if (!item->isVisible()) continue;
+        states.append(item->objectName() + (item->isSeparator() ? ""
+                                            : item->isEnabled() ? "+"
+                                                                : "-"));
     }
     return states.join(u' ');
 }
@@ -138,14 +140,10 @@ std::shared_ptr<bool> TestListDlg::answerEditor(const QString &nickname, const Q
                                                 bool ok)
 {
     return whenModal<TNickForm>([=](TNickForm *form) {
-        if (!nickname.isNull())
-            child<QLineEdit>(form, "edNick")->setText(nickname);
-        if (!number.isNull())
-            child<QLineEdit>(form, "edNumber")->setText(number);
-        if (ok)
-            QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);
-        if (form->isVisible())
-            form->reject();
+        if (!nickname.isNull()) child<QLineEdit>(form, "edNick")->setText(nickname);
+        if (!number.isNull()) child<QLineEdit>(form, "edNumber")->setText(number);
+        if (ok) QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);
+        if (form->isVisible()) form->reject();
     });
 }
 
@@ -221,13 +219,14 @@ void TestListDlg::menuStatesPerPageAndSelection()
     FDlg->SetCurrentPage(ListPage::Msn);
     view("lvMSN")->selectOnlyRow(0);
     FDlg->UpdateMenuStates();
-    QCOMPARE(menuStates(), QStringLiteral("Lschen1+ Allelschen1+ N1 New1+ Edit1+ mnuReverseSearch-"));
+    QCOMPARE(menuStates(),
+             QStringLiteral("Lschen1+ Allelschen1+ N1 New1+ Edit1+ mnuReverseSearch-"));
 }
 
 void TestListDlg::headerClicksToggleSortKeysAndStoreThem()
 {
-    FLists->calls().setRows({call("46000.1", "0301"), call("46000.3", "0402"),
-                             call("46000.2", "0503")});
+    FLists->calls().setRows(
+        {call("46000.1", "0301"), call("46000.3", "0402"), call("46000.2", "0503")});
     FLists->SortCalls(-1);
     FDlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(FDlg.data()));
@@ -248,8 +247,8 @@ void TestListDlg::headerClicksToggleSortKeysAndStoreThem()
     QCOMPARE(FLists->calls().row(0).number, QStringLiteral("0503"));
     QCOMPARE(storedSort("Calls"), 3);
 
-    FLists->nicks().setRows({NickRow{"Cleo", "1", "", ""}, NickRow{"Anna", "2", "", ""},
-                             NickRow{"Bert", "3", "", ""}});
+    FLists->nicks().setRows(
+        {NickRow{"Cleo", "1", "", ""}, NickRow{"Anna", "2", "", ""}, NickRow{"Bert", "3", "", ""}});
     FLists->SortNicks(-1); // ascending by number
     FDlg->SetCurrentPage(ListPage::Nicks);
     clickHeader(view("lvNicks"), NickRow::Number);
@@ -288,8 +287,8 @@ void TestListDlg::hiddenKeyColumnStaysHiddenAndWidthsPersist()
 
 void TestListDlg::deleteAsksAndSaves()
 {
-    FLists->calls().setRows({call("46000.1", "0301"), call("46000.2", "0402"),
-                             call("46000.3", "0503")});
+    FLists->calls().setRows(
+        {call("46000.1", "0301"), call("46000.2", "0402"), call("46000.3", "0503")});
     TListView *calls = view("lvCalls");
     calls->selectOnlyRow(0);
     calls->selectionModel()->select(FLists->calls().index(2, 0),
@@ -365,8 +364,8 @@ void TestListDlg::clearNoSubmitRemovesCallsWithoutNumber()
 
 void TestListDlg::doubleClickOnACallTakesItOver()
 {
-    FLists->calls().setRows({call("46000.1", "0301"), call("46000.2", "0402", "Bert"),
-                             call("46000.3", "03015")});
+    FLists->calls().setRows(
+        {call("46000.1", "0301"), call("46000.2", "0402", "Bert"), call("46000.3", "03015")});
     FLists->nicks().setRows({NickRow{"Bert", "0402", "", ""}});
     FDlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(FDlg.data()));
@@ -399,8 +398,8 @@ void TestListDlg::doubleClickOnACallTakesItOver()
 
 void TestListDlg::newEntryNamesCallsAndThePendingCall()
 {
-    FLists->calls().setRows({call("46000.1", "123"), call("46000.2", "1239"),
-                             call("46000.3", "124")});
+    FLists->calls().setRows(
+        {call("46000.1", "123"), call("46000.2", "1239"), call("46000.3", "124")});
     FLists->nicks().setRows({NickRow{"Zora", "0301", "", ""}});
     FLists->SortNicks(100);
     FPending.Add("1234", "", "12:00:00", "", "", "Office");
@@ -484,20 +483,28 @@ void TestListDlg::editingAnMsnWritesItBack()
     FDlg->Edit1Click();
     QVERIFY(*ran);
     QVERIFY(offered);
-    QCOMPARE(FLists->msns().row(0), (MsnRow{true, "4711", "Desk", "", "log|reject not submmitted|"}));
+    QCOMPARE(FLists->msns().row(0),
+             (MsnRow{true, "4711", "Desk", "", "log|reject not submmitted|"}));
     QVERIFY(readFile(FDir->filePath("MSN")).contains("1;4711;Desk;;log|reject not submmitted|;"));
 }
 
 void TestListDlg::toggledMsnCheckBoxSavesAtOnce()
 {
-    FLists->msns().setRows({MsnRow{true, "4711", "Office", "", ""},
-                            MsnRow{true, "4712", "Fax", "", ""}});
+    FLists->msns().setRows(
+        {MsnRow{true, "4711", "Office", "", ""}, MsnRow{true, "4712", "Fax", "", ""}});
     FDlg->SetCurrentPage(ListPage::Msn);
     FDlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FDlg.data()));
     TListView *msns = view("lvMSN");
-    // As the view does it for a click on the box.
-    QVERIFY(msns->model()->setData(msns->model()->index(0, MsnRow::Check), Qt::Unchecked,
-                                   Qt::CheckStateRole));
+    // A click on the box of the first row.
+    QStyleOptionViewItem option;
+    option.initFrom(msns);
+    option.rect = msns->visualRect(FLists->msns().index(0, MsnRow::Check));
+    option.features = QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box =
+        msns->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, msns);
+    QTest::mouseClick(msns->viewport(), Qt::LeftButton, {}, box.center());
+    QVERIFY(!FLists->msns().row(0).checked);
     QVERIFY(readFile(FDir->filePath("MSN")).contains("0;4711;Office;;;"));
 
     QVERIFY(QFile::remove(FDir->filePath("MSN")));

@@ -103,12 +103,10 @@ bool TestNickForm::enterAndPressOk(TNickForm::Mode mode, const QString &nickname
         edNick->setText(nickname);
         edNumber->setText(number);
         QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);
-        if (form->isVisible())
-            form->reject();
+        if (form->isVisible()) form->reject();
     });
     const bool ok = FForm->Open(mode);
-    if (!*ran)
-        qWarning("the editor did not open");
+    if (!*ran) qWarning("the editor did not open");
     return ok;
 }
 

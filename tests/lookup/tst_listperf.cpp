@@ -51,13 +51,13 @@ void TestListPerf::initTestCase()
     FDir.reset(new QTemporaryDir);
     FSettings.reset(new SettingsStore(FDir->filePath("corvane.ini")));
     FSettings->readAll();
-    FLists.reset(new TLists(*FSettings, FPrompts, FDir->path(),
-                            QLocale(QLocale::German, QLocale::Germany)));
+    FLists.reset(
+        new TLists(*FSettings, FPrompts, FDir->path(), QLocale(QLocale::German, QLocale::Germany)));
     FLists->SetLanguage(Language::English);
 
     QRandomGenerator random(4711);
     const QStringList towns = {"Berlin", "Hamburg", "München", "Köln", "Oldenburg", "Bremen",
-                               "Aachen", "Zwickau", "Essen", "Ulm", " "};
+                               "Aachen", "Zwickau", "Essen",   "Ulm",  " "};
     const QStringList names = {"Anna", "Bert", "Cleo", "Dora", "Emil", "Frieda", " ", " ", " "};
     const QStringList statuses = {"answered", "not anwsered", "busy", "rejected", " "};
     QList<CallRow> rows;
@@ -67,8 +67,9 @@ void TestListPerf::initTestCase()
         const double key = 45000.0 + i * 0.01;
         row.dateTime = QString::number(key, 'f', 5);
         row.date = QStringLiteral("%1.%2.2024").arg(1 + i % 28).arg(1 + i % 12);
-        row.time = QStringLiteral("%1:%2:00").arg(i % 24, 2, 10, QChar('0')).arg(i % 60, 2, 10,
-                                                                               QChar('0'));
+        row.time = QStringLiteral("%1:%2:00")
+                       .arg(i % 24, 2, 10, QChar('0'))
+                       .arg(i % 60, 2, 10, QChar('0'));
         row.number = i % 50 == 0 ? QStringLiteral("-not transmitted-")
                                  : "0" + QString::number(30 + random.bounded(9000)) +
                                        QString::number(100000 + random.bounded(900000));
@@ -94,8 +95,7 @@ void TestListPerf::cleanupTestCase()
     FLists.reset();
 }
 
-qint64 TestListPerf::bestOf3(const std::function<void()> &prepare,
-                             const std::function<void()> &run)
+qint64 TestListPerf::bestOf3(const std::function<void()> &prepare, const std::function<void()> &run)
 {
     qint64 best = std::numeric_limits<qint64>::max();
     for (int i = 0; i < 3; ++i) {
@@ -148,8 +148,8 @@ void TestListPerf::sortByAColumn()
                                   QCoreApplication::processEvents();
                                   FDlg->grab();
                               });
-    qInfo("sort %d calls by column %d (a header click, settings written): %lld ms", Calls,
-          column, ms);
+    qInfo("sort %d calls by column %d (a header click, settings written): %lld ms", Calls, column,
+          ms);
     QVERIFY2(ms < LimitMs, qPrintable(QString::number(ms)));
     // The order is right and the selected call stayed selected.
     const TCallList &calls = FLists->calls();

@@ -90,11 +90,10 @@ void TestSearch::init()
     FEditor.reset(new TNickForm(*FLists));
     FListDlg.reset(new TListDlg(*FLists, *FEditor));
     FDlg.reset(new TSearchDlg(*FLists, *FListDlg));
-    FLists->nicks().setRows({NickRow{"Bakery", "0301", "", ""},
-                             NickRow{QString::fromUtf8("Bäckerei"), "0302", "", ""},
-                             NickRow{"City Bakery", "0303", "", ""},
-                             NickRow{QString::fromUtf8("BÄCKEREI"), "0304", "", ""},
-                             NickRow{"Smith", "0305", "", ""}});
+    FLists->nicks().setRows(
+        {NickRow{"Bakery", "0301", "", ""}, NickRow{QString::fromUtf8("Bäckerei"), "0302", "", ""},
+         NickRow{"City Bakery", "0303", "", ""},
+         NickRow{QString::fromUtf8("BÄCKEREI"), "0304", "", ""}, NickRow{"Smith", "0305", "", ""}});
 }
 
 void TestSearch::cleanup()
@@ -150,8 +149,8 @@ void TestSearch::columnChoicesPerList()
 {
     auto *columns = child<QComboBox>(FDlg.data(), "cbItem");
     FDlg->ChooseList(ListPage::Calls);
-    QCOMPARE(comboItems(columns), QStringList({"Date", "Time", "Phone number", "Nickname", "Town",
-                                               "Target", "State"}));
+    QCOMPARE(comboItems(columns),
+             QStringList({"Date", "Time", "Phone number", "Nickname", "Town", "Target", "State"}));
     QCOMPARE(columns->currentText(), QStringLiteral("Phone number"));
     QCOMPARE(FDlg->SearchColumn(), int(CallRow::Number));
 
@@ -162,8 +161,8 @@ void TestSearch::columnChoicesPerList()
     FDlg->SetSearchText("030");
     QCOMPARE(FDlg->Search(), 5);
 
-    FLists->msns().setRows({MsnRow{true, "4711", "Office", "", ""},
-                            MsnRow{false, "4712", "Fax", "", ""}});
+    FLists->msns().setRows(
+        {MsnRow{true, "4711", "Office", "", ""}, MsnRow{false, "4712", "Fax", "", ""}});
     FDlg->ChooseList(ListPage::Msn);
     QCOMPARE(comboItems(columns), QStringList({"MSN", "Nickname", "Soundfile", "Action"}));
     QCOMPARE(FDlg->SearchColumn(), int(MsnRow::Nickname));
@@ -300,12 +299,10 @@ void TestSearch::contextMenuActsOnTheLocatedRow()
     QMenu *menu = FListDlg->ContextMenu();
     auto *timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [&, timer] {
-        if (!menu->isVisible())
-            return;
+        if (!menu->isVisible()) return;
         timer->stop();
         for (QAction *item : menu->actions()) {
-            if (item->isVisible() && !item->isSeparator())
-                visible.append(item->objectName());
+            if (item->isVisible() && !item->isSeparator()) visible.append(item->objectName());
         }
         menu->close();
     });
