@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -11,7 +12,8 @@
 // Modal windows run their own event loop; a test acts inside it. whenModal runs the action
 // once a modal window of type W is in front, and gives up after a few seconds so that a
 // window that never opens fails the test instead of hanging it. The returned flag tells
-// whether the action ran. An action that leaves the window open must close it.
+// whether the action ran. A window the action leaves open (a failed check returns early) is
+// closed, so the test goes on.
 template <class W>
 std::shared_ptr<bool> whenModal(std::function<void(W *)> action, int timeoutMs = 5000)
 {
@@ -25,7 +27,10 @@ std::shared_ptr<bool> whenModal(std::function<void(W *)> action, int timeoutMs =
         timer->deleteLater();
         if (window) {
             *ran = true;
+            QPointer<W> guard(window);
             action(window);
+            if (guard && guard->isVisible())
+                guard->close();
         }
     });
     timer->start(5);

@@ -99,7 +99,7 @@ bool TestNickForm::enterAndPressOk(TNickForm::Mode mode, const QString &nickname
     auto ran = whenModal<TNickForm>([&](TNickForm *form) {
         QLineEdit *edNick = child<QLineEdit>(form, "edNick");
         QLineEdit *edNumber = child<QLineEdit>(form, "edNumber");
-        QCOMPARE(QApplication::focusWidget(), edNick);
+        QCOMPARE(form->focusWidget(), edNick);
         edNick->setText(nickname);
         edNumber->setText(number);
         QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);

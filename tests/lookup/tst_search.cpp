@@ -131,7 +131,7 @@ void TestSearch::enterInTheTextFieldSearches()
     FDlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(FDlg.data()));
     auto *edit = child<QLineEdit>(FDlg.data(), "edSearch");
-    QCOMPARE(QApplication::focusWidget(), edit);
+    QCOMPARE(FDlg->focusWidget(), edit);
     QTest::keyClicks(edit, "smi");
     QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(resultColumn(*FDlg, 0), QStringList({"Smith"}));
