@@ -75,7 +75,8 @@ public:
 
     void SetLists(TLists *lists) { FLists = lists; }
 
-    // A window registers once; registering again changes nothing.
+    // A window registers once, after it is constructed (a QObject window is then watched for
+    // its destruction); registering again changes nothing.
     void Register(ILanguageSwitchable *window, UiForm form);
     void Unregister(ILanguageSwitchable *window);
     bool IsRegistered(ILanguageSwitchable *window) const;
