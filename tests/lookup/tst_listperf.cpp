@@ -30,6 +30,7 @@ private slots:
     void search_data();
     void search();
     void switchTheLanguage();
+    void saveTheCallList();
 
 private:
     static constexpr int Calls = 100000;
@@ -206,6 +207,13 @@ void TestListPerf::switchTheLanguage()
                               });
     // Informative: every status word and not-transmitted number of the calls is rewritten.
     qInfo("switch the language with %d calls: %lld ms", Calls, ms);
+}
+
+void TestListPerf::saveTheCallList()
+{
+    // Informative: the call list is written after every call and every new nickname.
+    const qint64 ms = bestOf3([] {}, [this] { QVERIFY(FLists->SaveList(ListKind::Calls)); });
+    qInfo("save the call list with %d calls: %lld ms", Calls, ms);
 }
 
 QTEST_MAIN(TestListPerf)
