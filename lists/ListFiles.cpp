@@ -2,6 +2,7 @@
 
 #include "lists/DayCount.h"
 #include "lists/ListPrompts.h"
+#include "lists/lang.h"
 #include "platform/AtomicFile.h"
 #include "platform/TextCodec.h"
 #include "settings/SettingsStore.h"
@@ -454,9 +455,9 @@ QString TListFiles::datedCopyName(const QString &fileName) const
     return name;
 }
 
-QString TListFiles::text(const char16_t *german, const char16_t *english) const
+QString TListFiles::text(QStringView message) const
 {
-    return QString::fromUtf16(FLists.language() == Language::English ? english : german);
+    return UiText(UiForm::Messages, message, FLists.language());
 }
 
 bool TListFiles::keepDatedCopy(const QString &fileName)
@@ -464,8 +465,7 @@ bool TListFiles::keepDatedCopy(const QString &fileName)
     QString error;
     if (AtomicFile::copy(fileName, datedCopyName(fileName), &error))
         return true;
-    FLists.prompts().inform(text(u"Die beschädigte Datei konnte nicht gesichert werden",
-                                 u"The damaged file could not be kept as a copy") +
+    FLists.prompts().inform(text(u"DatedCopyFailed") +
                             QStringLiteral(": ") + error);
     return false;
 }
@@ -495,8 +495,7 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
     QString error;
     QByteArray old;
     if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize)) {
-        FLists.prompts().inform(text(u"Fehler beim Speichern der Anrufdatei",
-                                     u"Error saving file with incoming calls") +
+        FLists.prompts().inform(text(u"SaveCalls") +
                                 QStringLiteral(" (") + archive + QStringLiteral("): ") + error);
         return false;
     }
@@ -505,8 +504,7 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
         content += line + QStringLiteral("\r\n");
     content += TextCodec::decode(old);
     if (!AtomicFile::write(archive, content.toUtf8(), &error)) {
-        FLists.prompts().inform(text(u"Fehler beim Speichern der Anrufdatei",
-                                     u"Error saving file with incoming calls") +
+        FLists.prompts().inform(text(u"SaveCalls") +
                                 QStringLiteral(" (") + archive + QStringLiteral("): ") + error);
         return false;
     }
@@ -542,11 +540,8 @@ bool TListFiles::LoadCalls(const QString &fileName)
         if (!result.ok) {
             const QString message =
                 QFileInfo::exists(fileName)
-                    ? text(u"Die Anrufdatei ist ungültig. Klicken Sie Ignorieren um eine "
-                           u"Sicherung anzulegen und mit einer leeren Anrufdatei fortzufahren",
-                           u"Incoming calls file is invalid. Click Ignore to create a backup of "
-                           u"it and continue with empty call list")
-                    : text(u"Anrufdatei nicht gefunden", u"Incoming calls file not found.") +
+                    ? text(u"CallsInvalid")
+                    : text(u"CallsGone") +
                           tail(result.error, steps);
             bool retry = false;
             ignored = askAboutLoad(ListKind::Calls, fileName, message, &retry);
@@ -596,8 +591,7 @@ bool TListFiles::LoadNicks(const QString &fileName)
             bool retry = false;
             const bool ignored = askAboutLoad(
                 ListKind::Nicks, fileName,
-                text(u"Spitznamendatei nicht gefunden oder ungültig",
-                     u"Nickname file not found or invalid") +
+                text(u"NicksLoad") +
                     tail(result.error, steps),
                 &retry);
             if (retry)
@@ -632,7 +626,7 @@ bool TListFiles::LoadMsn(const QString &fileName)
             bool retry = false;
             const bool ignored = askAboutLoad(
                 ListKind::Msn, fileName,
-                text(u"MSN-Datei nicht gefunden oder ungültig", u"MSN file not found or invalid") +
+                text(u"MsnLoad") +
                     tail(result.error, steps),
                 &retry);
             if (retry)
@@ -649,10 +643,7 @@ bool TListFiles::save(ListKind kind, const QString &fileName,
 {
     ListPrompts &prompts = FLists.prompts();
     const QString backupMessage =
-        text(u"Fehler beim Anlegen einer Sicherheitskopie (CALLS.BAK, NICKS.BAK oder MSN.BAK). "
-             u"Überprüfen Sie den vorhandenen Speicherplatz",
-             u"Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK). Check "
-             u"available disk space.");
+        text(u"BackupFailed");
     const QString backup = backupName(fileName);
     for (;;) {
         int steps = 1;
@@ -672,16 +663,15 @@ bool TListFiles::save(ListKind kind, const QString &fileName,
         }
         const QString message =
             kind == ListKind::Calls
-                ? text(u"Fehler beim Speichern der Anrufdatei", u"Error saving file with incoming calls")
+                ? text(u"SaveCalls")
             : kind == ListKind::Nicks
-                ? text(u"Fehler beim Speichern der Spitznamendatei", u"Error saving nickname file")
-                : text(u"Fehler beim Speichern der MSN-Datei", u"Error saving MSN file");
+                ? text(u"SaveNicks")
+                : text(u"SaveMsn");
         const Answer answer = prompts.askFileError(message + tail(error, steps));
         if (answer == Answer::Retry)
             continue;
         if (prompts.askRestoreBackup(
-                text(u"Soll versucht werden, die Sicherheitskopie zu restaurieren?",
-                     u"Should it be tried to restore the old file?"))) {
+                text(u"RestoreQuestion"))) {
             QString restoreError;
             if (AtomicFile::copy(backup, fileName, &restoreError))
                 FTrusted[int(kind)] = true;

@@ -121,7 +121,7 @@ private:
                       bool *retry);
     bool keepDatedCopy(const QString &fileName);
     bool writeArchive(const QString &fileName, const QStringList &purged);
-    QString text(const char16_t *german, const char16_t *english) const;
+    QString text(QStringView message) const;
 
     TLists &FLists;
     // Per list: the file on disk was read or written completely, so it may become the backup.

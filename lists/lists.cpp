@@ -3,6 +3,7 @@
 #include "lists/Calls.h"
 #include "lists/DayCount.h"
 #include "lists/ListFiles.h"
+#include "lists/lang.h"
 #include "settings/SettingsStore.h"
 
 #include <QDebug>
@@ -17,15 +18,6 @@ Field &pick(Row &row, int c, std::initializer_list<Field Row::*> members)
 {
     Q_ASSERT(c >= 0 && c < int(members.size()));
     return row.*(members.begin()[c]);
-}
-
-QStringList captions(Language language, std::initializer_list<const char16_t *> german,
-                     std::initializer_list<const char16_t *> english)
-{
-    QStringList result;
-    for (const char16_t *text : language == Language::English ? english : german)
-        result.append(QString::fromUtf16(text));
-    return result;
 }
 
 const QString Blank = QStringLiteral(" ");
@@ -70,25 +62,35 @@ QString &MsnRow::column(int c)
     return pick(*this, c - 1, {&MsnRow::msn, &MsnRow::nickname, &MsnRow::sound, &MsnRow::action});
 }
 
+static QStringList columnCaptions(QStringView view, int count, Language language)
+{
+    QStringList result;
+    for (int c = 0; c < count; ++c)
+        result.append(UiText(UiForm::Lists, view.toString() + QStringLiteral(".Col") + QString::number(c),
+                             language));
+    return result;
+}
+
+// The views ask for captions on every paint; the texts are fixed per language.
 QStringList callColumnCaptions(Language language)
 {
-    return captions(language,
-                    {u"DateTime", u"Datum", u"Zeit", u"Rufnummer", u"Spitzname", u"Stadt", u"Ziel",
-                     u"Status"},
-                    {u"DateTime", u"Date", u"Time", u"Phone number", u"Nickname", u"Town",
-                     u"Target", u"State"});
+    static const QStringList german = columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::German);
+    static const QStringList english = columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::English);
+    return language == Language::English ? english : german;
 }
 
 QStringList nickColumnCaptions(Language language)
 {
-    return captions(language, {u"Spitzname", u"Rufnummer", u"Sounddatei", u"Aktion"},
-                    {u"Nickname", u"Phone number", u"Soundfile", u"Action"});
+    static const QStringList german = columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::German);
+    static const QStringList english = columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::English);
+    return language == Language::English ? english : german;
 }
 
 QStringList msnColumnCaptions(Language language)
 {
-    return captions(language, {u"", u"MSN", u"Spitzname", u"Sounddatei", u"Aktion"},
-                    {u"", u"MSN", u"Nickname", u"Soundfile", u"Action"});
+    static const QStringList german = columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::German);
+    static const QStringList english = columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::English);
+    return language == Language::English ? english : german;
 }
 
 template <class Row>

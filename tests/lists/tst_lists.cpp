@@ -307,6 +307,26 @@ void TestLists::sortKeysGiveTheCollatorOrder()
         });
         QVERIFY(order == expected);
     }
+
+    // Many distinct numbers with a few words among them: the numbers are ranked by code
+    // order, the words placed among them by the collator.
+    texts.clear();
+    for (int i = 0; i < 3000; ++i) {
+        texts.append(random.bounded(10) == 0 ? words[random.bounded(words.size())]
+                                             : QString::number(random.bounded(100000)));
+    }
+    texts.append({"030", "030", "-not transmitted-"});
+    for (const bool descending : {false, true}) {
+        const std::vector<int> order =
+            collator.order(int(texts.size()), [&texts](int i) { return texts[i]; }, descending);
+        std::vector<int> expected(texts.size());
+        std::iota(expected.begin(), expected.end(), 0);
+        std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+            const int c = reference.compare(texts[a], texts[b]);
+            return descending ? c > 0 : c < 0;
+        });
+        QVERIFY(order == expected);
+    }
 }
 
 void TestLists::languageSwitchConvertsStoredWords()

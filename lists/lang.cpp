@@ -1,0 +1,369 @@
+#include "lists/lang.h"
+
+#include "lists/lists.h"
+
+#include <QDebug>
+
+namespace {
+
+struct TextEntry
+{
+    UiForm form;
+    const char16_t *name;
+    const char16_t *german;
+    const char16_t *english;
+};
+
+// One row per control or message: German, then English. The misspellings are the program's
+// own and stay ("exits", "Cantact", "Dont").
+constexpr TextEntry Texts[] = {
+    // Options dialog.
+    {UiForm::Options, u"Caption", u"Optionen", u"Options"},
+    {UiForm::Options, u"tsGeneral", u"Allgemein", u"General"},
+    {UiForm::Options, u"LangGroup", u"Sprache", u"Language"},
+    {UiForm::Options, u"LangGroup.0", u"&Deutsch", u"&German"},
+    {UiForm::Options, u"LangGroup.1", u"&Englisch", u"&English"},
+    {UiForm::Options, u"gbDiv", u"Diverses", u"Misc"},
+    {UiForm::Options, u"StayOnTopBox", u"&Im Vordergrund", u"&Stay on top"},
+    {UiForm::Options, u"NumberGroupBox", u"&Gruppierung von Nummern", u"&Allow number grouping"},
+    {UiForm::Options, u"cbCloseBtn", u"&Zeige Schließen Knopf", u"Show &close button"},
+    {UiForm::Options, u"cbGetFocus", u"Eingabe&fokus belassen", u"&Don't get focus"},
+    {UiForm::Options, u"cbScreensaver", u"Bildschirmschoner bei Anruf beenden",
+     u"End sc&reensaver on call"},
+    {UiForm::Options, u"gbStart", u"Beim Start", u"Startup options"},
+    {UiForm::Options, u"LoadBox", u"Beim &Windowsstart laden", u"&Load at Windows startup"},
+    {UiForm::Options, u"NagBox", u"&Startbildschirm zeigen", u"Sho&w startup screen"},
+    {UiForm::Options, u"cbClearCall", u"Älter als (Tage)", u"Older than (days)"},
+    {UiForm::Options, u"gbLookup", u"Rückwärtssuche (intern oder externe DLL)",
+     u"Reverse search (internal or external DLL)"},
+    {UiForm::Options, u"cbBuiltIn", u"Intern (Deutschland)", u"Internal (German)"},
+    {UiForm::Options, u"tsOnCall", u"Anrufe", u"Calls"},
+    {UiForm::Options, u"gbOnCall", u"Bei Anruf", u"On Call do"},
+    {UiForm::Options, u"cbPopup", u"Zeige Fenster", u"Popup window"},
+    {UiForm::Options, u"DauerLabel", u"Dauer", u"Duration"},
+    {UiForm::Options, u"cbCloseOnDisconnect", u"Schließen bei Auflegen Anrufer",
+     u"Close on caller disconnect"},
+    {UiForm::Options, u"cbCloseOnConnect", u"Schließen bei Annahme", u"Close on accept call"},
+    {UiForm::Options, u"cbCloseOnReject", u"Schließen bei Abweisen", u"Close on reject call"},
+    {UiForm::Options, u"cbCloseOnBusy", u"Schließen bei besetzt", u"Close on busy"},
+    {UiForm::Options, u"cbKeepUnknownOpen", u"Ohne Spitznamen nicht schließen",
+     u"Dont close on unknown calls"},
+    {UiForm::Options, u"cbMultipleCalls", u"Zeige Mehrfachanrufe", u"Show multiple calls"},
+    {UiForm::Options, u"cbBalloon", u"Zeige Ballon-Hinweis", u"Show balloon hint"},
+    {UiForm::Options, u"cbShowReject", u"Zeige Abweisen-Knopf", u"Show reject button"},
+    {UiForm::Options, u"ScrollLEDBox", u"&Anrufe mit Rollen-LED signalisieren",
+     u"&Indicate calls with scroll LED"},
+    {UiForm::Options, u"cbStoreNoNum", u"\"&Nicht übermittelt\"-Anrufe speichern",
+     u"Store \"&not submitted\" calls"},
+    {UiForm::Options, u"lbCutNumber", u"Nullen bei eingehender Nummer abschneiden",
+     u"Cut leading zeroes of incoming calls"},
+    {UiForm::Options, u"IconLabel", u" Wählen oder Laden Sie ein Icon", u" Select or load an icon"},
+    {UiForm::Options, u"btnSelect", u"Auswahl", u"Select"},
+    {UiForm::Options, u"btnLoad", u"Laden", u"Load"},
+    {UiForm::Options, u"tsColor", u"Farben", u"Colours"},
+    {UiForm::Options, u"gbColor", u"Farben", u"Colours"},
+    {UiForm::Options, u"lbBGColor", u"Hintergrund:", u"Background:"},
+    {UiForm::Options, u"lbFontColor", u"Schrift:", u"Font:"},
+    {UiForm::Options, u"cbPic", u"Benutze Hintergrundbild", u"Use background picture"},
+    {UiForm::Options, u"cbStretch", u"&Dehnen", u"&Stretch"},
+    {UiForm::Options, u"sbPic.Hint", u"Laden", u"Load"},
+    {UiForm::Options, u"sbClear.Hint", u"Löschen", u"Clear"},
+    {UiForm::Options, u"gbFont", u"Schrift", u"Font"},
+    {UiForm::Options, u"cbTrans", u"Transparenz (W2k und höher)", u"Transparency (W2k and higher)"},
+    {UiForm::Options, u"PictureFilter",
+     u"Alle Dateien (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;"
+     u"*.emf;*.wmf|CompuServe GIF Image (*.gif)|*.gif|JPEG Bilddatei (*.jpg)|*.jpg|JPEG "
+     u"Bilddatei (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Symbole (*.ico)|*.ico|Metadateien "
+     u"(*.wmf)|*.wmf",
+     u"All files (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;"
+     u"*.emf;*.wmf|CompuServe GIF Image (*.gif)|*.gif|JPEG Image files (*.jpg)|*.jpg|JPEG Image "
+     u"file (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Symbols (*.ico)|*.ico|Metafiles (*.wmf)|*.wmf"},
+    {UiForm::Options, u"cbUseTapi", u"Telefonie aktivieren", u"Enable telephony"},
+    {UiForm::Options, u"cbPreNumber", u"Vorwahl (Amtskennziffer)", u"Prepend to number"},
+    {UiForm::Options, u"gbModifyNumber", u"Externe DLL zur Nummernmanipulation",
+     u"External DLL for number manipulation"},
+    {UiForm::Options, u"cbSearchOutlook", u"Durchsuche Outlook", u"Search Outlook"},
+    {UiForm::Options, u"lbCC", u"Ländervorwahl:", u"Country code:"},
+
+    // Main window: tray menu, reject button, popup label prefixes (shown only with ShowInfo).
+    {UiForm::Main, u"Nicknames1", u"&Spitznamen", u"&Nicknames"},
+    {UiForm::Main, u"Calllist1", u"&Anrufliste", u"&Call list"},
+    {UiForm::Main, u"MSN1", u"&MSN", u"&MSN"},
+    {UiForm::Main, u"Suchen1", u"S&uchen", u"&Search"},
+    {UiForm::Main, u"Optionen1", u"&Optionen", u"&Options"},
+    {UiForm::Main, u"ResetPos1", u"&Position zurücksetzen", u"&Reset position"},
+    {UiForm::Main, u"Hilfe1", u"&Hilfe", u"&Help"},
+    {UiForm::Main, u"Info", u"&Info", u"&Info"},
+    {UiForm::Main, u"Deaktivieren1", u"&Deaktivieren", u"&Deactivate"},
+    {UiForm::Main, u"Aktivieren1", u"&Aktivieren", u"&Activate"},
+    {UiForm::Main, u"Beenden1", u"&Beenden", u"E&xit"},
+    {UiForm::Main, u"sbReject", u"Abweisen", u"Reject"},
+    {UiForm::Main, u"CallLabel", u" Anruf von:", u" Call from:"},
+    {UiForm::Main, u"TargetLabel", u" Ziel: ", u" Target: "},
+    {UiForm::Main, u"OrtLabel", u" Ort: ", u" Town: "},
+
+    // Lists dialog.
+    {UiForm::Lists, u"Caption", u"Listen", u"Lists"},
+    {UiForm::Lists, u"Anrufe", u"Anrufe", u"Calls"},
+    {UiForm::Lists, u"Nicknames", u"Spitznamen", u"Nicknames"},
+    {UiForm::Lists, u"MSN", u"MSN", u"MSN"},
+    {UiForm::Lists, u"OKBtn", u"Schließen", u"Close"},
+    {UiForm::Lists, u"btnSearch", u"Suchen (F3)", u"Search (F3)"},
+    {UiForm::Lists, u"Lschen1", u"&Löschen", u"&Delete"},
+    {UiForm::Lists, u"ClearNoSubmit1", u"Anrufe mit \"Nicht übermittelt\" löschen",
+     u"Delete \"not submitted\" calls"},
+    {UiForm::Lists, u"Allelschen1", u"&Alle Löschen", u"Delete &All"},
+    {UiForm::Lists, u"New1", u"&Neu", u"&New"},
+    {UiForm::Lists, u"Edit1", u"&Bearbeiten", u"&Edit"},
+    {UiForm::Lists, u"nickedit", u"In Spitznamenliste übernehmen", u"Add to nickname list"},
+    {UiForm::Lists, u"Outlook", u"Export nach Outlook", u"Export to Outlook"},
+    {UiForm::Lists, u"Privat1", u"Privat", u"Home"},
+    {UiForm::Lists, u"Mobil1", u"Mobil", u"Mobile"},
+    {UiForm::Lists, u"Arbeit1", u"Geschäftlich", u"Business"},
+    {UiForm::Lists, u"Haupt1", u"Hauptnummer", u"Main"},
+    {UiForm::Lists, u"Dial", u"Anrufen", u"Dial"},
+    {UiForm::Lists, u"mnuReverseSearch", u"Rückwärtssuche", u"Reverse search"},
+    // Column 0 of the calls keeps its design caption; column 0 of the MSNs has none.
+    {UiForm::Lists, u"lvCalls.Col0", u"DateTime", u"DateTime"},
+    {UiForm::Lists, u"lvCalls.Col1", u"Datum", u"Date"},
+    {UiForm::Lists, u"lvCalls.Col2", u"Zeit", u"Time"},
+    {UiForm::Lists, u"lvCalls.Col3", u"Rufnummer", u"Phone number"},
+    {UiForm::Lists, u"lvCalls.Col4", u"Spitzname", u"Nickname"},
+    {UiForm::Lists, u"lvCalls.Col5", u"Stadt", u"Town"},
+    {UiForm::Lists, u"lvCalls.Col6", u"Ziel", u"Target"},
+    {UiForm::Lists, u"lvCalls.Col7", u"Status", u"State"},
+    {UiForm::Lists, u"lvNicks.Col0", u"Spitzname", u"Nickname"},
+    {UiForm::Lists, u"lvNicks.Col1", u"Rufnummer", u"Phone number"},
+    {UiForm::Lists, u"lvNicks.Col2", u"Sounddatei", u"Soundfile"},
+    {UiForm::Lists, u"lvNicks.Col3", u"Aktion", u"Action"},
+    {UiForm::Lists, u"lvMSN.Col0", u"", u""},
+    {UiForm::Lists, u"lvMSN.Col1", u"MSN", u"MSN"},
+    {UiForm::Lists, u"lvMSN.Col2", u"Spitzname", u"Nickname"},
+    {UiForm::Lists, u"lvMSN.Col3", u"Sounddatei", u"Soundfile"},
+    {UiForm::Lists, u"lvMSN.Col4", u"Aktion", u"Action"},
+
+    // Nickname editor. Its title and number label are set again each time it opens.
+    {UiForm::Nick, u"Caption", u"Spitzname", u"Nickname"},
+    {UiForm::Nick, u"lbNick", u"Spitzname", u"Nickname"},
+    {UiForm::Nick, u"lbNumber", u"Rufnummer", u"Phone number"},
+    {UiForm::Nick, u"lbSound", u"Sounddatei", u"Soundfile"},
+    {UiForm::Nick, u"OKBtn", u"OK", u"OK"},
+    {UiForm::Nick, u"CancelBtn", u"Abbrechen", u"Cancel"},
+    {UiForm::Nick, u"cbLog", u"Anruf speichern", u"Write To Log"},
+    {UiForm::Nick, u"cbPopup", u"Anruf anzeigen", u"Popup Window"},
+    {UiForm::Nick, u"cbReject", u"Anruf abweisen", u"Reject Call"},
+    {UiForm::Nick, u"cbRejectNotSub", u"Anruf \"nicht übermittelt\" abweisen",
+     u"Reject \"not submitted\""},
+    {UiForm::Nick, u"SoundFilter", u"Wave|*.wav", u"Wave|*.wav"},
+
+    // Search dialog.
+    {UiForm::Search, u"Caption", u"Suchen", u"Search"},
+    {UiForm::Search, u"lbListe", u"Liste", u"List"},
+    {UiForm::Search, u"lbSpalte", u"Spalte", u"Column"},
+    {UiForm::Search, u"lbContent", u"enthält", u"contents"},
+    {UiForm::Search, u"btnSearch", u"Suchen", u"Search"},
+    {UiForm::Search, u"btnClear", u"Löschen", u"Clear"},
+
+    // TAPI window.
+    {UiForm::Tapi, u"Caption", u"Anruf", u"Calling"},
+    {UiForm::Tapi, u"btnHangUp", u"Auflegen", u"Hang up"},
+
+    // About window: one text for both languages.
+    {UiForm::About, u"Caption", u"Info", u"Info"},
+
+    // Messages.
+    {UiForm::Messages, u"DeleteLines", u"Zeile(n) löschen?", u"Delete line(s)?"},
+    {UiForm::Messages, u"DeleteAll", u"Alles löschen?", u"Delete all lines?"},
+    {UiForm::Messages, u"NicksLoad", u"Spitznamendatei nicht gefunden oder ungültig",
+     u"Nickname file not found or invalid"},
+    {UiForm::Messages, u"CallsGone", u"Anrufdatei nicht gefunden",
+     u"Incoming calls file not found."},
+    {UiForm::Messages, u"CallsInvalid",
+     u"Die Anrufdatei ist ungültig. Klicken Sie Ignorieren um eine Sicherung anzulegen und mit "
+     u"einer leeren Anrufdatei fortzufahren",
+     u"Incoming calls file is invalid. Click Ignore to create a backup of it and continue with "
+     u"empty call list"},
+    {UiForm::Messages, u"MsnLoad", u"MSN-Datei nicht gefunden oder ungültig",
+     u"MSN file not found or invalid"},
+    {UiForm::Messages, u"BackupFailed",
+     u"Fehler beim Anlegen einer Sicherheitskopie (CALLS.BAK, NICKS.BAK oder MSN.BAK). "
+     u"Überprüfen Sie den vorhandenen Speicherplatz",
+     u"Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK). Check available disk "
+     u"space."},
+    {UiForm::Messages, u"RestoreQuestion",
+     u"Soll versucht werden, die Sicherheitskopie zu restaurieren?",
+     u"Should it be tried to restore the old file?"},
+    {UiForm::Messages, u"SaveCalls", u"Fehler beim Speichern der Anrufdatei",
+     u"Error saving file with incoming calls"},
+    {UiForm::Messages, u"SaveNicks", u"Fehler beim Speichern der Spitznamendatei",
+     u"Error saving nickname file"},
+    {UiForm::Messages, u"SaveMsn", u"Fehler beim Speichern der MSN-Datei",
+     u"Error saving MSN file"},
+    {UiForm::Messages, u"DatedCopyFailed", u"Die beschädigte Datei konnte nicht gesichert werden",
+     u"The damaged file could not be kept as a copy"},
+    {UiForm::Messages, u"BadPrefixEntry", u"Ungültiger Spitznamen-Eintrag in Zeile ",
+     u"Invalid Nickname-Entry found in Line "},
+    {UiForm::Messages, u"OutlookContactExists",
+     u"Für diese Telefonnummer existiert bereits ein Eintrag in Outlook. Zeige entsprechenden "
+     u"Kontakt an",
+     u"A contact for this telephone number already exists in Outlook. Cantact will be shown"},
+    {UiForm::Messages, u"NotPhoneNumber", u"Die übergebene Zeichenkette ist keine Telefonnummer: ",
+     u"The passed string is not a telephone number: "},
+    {UiForm::Messages, u"EditorEmpty", u"Geben Sie Name und Nummer ein oder drücken Sie Abbrechen",
+     u"Please insert number and nickname or press Cancel"},
+    {UiForm::Messages, u"EditorSemicolon", u"Nummer und Name dürfen kein Semikolon enthalten",
+     u"Number or nickname must not contain a semicolon"},
+    {UiForm::Messages, u"IgnoredMsn",
+     u"Sie können die Eigenschaften einer ignorierten MSN nicht ändern",
+     u"You cannot change the properties of an ignored MSN"},
+    {UiForm::Messages, u"ReverseSearchEmpty",
+     u"Keine Informationen bei der Rückwärtssuche gefunden.",
+     u"No information found in reverse search"},
+    {UiForm::Messages, u"MsnDigitsOnly", u"Für eine MSN sind nur Zahlen gültig",
+     u"Only numbers are valid for MSN"},
+    {UiForm::Messages, u"IconToReplace", u"Wählen Sie ein Icon, das ersetzt werden soll",
+     u"Select that icon that should be replaced"},
+    {UiForm::Messages, u"IconChooserActive", u"Auswahl Icon für aktivierten Corvane",
+     u"Selection of icon for activated Corvane"},
+    {UiForm::Messages, u"IconChooserInactive", u"Auswahl Icon für deaktivierten Corvane",
+     u"Selection of icon for deactivated Corvane"},
+    {UiForm::Messages, u"TapiFailure", u"TAPI-Fehler, Telefonie bleibt deaktiviert",
+     u"TAPI error: telephony stays disabled"},
+    {UiForm::Messages, u"AutostartWriteError",
+     u"Fehler beim Schreiben der Option \"Beim Windowsstart laden\" in die Registrierung (Um "
+     u"diese Option für alle Benutzer zu setzen, benötigen SieSie benötigen Sie "
+     u"Administratorrechte)",
+     u"Error writing \"Load at startup\" option to registry (for \"All users\" you will need "
+     u"Administrator rights!"},
+    {UiForm::Messages, u"DuplicateNumber1", u"Eintrag für Nummer ", u"Entry for number "},
+    {UiForm::Messages, u"DuplicateNumber2", u" schon vorhanden", u" already exits"},
+    {UiForm::Messages, u"DuplicateNumber3", u"für Spitzname ", u"for nickname "},
+    {UiForm::Messages, u"NicknameTooLong1", u"Benutzen Sie keine Spitznamen mit mehr als ",
+     u"Please do not use nicknames longer than "},
+    {UiForm::Messages, u"NicknameTooLong2", u" Buchstaben", u" characters"},
+
+    // Program-wide words.
+    {UiForm::Words, u"BalloonTitle", u"Hinweis", u"Hint"},
+    {UiForm::Words, u"NewCalls", u"neue Anrufe", u"new calls"},
+    {UiForm::Words, u"NewCall", u"neuer Anruf", u"new call"},
+    {UiForm::Words, u"Entries", u"Einträge", u"Entries"},
+};
+
+const TextEntry *find(UiForm form, QStringView name)
+{
+    for (const TextEntry &entry : Texts) {
+        if (entry.form == form && name == QStringView(entry.name)) return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString UiText(UiForm form, QStringView name, Language language)
+{
+    const TextEntry *entry = find(form, name);
+    if (!entry) {
+        qWarning().noquote() << "No text for" << int(form) << name.toString();
+        return QString();
+    }
+    return QString::fromUtf16(language == Language::English ? entry->english : entry->german);
+}
+
+bool HasUiText(UiForm form, QStringView name)
+{
+    return find(form, name) != nullptr;
+}
+
+QStringList UiTextNames(UiForm form)
+{
+    QStringList names;
+    for (const TextEntry &entry : Texts) {
+        if (entry.form == form) names.append(QString::fromUtf16(entry.name));
+    }
+    return names;
+}
+
+QString DuplicateNumberText(const QString &number, const QString &nickname, Language language)
+{
+    // Line feed before carriage return: the order the message always had.
+    return UiText(UiForm::Messages, u"DuplicateNumber1", language) + number +
+           UiText(UiForm::Messages, u"DuplicateNumber2", language) + QStringLiteral("\n\r") +
+           UiText(UiForm::Messages, u"DuplicateNumber3", language) + nickname;
+}
+
+QString NicknameTooLongText(int max, Language language)
+{
+    return UiText(UiForm::Messages, u"NicknameTooLong1", language) + QString::number(max) +
+           UiText(UiForm::Messages, u"NicknameTooLong2", language);
+}
+
+QString ActivationText(bool inactive, Language language)
+{
+    return UiText(UiForm::Main, inactive ? u"Aktivieren1" : u"Deaktivieren1", language);
+}
+
+QString QtFileFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList result;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString name = parts.at(i).trimmed();
+        // "All files (*.gif;*.jpg)": Qt reads the patterns from the final bracket.
+        const qsizetype open = name.lastIndexOf(u'(');
+        if (open > 0 && name.endsWith(u')')) name = name.left(open).trimmed();
+        QStringList patterns = parts.at(i + 1).split(u';', Qt::SkipEmptyParts);
+        for (QString &pattern : patterns)
+            pattern = pattern.trimmed();
+        result.append(name + QStringLiteral(" (") + patterns.join(u' ') + u')');
+    }
+    return result.join(QStringLiteral(";;"));
+}
+
+TLanguageSwitch::TLanguageSwitch(TLists *lists, QObject *parent) : QObject(parent), FLists(lists) {}
+
+void TLanguageSwitch::Register(ILanguageSwitchable *window, UiForm form)
+{
+    if (!window || IsRegistered(window)) return;
+    // Stable by form: windows of the same form keep the order they registered in.
+    qsizetype at = FWindows.size();
+    while (at > 0 && int(FWindows.at(at - 1).form) > int(form))
+        --at;
+    FWindows.insert(at, Entry{window, form});
+    if (auto *object = dynamic_cast<QObject *>(window)) {
+        connect(object, &QObject::destroyed, this, [this, window] { Unregister(window); });
+    }
+}
+
+void TLanguageSwitch::Unregister(ILanguageSwitchable *window)
+{
+    FWindows.removeIf([window](const Entry &entry) { return entry.window == window; });
+}
+
+bool TLanguageSwitch::IsRegistered(ILanguageSwitchable *window) const
+{
+    for (const Entry &entry : FWindows) {
+        if (entry.window == window) return true;
+    }
+    return false;
+}
+
+void TLanguageSwitch::SetLanguage(int index)
+{
+    FIndex = index == 1 ? 1 : 0;
+    const Language language = languageFromIndex(FIndex);
+    if (MonitoringInactive) SetActivationTexts(MonitoringInactive());
+    // The lists first: their column captions are texts the windows copy (the search dialog's
+    // column choices), and converting the stored words needs nothing from the windows.
+    if (FLists) FLists->SetLanguage(language);
+    // A window may open or close another while it applies its texts; work on a copy.
+    const QList<Entry> windows = FWindows;
+    for (const Entry &entry : windows) {
+        if (IsRegistered(entry.window)) entry.window->ApplyLanguage(language);
+    }
+    emit languageChanged(language);
+}
+
+void TLanguageSwitch::SetActivationTexts(bool inactive)
+{
+    if (OnActivationTexts) OnActivationTexts(ActivationText(inactive, language()), inactive);
+}
