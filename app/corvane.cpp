@@ -1,11 +1,15 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
-#include "app/MessagePrompts.h"
 #include "app/about.h"
 #include "app/isdntool.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
+#include "lists/ListDlg.h"
+#include "lists/PromptBoxes.h"
+#include "lists/lang.h"
 #include "lists/lists.h"
+#include "lists/nick.h"
+#include "lookup/search.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
 #include "platform/InstanceCommand.h"
@@ -83,7 +87,7 @@ int main(int argc, char *argv[])
 
     SettingsStore settings(DataDir::iniFile());
     settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
-    MessagePrompts prompts;
+    TPromptBoxes prompts;
     TLists lists(settings, prompts, DataDir::path());
     AreaCodeTable towns;
     towns.load(DataDir::areaCodeFile());
@@ -92,12 +96,41 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
+        // The windows, in the order the program has always made them.
         TMainForm mainForm(settings, lists, towns, prompts, *led, sound);
+        TNickForm nickForm(lists);
+        TListDlg listDlg(lists, nickForm);
+        TSearchDlg searchDlg(lists, listDlg);
         TAboutBox about;
         mainForm.AboutBox = &about;
 
+        TLanguageSwitch language(&lists);
+        language.Register(&mainForm, UiForm::Main);
+        language.Register(&listDlg, UiForm::Lists);
+        language.Register(&nickForm, UiForm::Nick);
+        language.Register(&searchDlg, UiForm::Search);
+        language.MonitoringInactive = [&mainForm] { return !mainForm.FActive; };
+        language.OnActivationTexts = [&mainForm](const QString &, bool) {
+            mainForm.SetActivationTexts();
+        };
+        mainForm.OnLanguageSetting = [&language](int index) {
+            if (language.Index() != (index == 1 ? 1 : 0)) language.SetLanguage(index);
+        };
+
+        listDlg.PendingCalls = &mainForm.Calls;
+        listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
+        listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
+        mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
+        mainForm.OnShowSearch = [&searchDlg] {
+            if (!searchDlg.isVisible()) searchDlg.exec();
+        };
+        mainForm.OnOfferNewNickname = [&listDlg](const QString &nickname, const QString &number) {
+            listDlg.OfferNewNickname(nickname, number);
+        };
+
         mainForm.ReadIni();
-        lists.SetLanguage(mainForm.CurrentLanguage());
+        listDlg.ReadSettings();
+        searchDlg.ReadSettings();
         about.SetDebug(settings.settings.debug);
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
@@ -134,8 +167,7 @@ int main(int argc, char *argv[])
             });
 
         // A signal during the start screen has already closed the program.
-        if (!mainForm.Closed())
-            exitCode = QApplication::exec();
+        if (!mainForm.Closed()) exitCode = QApplication::exec();
         mainForm.FormCloseQuery();
     }
     UnloadCapiDll();

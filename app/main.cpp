@@ -76,35 +76,6 @@ QToolButton *makeFlatButton(QWidget *parent, const char *name, const QString &te
     return button;
 }
 
-struct MenuText
-{
-    const char *name;
-    const char16_t *german;
-    const char16_t *english;
-};
-
-// The main window's own texts in both languages.
-constexpr MenuText kTexts[] = {
-    {"Nicknames1", u"&Spitznamen", u"&Nicknames"},
-    {"Calllist1", u"&Anrufliste", u"&Call list"},
-    {"MSN1", u"&MSN", u"&MSN"},
-    {"Suchen1", u"S&uchen", u"&Search"},
-    {"Optionen1", u"&Optionen", u"&Options"},
-    {"ResetPos1", u"&Position zurücksetzen", u"&Reset position"},
-    {"Hilfe1", u"&Hilfe", u"&Help"},
-    {"Info", u"&Info", u"&Info"},
-    {"Deaktivieren1", u"&Deaktivieren", u"&Deactivate"},
-    {"Aktivieren1", u"&Aktivieren", u"&Activate"},
-    {"Beenden1", u"&Beenden", u"E&xit"},
-    {"sbReject", u"Abweisen", u"Reject"},
-    {"CallLabel", u" Anruf von:", u" Call from:"},
-    {"TargetLabel", u" Ziel: ", u" Target: "},
-    {"OrtLabel", u" Ort: ", u" Town: "},
-    {"Hint", u"Hinweis", u"Hint"},
-    {"OneNewCall", u"neuer Anruf", u"new call"},
-    {"NewCalls", u"neue Anrufe", u"new calls"},
-};
-
 } // namespace
 
 TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &towns,
@@ -233,7 +204,7 @@ void TMainForm::CreateControls()
     add(Deaktivieren1, "Deaktivieren1");
     add(Beenden1, "Beenden1");
 
-    connect(Nicknames1, &QAction::triggered, this, [this] { OpenLists(ListPage::Nicknames); });
+    connect(Nicknames1, &QAction::triggered, this, [this] { OpenLists(ListPage::Nicks); });
     connect(Calllist1, &QAction::triggered, this, [this] { OpenLists(ListPage::Calls); });
     connect(MSN1, &QAction::triggered, this, [this] { OpenLists(ListPage::Msn); });
     connect(Suchen1, &QAction::triggered, this, [this] {
@@ -282,10 +253,12 @@ void TMainForm::CreateTray()
 
 QString TMainForm::Text(const char *name) const
 {
-    for (const MenuText &t : kTexts)
-        if (qstrcmp(t.name, name) == 0)
-            return QString::fromUtf16(FLanguage == Language::English ? t.english : t.german);
-    return {};
+    return UiText(UiForm::Main, QString::fromLatin1(name), FLanguage);
+}
+
+QString TMainForm::Word(const char *name) const
+{
+    return UiText(UiForm::Words, QString::fromLatin1(name), FLanguage);
 }
 
 QString TMainForm::CallLabelText() const
@@ -448,7 +421,7 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     case InstanceCommand::Nicknames:
         AcknowledgeCalls();
-        OpenLists(ListPage::Nicknames);
+        OpenLists(ListPage::Nicks);
         break;
     case InstanceCommand::Options:
         AcknowledgeCalls();
@@ -661,18 +634,24 @@ void TMainForm::ShowCall(int index)
         HideAdditionalInfo();
 }
 
+void TMainForm::ClearNumber()
+{
+    NumberLabel->clear();
+    setWindowTitle(QStringLiteral("Corvane"));
+}
+
 void TMainForm::AnnounceNewCall()
 {
     FTimer.stop();
     FRotationIndex = 0;
     if (FSettings.settings.secondTrayIcon) FSecondTrayIcon->show();
     const int count = Calls.Count();
-    UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Text("NewCalls")));
+    UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls")));
     FitLabelFont(UnrecLabel);
     if (FSettings.settings.balloon) {
-        const QString text = count == 1 ? QStringLiteral("1 ") + Text("OneNewCall")
-                                        : QStringLiteral("%1 %2").arg(count).arg(Text("NewCalls"));
-        FTrayIcon->showMessage(Text("Hint"), text, QSystemTrayIcon::Information, 10000);
+        const QString text = count == 1 ? QStringLiteral("1 ") + Word("NewCall")
+                                        : QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls"));
+        FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information, 10000);
     }
     FTimer.start();
 }
@@ -801,7 +780,7 @@ void TMainForm::Timer1Timer()
                 FRotationIndex = 0;
                 UnrecLabel->show();
                 NumberLabel->hide();
-                CallLabel->setText(QLatin1Char(' ') + Text("Hint") + QLatin1Char(':'));
+                CallLabel->setText(QLatin1Char(' ') + Word("BalloonTitle") + QLatin1Char(':'));
                 TargetLabel->clear();
                 OrtLabel->clear();
                 TimeLabel->clear();

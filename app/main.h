@@ -12,6 +12,8 @@
 #include "app/isdntool.h"
 #include "capi/CpMoni.h"
 #include "lists/Calls.h"
+#include "lists/ListDlg.h"
+#include "lists/lang.h"
 #include "platform/InstanceCommand.h"
 
 #include <QDateTime>
@@ -41,18 +43,11 @@ class KeyboardLed;
 class Sound;
 } // namespace platform
 
-class TMainForm : public QWidget
+class TMainForm : public QWidget, public ILanguageSwitchable
 {
     Q_OBJECT
 
 public:
-    enum class ListPage
-    {
-        Calls,
-        Nicknames,
-        Msn
-    };
-
     TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &towns, ListPrompts &prompts,
               platform::KeyboardLed &led, platform::Sound &sound);
     ~TMainForm() override;
@@ -68,6 +63,8 @@ public:
     // with the name (may be empty) and the number filled in.
     std::function<void(const QString &nickname, const QString &number)> OnOfferNewNickname;
     std::function<void(const QString &number)> OnDial;
+    // The language setting as read from the file; switches the interface when it differs.
+    std::function<void(int index)> OnLanguageSetting;
     // Wakes the display on a call (setting "Screensaver").
     std::function<bool()> OnWakeDisplay;
     // Milliseconds of a monotonic clock and the wall clock; tests set their own.
@@ -102,6 +99,8 @@ public:
     void CapiMonitor1StateChange(bool bUserCanReject, bool bUserCanCangeNoDisturbMode);
     void CapiMonitor1DisconnectInfo(uint16_t aRejectCause, uint16_t aDisconnectReason);
     void ShowCall(int index);
+    // "Delete all" of the call list: the popup no longer names a caller.
+    void ClearNumber();
     void AnnounceNewCall();
     void AcknowledgeCalls();
     bool SetScrollLed(bool on);
@@ -130,7 +129,7 @@ public:
     void TrayClick();
     void ToggleActive();
     void SetActivationTexts();
-    void ApplyLanguage(Language language);
+    void ApplyLanguage(Language language) override;
     Language CurrentLanguage() const { return FLanguage; }
     // "Tremlow Corvane", followed by the line's error while it cannot be used.
     QString TrayHint() const;
@@ -173,6 +172,7 @@ private:
     void SetTrayImage(bool callIcon);
     QIcon ActiveIcon(int defaultSlot) const;
     QString Text(const char *name) const;
+    QString Word(const char *name) const;
     QString CallLabelText() const;
     QString TargetPrefix() const;
     QString TownPrefix() const;
