@@ -23,11 +23,13 @@ QString keyText(double key);
 // A key text: optional blanks and sign, digits with "." as decimal mark, optional exponent.
 // False for anything else and for moments outside the years 1 to 9999.
 bool parseKey(QStringView text, double *key);
+bool parseKey(QByteArrayView text, double *key);
 
 } // namespace DayCount
 
-// Formats the date and the time of day counts with the given QLocale formats. Calls repeat
-// days and seconds a lot, so each distinct text is formatted once.
+// Formats the date and the time of day counts with the given QLocale formats. Each distinct
+// day and second is formatted once; a time format made of hours, minutes, seconds, AM/PM and
+// literal text is compiled, and checked against QLocale on sample times before it is used.
 //
 // Owned by whoever formats a batch of rows (the list loader and saver); one thread.
 class DayCountFormatter
@@ -37,14 +39,30 @@ public:
 
     QString date(double key);
     QString time(double key);
+    void dateAndTime(double key, QString *date, QString *time);
 
 private:
+    QString dateOfDay(qint64 day);
+    QString timeOfDay(qint64 ms);
+    struct Token
+    {
+        enum Kind { Literal, Hour12, Hour24, Minute, Second, AmPm } kind;
+        int width = 1; // 2: with a leading zero; for AmPm 2 means upper case
+        QString text;
+    };
+    bool compileTimeFormat();
+    QString formatCompiled(int secondOfDay) const;
+
     QLocale FLocale;
     QString FDateFormat;
     QString FTimeFormat;
     bool FCacheTimes;
+    bool FCompiled = false;
+    std::vector<Token> FTokens;
+    QString FAm, FPm;
     qint64 FLastDay;
     QString FLastDate;
     QHash<qint64, QString> FDates;
-    std::vector<QString> FTimes; // per second of the day
+    std::vector<qint32> FTimeOfSecond; // index into FTimes per second of the day, or -1
+    std::vector<QString> FTimes;
 };

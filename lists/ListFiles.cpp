@@ -9,7 +9,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <string>
+#include <cstring>
 
 namespace ListFormat {
 
@@ -22,37 +22,178 @@ int version()
 
 namespace {
 
-constexpr QChar Bel(7);
+constexpr char Bel = 7;
+const QByteArray Marker = HeaderMarker.toLatin1();
+
+// The first `c` in [p, end), or end. Fields are short, so eight bytes at a time in a register
+// beat a call to memchr.
+const char *findByte(const char *p, const char *end, char c)
+{
+    const quint64 pattern = 0x0101010101010101ULL * quint8(c);
+    for (; end - p >= 8; p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        const quint64 x = word ^ pattern;
+        const quint64 found = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+        if (found)
+            return p + (qCountTrailingZeroBits(found) >> 3);
+    }
+    while (p != end && *p != c)
+        ++p;
+    return p;
+}
+
+bool isAscii(QByteArrayView bytes)
+{
+    const char *p = bytes.data();
+    const char *end = p + bytes.size();
+    quint64 any = 0;
+    for (; end - p >= 8; p += 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        any |= word;
+    }
+    for (; p != end; ++p)
+        any |= quint8(*p);
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
+// Values that repeat (numbers, names, towns, states) are decoded once and shared. One table
+// per column keeps each small; an open-addressing table of 8-byte slots is much cheaper than a
+// QHash on these short keys.
+class Interner
+{
+public:
+    Interner() : FSlots(256) {}
+
+    template <class Decode>
+    QString get(QByteArrayView field, const Decode &decode)
+    {
+        if (field.isEmpty())
+            return QString();
+        const quint64 hash = hashOf(field);
+        const quint32 check = quint32(hash >> 32);
+        const size_t mask = FSlots.size() - 1;
+        for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+            Slot &slot = FSlots[i];
+            if (slot.value < 0) {
+                slot = {check, qint32(FValues.size())};
+                FKeys.push_back(field);
+                FValues.push_back(decode(field));
+                if (FValues.size() * 2 > FSlots.size())
+                    grow();
+                return FValues.back();
+            }
+            const QByteArrayView key = FKeys[size_t(slot.value)];
+            if (slot.check == check && key.size() == field.size() &&
+                std::memcmp(key.data(), field.data(), size_t(field.size())) == 0)
+                return FValues[size_t(slot.value)];
+        }
+    }
+
+private:
+    struct Slot
+    {
+        quint32 check = 0;
+        qint32 value = -1;
+    };
+
+    static quint64 hashOf(QByteArrayView bytes)
+    {
+        quint64 hash = 0x9E3779B97F4A7C15ULL ^ quint64(bytes.size());
+        const char *p = bytes.data();
+        qsizetype n = bytes.size();
+        for (; n >= 8; p += 8, n -= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            hash = (hash ^ word) * 0xFF51AFD7ED558CCDULL;
+            hash ^= hash >> 29;
+        }
+        quint64 tail = 0;
+        std::memcpy(&tail, p, size_t(n));
+        hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ULL;
+        return hash ^ (hash >> 31);
+    }
+
+    void grow()
+    {
+        FSlots.assign(FSlots.size() * 2, Slot{});
+        const size_t mask = FSlots.size() - 1;
+        for (size_t v = 0; v < FKeys.size(); ++v) {
+            const quint64 hash = hashOf(FKeys[v]);
+            size_t i = size_t(hash) & mask;
+            while (FSlots[i].value >= 0)
+                i = (i + 1) & mask;
+            FSlots[i] = {quint32(hash >> 32), qint32(v)};
+        }
+    }
+
+    std::vector<Slot> FSlots;
+    std::vector<QByteArrayView> FKeys;
+    std::vector<QString> FValues;
+};
+
+// A file's bytes with the encoding decided once for the whole file (UTF-8, else
+// Windows-1252). Separators and line ends are ASCII in both, so the file is split as bytes and
+// only the fields are decoded.
+class Source
+{
+public:
+    explicit Source(QByteArrayView bytes)
+        : FAscii(isAscii(bytes)), FUtf8(FAscii || TextCodec::isUtf8(bytes))
+    {
+        if (FUtf8 && bytes.startsWith("\xef\xbb\xbf"))
+            bytes = bytes.sliced(3);
+        FBytes = bytes;
+    }
+
+    QByteArrayView bytes() const { return FBytes; }
+    QString decode(QByteArrayView field) const
+    {
+        return FAscii ? QString::fromLatin1(field) : TextCodec::decodeAs(field, FUtf8);
+    }
+    // Shared value of a column (0..7).
+    QString shared(int column, QByteArrayView field)
+    {
+        return FColumns[column].get(field, [this](QByteArrayView f) { return decode(f); });
+    }
+
+private:
+    bool FAscii;
+    bool FUtf8;
+    QByteArrayView FBytes;
+    Interner FColumns[8];
+};
 
 // Fields of one line. When no separator is left, the rest of the line is the last field.
 class FieldReader
 {
 public:
-    FieldReader(QStringView line, QChar separator, int *steps)
+    FieldReader(QByteArrayView line, char separator, int *steps)
         : FRest(line), FSeparator(separator), FSteps(steps)
     {
     }
 
-    QStringView take()
+    QByteArrayView take()
     {
         ++*FSteps;
         if (FDone)
             return {};
-        const qsizetype at = FRest.indexOf(FSeparator);
-        if (at < 0) {
+        const char *begin = FRest.data();
+        const char *end = begin + FRest.size();
+        const char *at = findByte(begin, end, FSeparator);
+        if (at == end) {
             FDone = true;
             return FRest;
         }
-        const QStringView field = FRest.left(at);
-        FRest = FRest.mid(at + 1);
+        const QByteArrayView field(begin, at - begin);
+        FRest = QByteArrayView(at + 1, end - at - 1);
         return field;
     }
 
-    QString takeString() { return take().toString(); }
-
 private:
-    QStringView FRest;
-    QChar FSeparator;
+    QByteArrayView FRest;
+    char FSeparator;
     int *FSteps;
     bool FDone = false;
 };
@@ -66,37 +207,29 @@ QString trimControl(QStringView text)
     return text.toString();
 }
 
-std::optional<int> parseDecimal(const QString &text)
-{
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok)
-        return std::nullopt;
-    return value;
-}
-
 struct Header
 {
     bool present = false;
     int version = 0;
-    QChar separator = Bel;
+    char separator = Bel;
 };
 
 // Line 1 with the marker is the header; its version decides the separator.
-bool readHeader(const std::vector<QStringView> &lines, Header *header, QString *error)
+bool readHeader(const Source &source, QByteArrayView line, Header *header, QString *error)
 {
-    const qsizetype at = lines.front().indexOf(HeaderMarker);
+    const qsizetype at = line.indexOf(Marker);
     if (at < 0)
         return true;
-    const QString text = trimControl(lines.front().left(at));
-    const std::optional<int> version = parseDecimal(text);
-    if (!version) {
+    const QString text = trimControl(source.decode(line.first(at)));
+    bool ok = false;
+    const int version = text.toInt(&ok, 10);
+    if (!ok) {
         *error = QStringLiteral("'%1' is not a valid integer value").arg(text);
         return false;
     }
     header->present = true;
-    header->version = *version;
-    header->separator = *version >= FirstSemicolonVersion ? QChar(u';') : Bel;
+    header->version = version;
+    header->separator = version >= FirstSemicolonVersion ? ';' : Bel;
     return true;
 }
 
@@ -110,42 +243,69 @@ QString emptyFileError()
 class LineWriter
 {
 public:
-    explicit LineWriter(size_t reserve) { FOut.reserve(reserve); }
+    explicit LineWriter(qsizetype reserve) { FOut.reserve(reserve); }
 
     void field(QStringView value)
     {
         const qsizetype n = value.size();
+        char *out = room(n * 3 + 1);
+        const char16_t *in = value.utf16();
         for (qsizetype i = 0; i < n; ++i) {
-            const char16_t u = value[i].unicode();
+            const char16_t u = in[i];
             if (u < 0x80) {
-                FOut.push_back(u == u';' ? ',' : (u == u'\r' || u == u'\n') ? ' ' : char(u));
+                *out++ = u == u';' ? ',' : (u == u'\r' || u == u'\n') ? ' ' : char(u);
             } else if (u < 0x800) {
-                FOut.push_back(char(0xC0 | (u >> 6)));
-                FOut.push_back(char(0x80 | (u & 0x3F)));
-            } else if (QChar::isHighSurrogate(u) && i + 1 < n &&
-                       QChar::isLowSurrogate(value[i + 1].unicode())) {
-                const char32_t c = QChar::surrogateToUcs4(u, value[++i].unicode());
-                FOut.push_back(char(0xF0 | (c >> 18)));
-                FOut.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-                FOut.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                FOut.push_back(char(0x80 | (c & 0x3F)));
+                *out++ = char(0xC0 | (u >> 6));
+                *out++ = char(0x80 | (u & 0x3F));
+            } else if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(in[i + 1])) {
+                const char32_t c = QChar::surrogateToUcs4(u, in[++i]);
+                *out++ = char(0xF0 | (c >> 18));
+                *out++ = char(0x80 | ((c >> 12) & 0x3F));
+                *out++ = char(0x80 | ((c >> 6) & 0x3F));
+                *out++ = char(0x80 | (c & 0x3F));
             } else {
                 const char16_t c = QChar::isSurrogate(u) ? char16_t(0xFFFD) : u;
-                FOut.push_back(char(0xE0 | (c >> 12)));
-                FOut.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-                FOut.push_back(char(0x80 | (c & 0x3F)));
+                *out++ = char(0xE0 | (c >> 12));
+                *out++ = char(0x80 | ((c >> 6) & 0x3F));
+                *out++ = char(0x80 | (c & 0x3F));
             }
         }
-        FOut.push_back(';');
+        *out++ = ';';
+        FSize = out - FOut.data();
     }
 
-    void raw(const QString &text) { FOut += text.toStdString(); }
-    void endLine() { FOut += "\r\n"; }
+    void raw(const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8();
+        std::memcpy(room(bytes.size()), bytes.constData(), size_t(bytes.size()));
+        FSize += bytes.size();
+    }
 
-    QByteArray bytes() const { return QByteArray(FOut.data(), qsizetype(FOut.size())); }
+    void endLine()
+    {
+        char *out = room(2);
+        out[0] = '\r';
+        out[1] = '\n';
+        FSize += 2;
+    }
+
+    QByteArray bytes()
+    {
+        FOut.truncate(FSize);
+        return std::move(FOut);
+    }
 
 private:
-    std::string FOut;
+    // Space for n more bytes at the end of what is written.
+    char *room(qsizetype n)
+    {
+        if (FSize + n > FOut.size())
+            FOut.resize(qMax(FSize + n, FOut.size() * 2));
+        return FOut.data() + FSize;
+    }
+
+    QByteArray FOut;
+    qsizetype FSize = 0;
 };
 
 void writeHeader(LineWriter &out, const QStringList &captions)
@@ -174,47 +334,55 @@ QString removeTimeZone(QString format)
 
 } // namespace
 
-std::vector<QStringView> splitLines(QStringView text)
+std::vector<QByteArrayView> splitLines(QByteArrayView text)
 {
-    std::vector<QStringView> lines;
+    std::vector<QByteArrayView> lines;
+    const char *data = text.data();
     const qsizetype size = text.size();
     qsizetype start = 0;
     while (start < size) {
-        qsizetype end = start;
-        while (end < size && text[end] != u'\r' && text[end] != u'\n')
-            ++end;
-        lines.push_back(text.mid(start, end - start));
-        if (end + 1 < size && text[end] == u'\r' && text[end + 1] == u'\n')
-            ++end;
-        start = end + 1;
+        const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size_t(size - start)));
+        const qsizetype newline = lf ? lf - data : size;
+        const char *cr =
+            static_cast<const char *>(std::memchr(data + start, '\r', size_t(newline - start)));
+        if (cr) {
+            const qsizetype at = cr - data;
+            lines.push_back(text.sliced(start, at - start));
+            start = at + 1 < size && data[at + 1] == '\n' ? at + 2 : at + 1;
+        } else {
+            lines.push_back(text.sliced(start, newline - start));
+            start = newline + 1;
+        }
     }
     return lines;
 }
 
-CallsResult parseCalls(QStringView text, const CallsOptions &options)
+CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
 {
     CallsResult result;
     result.steps = 1;
-    const std::vector<QStringView> lines = splitLines(text);
+    Source source(bytes);
+    const std::vector<QByteArrayView> lines = splitLines(source.bytes());
     if (lines.empty()) {
         result.error = emptyFileError();
         return result;
     }
     Header header;
-    if (!readHeader(lines, &header, &result.error))
+    if (!readHeader(source, lines.front(), &header, &result.error))
         return result;
 
     // A file without header may start with a caption line; its rows have five BELs.
-    const qsizetype first = header.present                       ? 2
+    const qsizetype first = header.present                          ? 2
                             : lines.front().count(Bel) == 5 ? 0
-                                                             : 1;
+                                                                : 1;
     const bool storedDateTime = header.present && header.version >= FirstSemicolonVersion;
     qsizetype expected = qsizetype(lines.size()) - first;
 
     DayCountFormatter format(options.locale, options.dateFormat, options.timeFormat);
     result.rows.reserve(qMax<qsizetype>(expected, 0));
+    QByteArray keyBytes;
     for (qsizetype i = first; i < qsizetype(lines.size()); ++i) {
-        const QStringView line = lines[size_t(i)];
+        const QByteArrayView line = lines[size_t(i)];
         ++result.steps;
         if (line.isEmpty())
             continue;
@@ -228,33 +396,35 @@ CallsResult parseCalls(QStringView text, const CallsOptions &options)
                 continue;
         }
         FieldReader fields(line, header.separator, &result.steps);
-        QString keyText = fields.takeString();
-        const qsizetype comma = keyText.indexOf(u',');
+        QByteArrayView key = fields.take();
+        const qsizetype comma = key.indexOf(',');
         if (comma >= 0) {
-            keyText[comma] = u'.';
+            keyBytes = key.toByteArray();
+            keyBytes[comma] = '.';
+            key = keyBytes;
             result.keyCommaFixed = true;
         }
-        double key = 0;
-        if (!DayCount::parseKey(keyText, &key)) {
-            result.error = QStringLiteral("'%1' is not a valid floating point value").arg(keyText);
+        double value = 0;
+        if (!DayCount::parseKey(key, &value)) {
+            result.error =
+                QStringLiteral("'%1' is not a valid floating point value").arg(source.decode(key));
             return result;
         }
-        const bool purge = options.clearCalls && options.now - key >= options.clearCallDays;
+        const bool purge = options.clearCalls && options.now - value >= options.clearCallDays;
         CallRow row;
-        row.dateTime = keyText;
-        row.date = format.date(key);
-        row.time = format.time(key);
+        row.dateTime = source.decode(key);
+        format.dateAndTime(value, &row.date, &row.time);
         if (storedDateTime) {
             fields.take();
             fields.take();
         }
-        row.number = fields.takeString();
-        row.nickname = fields.takeString();
-        row.town = fields.takeString();
-        row.target = fields.takeString();
-        row.status = fields.takeString();
+        row.number = source.shared(CallRow::Number, fields.take());
+        row.nickname = source.shared(CallRow::Nickname, fields.take());
+        row.town = source.shared(CallRow::Town, fields.take());
+        row.target = source.shared(CallRow::Target, fields.take());
+        row.status = source.shared(CallRow::Status, fields.take());
         if (purge) {
-            result.purged.append(line.toString());
+            result.purged.append(source.decode(line));
             result.purgedRows.append(std::move(row));
             --expected;
         } else {
@@ -264,24 +434,26 @@ CallsResult parseCalls(QStringView text, const CallsOptions &options)
     std::reverse(result.purged.begin(), result.purged.end());
     // Every counted line must have become a row or an archive entry.
     if (result.rows.size() != expected) {
-        result.error = QStringLiteral("%1 calls read, %2 expected").arg(result.rows.size()).arg(expected);
+        result.error =
+            QStringLiteral("%1 calls read, %2 expected").arg(result.rows.size()).arg(expected);
         return result;
     }
     result.ok = true;
     return result;
 }
 
-NicksResult parseNicks(QStringView text, Language language)
+NicksResult parseNicks(QByteArrayView bytes, Language language)
 {
     NicksResult result;
     result.steps = 1;
-    const std::vector<QStringView> lines = splitLines(text);
+    Source source(bytes);
+    const std::vector<QByteArrayView> lines = splitLines(source.bytes());
     if (lines.empty()) {
         result.error = emptyFileError();
         return result;
     }
     Header header;
-    if (!readHeader(lines, &header, &result.error))
+    if (!readHeader(source, lines.front(), &header, &result.error))
         return result;
     const QString oldAction =
         actionWord(ActionFlag::Store, language) + u'|' + actionWord(ActionFlag::Popup, language);
@@ -291,10 +463,10 @@ NicksResult parseNicks(QStringView text, Language language)
             continue;
         FieldReader fields(lines[i], header.separator, &result.steps);
         NickRow row;
-        row.nickname = fields.takeString();
-        row.number = fields.takeString();
-        row.sound = fields.takeString();
-        row.action = fields.takeString();
+        row.nickname = source.decode(fields.take());
+        row.number = source.shared(CallRow::Number, fields.take());
+        row.sound = source.shared(NickRow::Sound, fields.take());
+        row.action = source.shared(NickRow::Action, fields.take());
         if (!header.present)
             row.action = oldAction;
         result.rows.append(std::move(row));
@@ -303,17 +475,18 @@ NicksResult parseNicks(QStringView text, Language language)
     return result;
 }
 
-MsnResult parseMsn(QStringView text)
+MsnResult parseMsn(QByteArrayView bytes)
 {
     MsnResult result;
     result.steps = 1;
-    const std::vector<QStringView> lines = splitLines(text);
+    Source source(bytes);
+    const std::vector<QByteArrayView> lines = splitLines(source.bytes());
     if (lines.empty()) {
         result.error = emptyFileError();
         return result;
     }
     Header header;
-    if (!readHeader(lines, &header, &result.error))
+    if (!readHeader(source, lines.front(), &header, &result.error))
         return result;
     for (size_t i = header.present ? 2 : 1; i < lines.size(); ++i) {
         ++result.steps;
@@ -321,11 +494,11 @@ MsnResult parseMsn(QStringView text)
             continue;
         FieldReader fields(lines[i], header.separator, &result.steps);
         MsnRow row;
-        row.checked = fields.take() == u"1";
-        row.msn = fields.takeString();
-        row.nickname = fields.takeString();
-        row.sound = fields.takeString();
-        row.action = fields.takeString();
+        row.checked = fields.take() == "1";
+        row.msn = source.decode(fields.take());
+        row.nickname = source.decode(fields.take());
+        row.sound = source.decode(fields.take());
+        row.action = source.shared(MsnRow::Action, fields.take());
         result.rows.append(std::move(row));
     }
     result.ok = true;
@@ -341,7 +514,7 @@ FileFormats FileFormats::fromLocale(const QLocale &locale)
 QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order,
                        Language language, const FileFormats &formats, int *steps)
 {
-    LineWriter out(size_t(rows.size()) * 96 + 256);
+    LineWriter out(rows.size() * 96 + 256);
     QStringList captions = callColumnCaptions(language);
     captions[0] = captions.at(CallRow::Date) + u'-' + captions.at(CallRow::Time);
     writeHeader(out, captions);
@@ -372,7 +545,7 @@ QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order
 QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order,
                        Language language, int *steps)
 {
-    LineWriter out(size_t(rows.size()) * 96 + 256);
+    LineWriter out(rows.size() * 96 + 256);
     writeHeader(out, nickColumnCaptions(language));
     for (const int index : order) {
         const NickRow &row = rows.at(index);
@@ -389,7 +562,7 @@ QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order
 
 QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps)
 {
-    LineWriter out(size_t(rows.size()) * 96 + 256);
+    LineWriter out(rows.size() * 96 + 256);
     writeHeader(out, msnColumnCaptions(language).mid(1));
     for (const MsnRow &row : rows) {
         out.field(row.checked ? u"1" : u"0");
@@ -533,10 +706,10 @@ bool TListFiles::LoadCalls(const QString &fileName)
             options.locale = FLists.collator().locale();
             options.dateFormat = settings.settings.dateFormat;
             options.timeFormat = settings.settings.timeFormat;
-            result = ListFormat::parseCalls(TextCodec::decode(bytes), options);
+            result = ListFormat::parseCalls(bytes, options);
         }
         steps += result.steps;
-        calls.setRows(result.rows);
+        calls.setRows(std::move(result.rows));
 
         bool ignored = false;
         if (!result.ok) {
@@ -567,7 +740,7 @@ bool TListFiles::LoadCalls(const QString &fileName)
             if (writeArchive(fileName, result.purged))
                 save = true;
             else
-                calls.setRows(result.rows + result.purgedRows);
+                calls.setRows(calls.rows() + result.purgedRows);
         }
         FLists.SortCalls();
         if (save)
@@ -588,10 +761,10 @@ bool TListFiles::LoadNicks(const QString &fileName)
         int steps = 1;
         if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
             ++steps;
-            result = ListFormat::parseNicks(TextCodec::decode(bytes), FLists.language());
+            result = ListFormat::parseNicks(bytes, FLists.language());
         }
         steps += result.steps;
-        nicks.setRows(result.rows);
+        nicks.setRows(std::move(result.rows));
         if (!result.ok) {
             bool retry = false;
             const bool ignored = askAboutLoad(
@@ -624,10 +797,10 @@ bool TListFiles::LoadMsn(const QString &fileName)
         int steps = 1;
         if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
             ++steps;
-            result = ListFormat::parseMsn(TextCodec::decode(bytes));
+            result = ListFormat::parseMsn(bytes);
         }
         steps += result.steps;
-        msns.setRows(result.rows);
+        msns.setRows(std::move(result.rows));
         if (!result.ok) {
             bool retry = false;
             const bool ignored = askAboutLoad(
@@ -696,8 +869,8 @@ bool TListFiles::SaveCalls(const QString &fileName)
 {
     const QList<CallRow> &rows = FLists.calls().rows();
     const bool ok = save(ListKind::Calls, fileName, [&](int *steps) {
-        const std::vector<int> order = FLists.collator().order(
-            int(rows.size()), [&rows](int i) { return rows.at(i).dateTime; }, false);
+        const std::vector<int> order =
+            FLists.collator().order(FLists.calls().columnTexts(CallRow::DateTime), false);
         return ListFormat::formatCalls(rows, order, FLists.language(), fileFormats, steps);
     });
     FLists.SortCalls();
@@ -708,8 +881,8 @@ bool TListFiles::SaveNicks(const QString &fileName)
 {
     const QList<NickRow> &rows = FLists.nicks().rows();
     const bool ok = save(ListKind::Nicks, fileName, [&](int *steps) {
-        const std::vector<int> order = FLists.collator().order(
-            int(rows.size()), [&rows](int i) { return rows.at(i).nickname; }, false);
+        const std::vector<int> order =
+            FLists.collator().order(FLists.nicks().columnTexts(NickRow::Nickname), false);
         return ListFormat::formatNicks(rows, order, FLists.language(), steps);
     });
     FLists.SortNicks();

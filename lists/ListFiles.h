@@ -22,7 +22,7 @@ extern const QString HeaderMarker; // " # DO NOT EDIT / NICHT VERAENDERN/LOESCHE
 constexpr int FirstSemicolonVersion = 131078;
 
 // Lines end at CR, LF or CR LF; a final line end does not start another line.
-std::vector<QStringView> splitLines(QStringView text);
+std::vector<QByteArrayView> splitLines(QByteArrayView text);
 
 struct CallsOptions
 {
@@ -44,7 +44,8 @@ struct CallsResult
     QList<CallRow> purgedRows; // the same calls as rows, in case the archive cannot be written
     bool keyCommaFixed = false; // a key had "," as decimal mark: rewrite the file
 };
-CallsResult parseCalls(QStringView text, const CallsOptions &options);
+// The parsers take the file's bytes: UTF-8, or Windows-1252 when they are not valid UTF-8.
+CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options);
 
 struct NicksResult
 {
@@ -54,7 +55,7 @@ struct NicksResult
     QList<NickRow> rows;
 };
 // A file without header gets the store and popup words of `language` as action text.
-NicksResult parseNicks(QStringView text, Language language);
+NicksResult parseNicks(QByteArrayView bytes, Language language);
 
 struct MsnResult
 {
@@ -63,7 +64,7 @@ struct MsnResult
     int steps = 0;
     QList<MsnRow> rows;
 };
-MsnResult parseMsn(QStringView text);
+MsnResult parseMsn(QByteArrayView bytes);
 
 // The regional formats of the date and time fields written into the calls file (never read
 // back): the locale's short date and long time formats, without a time zone.

@@ -10,13 +10,28 @@ namespace {
 // The characters tried for the fast path, in code order.
 constexpr char PlainCandidates[] = " .0123456789";
 
-// The first eight characters packed big-endian, so that most comparisons of plain texts are
-// one integer comparison. A shorter text packs zeros and sorts first, as it should.
-quint64 packPrefix(QStringView text)
+// The first sixteen characters of a plain text packed big-endian into two words, so that
+// almost every comparison is an integer comparison. A shorter text packs zeros and sorts first,
+// as it should.
+struct Packed
 {
-    quint64 packed = 0;
-    for (qsizetype i = 0; i < 8; ++i)
-        packed = (packed << 8) | (i < text.size() ? quint64(text[i].unicode()) : 0);
+    quint64 high = 0;
+    quint64 low = 0;
+    bool operator==(const Packed &) const = default;
+    bool operator<(const Packed &o) const { return high != o.high ? high < o.high : low < o.low; }
+};
+
+Packed pack(QStringView text)
+{
+    Packed packed;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < 16; ++i) {
+        const quint64 c = i < n ? quint64(text[i].unicode()) : 0;
+        if (i < 8)
+            packed.high = (packed.high << 8) | c;
+        else
+            packed.low = (packed.low << 8) | c;
+    }
     return packed;
 }
 
@@ -65,61 +80,82 @@ int TextCollator::compare(QStringView a, QStringView b) const
     return FCollator.compare(a, b);
 }
 
-std::vector<int> TextCollator::order(int count, const std::function<QString(int)> &text,
-                                     bool descending) const
+namespace {
+
+// Sorts indexes by a strict weak order `less` of the rows, keeping equal rows in their order.
+// Lists arrive mostly sorted one way or the other (files are written in key order), so both
+// cases are found in one pass: the reverse order is the reversed list with each run of equal
+// rows turned back.
+template <class Less>
+void stableOrder(std::vector<int> &order, const Less &less)
 {
-    std::vector<int> result(size_t(std::max(count, 0)));
+    if (std::is_sorted(order.begin(), order.end(), less))
+        return;
+    const auto greater = [&less](int a, int b) { return less(b, a); };
+    if (std::is_sorted(order.begin(), order.end(), greater)) {
+        std::reverse(order.begin(), order.end());
+        auto run = order.begin();
+        while (run != order.end()) {
+            auto next = run + 1;
+            while (next != order.end() && !less(*run, *next))
+                ++next;
+            std::reverse(run, next);
+            run = next;
+        }
+        return;
+    }
+    std::stable_sort(order.begin(), order.end(), less);
+}
+
+} // namespace
+
+std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool descending) const
+{
+    const int count = int(texts.size());
+    std::vector<int> result(texts.size());
     for (int i = 0; i < count; ++i)
         result[size_t(i)] = i;
     if (count < 2)
         return result;
 
-    std::vector<QString> texts(result.size());
     bool plain = true;
-    for (int i = 0; i < count; ++i) {
-        texts[size_t(i)] = text(i);
-        plain = plain && isPlain(texts[size_t(i)]);
+    for (const QStringView text : texts) {
+        if (!isPlain(text)) {
+            plain = false;
+            break;
+        }
     }
 
     if (plain) {
-        struct Entry
-        {
-            quint64 prefix;
-            int index;
+        std::vector<Packed> prefix(texts.size());
+        for (size_t i = 0; i < texts.size(); ++i)
+            prefix[i] = pack(texts[i]);
+        const auto less = [&](int a, int b) {
+            const size_t x = size_t(a), y = size_t(b);
+            if (!(prefix[x] == prefix[y]))
+                return (prefix[x] < prefix[y]) != descending;
+            if (texts[x].size() <= 16 && texts[y].size() <= 16)
+                return false;
+            const int c = texts[x].compare(texts[y]);
+            return descending ? c > 0 : c < 0;
         };
-        std::vector<Entry> entries(result.size());
-        for (int i = 0; i < count; ++i)
-            entries[size_t(i)] = {packPrefix(texts[size_t(i)]), i};
-        auto less = [&texts](const Entry &x, const Entry &y) {
-            if (x.prefix != y.prefix)
-                return x.prefix < y.prefix;
-            return texts[size_t(x.index)] < texts[size_t(y.index)];
-        };
-        auto ordered = [&](const Entry &x, const Entry &y) {
-            return descending ? less(y, x) : less(x, y);
-        };
-        // Lists are mostly sorted already (the files are written in key order).
-        if (!std::is_sorted(entries.begin(), entries.end(), ordered))
-            std::stable_sort(entries.begin(), entries.end(), ordered);
-        for (int i = 0; i < count; ++i)
-            result[size_t(i)] = entries[size_t(i)].index;
+        stableOrder(result, less);
         return result;
     }
 
-    // One collator key per distinct text; names, towns and states repeat a lot.
-    QHash<QString, int> keyIndex;
+    // One collator key per distinct text (names, towns and states repeat a lot), then one
+    // rank per key, so that rows compare small integers.
+    QHash<QStringView, int> keyIndex;
     std::vector<QCollatorSortKey> keys;
-    std::vector<int> keyOf(result.size());
-    for (int i = 0; i < count; ++i) {
-        const QString &t = texts[size_t(i)];
-        auto it = keyIndex.constFind(t);
+    std::vector<int> keyOf(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        auto it = keyIndex.constFind(texts[i]);
         if (it == keyIndex.constEnd()) {
-            it = keyIndex.insert(t, int(keys.size()));
-            keys.push_back(FCollator.sortKey(t));
+            it = keyIndex.insert(texts[i], int(keys.size()));
+            keys.push_back(FCollator.sortKey(texts[i].toString()));
         }
-        keyOf[size_t(i)] = *it;
+        keyOf[i] = *it;
     }
-    // Rank the distinct keys once; rows then compare small integers.
     std::vector<int> byKey(keys.size());
     for (size_t k = 0; k < keys.size(); ++k)
         byKey[k] = int(k);
@@ -131,12 +167,13 @@ std::vector<int> TextCollator::order(int count, const std::function<QString(int)
             r > 0 && keys[size_t(byKey[r])].compare(keys[size_t(byKey[r - 1])]) == 0;
         rank[size_t(byKey[r])] = same ? rank[size_t(byKey[r - 1])] : int(r);
     }
-    auto ordered = [&](int x, int y) {
-        const int rx = rank[size_t(keyOf[size_t(x)])];
-        const int ry = rank[size_t(keyOf[size_t(y)])];
-        return descending ? ry < rx : rx < ry;
+    std::vector<int> rowRank(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i)
+        rowRank[i] = rank[size_t(keyOf[i])];
+    const auto less = [&](int a, int b) {
+        return descending ? rowRank[size_t(a)] > rowRank[size_t(b)]
+                          : rowRank[size_t(a)] < rowRank[size_t(b)];
     };
-    if (!std::is_sorted(result.begin(), result.end(), ordered))
-        std::stable_sort(result.begin(), result.end(), ordered);
+    stableOrder(result, less);
     return result;
 }

@@ -135,6 +135,16 @@ bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
 }
 
 template <class Row>
+std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
+{
+    std::vector<QStringView> texts;
+    texts.reserve(size_t(FRows.size()));
+    for (const Row &row : FRows)
+        texts.push_back(row.column(column));
+    return texts;
+}
+
+template <class Row>
 void TListModel<Row>::setRows(QList<Row> rows)
 {
     beginResetModel();
@@ -194,13 +204,27 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
 
     emit this->layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPlace(order.size());
-    QList<Row> sorted;
-    sorted.reserve(count());
-    for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t i = 0; i < order.size(); ++i)
         newPlace[size_t(order[i])] = int(i);
-        sorted.append(std::move(FRows[order[i]]));
+    // In place, cycle by cycle: a second list of this size would cost more than the moves.
+    std::vector<bool> done(order.size());
+    Row *rows = FRows.data();
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (done[start] || order[start] == int(start))
+            continue;
+        Row held = std::move(rows[start]);
+        size_t at = start;
+        for (;;) {
+            done[at] = true;
+            const size_t from = size_t(order[at]);
+            if (from == start) {
+                rows[at] = std::move(held);
+                break;
+            }
+            rows[at] = std::move(rows[from]);
+            at = from;
+        }
     }
-    FRows = std::move(sorted);
     const QModelIndexList from = this->persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -450,8 +474,7 @@ void TLists::SortCalls(int key)
         FCalls.reorder(order);
         return;
     }
-    FCalls.reorder(FCollator.order(
-        FCalls.count(), [&rows, column](int i) { return rows.at(i).column(column); }, descending));
+    FCalls.reorder(FCollator.order(FCalls.columnTexts(column), descending));
 }
 
 void TLists::SortNicks(int key)
@@ -461,9 +484,7 @@ void TLists::SortNicks(int key)
     const int column = magnitude == 100 ? int(NickRow::Nickname) : magnitude;
     if (column >= NickRow::ColumnCount || FNicks.count() < 2)
         return;
-    const QList<NickRow> &rows = FNicks.rows();
-    FNicks.reorder(FCollator.order(
-        FNicks.count(), [&rows, column](int i) { return rows.at(i).column(column); }, key >= 0));
+    FNicks.reorder(FCollator.order(FNicks.columnTexts(column), key >= 0));
 }
 
 void TLists::SortCalls()

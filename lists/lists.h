@@ -76,6 +76,8 @@ public:
     const Row &row(int index) const { return FRows.at(index); }
     const QList<Row> &rows() const { return FRows; }
     QString text(int row, int column) const { return FRows.at(row).column(column); }
+    // Views of one column's texts, valid until the list changes (for sorting).
+    std::vector<QStringView> columnTexts(int column) const;
 
     void setRows(QList<Row> rows);
     void appendRow(const Row &row);

@@ -298,7 +298,7 @@ void TestLists::sortKeysGiveTheCollatorOrder()
         texts.append(words[random.bounded(words.size())]);
     for (const bool descending : {false, true}) {
         const std::vector<int> order =
-            collator.order(int(texts.size()), [&texts](int i) { return texts[i]; }, descending);
+            collator.order(std::vector<QStringView>(texts.begin(), texts.end()), descending);
         std::vector<int> expected(texts.size());
         std::iota(expected.begin(), expected.end(), 0);
         std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
