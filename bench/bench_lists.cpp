@@ -67,15 +67,12 @@ QList<CallRow> makeCalls(int count)
     QRandomGenerator random(2025);
     const QStringList towns = {"Berlin", "Hamburg", QString::fromUtf8("München"), "Oldenburg", " "};
     const QStringList states = {"answered", "not anwsered", "busy", "rejected"};
-    DayCountFormatter format(QLocale::c(), "dd.MM.yyyy", "hh:mm:ss");
     QList<CallRow> rows;
     double key = 44000.3;
     for (int i = 0; i < count; ++i) {
         key += random.bounded(0.02);
         CallRow row;
         row.dateTime = DayCount::keyText(key);
-        row.date = format.date(key);
-        row.time = format.time(key);
         row.number = "0" + QString::number(30000000 + random.bounded(20000));
         row.nickname = random.bounded(3) == 0 ? " " : "Nick " + QString::number(random.bounded(500));
         row.town = towns[random.bounded(towns.size())];

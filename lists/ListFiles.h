@@ -29,9 +29,6 @@ struct CallsOptions
     bool clearCalls = false;
     int clearCallDays = 10;
     double now = 0; // day count
-    QLocale locale;
-    QString dateFormat; // the settings' formats for the date and time columns
-    QString timeFormat;
 };
 
 struct CallsResult

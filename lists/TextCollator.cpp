@@ -21,18 +21,27 @@ struct Packed
     bool operator<(const Packed &o) const { return high != o.high ? high < o.high : low < o.low; }
 };
 
-Packed pack(QStringView text)
+// False when the text has a character that is not plain.
+bool pack(QStringView text, const bool (&allowed)[128], Packed *packed)
 {
-    Packed packed;
     const qsizetype n = text.size();
+    const char16_t *p = text.utf16();
+    quint64 words[2] = {0, 0};
     for (qsizetype i = 0; i < 16; ++i) {
-        const quint64 c = i < n ? quint64(text[i].unicode()) : 0;
-        if (i < 8)
-            packed.high = (packed.high << 8) | c;
-        else
-            packed.low = (packed.low << 8) | c;
+        quint64 c = 0;
+        if (i < n) {
+            c = p[i];
+            if (c >= 128 || !allowed[c])
+                return false;
+        }
+        words[i >> 3] = (words[i >> 3] << 8) | c;
     }
-    return packed;
+    for (qsizetype i = 16; i < n; ++i) {
+        if (p[i] >= 128 || !allowed[p[i]])
+            return false;
+    }
+    *packed = {words[0], words[1]};
+    return true;
 }
 
 } // namespace
@@ -118,18 +127,14 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
     if (count < 2)
         return result;
 
+    // Packing the plain texts and finding out whether all are plain is one pass.
+    std::vector<Packed> prefix(texts.size());
     bool plain = true;
-    for (const QStringView text : texts) {
-        if (!isPlain(text)) {
-            plain = false;
-            break;
-        }
+    for (size_t i = 0; plain && i < texts.size(); ++i) {
+        plain = pack(texts[i], FPlainAllowed, &prefix[i]);
     }
 
     if (plain) {
-        std::vector<Packed> prefix(texts.size());
-        for (size_t i = 0; i < texts.size(); ++i)
-            prefix[i] = pack(texts[i]);
         const auto less = [&](int a, int b) {
             const size_t x = size_t(a), y = size_t(b);
             if (!(prefix[x] == prefix[y]))

@@ -12,13 +12,6 @@
 
 namespace {
 
-template <class Row, class Field>
-Field &pick(Row &row, int c, std::initializer_list<Field Row::*> members)
-{
-    Q_ASSERT(c >= 0 && c < int(members.size()));
-    return row.*(members.begin()[c]);
-}
-
 QStringList captions(Language language, std::initializer_list<const char16_t *> german,
                      std::initializer_list<const char16_t *> english)
 {
@@ -32,42 +25,71 @@ const QString Blank = QStringLiteral(" ");
 
 } // namespace
 
-const QString &CallRow::column(int c) const
+const QString *CallRow::field(int c) const
 {
-    return const_cast<CallRow *>(this)->column(c);
+    return const_cast<CallRow *>(this)->field(c);
 }
 
-QString &CallRow::column(int c)
+QString *CallRow::field(int c)
 {
-    return pick(*this, c,
-                {&CallRow::dateTime, &CallRow::date, &CallRow::time, &CallRow::number,
-                 &CallRow::nickname, &CallRow::town, &CallRow::target, &CallRow::status});
-}
-
-const QString &NickRow::column(int c) const
-{
-    return const_cast<NickRow *>(this)->column(c);
-}
-
-QString &NickRow::column(int c)
-{
-    return pick(*this, c, {&NickRow::nickname, &NickRow::number, &NickRow::sound, &NickRow::action});
-}
-
-const QString &MsnRow::column(int c) const
-{
-    return const_cast<MsnRow *>(this)->column(c);
-}
-
-QString &MsnRow::column(int c)
-{
-    // Column 0 is the check box; its text is always empty.
-    static QString none;
-    if (c == Check) {
-        none.clear();
-        return none;
+    switch (c) {
+    case DateTime:
+        return &dateTime;
+    case Number:
+        return &number;
+    case Nickname:
+        return &nickname;
+    case Town:
+        return &town;
+    case Target:
+        return &target;
+    case Status:
+        return &status;
+    default:
+        return nullptr;
     }
-    return pick(*this, c - 1, {&MsnRow::msn, &MsnRow::nickname, &MsnRow::sound, &MsnRow::action});
+}
+
+const QString *NickRow::field(int c) const
+{
+    return const_cast<NickRow *>(this)->field(c);
+}
+
+QString *NickRow::field(int c)
+{
+    switch (c) {
+    case Nickname:
+        return &nickname;
+    case Number:
+        return &number;
+    case Sound:
+        return &sound;
+    case Action:
+        return &action;
+    default:
+        return nullptr;
+    }
+}
+
+const QString *MsnRow::field(int c) const
+{
+    return const_cast<MsnRow *>(this)->field(c);
+}
+
+QString *MsnRow::field(int c)
+{
+    switch (c) {
+    case Msn:
+        return &msn;
+    case Nickname:
+        return &nickname;
+    case Sound:
+        return &sound;
+    case Action:
+        return &action;
+    default:
+        return nullptr;
+    }
 }
 
 QStringList callColumnCaptions(Language language)
@@ -109,8 +131,17 @@ QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= count() || index.column() >= int(Row::ColumnCount))
         return QVariant();
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return FRows.at(index.row()).column(index.column());
+        return text(index.row(), index.column());
     return QVariant();
+}
+
+template <class Row>
+QString TListModel<Row>::text(int row, int column) const
+{
+    if (row < 0 || row >= count())
+        return QString();
+    const QString *field = FRows.at(row).field(column);
+    return field ? *field : QString();
 }
 
 template <class Row>
@@ -139,8 +170,10 @@ std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
 {
     std::vector<QStringView> texts;
     texts.reserve(size_t(FRows.size()));
-    for (const Row &row : FRows)
-        texts.push_back(row.column(column));
+    for (const Row &row : FRows) {
+        const QString *field = row.field(column);
+        texts.push_back(field ? QStringView(*field) : QStringView());
+    }
     return texts;
 }
 
@@ -177,10 +210,10 @@ void TListModel<Row>::setText(int row, int column, const QString &text)
 {
     if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount))
         return;
-    QString &cell = FRows[row].column(column);
-    if (cell == text)
+    QString *cell = FRows[row].field(column);
+    if (!cell || *cell == text)
         return;
-    cell = text;
+    *cell = text;
     const QModelIndex at = this->index(row, column);
     emit this->dataChanged(at, at);
     rowsChanged();
@@ -247,6 +280,34 @@ void TListModel<Row>::setLanguage(Language language)
 template class TListModel<CallRow>;
 template class TListModel<NickRow>;
 template class TListModel<MsnRow>;
+
+void TCallList::setFormats(const GeneralSettings *settings, const QLocale &locale)
+{
+    FSettings = settings;
+    FLocale = locale;
+    FFormatter.reset();
+}
+
+DayCountFormatter &TCallList::formatter() const
+{
+    // The settings may change while the program runs (options dialog cancelled).
+    if (!FFormatter || FDateFormat != FSettings->dateFormat || FTimeFormat != FSettings->timeFormat) {
+        FDateFormat = FSettings->dateFormat;
+        FTimeFormat = FSettings->timeFormat;
+        FFormatter = std::make_unique<DayCountFormatter>(FLocale, FDateFormat, FTimeFormat);
+    }
+    return *FFormatter;
+}
+
+QString TCallList::text(int row, int column) const
+{
+    if (column != CallRow::Date && column != CallRow::Time)
+        return TListModel::text(row, column);
+    double key = 0;
+    if (!FSettings || row < 0 || row >= count() || !DayCount::parseKey(FRows.at(row).dateTime, &key))
+        return QString();
+    return column == CallRow::Date ? formatter().date(key) : formatter().time(key);
+}
 
 void TNickList::index() const
 {
@@ -347,6 +408,7 @@ TLists::TLists(SettingsStore &settings, ListPrompts &prompts, const QString &dir
     : FSettings(settings), FPrompts(prompts), FDirectory(directory), FCollator(locale),
       FFiles(std::make_unique<TListFiles>(*this))
 {
+    FCalls.setFormats(&settings.settings, locale);
 }
 
 TLists::~TLists() = default;
@@ -434,13 +496,8 @@ QString TLists::BuildActionText(bool log, bool popup, bool reject, bool rejectNo
 int TLists::AddCall(const QDateTime &when, const QString &number, const QString &nickname,
                     const QString &town, const QString &target)
 {
-    const double key = DayCount::fromDateTime(when);
-    DayCountFormatter format(FCollator.locale(), FSettings.settings.dateFormat,
-                             FSettings.settings.timeFormat);
     CallRow row;
-    row.dateTime = DayCount::keyText(key);
-    row.date = format.date(key);
-    row.time = format.time(key);
+    row.dateTime = DayCount::keyText(DayCount::fromDateTime(when));
     row.number = number;
     row.nickname = nickname.isEmpty() ? Blank : nickname;
     QString place = town;
@@ -474,6 +531,14 @@ void TLists::SortCalls(int key)
         FCalls.reorder(order);
         return;
     }
+    if (column == CallRow::Date || column == CallRow::Time) {
+        // A sort by the formatted texts themselves (only a hand-edited key asks for it).
+        std::vector<QString> texts;
+        for (int i = 0; i < FCalls.count(); ++i)
+            texts.push_back(FCalls.text(i, column));
+        FCalls.reorder(FCollator.order(std::vector<QStringView>(texts.begin(), texts.end()), descending));
+        return;
+    }
     FCalls.reorder(FCollator.order(FCalls.columnTexts(column), descending));
 }
 
@@ -505,7 +570,7 @@ int TLists::CallsClickSortKey(int column) const
     const CallRow &last = FCalls.row(FCalls.count() - 1);
     if (column <= CallRow::Time)
         return FCollator.compare(last.dateTime, first.dateTime) < 0 ? -1 : 1;
-    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -column : column;
+    return FCollator.compare(*last.field(column), *first.field(column)) <= 0 ? -column : column;
 }
 
 int TLists::NicksClickSortKey(int column) const
@@ -515,7 +580,7 @@ int TLists::NicksClickSortKey(int column) const
     const NickRow &first = FNicks.row(0);
     const NickRow &last = FNicks.row(FNicks.count() - 1);
     const int key = column == NickRow::Nickname ? 100 : column;
-    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -key : key;
+    return FCollator.compare(*last.field(column), *first.field(column)) <= 0 ? -key : key;
 }
 
 bool TLists::CallsColumnClick(int column)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/isdntool.h"
+#include "lists/DayCount.h"
 #include "lists/TextCollator.h"
 
 #include <QAbstractTableModel>
@@ -15,18 +16,22 @@
 
 class ListPrompts;
 class SettingsStore;
+struct GeneralSettings;
 class TCalls;
 class TListFiles;
 
-// One stored call. dateTime is the day-count key text; date and time are formatted from it
-// with the settings DateFormat and TimeFormat.
+// One stored call. dateTime is the day-count key text. The date and time columns are not
+// stored: the call list formats them from the key with the settings DateFormat and TimeFormat
+// when they are asked for (TCallList::text), so a list of 100,000 calls loads without
+// formatting 200,000 texts nobody looks at.
 struct CallRow
 {
     enum Column { DateTime, Date, Time, Number, Nickname, Town, Target, Status, ColumnCount };
-    QString dateTime, date, time, number, nickname, town, target, status;
+    QString dateTime, number, nickname, town, target, status;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    // The stored text of a column; nullptr for the date and the time.
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const CallRow &) const = default;
 };
 
@@ -36,8 +41,8 @@ struct NickRow
     enum Column { Nickname, Number, Sound, Action, ColumnCount };
     QString nickname, number, sound, action;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const NickRow &) const = default;
 };
 
@@ -48,8 +53,9 @@ struct MsnRow
     bool checked = true;
     QString msn, nickname, sound, action;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    // nullptr for the check-box column.
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const MsnRow &) const = default;
 };
 
@@ -75,13 +81,15 @@ public:
     int count() const { return int(FRows.size()); }
     const Row &row(int index) const { return FRows.at(index); }
     const QList<Row> &rows() const { return FRows; }
-    QString text(int row, int column) const { return FRows.at(row).column(column); }
-    // Views of one column's texts, valid until the list changes (for sorting).
+    // The text of a cell as the lists dialog shows it.
+    virtual QString text(int row, int column) const;
+    // Views of one stored column's texts, valid until the list changes (for sorting).
     std::vector<QStringView> columnTexts(int column) const;
 
     void setRows(QList<Row> rows);
     void appendRow(const Row &row);
     void setRow(int index, const Row &row);
+    // Sets a stored column; derived columns are left alone.
     void setText(int row, int column, const QString &text);
     void clear();
     // order[i] is the old index of the row that goes to place i.
@@ -98,13 +106,24 @@ protected:
     Language FLanguage = Language::German;
 };
 
-// The call list. Owned by the lists; main thread only.
+// The call list. The date and time columns are formatted from the key with the live settings
+// and locale given to setFormats (empty without them). Owned by the lists; main thread only.
 class TCallList : public TListModel<CallRow>
 {
 public:
+    void setFormats(const GeneralSettings *settings, const QLocale &locale);
+    QString text(int row, int column) const override;
 
 protected:
     QStringList captions() const override { return callColumnCaptions(FLanguage); }
+
+private:
+    DayCountFormatter &formatter() const;
+
+    const GeneralSettings *FSettings = nullptr;
+    QLocale FLocale;
+    mutable std::unique_ptr<DayCountFormatter> FFormatter;
+    mutable QString FDateFormat, FTimeFormat;
 };
 
 // The nickname list with indexes for the number and prefix look-ups, rebuilt after a change.

@@ -121,7 +121,7 @@ void TestListFiles::examplesRoundTripByteForByte()
     QCOMPARE(lists.calls().count(), 1);
     const CallRow &call = lists.calls().row(0);
     QCOMPARE(call.dateTime, QString("46000.75"));
-    QCOMPARE(call.date, QString("09.12.2025")); // from the key, by DateFormat
+    QCOMPARE(lists.calls().text(0, CallRow::Date), QString("09.12.2025")); // from the key
     QCOMPARE(call.number, QString("0301234567"));
     QCOMPARE(call.status, QString("answered"));
     QCOMPARE(lists.nicks().row(0), (NickRow{"Anna", "0301234567", "C:\\Sounds\\anna.wav", "log|popup|"}));
@@ -202,7 +202,7 @@ void TestListFiles::olderFormatsLoad()
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).number, QString("0301"));
     QCOMPARE(lists.calls().row(0).status, QString("answered"));
-    QCOMPARE(lists.calls().row(0).time, QString("18:00:00"));
+    QCOMPARE(lists.calls().text(0, CallRow::Time), QString("18:00:00"));
 
     // Without header: a caption line, then rows of five BELs.
     writeFile(path("Calls"), "Datum\aZeit\r\n46000.5\a0301\a \a \aOffice\a \r\n"

@@ -366,8 +366,15 @@ void TestLists::addCallFormatsTheMoment()
                                       " Berlin", "Office");
     const CallRow &row = FLists->calls().row(index);
     QCOMPARE(row.dateTime, QString("46000.75"));
-    QCOMPARE(row.date, QString("09.12.2025"));
-    QCOMPARE(row.time, QString("18:00:00"));
+    QCOMPARE(FLists->calls().text(index, CallRow::Date), QString("09.12.2025"));
+    QCOMPARE(FLists->calls().text(index, CallRow::Time), QString("18:00:00"));
+    QCOMPARE(FLists->calls().data(FLists->calls().index(index, CallRow::Time)).toString(),
+             QString("18:00:00"));
+    // The columns follow the settings as they are now.
+    FSettings->settings.dateFormat = "yyyy-MM-dd";
+    FSettings->settings.timeFormat = "h:mm AP";
+    QCOMPARE(FLists->calls().text(index, CallRow::Date), QString("2025-12-09"));
+    QCOMPARE(FLists->calls().text(index, CallRow::Time), QString("6:00 PM"));
     QCOMPARE(row.nickname, QString(" "));
     QCOMPARE(row.town, QString("Berlin"));
     QCOMPARE(row.status, QString(" "));
