@@ -9,6 +9,8 @@
 namespace {
 
 constexpr qint64 MsPerDay = 86400000;
+constexpr double PowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 const QDate Epoch(1899, 12, 30);
 
 // Whole days and milliseconds of the day, as the Windows version split its date-time values:
@@ -81,9 +83,7 @@ bool parseKey(QByteArrayView text, double *key)
             }
         }
         if (plain && decimals != 0 && text.front() != '.') {
-            static constexpr double Powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-            const double value = double(digits) / Powers[qMax(decimals, 0)];
+            const double value = double(digits) / PowersOfTen[qMax(decimals, 0)];
             if (value >= 2958466.0)
                 return false;
             *key = value;
@@ -118,6 +118,32 @@ bool parseKey(QByteArrayView text, double *key)
 
 bool parseKey(QStringView text, double *key)
 {
+    // The usual form, as in the byte version, without copying first.
+    if (text.size() <= 16 && !text.isEmpty() && text.front() != u'.') {
+        quint64 digits = 0;
+        int decimals = -1;
+        bool plain = true;
+        for (const QChar c : text) {
+            const char16_t u = c.unicode();
+            if (u >= u'0' && u <= u'9') {
+                digits = digits * 10 + quint64(u - u'0');
+                if (decimals >= 0)
+                    ++decimals;
+            } else if (u == u'.' && decimals < 0) {
+                decimals = 0;
+            } else {
+                plain = false;
+                break;
+            }
+        }
+        if (plain && decimals != 0) {
+            const double value = double(digits) / PowersOfTen[qMax(decimals, 0)];
+            if (value >= 2958466.0)
+                return false;
+            *key = value;
+            return true;
+        }
+    }
     char buffer[65];
     if (text.size() > 64)
         return false;
@@ -200,6 +226,10 @@ bool DayCountFormatter::compileTimeFormat()
     }
     FAm = FLocale.amText();
     FPm = FLocale.pmText();
+    FAmCased[0] = FAm.toLower();
+    FAmCased[1] = FAm.toUpper();
+    FPmCased[0] = FPm.toLower();
+    FPmCased[1] = FPm.toUpper();
     // Trust the compiled form only where it gives QLocale's own texts.
     for (int hour = 0; hour < 24; ++hour) {
         for (const int rest : {0, 61, 3599, 754}) {
@@ -212,46 +242,49 @@ bool DayCountFormatter::compileTimeFormat()
     return true;
 }
 
-QString DayCountFormatter::formatCompiled(int secondOfDay) const
+qsizetype DayCountFormatter::formatCompiledInto(int secondOfDay, char16_t *buffer) const
 {
     const int hour = secondOfDay / 3600;
     const int values[] = {0, hour % 12 == 0 ? 12 : hour % 12, hour, secondOfDay / 60 % 60,
                           secondOfDay % 60};
-    char16_t buffer[64];
     qsizetype n = 0;
-    QString text; // only for formats that do not fit the buffer
-    auto put = [&](QStringView part) {
-        if (n + part.size() <= qsizetype(std::size(buffer))) {
-            std::copy_n(part.utf16(), part.size(), buffer + n);
-            n += part.size();
-        } else {
-            text.append(QStringView(buffer, n)).append(part);
-            n = 0;
-        }
-    };
     for (const Token &token : FTokens) {
-        switch (token.kind) {
-        case Token::Literal:
-            put(token.text);
-            break;
-        case Token::AmPm: {
-            const QString &word = hour < 12 ? FAm : FPm;
-            put(token.width == 2 ? word.toUpper() : word.toLower());
-            break;
+        if (token.kind == Token::Literal || token.kind == Token::AmPm) {
+            const QString &word = token.kind == Token::Literal ? token.text
+                                  : hour < 12                 ? FAmCased[token.width - 1]
+                                                              : FPmCased[token.width - 1];
+            if (n + word.size() > TimeBufferSize)
+                return -1;
+            std::copy_n(word.utf16(), word.size(), buffer + n);
+            n += word.size();
+            continue;
         }
-        default: {
-            const int value = values[token.kind];
-            const char16_t digits[2] = {char16_t(u'0' + value / 10), char16_t(u'0' + value % 10)};
-            if (value >= 10 || token.width == 2)
-                put(QStringView(digits, 2));
-            else
-                put(QStringView(digits + 1, 1));
-        }
-        }
+        if (n + 2 > TimeBufferSize)
+            return -1;
+        const int value = values[token.kind];
+        if (value >= 10 || token.width == 2)
+            buffer[n++] = char16_t(u'0' + value / 10);
+        buffer[n++] = char16_t(u'0' + value % 10);
     }
-    if (text.isEmpty())
+    return n;
+}
+
+QString DayCountFormatter::formatCompiled(int secondOfDay) const
+{
+    char16_t buffer[TimeBufferSize];
+    const qsizetype n = formatCompiledInto(secondOfDay, buffer);
+    if (n >= 0)
         return QString(reinterpret_cast<const QChar *>(buffer), n);
-    return text.append(QStringView(buffer, n));
+    return FLocale.toString(QTime::fromMSecsSinceStartOfDay(secondOfDay * 1000), FTimeFormat);
+}
+
+qsizetype DayCountFormatter::writeTime(double key, char16_t *buffer) const
+{
+    if (!FCompiled)
+        return -1;
+    qint64 day, ms;
+    split(key, &day, &ms);
+    return formatCompiledInto(int(ms / 1000), buffer);
 }
 
 QString DayCountFormatter::date(double key)

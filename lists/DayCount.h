@@ -40,6 +40,10 @@ public:
     QString date(double key);
     QString time(double key);
     void dateAndTime(double key, QString *date, QString *time);
+    // The time into a buffer, without a string: its length, or -1 when the format needs
+    // QLocale (then use time()).
+    static constexpr int TimeBufferSize = 64;
+    qsizetype writeTime(double key, char16_t *buffer) const;
 
 private:
     QString dateOfDay(qint64 day);
@@ -52,6 +56,8 @@ private:
     };
     bool compileTimeFormat();
     QString formatCompiled(int secondOfDay) const;
+    // -1 when the text does not fit.
+    qsizetype formatCompiledInto(int secondOfDay, char16_t *buffer) const;
 
     QLocale FLocale;
     QString FDateFormat;
@@ -60,6 +66,7 @@ private:
     bool FCompiled = false;
     std::vector<Token> FTokens;
     QString FAm, FPm;
+    QString FAmCased[2], FPmCased[2]; // lower, upper
     qint64 FLastDay;
     QString FLastDate;
     QHash<qint64, QString> FDates;

@@ -10,7 +10,11 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <exception>
+#include <numeric>
 #include <thread>
 
 namespace ListFormat {
@@ -49,15 +53,22 @@ bool isAscii(QByteArrayView bytes)
 {
     const char *p = bytes.data();
     const char *end = p + bytes.size();
-    quint64 any = 0;
-    for (; end - p >= 8; p += 8) {
-        quint64 word;
-        std::memcpy(&word, p, 8);
-        any |= word;
+    // In blocks, so that the first non-ASCII byte ends the scan soon.
+    while (end - p >= 256) {
+        quint64 any = 0;
+        for (int i = 0; i < 32; ++i, p += 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            any |= word;
+        }
+        if (any & 0x8080808080808080ULL)
+            return false;
     }
-    for (; p != end; ++p)
-        any |= quint8(*p);
-    return (any & 0x8080808080808080ULL) == 0;
+    for (; p != end; ++p) {
+        if (quint8(*p) >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 // Values that repeat (numbers, names, towns, states) are decoded once and shared. One table
@@ -249,7 +260,11 @@ QString emptyFileError()
 class LineWriter
 {
 public:
-    explicit LineWriter(qsizetype reserve) { FOut.reserve(reserve); }
+    explicit LineWriter(qsizetype reserve)
+    {
+        FOut.resize(qMax<qsizetype>(reserve, 64));
+        FData = FOut.data();
+    }
 
     void field(QStringView value)
     {
@@ -257,6 +272,38 @@ public:
         char *out = room(n * 3 + 1);
         const char16_t *in = value.utf16();
         for (qsizetype i = 0; i < n; ++i) {
+            // Plain ASCII, the usual case, eight or four characters at a time.
+#ifdef __SSE2__
+            if (n - i >= 8) {
+                const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+                const __m128i bad = _mm_or_si128(
+                    _mm_and_si128(chars, _mm_set1_epi16(short(0xFF80))),
+                    _mm_or_si128(_mm_cmpeq_epi16(chars, _mm_set1_epi16(';')),
+                                 _mm_or_si128(_mm_cmpeq_epi16(chars, _mm_set1_epi16('\r')),
+                                              _mm_cmpeq_epi16(chars, _mm_set1_epi16('\n')))));
+                if (_mm_movemask_epi8(_mm_cmpeq_epi16(bad, _mm_setzero_si128())) == 0xFFFF) {
+                    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(chars, chars));
+                    out += 8;
+                    i += 7;
+                    continue;
+                }
+            }
+#endif
+            if (n - i >= 4) {
+                quint64 word;
+                std::memcpy(&word, in + i, 8);
+                if ((word & 0xFF80FF80FF80FF80ULL) == 0 && !hasLane(word, u';') &&
+                    !hasLane(word, u'\r') && !hasLane(word, u'\n')) {
+                    // One store: byte stores would make the compiler reload everything else.
+                    const quint32 four = quint32((word & 0xFF) | ((word >> 8) & 0xFF00) |
+                                                 ((word >> 16) & 0xFF0000) |
+                                                 ((word >> 24) & 0xFF000000));
+                    std::memcpy(out, &four, 4);
+                    out += 4;
+                    i += 3;
+                    continue;
+                }
+            }
             const char16_t u = in[i];
             if (u < 0x80) {
                 *out++ = u == u';' ? ',' : (u == u'\r' || u == u'\n') ? ' ' : char(u);
@@ -277,7 +324,7 @@ public:
             }
         }
         *out++ = ';';
-        FSize = out - FOut.data();
+        FSize = out - FData;
     }
 
     void raw(const QString &text)
@@ -285,6 +332,12 @@ public:
         const QByteArray bytes = text.toUtf8();
         std::memcpy(room(bytes.size()), bytes.constData(), size_t(bytes.size()));
         FSize += bytes.size();
+    }
+
+    void append(LineWriter &other)
+    {
+        std::memcpy(room(other.FSize), other.FOut.constData(), size_t(other.FSize));
+        FSize += other.FSize;
     }
 
     void endLine()
@@ -302,15 +355,26 @@ public:
     }
 
 private:
-    // Space for n more bytes at the end of what is written.
+    // Some 16-bit lane of the word (all below 0x80) equals c.
+    static bool hasLane(quint64 word, char16_t c)
+    {
+        const quint64 x = word ^ (0x0001000100010001ULL * c);
+        return ((x - 0x0001000100010001ULL) & ~x & 0x8000800080008000ULL) != 0;
+    }
+
+    // Space for n more bytes at the end of what is written. The buffer's address is kept, as
+    // asking the QByteArray for it checks for sharing every time.
     char *room(qsizetype n)
     {
-        if (FSize + n > FOut.size())
+        if (FSize + n > FOut.size()) {
             FOut.resize(qMax(FSize + n, FOut.size() * 2));
-        return FOut.data() + FSize;
+            FData = FOut.data();
+        }
+        return FData + FSize;
     }
 
     QByteArray FOut;
+    char *FData = nullptr;
     qsizetype FSize = 0;
 };
 
@@ -375,12 +439,26 @@ struct CallsChunk
     QStringList purged; // in file order
     QList<CallRow> purgedRows;
     bool keyCommaFixed = false;
+    // The keys of the rows are made of digits and "." and ascend byte by byte.
+    bool keysAscending = true;
+    QByteArrayView firstKey, lastKey;
+    qsizetype lines = 0;
 };
+
+bool isDigitsAndDots(QByteArrayView text)
+{
+    for (const char c : text) {
+        if ((c < '0' || c > '9') && c != '.')
+            return false;
+    }
+    return true;
+}
 
 void parseCallLines(const std::vector<QByteArrayView> &lines, qsizetype begin, qsizetype end,
                     const Header &header, const CallsOptions &options, Source &source,
                     CallsChunk *chunk)
 {
+    chunk->lines = end - begin;
     const bool storedDateTime = header.present && header.version >= FirstSemicolonVersion;
     chunk->rows.reserve(end - begin);
     QByteArray keyBytes;
@@ -430,6 +508,13 @@ void parseCallLines(const std::vector<QByteArrayView> &lines, qsizetype begin, q
             chunk->purged.append(source.decode(line));
             chunk->purgedRows.append(std::move(row));
         } else {
+            if (chunk->keysAscending) {
+                chunk->keysAscending = comma < 0 && isDigitsAndDots(key) &&
+                                       (chunk->lastKey.isNull() || chunk->lastKey.compare(key) <= 0);
+                if (chunk->firstKey.isNull())
+                    chunk->firstKey = key;
+                chunk->lastKey = key;
+            }
             chunk->rows.append(std::move(row));
         }
     }
@@ -442,40 +527,50 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     CallsResult result;
     result.steps = 1;
     Source source(bytes);
-    const std::vector<QByteArrayView> lines = splitLines(source.bytes());
-    if (lines.empty()) {
+    const QByteArrayView text = source.bytes();
+    if (text.isEmpty()) {
         result.error = emptyFileError();
         return result;
     }
+    qsizetype firstEnd = 0;
+    while (firstEnd < text.size() && text[firstEnd] != '\r' && text[firstEnd] != '\n')
+        ++firstEnd;
     Header header;
-    if (!readHeader(source, lines.front(), &header, &result.error))
+    if (!readHeader(source, text.first(firstEnd), &header, &result.error))
         return result;
 
-    // A file without header may start with a caption line; its rows have five BELs.
-    const qsizetype first = header.present                          ? 2
-                            : lines.front().count(Bel) == 5 ? 0
-                                                                : 1;
-    const qsizetype end = qsizetype(lines.size());
-    qsizetype expected = end - first;
-
-    // A long list is read by two threads, each taking one half of the lines.
-    const bool split = expected >= 20000 && std::thread::hardware_concurrency() > 1;
-    const qsizetype middle = split ? first + expected / 2 : end;
+    // A long list is read by two threads: the second takes the lines after the first line end
+    // past the middle of the file (after an LF, so that no CR LF pair is cut).
+    qsizetype splitAt = text.size();
+    if (text.size() >= (qsizetype(1) << 20) && std::thread::hardware_concurrency() > 1) {
+        const char *middle = text.data() + text.size() / 2;
+        const char *lf = findByte(middle, text.data() + text.size(), '\n');
+        if (lf != text.data() + text.size())
+            splitAt = lf + 1 - text.data();
+    }
     CallsChunk chunks[2];
     std::exception_ptr failure;
     std::thread helper;
     Source secondSource(source);
-    if (split) {
+    if (splitAt < text.size()) {
         helper = std::thread([&] {
             try {
-                parseCallLines(lines, middle, end, header, options, secondSource, &chunks[1]);
+                const std::vector<QByteArrayView> lines = splitLines(text.sliced(splitAt));
+                parseCallLines(lines, 0, qsizetype(lines.size()), header, options, secondSource,
+                               &chunks[1]);
             } catch (...) {
                 failure = std::current_exception();
             }
         });
     }
     try {
-        parseCallLines(lines, first, middle, header, options, source, &chunks[0]);
+        const std::vector<QByteArrayView> lines = splitLines(text.first(splitAt));
+        // A file without header may start with a caption line; its rows have five BELs.
+        const qsizetype first = header.present                           ? 2
+                                : lines.front().count(Bel) == 5 ? 0
+                                                                 : 1;
+        parseCallLines(lines, qMin(first, qsizetype(lines.size())), qsizetype(lines.size()),
+                       header, options, source, &chunks[0]);
     } catch (...) {
         if (helper.joinable())
             helper.join();
@@ -487,7 +582,10 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
         std::rethrow_exception(failure);
 
     // The halves in file order; a failure keeps the rows read before it.
+    qsizetype expected = 0;
     result.rows = std::move(chunks[0].rows);
+    result.keysAscending = true;
+    QByteArrayView lastKey;
     for (CallsChunk &chunk : chunks) {
         if (&chunk != &chunks[0])
             result.rows.append(std::move(chunk.rows));
@@ -495,9 +593,15 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
         result.purged.append(chunk.purged);
         result.purgedRows.append(chunk.purgedRows);
         result.keyCommaFixed = result.keyCommaFixed || chunk.keyCommaFixed;
-        expected -= chunk.purged.size();
+        result.keysAscending = result.keysAscending && chunk.keysAscending &&
+                               (lastKey.isNull() || chunk.firstKey.isNull() ||
+                                lastKey.compare(chunk.firstKey) <= 0);
+        if (!chunk.lastKey.isNull())
+            lastKey = chunk.lastKey;
+        expected += chunk.lines - chunk.purged.size();
         if (chunk.failed) {
             result.error = chunk.error;
+            result.keysAscending = false;
             std::reverse(result.purged.begin(), result.purged.end());
             return result;
         }
@@ -507,6 +611,7 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     if (result.rows.size() != expected) {
         result.error =
             QStringLiteral("%1 calls read, %2 expected").arg(result.rows.size()).arg(expected);
+        result.keysAscending = false;
         return result;
     }
     result.ok = true;
@@ -589,27 +694,58 @@ QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order
     QStringList captions = callColumnCaptions(language);
     captions[0] = captions.at(CallRow::Date) + u'-' + captions.at(CallRow::Time);
     writeHeader(out, captions);
-    DayCountFormatter format(formats.locale, formats.dateFormat, formats.timeFormat);
-    for (const int index : order) {
-        const CallRow &row = rows.at(index);
-        QString key = row.dateTime;
-        const qsizetype comma = key.indexOf(u',');
-        if (comma >= 0)
-            key[comma] = u'.';
-        double value = 0;
-        const bool valid = DayCount::parseKey(key, &value);
-        out.field(key);
-        out.field(valid ? format.date(value) : QString());
-        out.field(valid ? format.time(value) : QString());
-        out.field(row.number);
-        out.field(row.nickname);
-        out.field(row.town);
-        out.field(row.target);
-        out.field(row.status);
-        out.endLine();
-        if (steps)
-            ++*steps;
+
+    const auto writeRows = [&](LineWriter &writer, size_t begin, size_t end) {
+        DayCountFormatter format(formats.locale, formats.dateFormat, formats.timeFormat);
+        for (size_t i = begin; i < end; ++i) {
+            const CallRow &row = rows.at(order[i]);
+            QString key = row.dateTime;
+            const qsizetype comma = key.indexOf(u',');
+            if (comma >= 0)
+                key[comma] = u'.';
+            double value = 0;
+            const bool valid = DayCount::parseKey(key, &value);
+            writer.field(key);
+            writer.field(valid ? format.date(value) : QString());
+            char16_t time[DayCountFormatter::TimeBufferSize];
+            const qsizetype length = valid ? format.writeTime(value, time) : 0;
+            writer.field(length >= 0 ? QStringView(time, length) : QStringView(format.time(value)));
+            writer.field(row.number);
+            writer.field(row.nickname);
+            writer.field(row.town);
+            writer.field(row.target);
+            writer.field(row.status);
+            writer.endLine();
+        }
+    };
+    // A long list is written by two threads, each taking one half of the rows.
+    const size_t count = order.size();
+    if (count >= 20000 && std::thread::hardware_concurrency() > 1) {
+        const size_t middle = count / 2;
+        LineWriter second(qsizetype(count - middle) * 96);
+        std::exception_ptr failure;
+        std::thread helper([&] {
+            try {
+                writeRows(second, middle, count);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        try {
+            writeRows(out, 0, middle);
+        } catch (...) {
+            helper.join();
+            throw;
+        }
+        helper.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        out.append(second);
+    } else {
+        writeRows(out, 0, count);
     }
+    if (steps)
+        *steps += int(count);
     return out.bytes();
 }
 
@@ -778,6 +914,9 @@ bool TListFiles::LoadCalls(const QString &fileName)
         }
         steps += result.steps;
         calls.setRows(std::move(result.rows));
+        // Files are written in key order: then the default sort has nothing to do.
+        if (result.keysAscending && FLists.collator().isPlain(u"0123456789."))
+            calls.setSortedBy(-1);
 
         bool ignored = false;
         if (!result.ok) {
@@ -937,8 +1076,15 @@ bool TListFiles::SaveCalls(const QString &fileName)
 {
     const QList<CallRow> &rows = FLists.calls().rows();
     const bool ok = save(ListKind::Calls, fileName, [&](int *steps) {
-        const std::vector<int> order =
-            FLists.collator().order(FLists.calls().columnTexts(CallRow::DateTime), false);
+        // Rows go out in ascending key order, which the list often is in already.
+        const int sortedBy = FLists.calls().sortedBy();
+        std::vector<int> order;
+        if (sortedBy == -1) {
+            order.resize(size_t(rows.size()));
+            std::iota(order.begin(), order.end(), 0);
+        } else {
+            order = FLists.collator().order(FLists.calls().columnTexts(CallRow::DateTime), false);
+        }
         return ListFormat::formatCalls(rows, order, FLists.language(), fileFormats, steps);
     });
     FLists.SortCalls();
@@ -949,8 +1095,13 @@ bool TListFiles::SaveNicks(const QString &fileName)
 {
     const QList<NickRow> &rows = FLists.nicks().rows();
     const bool ok = save(ListKind::Nicks, fileName, [&](int *steps) {
-        const std::vector<int> order =
-            FLists.collator().order(FLists.nicks().columnTexts(NickRow::Nickname), false);
+        std::vector<int> order;
+        if (FLists.nicks().sortedBy() == -100) {
+            order.resize(size_t(rows.size()));
+            std::iota(order.begin(), order.end(), 0);
+        } else {
+            order = FLists.collator().order(FLists.nicks().columnTexts(NickRow::Nickname), false);
+        }
         return ListFormat::formatNicks(rows, order, FLists.language(), steps);
     });
     FLists.SortNicks();

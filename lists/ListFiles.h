@@ -40,6 +40,7 @@ struct CallsResult
     QStringList purged;       // lines for the archive, the last one read first
     QList<CallRow> purgedRows; // the same calls as rows, in case the archive cannot be written
     bool keyCommaFixed = false; // a key had "," as decimal mark: rewrite the file
+    bool keysAscending = false; // the keys are digits and "." in ascending text order
 };
 // The parsers take the file's bytes: UTF-8, or Windows-1252 when they are not valid UTF-8.
 CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options);

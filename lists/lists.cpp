@@ -161,7 +161,7 @@ bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     FRows.remove(row, count);
     endRemoveRows();
-    rowsChanged();
+    rowsChanged(); // what remains keeps its order
     return true;
 }
 
@@ -183,7 +183,7 @@ void TListModel<Row>::setRows(QList<Row> rows)
     beginResetModel();
     FRows = std::move(rows);
     endResetModel();
-    rowsChanged();
+    changed();
 }
 
 template <class Row>
@@ -192,7 +192,7 @@ void TListModel<Row>::appendRow(const Row &row)
     beginInsertRows(QModelIndex(), count(), count());
     FRows.append(row);
     endInsertRows();
-    rowsChanged();
+    changed();
 }
 
 template <class Row>
@@ -202,7 +202,7 @@ void TListModel<Row>::setRow(int index, const Row &row)
         return;
     FRows[index] = row;
     emit this->dataChanged(this->index(index, 0), this->index(index, Row::ColumnCount - 1));
-    rowsChanged();
+    changed();
 }
 
 template <class Row>
@@ -216,7 +216,7 @@ void TListModel<Row>::setText(int row, int column, const QString &text)
     *cell = text;
     const QModelIndex at = this->index(row, column);
     emit this->dataChanged(at, at);
-    rowsChanged();
+    changed();
 }
 
 template <class Row>
@@ -240,7 +240,7 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
     for (size_t i = 0; i < order.size(); ++i)
         newPlace[size_t(order[i])] = int(i);
     // In place, cycle by cycle: a second list of this size would cost more than the moves.
-    std::vector<bool> done(order.size());
+    std::vector<char> done(order.size());
     Row *rows = FRows.data();
     for (size_t start = 0; start < order.size(); ++start) {
         if (done[start] || order[start] == int(start))
@@ -265,7 +265,7 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
         to.append(this->index(newPlace[size_t(index.row())], index.column()));
     this->changePersistentIndexList(from, to);
     emit this->layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    rowsChanged();
+    changed();
 }
 
 template <class Row>
@@ -514,7 +514,8 @@ void TLists::SortCalls(int key)
 {
     FSettings.listViews.callsSort = key;
     const int column = std::abs(key) <= 1 ? int(CallRow::DateTime) : std::abs(key);
-    if (column >= CallRow::ColumnCount || FCalls.count() < 2)
+    if (column >= CallRow::ColumnCount || FCalls.count() < 2 ||
+        (FCalls.sortedBy() == key && !FSettings.sortDebug))
         return;
     const bool descending = key >= 0;
     const QList<CallRow> &rows = FCalls.rows();
@@ -529,6 +530,25 @@ void TLists::SortCalls(int key)
             return descending ? c > 0 : c < 0;
         });
         FCalls.reorder(order);
+        FCalls.setSortedBy(key);
+        return;
+    }
+    if (column == CallRow::DateTime && descending && FCalls.sortedBy() == -1) {
+        // Newest first from oldest first (a freshly loaded file): the reverse, with each run
+        // of equal keys turned back so that equal keys keep their order.
+        const int n = FCalls.count();
+        std::vector<int> order(static_cast<size_t>(n));
+        int out = 0;
+        for (int end = n; end > 0;) {
+            int begin = end - 1;
+            while (begin > 0 && rows.at(begin - 1).dateTime == rows.at(end - 1).dateTime)
+                --begin;
+            for (int i = begin; i < end; ++i)
+                order[size_t(out++)] = i;
+            end = begin;
+        }
+        FCalls.reorder(order);
+        FCalls.setSortedBy(key);
         return;
     }
     if (column == CallRow::Date || column == CallRow::Time) {
@@ -540,6 +560,7 @@ void TLists::SortCalls(int key)
         return;
     }
     FCalls.reorder(FCollator.order(FCalls.columnTexts(column), descending));
+    FCalls.setSortedBy(key);
 }
 
 void TLists::SortNicks(int key)
@@ -547,9 +568,10 @@ void TLists::SortNicks(int key)
     FSettings.listViews.nicksSort = key;
     const int magnitude = key == 0 ? 100 : std::abs(key);
     const int column = magnitude == 100 ? int(NickRow::Nickname) : magnitude;
-    if (column >= NickRow::ColumnCount || FNicks.count() < 2)
+    if (column >= NickRow::ColumnCount || FNicks.count() < 2 || FNicks.sortedBy() == key)
         return;
     FNicks.reorder(FCollator.order(FNicks.columnTexts(column), key >= 0));
+    FNicks.setSortedBy(key);
 }
 
 void TLists::SortCalls()

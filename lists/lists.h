@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 
+#include <climits>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -98,12 +99,24 @@ public:
     Language language() const { return FLanguage; }
     void setLanguage(Language language);
 
+    // The sort key the rows are known to be in (set by the lists after sorting, dropped by
+    // any change that may break the order), or NotSorted.
+    static constexpr int NotSorted = INT_MIN;
+    int sortedBy() const { return FSortedBy; }
+    void setSortedBy(int key) { FSortedBy = key; }
+
 protected:
     virtual QStringList captions() const = 0;
     virtual void rowsChanged() {}
+    void changed()
+    {
+        FSortedBy = NotSorted;
+        rowsChanged();
+    }
 
     QList<Row> FRows;
     Language FLanguage = Language::German;
+    int FSortedBy = NotSorted;
 };
 
 // The call list. The date and time columns are formatted from the key with the live settings

@@ -160,10 +160,10 @@ bool backup(const QString &path, const QString &backupPath, QString *error)
                           QStringLiteral(".tmp"));
     ::unlink(link.constData());
     if (::link(QFile::encodeName(source).constData(), link.constData()) == 0) {
-        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0) {
-            syncDirectory(info.absolutePath());
+        // No directory sync here: the new name of old, already durable data. A crash before
+        // the next sync of the directory leaves the previous backup, which is complete too.
+        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0)
             return true;
-        }
         ::unlink(link.constData());
     }
     // No hard links here (FAT, some network shares): copy the bytes instead.

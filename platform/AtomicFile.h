@@ -18,6 +18,7 @@ bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
 // allows it (list files are only ever replaced, never changed in place), else a durable copy.
+// The link becomes durable with the next write() in the same directory.
 bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
 
 // Durable copy of `from` to `to`, replacing `to` as write() does.

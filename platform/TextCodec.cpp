@@ -3,6 +3,9 @@
 #include <QStringDecoder>
 
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace TextCodec {
 
@@ -24,6 +27,15 @@ bool isUtf8(QByteArrayView bytes)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const unsigned char *end = p + bytes.size();
     while (p < end) {
+#ifdef __SSE2__
+        if (end - p >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            if (_mm_movemask_epi8(chunk) == 0) {
+                p += 16;
+                continue;
+            }
+        }
+#endif
         if (end - p >= 8) {
             quint64 word;
             std::memcpy(&word, p, 8);
