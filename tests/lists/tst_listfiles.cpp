@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -67,6 +68,7 @@ private slots:
     void failedSaveAnswers();
     void backupFailureIsReportedAndTheSaveGoesOn();
     void damagedFileNeverBecomesTheBackup();
+    void longFilesAreReadInTwoHalves();
     void startupWithoutFilesAndShutdown();
     void msnSectionMovesIntoTheMsnFile();
 
@@ -459,6 +461,54 @@ void TestListFiles::damagedFileNeverBecomesTheBackup()
     // From now on the file is good again and is backed up as usual.
     QVERIFY(lists.SaveList(ListKind::Nicks));
     QVERIFY(readFile(path("Nicks.bak")).contains("Carl"));
+}
+
+void TestListFiles::longFilesAreReadInTwoHalves()
+{
+    // Over a megabyte: two threads split the lines near the middle.
+    QByteArray file = Header + CallsCaption;
+    QStringList numbers;
+    for (int i = 0; i < 30000; ++i) {
+        const QByteArray number = QByteArray::number(300000 + i);
+        file += QByteArray::number(45000 + i / 100.0, 'f', 2) + ";d;t;" + number +
+                ";Nick;M\xc3\xbcnchen;Office;answered;" + (i % 2 ? "\n" : "\r\n");
+        numbers.append(QString::fromLatin1(number));
+    }
+    QVERIFY(file.size() > (1 << 20));
+    ListFormat::CallsOptions options;
+    options.clearCalls = true;
+    options.clearCallDays = 10;
+    options.now = 45020.0; // the first thousand and one calls go to the archive
+    ListFormat::CallsResult result = ListFormat::parseCalls(file, options);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.rows.size() + result.purged.size(), 30000);
+    QCOMPARE(result.purged.size(), 1001);
+    QVERIFY(result.keysAscending);
+    for (int i = 0; i < result.rows.size(); ++i)
+        QCOMPARE(result.rows[i].number, numbers[i + 1001]);
+    QCOMPARE(result.rows.last().town, QString::fromUtf8("München"));
+    QVERIFY(result.purged.first().startsWith("45010.00;"));
+
+    // Written by two threads and read again: the same rows, in the same order.
+    std::vector<int> order(size_t(result.rows.size()));
+    std::iota(order.begin(), order.end(), 0);
+    const QByteArray written = ListFormat::formatCalls(
+        result.rows, order, Language::English, ListFormat::FileFormats::fromLocale(QLocale::c()));
+    QCOMPARE(written.count("\r\n"), result.rows.size() + 2);
+    const ListFormat::CallsResult again = ListFormat::parseCalls(written, {});
+    QVERIFY(again.ok);
+    QVERIFY(again.rows == result.rows);
+
+    // A bad key in the second half: the rows before it are kept, in order.
+    const qsizetype bad = file.lastIndexOf("45250.00;");
+    QVERIFY(bad > file.size() / 2);
+    file.replace(bad, 8, "45x50.00");
+    options.clearCalls = false;
+    result = ListFormat::parseCalls(file, options);
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, QString("'45x50.00;' is not a valid floating point value").remove(u';'));
+    QCOMPARE(result.rows.size(), 25000);
+    QCOMPARE(result.rows.last().number, numbers[24999]);
 }
 
 void TestListFiles::startupWithoutFilesAndShutdown()
