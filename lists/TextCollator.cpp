@@ -57,10 +57,10 @@ TextCollator::TextCollator(const QLocale &locale) : FCollator(locale)
     bool ok = true;
     const qsizetype n = qsizetype(std::strlen(PlainCandidates));
     for (qsizetype i = 0; ok && i < n; ++i) {
-        const QString a(QChar(PlainCandidates[i]));
+        const QString a{QChar(PlainCandidates[i])};
         ok = FCollator.compare(QString(), a) < 0;
         for (qsizetype j = i + 1; ok && j < n; ++j) {
-            const QString b(QChar(PlainCandidates[j]));
+            const QString b{QChar(PlainCandidates[j])};
             ok = FCollator.compare(a, b) < 0 &&
                  FCollator.compare(u'1' + a + u'9', u'1' + b + u'0') < 0 &&
                  FCollator.compare(a + a, a + b) < 0;

@@ -309,7 +309,7 @@ QString TCallList::text(int row, int column) const
     return column == CallRow::Date ? formatter().date(key) : formatter().time(key);
 }
 
-void TNickList::index() const
+void TNickList::rebuildIndex() const
 {
     if (FIndexed)
         return;
@@ -333,13 +333,13 @@ void TNickList::index() const
 
 int TNickList::FindNickByNumber(const QString &number) const
 {
-    index();
+    rebuildIndex();
     return FByNumber.value(number, -1);
 }
 
 int TNickList::FindNickByPrefix(const QString &number) const
 {
-    index();
+    rebuildIndex();
     // Only the beginnings of the number can be prefixes; the earliest row among them wins.
     int best = -1;
     const qsizetype longest = qMin(FLongestPrefix, number.size());
@@ -353,7 +353,7 @@ int TNickList::FindNickByPrefix(const QString &number) const
 
 bool TNickList::NickExists(const QString &nickname) const
 {
-    index();
+    rebuildIndex();
     return FByNickname.contains(nickname);
 }
 

@@ -156,7 +156,7 @@ protected:
     void rowsChanged() override { FIndexed = false; }
 
 private:
-    void index() const;
+    void rebuildIndex() const;
 
     mutable bool FIndexed = false;
     mutable QHash<QString, int> FByNumber;
