@@ -80,8 +80,7 @@ QString actionWord(ActionFlag flag, Language language)
 
 QString CutLeadingZeroes(const QString &number, int n)
 {
-    if (n <= 0 || number.isEmpty())
-        return number;
+    if (n <= 0 || number.isEmpty()) return number;
     qsizetype cut = 0;
     const qsizetype limit = qMin<qsizetype>(n, number.size());
     while (cut < limit && number[cut] == u'0')
@@ -155,8 +154,7 @@ QString BuildActionText(bool store, bool popup, bool rejectAll, bool rejectNotSu
     QString text;
     const bool flags[] = {store, popup, rejectAll, rejectNotSubmitted};
     for (int i = 0; i < 4; ++i) {
-        if (flags[i])
-            text += word(ActionWords[i], language) + u'|';
+        if (flags[i]) text += word(ActionWords[i], language) + u'|';
     }
     return text;
 }
@@ -170,8 +168,7 @@ QString convertActionText(const QString &action, Language language)
 QString convertStatus(const QString &status, Language language)
 {
     for (const WordPair &pair : StatusWords) {
-        if (equalsEither(status, pair))
-            return word(pair, language);
+        if (equalsEither(status, pair)) return word(pair, language);
     }
     return status;
 }
@@ -197,8 +194,7 @@ bool AreaCodeTable::load(const QString &path)
         while (end < size && text[end] != u'\r' && text[end] != u'\n')
             ++end;
         lines.append(text.mid(start, end - start));
-        if (end + 1 < size && text[end] == u'\r' && text[end + 1] == u'\n')
-            ++end;
+        if (end + 1 < size && text[end] == u'\r' && text[end + 1] == u'\n') ++end;
         start = end + 1;
     }
     setLines(lines);
@@ -217,11 +213,9 @@ void AreaCodeTable::setLines(const QStringList &lines)
         const qsizetype blank = line.indexOf(u' ');
         FTowns.append(blank < 0 ? QString()
                                 : trimControl(QStringView(line).mid(blank, MaxNameLength)));
-        if (blank <= 0)
-            continue; // no prefix: the line never matches
+        if (blank <= 0) continue; // no prefix: the line never matches
         const QString prefix = line.left(blank);
-        if (!FFirstLine.contains(prefix))
-            FFirstLine.insert(prefix, i);
+        if (!FFirstLine.contains(prefix)) FFirstLine.insert(prefix, i);
         FMaxPrefixLength = qMax(FMaxPrefixLength, blank);
     }
 }
@@ -238,11 +232,9 @@ QString AreaCodeTable::FindTown(const QString &number) const
     for (qsizetype length = 1; length <= longest; ++length) {
         const QStringView candidate = QStringView(number).mid(offset, length);
         // Found at the first character already: the occurrence at the second is not the first.
-        if (!plus && QStringView(number).startsWith(candidate))
-            continue;
+        if (!plus && QStringView(number).startsWith(candidate)) continue;
         const auto it = FFirstLine.constFind(candidate.toString());
-        if (it != FFirstLine.constEnd() && (best < 0 || *it < best))
-            best = *it;
+        if (it != FFirstLine.constEnd() && (best < 0 || *it < best)) best = *it;
     }
     return best < 0 ? QString() : FTowns.at(best);
 }

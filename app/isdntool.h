@@ -8,14 +8,31 @@
 // so these rules decide whether a caller is recognised. Free functions are pure; the area-code
 // table is owned by the main window and used from the main thread.
 
-enum class Language { German = 0, English = 1 };
+enum class Language
+{
+    German = 0,
+    English = 1
+};
 
 // The settings' language index: 1 is English, every other value German.
 Language languageFromIndex(int index);
 
 // Words stored in the lists, in either language.
-enum class CallStatus { Rejected, Busy, NotAnswered, Answered, Unknown };
-enum class ActionFlag { Store, Popup, RejectAll, RejectNotSubmitted };
+enum class CallStatus
+{
+    Rejected,
+    Busy,
+    NotAnswered,
+    Answered,
+    Unknown
+};
+enum class ActionFlag
+{
+    Store,
+    Popup,
+    RejectAll,
+    RejectNotSubmitted
+};
 
 QString notTransmittedText(Language language);
 QString statusWord(CallStatus status, Language language);
@@ -76,7 +93,7 @@ public:
 
 private:
     QStringList FLines;
-    QStringList FTowns;                // per line: the trimmed name
-    QHash<QString, int> FFirstLine;    // prefix -> first line that has it
+    QStringList FTowns;             // per line: the trimmed name
+    QHash<QString, int> FFirstLine; // prefix -> first line that has it
     qsizetype FMaxPrefixLength = 0;
 };

@@ -45,8 +45,7 @@ double runSeconds(const std::vector<std::string> &command)
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        return -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
     int status = 0;
     waitpid(pid, &status, 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -74,7 +73,8 @@ QList<CallRow> makeCalls(int count)
         CallRow row;
         row.dateTime = DayCount::keyText(key);
         row.number = "0" + QString::number(30000000 + random.bounded(20000));
-        row.nickname = random.bounded(3) == 0 ? " " : "Nick " + QString::number(random.bounded(500));
+        row.nickname =
+            random.bounded(3) == 0 ? " " : "Nick " + QString::number(random.bounded(500));
         row.town = towns[random.bounded(towns.size())];
         row.target = "Office " + QString::number(random.bounded(3));
         row.status = states[random.bounded(states.size())];
@@ -121,8 +121,8 @@ void loadAndSort(benchmark::State &state, int sortKey, bool shuffled)
         file = f.dir.path() + "/Shuffled";
         QFile out(file);
         out.open(QIODevice::WriteOnly);
-        out.write(ListFormat::formatCalls(rows, order, Language::German,
-                                          f.lists.files().fileFormats));
+        out.write(
+            ListFormat::formatCalls(rows, order, Language::German, f.lists.files().fileFormats));
     }
     const double wc = medianSeconds({"wc", "-l", file.toStdString()}, 15);
     f.settings.listViews.callsSort = sortKey;
@@ -136,9 +136,8 @@ void loadAndSort(benchmark::State &state, int sortKey, bool shuffled)
     }
     state.counters["wc_ms"] = wc * 1000;
     // Seconds per iteration divided by the seconds of wc.
-    state.counters["ratio_wc"] =
-        benchmark::Counter(wc, benchmark::Counter::kIsIterationInvariantRate |
-                                         benchmark::Counter::kInvert);
+    state.counters["ratio_wc"] = benchmark::Counter(
+        wc, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_LoadAndSortCalls(benchmark::State &state)
@@ -159,16 +158,15 @@ void BM_SaveCalls(benchmark::State &state)
     f.settings.listViews.callsSort = -1;
     f.lists.files().LoadCalls(f.file());
     const std::string copy = (f.dir.path() + "/dd-copy").toStdString();
-    const double dd = medianSeconds({"dd", "if=" + f.file().toStdString(), "of=" + copy, "bs=1M",
-                                     "conv=fsync"},
-                                    9);
+    const double dd = medianSeconds(
+        {"dd", "if=" + f.file().toStdString(), "of=" + copy, "bs=1M", "conv=fsync"}, 9);
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        if (!f.lists.SaveList(ListKind::Calls))
-            state.SkipWithError("save failed");
+        if (!f.lists.SaveList(ListKind::Calls)) state.SkipWithError("save failed");
     }
-    const double each = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-                        double(state.iterations());
+    const double each =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+        double(state.iterations());
     state.counters["dd_ms"] = dd * 1000;
     state.counters["ratio_dd"] = each / dd;
     state.counters["MB"] = double(QFileInfo(f.file()).size()) / 1e6;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -73,8 +73,7 @@ bool parseKey(QByteArrayView text, double *key)
         for (const char c : text) {
             if (c >= '0' && c <= '9') {
                 digits = digits * 10 + quint64(c - '0');
-                if (decimals >= 0)
-                    ++decimals;
+                if (decimals >= 0) ++decimals;
             } else if (c == '.' && decimals < 0) {
                 decimals = 0;
             } else {
@@ -84,15 +83,13 @@ bool parseKey(QByteArrayView text, double *key)
         }
         if (plain && decimals != 0 && text.front() != '.') {
             const double value = double(digits) / PowersOfTen[qMax(decimals, 0)];
-            if (value >= 2958466.0)
-                return false;
+            if (value >= 2958466.0) return false;
             *key = value;
             return true;
         }
     }
     text = text.trimmed();
-    if (text.isEmpty() || text.size() > 64)
-        return false;
+    if (text.isEmpty() || text.size() > 64) return false;
     bool digits = false;
     for (const char c : text) {
         if (c >= '0' && c <= '9')
@@ -103,15 +100,13 @@ bool parseKey(QByteArrayView text, double *key)
     const char *begin = text.data();
     const char *end = begin + text.size();
     // from_chars takes a minus sign only.
-    if (*begin == '+' && (begin + 1 == end || begin[1] != '-'))
-        ++begin;
+    if (*begin == '+' && (begin + 1 == end || begin[1] != '-')) ++begin;
     double value = 0;
     const auto result = std::from_chars(begin, end, value, std::chars_format::general);
     if (!digits || result.ec != std::errc() || result.ptr != end || !std::isfinite(value))
         return false;
     // 0001-01-01 .. 9999-12-31 23:59:59.999
-    if (value < -693593.0 || value >= 2958466.0)
-        return false;
+    if (value < -693593.0 || value >= 2958466.0) return false;
     *key = value;
     return true;
 }
@@ -127,8 +122,7 @@ bool parseKey(QStringView text, double *key)
             const char16_t u = c.unicode();
             if (u >= u'0' && u <= u'9') {
                 digits = digits * 10 + quint64(u - u'0');
-                if (decimals >= 0)
-                    ++decimals;
+                if (decimals >= 0) ++decimals;
             } else if (u == u'.' && decimals < 0) {
                 decimals = 0;
             } else {
@@ -138,19 +132,16 @@ bool parseKey(QStringView text, double *key)
         }
         if (plain && decimals != 0) {
             const double value = double(digits) / PowersOfTen[qMax(decimals, 0)];
-            if (value >= 2958466.0)
-                return false;
+            if (value >= 2958466.0) return false;
             *key = value;
             return true;
         }
     }
     char buffer[65];
-    if (text.size() > 64)
-        return false;
+    if (text.size() > 64) return false;
     qsizetype length = 0;
     for (const QChar c : text) {
-        if (c.unicode() >= 0x80)
-            return false;
+        if (c.unicode() >= 0x80) return false;
         buffer[length++] = char(c.unicode());
     }
     return parseKey(QByteArrayView(buffer, length), key);
@@ -220,8 +211,7 @@ bool DayCountFormatter::compileTimeFormat()
     }
     if (!twelveHour) {
         for (Token &token : FTokens) {
-            if (token.kind == Token::Hour12)
-                token.kind = Token::Hour24;
+            if (token.kind == Token::Hour12) token.kind = Token::Hour24;
         }
     }
     FAm = FLocale.amText();
@@ -251,19 +241,16 @@ qsizetype DayCountFormatter::formatCompiledInto(int secondOfDay, char16_t *buffe
     for (const Token &token : FTokens) {
         if (token.kind == Token::Literal || token.kind == Token::AmPm) {
             const QString &word = token.kind == Token::Literal ? token.text
-                                  : hour < 12                 ? FAmCased[token.width - 1]
-                                                              : FPmCased[token.width - 1];
-            if (n + word.size() > TimeBufferSize)
-                return -1;
+                                  : hour < 12                  ? FAmCased[token.width - 1]
+                                                               : FPmCased[token.width - 1];
+            if (n + word.size() > TimeBufferSize) return -1;
             std::copy_n(word.utf16(), word.size(), buffer + n);
             n += word.size();
             continue;
         }
-        if (n + 2 > TimeBufferSize)
-            return -1;
+        if (n + 2 > TimeBufferSize) return -1;
         const int value = values[token.kind];
-        if (value >= 10 || token.width == 2)
-            buffer[n++] = char16_t(u'0' + value / 10);
+        if (value >= 10 || token.width == 2) buffer[n++] = char16_t(u'0' + value / 10);
         buffer[n++] = char16_t(u'0' + value % 10);
     }
     return n;
@@ -273,15 +260,13 @@ QString DayCountFormatter::formatCompiled(int secondOfDay) const
 {
     char16_t buffer[TimeBufferSize];
     const qsizetype n = formatCompiledInto(secondOfDay, buffer);
-    if (n >= 0)
-        return QString(reinterpret_cast<const QChar *>(buffer), n);
+    if (n >= 0) return QString(reinterpret_cast<const QChar *>(buffer), n);
     return FLocale.toString(QTime::fromMSecsSinceStartOfDay(secondOfDay * 1000), FTimeFormat);
 }
 
 qsizetype DayCountFormatter::writeTime(double key, char16_t *buffer) const
 {
-    if (!FCompiled)
-        return -1;
+    if (!FCompiled) return -1;
     qint64 day, ms;
     split(key, &day, &ms);
     return formatCompiledInto(int(ms / 1000), buffer);
@@ -311,8 +296,7 @@ void DayCountFormatter::dateAndTime(double key, QString *date, QString *time)
 
 QString DayCountFormatter::dateOfDay(qint64 day)
 {
-    if (day == FLastDay)
-        return FLastDate;
+    if (day == FLastDay) return FLastDate;
     auto it = FDates.constFind(day);
     if (it == FDates.constEnd())
         it = FDates.insert(day, FLocale.toString(Epoch.addDays(day), FDateFormat));
@@ -328,11 +312,9 @@ QString DayCountFormatter::timeOfDay(qint64 ms)
     const int second = int(ms / 1000);
     // Formatting afresh is cheaper than fetching a shared text from a random place in memory
     // (and letting it go again when the formatter ends).
-    if (FCompiled)
-        return formatCompiled(second);
+    if (FCompiled) return formatCompiled(second);
     // A small index per second keeps the look-up in the cache; the texts are stored densely.
-    if (FTimeOfSecond.empty())
-        FTimeOfSecond.assign(86400, -1);
+    if (FTimeOfSecond.empty()) FTimeOfSecond.assign(86400, -1);
     qint32 &index = FTimeOfSecond[size_t(second)];
     if (index < 0) {
         index = qint32(FTimes.size());

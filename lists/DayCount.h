@@ -50,7 +50,15 @@ private:
     QString timeOfDay(qint64 ms);
     struct Token
     {
-        enum Kind { Literal, Hour12, Hour24, Minute, Second, AmPm } kind;
+        enum Kind
+        {
+            Literal,
+            Hour12,
+            Hour24,
+            Minute,
+            Second,
+            AmPm
+        } kind;
         int width = 1; // 2: with a leading zero; for AmPm 2 means upper case
         QString text;
     };

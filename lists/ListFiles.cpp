@@ -41,8 +41,7 @@ const char *findByte(const char *p, const char *end, char c)
         std::memcpy(&word, p, 8);
         const quint64 x = word ^ pattern;
         const quint64 found = (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
-        if (found)
-            return p + (qCountTrailingZeroBits(found) >> 3);
+        if (found) return p + (qCountTrailingZeroBits(found) >> 3);
     }
     while (p != end && *p != c)
         ++p;
@@ -61,12 +60,10 @@ bool isAscii(QByteArrayView bytes)
             std::memcpy(&word, p, 8);
             any |= word;
         }
-        if (any & 0x8080808080808080ULL)
-            return false;
+        if (any & 0x8080808080808080ULL) return false;
     }
     for (; p != end; ++p) {
-        if (quint8(*p) >= 0x80)
-            return false;
+        if (quint8(*p) >= 0x80) return false;
     }
     return true;
 }
@@ -79,11 +76,9 @@ class Interner
 public:
     Interner() : FSlots(256) {}
 
-    template <class Decode>
-    QString get(QByteArrayView field, const Decode &decode)
+    template <class Decode> QString get(QByteArrayView field, const Decode &decode)
     {
-        if (field.isEmpty())
-            return QString();
+        if (field.isEmpty()) return QString();
         const quint64 hash = hashOf(field);
         const quint32 check = quint32(hash >> 32);
         const size_t mask = FSlots.size() - 1;
@@ -93,8 +88,7 @@ public:
                 slot = {check, qint32(FValues.size())};
                 FKeys.push_back(field);
                 FValues.push_back(decode(field));
-                if (FValues.size() * 2 > FSlots.size())
-                    grow();
+                if (FValues.size() * 2 > FSlots.size()) grow();
                 return FValues.back();
             }
             const QByteArrayView key = FKeys[size_t(slot.value)];
@@ -156,8 +150,7 @@ public:
     explicit Source(QByteArrayView bytes)
         : FAscii(isAscii(bytes)), FUtf8(FAscii || TextCodec::isUtf8(bytes))
     {
-        if (FUtf8 && bytes.startsWith("\xef\xbb\xbf"))
-            bytes = bytes.sliced(3);
+        if (FUtf8 && bytes.startsWith("\xef\xbb\xbf")) bytes = bytes.sliced(3);
         FBytes = bytes;
     }
 
@@ -194,8 +187,7 @@ public:
     QByteArrayView take()
     {
         ++*FSteps;
-        if (FDone)
-            return {};
+        if (FDone) return {};
         const char *begin = FRest.data();
         const char *end = begin + FRest.size();
         const char *at = findByte(begin, end, FSeparator);
@@ -235,8 +227,7 @@ struct Header
 bool readHeader(const Source &source, QByteArrayView line, Header *header, QString *error)
 {
     const qsizetype at = line.indexOf(Marker);
-    if (at < 0)
-        return true;
+    if (at < 0) return true;
     const QString text = trimControl(source.decode(line.first(at)));
     bool ok = false;
     const int version = text.toInt(&ok, 10);
@@ -282,7 +273,8 @@ public:
                                  _mm_or_si128(_mm_cmpeq_epi16(chars, _mm_set1_epi16('\r')),
                                               _mm_cmpeq_epi16(chars, _mm_set1_epi16('\n')))));
                 if (_mm_movemask_epi8(_mm_cmpeq_epi16(bad, _mm_setzero_si128())) == 0xFFFF) {
-                    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(chars, chars));
+                    _mm_storel_epi64(reinterpret_cast<__m128i *>(out),
+                                     _mm_packus_epi16(chars, chars));
                     out += 8;
                     i += 7;
                     continue;
@@ -295,9 +287,9 @@ public:
                 if ((word & 0xFF80FF80FF80FF80ULL) == 0 && !hasLane(word, u';') &&
                     !hasLane(word, u'\r') && !hasLane(word, u'\n')) {
                     // One store: byte stores would make the compiler reload everything else.
-                    const quint32 four = quint32((word & 0xFF) | ((word >> 8) & 0xFF00) |
-                                                 ((word >> 16) & 0xFF0000) |
-                                                 ((word >> 24) & 0xFF000000));
+                    const quint32 four =
+                        quint32((word & 0xFF) | ((word >> 8) & 0xFF00) | ((word >> 16) & 0xFF0000) |
+                                ((word >> 24) & 0xFF000000));
                     std::memcpy(out, &four, 4);
                     out += 4;
                     i += 3;
@@ -393,10 +385,8 @@ QString removeTimeZone(QString format)
     QString result;
     bool quoted = false;
     for (const QChar c : format) {
-        if (c == u'\'')
-            quoted = !quoted;
-        if (!quoted && c == u't')
-            continue;
+        if (c == u'\'') quoted = !quoted;
+        if (!quoted && c == u't') continue;
         result += c;
     }
     return result.trimmed();
@@ -411,7 +401,8 @@ std::vector<QByteArrayView> splitLines(QByteArrayView text)
     const qsizetype size = text.size();
     qsizetype start = 0;
     while (start < size) {
-        const char *lf = static_cast<const char *>(std::memchr(data + start, '\n', size_t(size - start)));
+        const char *lf =
+            static_cast<const char *>(std::memchr(data + start, '\n', size_t(size - start)));
         const qsizetype newline = lf ? lf - data : size;
         const char *cr =
             static_cast<const char *>(std::memchr(data + start, '\r', size_t(newline - start)));
@@ -448,8 +439,7 @@ struct CallsChunk
 bool isDigitsAndDots(QByteArrayView text)
 {
     for (const char c : text) {
-        if ((c < '0' || c > '9') && c != '.')
-            return false;
+        if ((c < '0' || c > '9') && c != '.') return false;
     }
     return true;
 }
@@ -465,8 +455,7 @@ void parseCallLines(const std::vector<QByteArrayView> &lines, qsizetype begin, q
     for (qsizetype i = begin; i < end; ++i) {
         const QByteArrayView line = lines[size_t(i)];
         ++chunk->steps;
-        if (line.isEmpty())
-            continue;
+        if (line.isEmpty()) continue;
         if (!header.present) {
             const qsizetype bels = line.count(Bel);
             if (bels == 6) {
@@ -474,8 +463,7 @@ void parseCallLines(const std::vector<QByteArrayView> &lines, qsizetype begin, q
                 chunk->error = QStringLiteral("Fatal Error: File with calls from too old version!");
                 return;
             }
-            if (bels != 5)
-                continue;
+            if (bels != 5) continue;
         }
         FieldReader fields(line, header.separator, &chunk->steps);
         QByteArrayView key = fields.take();
@@ -509,10 +497,10 @@ void parseCallLines(const std::vector<QByteArrayView> &lines, qsizetype begin, q
             chunk->purgedRows.append(std::move(row));
         } else {
             if (chunk->keysAscending) {
-                chunk->keysAscending = comma < 0 && isDigitsAndDots(key) &&
-                                       (chunk->lastKey.isNull() || chunk->lastKey.compare(key) <= 0);
-                if (chunk->firstKey.isNull())
-                    chunk->firstKey = key;
+                chunk->keysAscending =
+                    comma < 0 && isDigitsAndDots(key) &&
+                    (chunk->lastKey.isNull() || chunk->lastKey.compare(key) <= 0);
+                if (chunk->firstKey.isNull()) chunk->firstKey = key;
                 chunk->lastKey = key;
             }
             chunk->rows.append(std::move(row));
@@ -536,8 +524,7 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     while (firstEnd < text.size() && text[firstEnd] != '\r' && text[firstEnd] != '\n')
         ++firstEnd;
     Header header;
-    if (!readHeader(source, text.first(firstEnd), &header, &result.error))
-        return result;
+    if (!readHeader(source, text.first(firstEnd), &header, &result.error)) return result;
 
     // A long list is read by two threads: the second takes the lines after the first line end
     // past the middle of the file (after an LF, so that no CR LF pair is cut).
@@ -545,8 +532,7 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     if (text.size() >= (qsizetype(1) << 20) && std::thread::hardware_concurrency() > 1) {
         const char *middle = text.data() + text.size() / 2;
         const char *lf = findByte(middle, text.data() + text.size(), '\n');
-        if (lf != text.data() + text.size())
-            splitAt = lf + 1 - text.data();
+        if (lf != text.data() + text.size()) splitAt = lf + 1 - text.data();
     }
     CallsChunk chunks[2];
     std::exception_ptr failure;
@@ -566,20 +552,15 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     try {
         const std::vector<QByteArrayView> lines = splitLines(text.first(splitAt));
         // A file without header may start with a caption line; its rows have five BELs.
-        const qsizetype first = header.present                           ? 2
-                                : lines.front().count(Bel) == 5 ? 0
-                                                                 : 1;
-        parseCallLines(lines, qMin(first, qsizetype(lines.size())), qsizetype(lines.size()),
-                       header, options, source, &chunks[0]);
+        const qsizetype first = header.present ? 2 : lines.front().count(Bel) == 5 ? 0 : 1;
+        parseCallLines(lines, qMin(first, qsizetype(lines.size())), qsizetype(lines.size()), header,
+                       options, source, &chunks[0]);
     } catch (...) {
-        if (helper.joinable())
-            helper.join();
+        if (helper.joinable()) helper.join();
         throw;
     }
-    if (helper.joinable())
-        helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    if (helper.joinable()) helper.join();
+    if (failure) std::rethrow_exception(failure);
 
     // The halves in file order; a failure keeps the rows read before it.
     qsizetype expected = 0;
@@ -587,17 +568,15 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     result.keysAscending = true;
     QByteArrayView lastKey;
     for (CallsChunk &chunk : chunks) {
-        if (&chunk != &chunks[0])
-            result.rows.append(std::move(chunk.rows));
+        if (&chunk != &chunks[0]) result.rows.append(std::move(chunk.rows));
         result.steps += chunk.steps;
         result.purged.append(chunk.purged);
         result.purgedRows.append(chunk.purgedRows);
         result.keyCommaFixed = result.keyCommaFixed || chunk.keyCommaFixed;
-        result.keysAscending = result.keysAscending && chunk.keysAscending &&
-                               (lastKey.isNull() || chunk.firstKey.isNull() ||
-                                lastKey.compare(chunk.firstKey) <= 0);
-        if (!chunk.lastKey.isNull())
-            lastKey = chunk.lastKey;
+        result.keysAscending =
+            result.keysAscending && chunk.keysAscending &&
+            (lastKey.isNull() || chunk.firstKey.isNull() || lastKey.compare(chunk.firstKey) <= 0);
+        if (!chunk.lastKey.isNull()) lastKey = chunk.lastKey;
         expected += chunk.lines - chunk.purged.size();
         if (chunk.failed) {
             result.error = chunk.error;
@@ -629,22 +608,19 @@ NicksResult parseNicks(QByteArrayView bytes, Language language)
         return result;
     }
     Header header;
-    if (!readHeader(source, lines.front(), &header, &result.error))
-        return result;
+    if (!readHeader(source, lines.front(), &header, &result.error)) return result;
     const QString oldAction =
         actionWord(ActionFlag::Store, language) + u'|' + actionWord(ActionFlag::Popup, language);
     for (size_t i = header.present ? 2 : 1; i < lines.size(); ++i) {
         ++result.steps;
-        if (lines[i].isEmpty())
-            continue;
+        if (lines[i].isEmpty()) continue;
         FieldReader fields(lines[i], header.separator, &result.steps);
         NickRow row;
         row.nickname = source.decode(fields.take());
         row.number = source.shared(CallRow::Number, fields.take());
         row.sound = source.shared(NickRow::Sound, fields.take());
         row.action = source.shared(NickRow::Action, fields.take());
-        if (!header.present)
-            row.action = oldAction;
+        if (!header.present) row.action = oldAction;
         result.rows.append(std::move(row));
     }
     result.ok = true;
@@ -662,12 +638,10 @@ MsnResult parseMsn(QByteArrayView bytes)
         return result;
     }
     Header header;
-    if (!readHeader(source, lines.front(), &header, &result.error))
-        return result;
+    if (!readHeader(source, lines.front(), &header, &result.error)) return result;
     for (size_t i = header.present ? 2 : 1; i < lines.size(); ++i) {
         ++result.steps;
-        if (lines[i].isEmpty())
-            continue;
+        if (lines[i].isEmpty()) continue;
         FieldReader fields(lines[i], header.separator, &result.steps);
         MsnRow row;
         row.checked = fields.take() == "1";
@@ -687,8 +661,8 @@ FileFormats FileFormats::fromLocale(const QLocale &locale)
                        removeTimeZone(locale.timeFormat(QLocale::LongFormat))};
 }
 
-QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order,
-                       Language language, const FileFormats &formats, int *steps)
+QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order, Language language,
+                       const FileFormats &formats, int *steps)
 {
     LineWriter out(rows.size() * 96 + 256);
     QStringList captions = callColumnCaptions(language);
@@ -701,8 +675,7 @@ QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order
             const CallRow &row = rows.at(order[i]);
             QString key = row.dateTime;
             const qsizetype comma = key.indexOf(u',');
-            if (comma >= 0)
-                key[comma] = u'.';
+            if (comma >= 0) key[comma] = u'.';
             double value = 0;
             const bool valid = DayCount::parseKey(key, &value);
             writer.field(key);
@@ -738,19 +711,17 @@ QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order
             throw;
         }
         helper.join();
-        if (failure)
-            std::rethrow_exception(failure);
+        if (failure) std::rethrow_exception(failure);
         out.append(second);
     } else {
         writeRows(out, 0, count);
     }
-    if (steps)
-        *steps += int(count);
+    if (steps) *steps += int(count);
     return out.bytes();
 }
 
-QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order,
-                       Language language, int *steps)
+QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
+                       int *steps)
 {
     LineWriter out(rows.size() * 96 + 256);
     writeHeader(out, nickColumnCaptions(language));
@@ -761,8 +732,7 @@ QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order
         out.field(row.sound);
         out.field(row.action);
         out.endLine();
-        if (steps)
-            ++*steps;
+        if (steps) ++*steps;
     }
     return out.bytes();
 }
@@ -778,8 +748,7 @@ QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps)
         out.field(row.sound);
         out.field(row.action);
         out.endLine();
-        if (steps)
-            ++*steps;
+        if (steps) ++*steps;
     }
     return out.bytes();
 }
@@ -842,8 +811,7 @@ QString TListFiles::text(const char16_t *german, const char16_t *english) const
 bool TListFiles::keepDatedCopy(const QString &fileName)
 {
     QString error;
-    if (AtomicFile::copy(fileName, datedCopyName(fileName), &error))
-        return true;
+    if (AtomicFile::copy(fileName, datedCopyName(fileName), &error)) return true;
     FLists.prompts().inform(text(u"Die beschädigte Datei konnte nicht gesichert werden",
                                  u"The damaged file could not be kept as a copy") +
                             QStringLiteral(": ") + error);
@@ -858,10 +826,8 @@ bool TListFiles::askAboutLoad(ListKind kind, const QString &fileName, const QStr
     for (;;) {
         const Answer answer = FLists.prompts().askFileError(message);
         *retry = answer == Answer::Retry;
-        if (answer != Answer::Ignore)
-            return false;
-        if (!QFileInfo::exists(fileName))
-            return true;
+        if (answer != Answer::Ignore) return false;
+        if (!QFileInfo::exists(fileName)) return true;
         if (keepDatedCopy(fileName)) {
             FTrusted[int(kind)] = false;
             return true;
@@ -895,8 +861,7 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
 
 bool TListFiles::LoadCalls(const QString &fileName)
 {
-    if (!QFileInfo::exists(fileName))
-        return true;
+    if (!QFileInfo::exists(fileName)) return true;
     SettingsStore &settings = FLists.settings();
     TCallList &calls = FLists.calls();
     for (;;) {
@@ -930,8 +895,7 @@ bool TListFiles::LoadCalls(const QString &fileName)
                           tail(result.error, steps);
             bool retry = false;
             ignored = askAboutLoad(ListKind::Calls, fileName, message, &retry);
-            if (retry)
-                continue;
+            if (retry) continue;
             if (!ignored) {
                 // Never write a partly read list over its file: the program ends here.
                 FLists.SortCalls();
@@ -950,8 +914,7 @@ bool TListFiles::LoadCalls(const QString &fileName)
                 calls.setRows(calls.rows() + result.purgedRows);
         }
         FLists.SortCalls();
-        if (save)
-            SaveCalls(fileName);
+        if (save) SaveCalls(fileName);
         return true;
     }
 }
@@ -960,8 +923,7 @@ bool TListFiles::LoadNicks(const QString &fileName)
 {
     TNickList &nicks = FLists.nicks();
     nicks.clear();
-    if (!QFileInfo::exists(fileName))
-        return true;
+    if (!QFileInfo::exists(fileName)) return true;
     for (;;) {
         ListFormat::NicksResult result;
         QByteArray bytes;
@@ -974,16 +936,13 @@ bool TListFiles::LoadNicks(const QString &fileName)
         nicks.setRows(std::move(result.rows));
         if (!result.ok) {
             bool retry = false;
-            const bool ignored = askAboutLoad(
-                ListKind::Nicks, fileName,
-                text(u"Spitznamendatei nicht gefunden oder ungültig",
-                     u"Nickname file not found or invalid") +
-                    tail(result.error, steps),
-                &retry);
-            if (retry)
-                continue;
-            if (!ignored)
-                return false;
+            const bool ignored = askAboutLoad(ListKind::Nicks, fileName,
+                                              text(u"Spitznamendatei nicht gefunden oder ungültig",
+                                                   u"Nickname file not found or invalid") +
+                                                  tail(result.error, steps),
+                                              &retry);
+            if (retry) continue;
+            if (!ignored) return false;
         } else {
             FTrusted[int(ListKind::Nicks)] = true;
         }
@@ -994,8 +953,7 @@ bool TListFiles::LoadNicks(const QString &fileName)
 
 bool TListFiles::LoadMsn(const QString &fileName)
 {
-    if (!QFileInfo::exists(fileName))
-        return true;
+    if (!QFileInfo::exists(fileName)) return true;
     TMsnList &msns = FLists.msns();
     for (;;) {
         msns.clear();
@@ -1015,8 +973,7 @@ bool TListFiles::LoadMsn(const QString &fileName)
                 text(u"MSN-Datei nicht gefunden oder ungültig", u"MSN file not found or invalid") +
                     tail(result.error, steps),
                 &retry);
-            if (retry)
-                continue;
+            if (retry) continue;
             return ignored;
         }
         FTrusted[int(ListKind::Msn)] = true;
@@ -1051,14 +1008,13 @@ bool TListFiles::save(ListKind kind, const QString &fileName,
             return true;
         }
         const QString message =
-            kind == ListKind::Calls
-                ? text(u"Fehler beim Speichern der Anrufdatei", u"Error saving file with incoming calls")
+            kind == ListKind::Calls ? text(u"Fehler beim Speichern der Anrufdatei",
+                                           u"Error saving file with incoming calls")
             : kind == ListKind::Nicks
                 ? text(u"Fehler beim Speichern der Spitznamendatei", u"Error saving nickname file")
                 : text(u"Fehler beim Speichern der MSN-Datei", u"Error saving MSN file");
         const Answer answer = prompts.askFileError(message + tail(error, steps));
-        if (answer == Answer::Retry)
-            continue;
+        if (answer == Answer::Retry) continue;
         if (prompts.askRestoreBackup(
                 text(u"Soll versucht werden, die Sicherheitskopie zu restaurieren?",
                      u"Should it be tried to restore the old file?"))) {
@@ -1111,7 +1067,6 @@ bool TListFiles::SaveNicks(const QString &fileName)
 bool TListFiles::SaveMsn(const QString &fileName)
 {
     const QList<MsnRow> &rows = FLists.msns().rows();
-    return save(ListKind::Msn, fileName, [&](int *steps) {
-        return ListFormat::formatMsn(rows, FLists.language(), steps);
-    });
+    return save(ListKind::Msn, fileName,
+                [&](int *steps) { return ListFormat::formatMsn(rows, FLists.language(), steps); });
 }

@@ -36,9 +36,9 @@ struct CallsResult
     bool ok = false;
     QString error;
     int steps = 0;
-    QList<CallRow> rows;      // also the rows read before a failure
-    QStringList purged;       // lines for the archive, the last one read first
-    QList<CallRow> purgedRows; // the same calls as rows, in case the archive cannot be written
+    QList<CallRow> rows;        // also the rows read before a failure
+    QStringList purged;         // lines for the archive, the last one read first
+    QList<CallRow> purgedRows;  // the same calls as rows, in case the archive cannot be written
     bool keyCommaFixed = false; // a key had "," as decimal mark: rewrite the file
     bool keysAscending = false; // the keys are digits and "." in ascending text order
 };
@@ -75,10 +75,10 @@ struct FileFormats
 };
 
 // The whole file, rows in the given order (indexes into rows).
-QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order,
-                       Language language, const FileFormats &formats, int *steps = nullptr);
-QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order,
-                       Language language, int *steps = nullptr);
+QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order, Language language,
+                       const FileFormats &formats, int *steps = nullptr);
+QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
+                       int *steps = nullptr);
 QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps = nullptr);
 
 } // namespace ListFormat
@@ -89,7 +89,8 @@ QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps = 
 // so a crash at any moment leaves the list or its backup complete; a backup is only made from
 // a file that was read or written completely.
 //
-// Owned by its TLists; main thread only.
+// Owned by its TLists; main thread only. Long call lists are parsed and formatted with the help
+// of one more thread, which always ends before the call returns.
 class TListFiles
 {
 public:
@@ -116,8 +117,7 @@ public:
 private:
     bool save(ListKind kind, const QString &fileName,
               const std::function<QByteArray(int *steps)> &build);
-    bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text,
-                      bool *retry);
+    bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text, bool *retry);
     bool keepDatedCopy(const QString &fileName);
     bool writeArchive(const QString &fileName, const QStringList &purged);
     QString text(const char16_t *german, const char16_t *english) const;

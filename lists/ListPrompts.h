@@ -9,7 +9,12 @@
 class ListPrompts
 {
 public:
-    enum class Answer { Abort, Retry, Ignore };
+    enum class Answer
+    {
+        Abort,
+        Retry,
+        Ignore
+    };
 
     virtual ~ListPrompts() = default;
 

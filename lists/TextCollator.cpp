@@ -31,14 +31,12 @@ bool pack(QStringView text, const bool (&allowed)[128], Packed *packed)
         quint64 c = 0;
         if (i < n) {
             c = p[i];
-            if (c >= 128 || !allowed[c])
-                return false;
+            if (c >= 128 || !allowed[c]) return false;
         }
         words[i >> 3] = (words[i >> 3] << 8) | c;
     }
     for (qsizetype i = 16; i < n; ++i) {
-        if (p[i] >= 128 || !allowed[p[i]])
-            return false;
+        if (p[i] >= 128 || !allowed[p[i]]) return false;
     }
     *packed = {words[0], words[1]};
     return true;
@@ -76,16 +74,14 @@ bool TextCollator::isPlain(QStringView text) const
 {
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u >= 128 || !FPlainAllowed[u])
-            return false;
+        if (u >= 128 || !FPlainAllowed[u]) return false;
     }
     return true;
 }
 
 int TextCollator::compare(QStringView a, QStringView b) const
 {
-    if (isPlain(a) && isPlain(b))
-        return a.compare(b);
+    if (isPlain(a) && isPlain(b)) return a.compare(b);
     return FCollator.compare(a, b);
 }
 
@@ -95,11 +91,9 @@ namespace {
 // Lists arrive mostly sorted one way or the other (files are written in key order), so both
 // cases are found in one pass: the reverse order is the reversed list with each run of equal
 // rows turned back.
-template <class Less>
-void stableOrder(std::vector<int> &order, const Less &less)
+template <class Less> void stableOrder(std::vector<int> &order, const Less &less)
 {
-    if (std::is_sorted(order.begin(), order.end(), less))
-        return;
+    if (std::is_sorted(order.begin(), order.end(), less)) return;
     const auto greater = [&less](int a, int b) { return less(b, a); };
     if (std::is_sorted(order.begin(), order.end(), greater)) {
         std::reverse(order.begin(), order.end());
@@ -124,8 +118,7 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
     std::vector<int> result(texts.size());
     for (int i = 0; i < count; ++i)
         result[size_t(i)] = i;
-    if (count < 2)
-        return result;
+    if (count < 2) return result;
 
     // Packing the plain texts and finding out whether all are plain is one pass.
     std::vector<Packed> prefix(texts.size());
@@ -137,10 +130,8 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
     if (plain) {
         const auto less = [&](int a, int b) {
             const size_t x = size_t(a), y = size_t(b);
-            if (!(prefix[x] == prefix[y]))
-                return (prefix[x] < prefix[y]) != descending;
-            if (texts[x].size() <= 16 && texts[y].size() <= 16)
-                return false;
+            if (!(prefix[x] == prefix[y])) return (prefix[x] < prefix[y]) != descending;
+            if (texts[x].size() <= 16 && texts[y].size() <= 16) return false;
             const int c = texts[x].compare(texts[y]);
             return descending ? c > 0 : c < 0;
         };
@@ -168,8 +159,7 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
               [&keys](int x, int y) { return keys[size_t(x)].compare(keys[size_t(y)]) < 0; });
     std::vector<int> rank(keys.size());
     for (size_t r = 0; r < byKey.size(); ++r) {
-        const bool same =
-            r > 0 && keys[size_t(byKey[r])].compare(keys[size_t(byKey[r - 1])]) == 0;
+        const bool same = r > 0 && keys[size_t(byKey[r])].compare(keys[size_t(byKey[r - 1])]) == 0;
         rank[size_t(byKey[r])] = same ? rank[size_t(byKey[r - 1])] : int(r);
     }
     std::vector<int> rowRank(texts.size());

@@ -94,11 +94,11 @@ QString *MsnRow::field(int c)
 
 QStringList callColumnCaptions(Language language)
 {
-    return captions(language,
-                    {u"DateTime", u"Datum", u"Zeit", u"Rufnummer", u"Spitzname", u"Stadt", u"Ziel",
-                     u"Status"},
-                    {u"DateTime", u"Date", u"Time", u"Phone number", u"Nickname", u"Town",
-                     u"Target", u"State"});
+    return captions(
+        language,
+        {u"DateTime", u"Datum", u"Zeit", u"Rufnummer", u"Spitzname", u"Stadt", u"Ziel", u"Status"},
+        {u"DateTime", u"Date", u"Time", u"Phone number", u"Nickname", u"Town", u"Target",
+         u"State"});
 }
 
 QStringList nickColumnCaptions(Language language)
@@ -113,33 +113,27 @@ QStringList msnColumnCaptions(Language language)
                     {u"", u"MSN", u"Nickname", u"Soundfile", u"Action"});
 }
 
-template <class Row>
-int TListModel<Row>::rowCount(const QModelIndex &parent) const
+template <class Row> int TListModel<Row>::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : count();
 }
 
-template <class Row>
-int TListModel<Row>::columnCount(const QModelIndex &parent) const
+template <class Row> int TListModel<Row>::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(Row::ColumnCount);
 }
 
-template <class Row>
-QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
+template <class Row> QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= count() || index.column() >= int(Row::ColumnCount))
         return QVariant();
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return text(index.row(), index.column());
+    if (role == Qt::DisplayRole || role == Qt::EditRole) return text(index.row(), index.column());
     return QVariant();
 }
 
-template <class Row>
-QString TListModel<Row>::text(int row, int column) const
+template <class Row> QString TListModel<Row>::text(int row, int column) const
 {
-    if (row < 0 || row >= count())
-        return QString();
+    if (row < 0 || row >= count()) return QString();
     const QString *field = FRows.at(row).field(column);
     return field ? *field : QString();
 }
@@ -153,11 +147,9 @@ QVariant TListModel<Row>::headerData(int section, Qt::Orientation orientation, i
     return captions().at(section);
 }
 
-template <class Row>
-bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
+template <class Row> bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
 {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > this->count())
-        return false;
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > this->count()) return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     FRows.remove(row, count);
     endRemoveRows();
@@ -165,8 +157,7 @@ bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
     return true;
 }
 
-template <class Row>
-std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
+template <class Row> std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
 {
     std::vector<QStringView> texts;
     texts.reserve(size_t(FRows.size()));
@@ -177,8 +168,7 @@ std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
     return texts;
 }
 
-template <class Row>
-void TListModel<Row>::setRows(QList<Row> rows)
+template <class Row> void TListModel<Row>::setRows(QList<Row> rows)
 {
     beginResetModel();
     FRows = std::move(rows);
@@ -186,8 +176,7 @@ void TListModel<Row>::setRows(QList<Row> rows)
     changed();
 }
 
-template <class Row>
-void TListModel<Row>::appendRow(const Row &row)
+template <class Row> void TListModel<Row>::appendRow(const Row &row)
 {
     beginInsertRows(QModelIndex(), count(), count());
     FRows.append(row);
@@ -195,45 +184,37 @@ void TListModel<Row>::appendRow(const Row &row)
     changed();
 }
 
-template <class Row>
-void TListModel<Row>::setRow(int index, const Row &row)
+template <class Row> void TListModel<Row>::setRow(int index, const Row &row)
 {
-    if (index < 0 || index >= count())
-        return;
+    if (index < 0 || index >= count()) return;
     FRows[index] = row;
     emit this->dataChanged(this->index(index, 0), this->index(index, Row::ColumnCount - 1));
     changed();
 }
 
-template <class Row>
-void TListModel<Row>::setText(int row, int column, const QString &text)
+template <class Row> void TListModel<Row>::setText(int row, int column, const QString &text)
 {
-    if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount))
-        return;
+    if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount)) return;
     QString *cell = FRows[row].field(column);
-    if (!cell || *cell == text)
-        return;
+    if (!cell || *cell == text) return;
     *cell = text;
     const QModelIndex at = this->index(row, column);
     emit this->dataChanged(at, at);
     changed();
 }
 
-template <class Row>
-void TListModel<Row>::clear()
+template <class Row> void TListModel<Row>::clear()
 {
     setRows({});
 }
 
-template <class Row>
-void TListModel<Row>::reorder(const std::vector<int> &order)
+template <class Row> void TListModel<Row>::reorder(const std::vector<int> &order)
 {
     Q_ASSERT(order.size() == size_t(count()));
     bool identity = true;
     for (size_t i = 0; identity && i < order.size(); ++i)
         identity = order[i] == int(i);
-    if (identity)
-        return;
+    if (identity) return;
 
     emit this->layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPlace(order.size());
@@ -243,8 +224,7 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
     std::vector<char> done(order.size());
     Row *rows = FRows.data();
     for (size_t start = 0; start < order.size(); ++start) {
-        if (done[start] || order[start] == int(start))
-            continue;
+        if (done[start] || order[start] == int(start)) continue;
         Row held = std::move(rows[start]);
         size_t at = start;
         for (;;) {
@@ -268,11 +248,9 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
     changed();
 }
 
-template <class Row>
-void TListModel<Row>::setLanguage(Language language)
+template <class Row> void TListModel<Row>::setLanguage(Language language)
 {
-    if (FLanguage == language)
-        return;
+    if (FLanguage == language) return;
     FLanguage = language;
     emit this->headerDataChanged(Qt::Horizontal, 0, Row::ColumnCount - 1);
 }
@@ -291,7 +269,8 @@ void TCallList::setFormats(const GeneralSettings *settings, const QLocale &local
 DayCountFormatter &TCallList::formatter() const
 {
     // The settings may change while the program runs (options dialog cancelled).
-    if (!FFormatter || FDateFormat != FSettings->dateFormat || FTimeFormat != FSettings->timeFormat) {
+    if (!FFormatter || FDateFormat != FSettings->dateFormat ||
+        FTimeFormat != FSettings->timeFormat) {
         FDateFormat = FSettings->dateFormat;
         FTimeFormat = FSettings->timeFormat;
         FFormatter = std::make_unique<DayCountFormatter>(FLocale, FDateFormat, FTimeFormat);
@@ -301,18 +280,17 @@ DayCountFormatter &TCallList::formatter() const
 
 QString TCallList::text(int row, int column) const
 {
-    if (column != CallRow::Date && column != CallRow::Time)
-        return TListModel::text(row, column);
+    if (column != CallRow::Date && column != CallRow::Time) return TListModel::text(row, column);
     double key = 0;
-    if (!FSettings || row < 0 || row >= count() || !DayCount::parseKey(FRows.at(row).dateTime, &key))
+    if (!FSettings || row < 0 || row >= count() ||
+        !DayCount::parseKey(FRows.at(row).dateTime, &key))
         return QString();
     return column == CallRow::Date ? formatter().date(key) : formatter().time(key);
 }
 
 void TNickList::rebuildIndex() const
 {
-    if (FIndexed)
-        return;
+    if (FIndexed) return;
     FByNumber.clear();
     FByPrefix.clear();
     FByNickname.clear();
@@ -323,8 +301,7 @@ void TNickList::rebuildIndex() const
         FByNickname.insert(row.nickname, i);
         if (row.number.size() > 1 && row.number.endsWith(u'*')) {
             const QString prefix = row.number.chopped(1);
-            if (!FByPrefix.contains(prefix))
-                FByPrefix.insert(prefix, i);
+            if (!FByPrefix.contains(prefix)) FByPrefix.insert(prefix, i);
             FLongestPrefix = qMax(FLongestPrefix, prefix.size());
         }
     }
@@ -345,8 +322,7 @@ int TNickList::FindNickByPrefix(const QString &number) const
     const qsizetype longest = qMin(FLongestPrefix, number.size());
     for (qsizetype length = 1; length <= longest; ++length) {
         const auto it = FByPrefix.constFind(number.left(length));
-        if (it != FByPrefix.constEnd() && (best < 0 || *it < best))
-            best = *it;
+        if (it != FByPrefix.constEnd() && (best < 0 || *it < best)) best = *it;
     }
     return best;
 }
@@ -377,8 +353,7 @@ bool TMsnList::setData(const QModelIndex &index, const QVariant &value, int role
 Qt::ItemFlags TMsnList::flags(const QModelIndex &index) const
 {
     Qt::ItemFlags f = TListModel::flags(index);
-    if (index.isValid() && index.column() == MsnRow::Check)
-        f |= Qt::ItemIsUserCheckable;
+    if (index.isValid() && index.column() == MsnRow::Check) f |= Qt::ItemIsUserCheckable;
     return f;
 }
 
@@ -395,8 +370,7 @@ int TMsnList::FindMsn(const QString &msn) const
 
 void TMsnList::setChecked(int row, bool checked)
 {
-    if (row < 0 || row >= count() || FRows.at(row).checked == checked)
-        return;
+    if (row < 0 || row >= count() || FRows.at(row).checked == checked) return;
     FRows[row].checked = checked;
     const QModelIndex at = index(row, MsnRow::Check);
     emit dataChanged(at, at, {Qt::CheckStateRole});
@@ -456,17 +430,13 @@ bool TLists::NickRejectAllFlag(int index) const
     return index >= 0 && index < FNicks.count() && HasRejectAllFlag(FNicks.row(index).action);
 }
 
-bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number,
-                                  TCalls *pending)
+bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number, TCalls *pending)
 {
-    if (nickname.isEmpty() || number.isEmpty())
-        return false;
+    if (nickname.isEmpty() || number.isEmpty()) return false;
     QString prefix = number;
-    if (prefix.endsWith(u'*'))
-        prefix.chop(1);
+    if (prefix.endsWith(u'*')) prefix.chop(1);
     for (int i = 0; i < FCalls.count(); ++i) {
-        if (FCalls.row(i).number.startsWith(prefix))
-            FCalls.setText(i, CallRow::Nickname, nickname);
+        if (FCalls.row(i).number.startsWith(prefix)) FCalls.setText(i, CallRow::Nickname, nickname);
     }
     bool pendingChanged = false;
     if (pending && pending->Count() > 0) {
@@ -482,8 +452,7 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
 
 bool TLists::SetCallStatus(int index, const QString &text)
 {
-    if (index < 0 || index >= FCalls.count())
-        return false;
+    if (index < 0 || index >= FCalls.count()) return false;
     FCalls.setText(index, CallRow::Status, text);
     return true;
 }
@@ -556,7 +525,8 @@ void TLists::SortCalls(int key)
         std::vector<QString> texts;
         for (int i = 0; i < FCalls.count(); ++i)
             texts.push_back(FCalls.text(i, column));
-        FCalls.reorder(FCollator.order(std::vector<QStringView>(texts.begin(), texts.end()), descending));
+        FCalls.reorder(
+            FCollator.order(std::vector<QStringView>(texts.begin(), texts.end()), descending));
         return;
     }
     FCalls.reorder(FCollator.order(FCalls.columnTexts(column), descending));
@@ -568,8 +538,7 @@ void TLists::SortNicks(int key)
     FSettings.listViews.nicksSort = key;
     const int magnitude = key == 0 ? 100 : std::abs(key);
     const int column = magnitude == 100 ? int(NickRow::Nickname) : magnitude;
-    if (column >= NickRow::ColumnCount || FNicks.count() < 2 || FNicks.sortedBy() == key)
-        return;
+    if (column >= NickRow::ColumnCount || FNicks.count() < 2 || FNicks.sortedBy() == key) return;
     FNicks.reorder(FCollator.order(FNicks.columnTexts(column), key >= 0));
     FNicks.setSortedBy(key);
 }
@@ -607,8 +576,7 @@ int TLists::NicksClickSortKey(int column) const
 
 bool TLists::CallsColumnClick(int column)
 {
-    if (FCalls.count() == 0)
-        return true;
+    if (FCalls.count() == 0) return true;
     const int key = CallsClickSortKey(column);
     FSettings.readSortDebug();
     SortCalls(key);
@@ -617,8 +585,7 @@ bool TLists::CallsColumnClick(int column)
 
 bool TLists::NicksColumnClick(int column)
 {
-    if (FNicks.count() == 0)
-        return true;
+    if (FNicks.count() == 0) return true;
     SortNicks(NicksClickSortKey(column));
     return FSettings.writeAll();
 }
@@ -686,14 +653,12 @@ bool TLists::SaveList(ListKind kind)
 
 bool TLists::LoadAtStartup()
 {
-    if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks))
-        return false;
-    if (!FSettings.hasMsnSection())
-        return LoadList(ListKind::Msn);
+    if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks)) return false;
+    if (!FSettings.hasMsnSection()) return LoadList(ListKind::Msn);
     // The Windows version kept the MSNs in the ini file; they move into the MSN list file.
     QList<MsnRow> rows;
-    const QString action = actionWord(ActionFlag::Store, FLanguage) + u'|' +
-                           actionWord(ActionFlag::Popup, FLanguage);
+    const QString action =
+        actionWord(ActionFlag::Store, FLanguage) + u'|' + actionWord(ActionFlag::Popup, FLanguage);
     for (const MsnSectionEntry &entry : FSettings.msnSectionEntries())
         rows.append(MsnRow{entry.checked, entry.msn, entry.nickname, entry.sound, action});
     FMsns.setRows(rows);
@@ -704,7 +669,6 @@ bool TLists::LoadAtStartup()
 void TLists::SaveMissingLists()
 {
     for (const ListKind kind : {ListKind::Nicks, ListKind::Calls, ListKind::Msn}) {
-        if (!QFileInfo::exists(fileName(kind)))
-            SaveList(kind);
+        if (!QFileInfo::exists(fileName(kind))) SaveList(kind);
     }
 }

@@ -27,7 +27,18 @@ class TListFiles;
 // formatting 200,000 texts nobody looks at.
 struct CallRow
 {
-    enum Column { DateTime, Date, Time, Number, Nickname, Town, Target, Status, ColumnCount };
+    enum Column
+    {
+        DateTime,
+        Date,
+        Time,
+        Number,
+        Nickname,
+        Town,
+        Target,
+        Status,
+        ColumnCount
+    };
     QString dateTime, number, nickname, town, target, status;
 
     // The stored text of a column; nullptr for the date and the time.
@@ -39,7 +50,14 @@ struct CallRow
 // One phone-book entry. A number ending in "*" is a prefix entry.
 struct NickRow
 {
-    enum Column { Nickname, Number, Sound, Action, ColumnCount };
+    enum Column
+    {
+        Nickname,
+        Number,
+        Sound,
+        Action,
+        ColumnCount
+    };
     QString nickname, number, sound, action;
 
     const QString *field(int c) const;
@@ -50,7 +68,15 @@ struct NickRow
 // One own MSN. Column 0 is the check-box column without text; unchecked means ignored.
 struct MsnRow
 {
-    enum Column { Check, Msn, Nickname, Sound, Action, ColumnCount };
+    enum Column
+    {
+        Check,
+        Msn,
+        Nickname,
+        Sound,
+        Action,
+        ColumnCount
+    };
     bool checked = true;
     QString msn, nickname, sound, action;
 
@@ -68,8 +94,7 @@ QStringList msnColumnCaptions(Language language);
 // A list as a table model: rows of text columns, captions in the language in force. The lists
 // dialog shows it; every change goes through the methods below so that views and look-up
 // indexes follow. The caller saves the list after a change.
-template <class Row>
-class TListModel : public QAbstractTableModel
+template <class Row> class TListModel : public QAbstractTableModel
 {
 public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -144,7 +169,6 @@ private:
 class TNickList : public TListModel<NickRow>
 {
 public:
-
     // First row whose number equals the number exactly; -1 when none.
     int FindNickByNumber(const QString &number) const;
     // First prefix entry ("12*") whose prefix begins the number; "*" alone never matches.
@@ -171,7 +195,6 @@ class TMsnList : public TListModel<MsnRow>
 {
     Q_OBJECT
 public:
-
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
@@ -191,7 +214,12 @@ private:
     mutable QHash<QString, int> FByMsn;
 };
 
-enum class ListKind { Calls, Nicks, Msn };
+enum class ListKind
+{
+    Calls,
+    Nicks,
+    Msn
+};
 
 // The three persistent lists with the look-ups and updates the call handling, the lookup
 // threads, the lists dialog and the nickname editor use, their sort orders, the language of

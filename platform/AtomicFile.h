@@ -29,7 +29,13 @@ bool copy(const QString &from, const QString &to, QString *error = nullptr);
 bool read(const QString &path, QByteArray *bytes, QString *error = nullptr,
           qint64 maxSize = qint64(1) << 30);
 
-enum class Stage { Open, Write, Sync, Rename };
+enum class Stage
+{
+    Open,
+    Write,
+    Sync,
+    Rename
+};
 
 // Tests: the hook runs before each stage of write(); returning false fails that stage as an
 // I/O error would. Pass nullptr to remove it.

@@ -63,11 +63,9 @@ bool isUtf8(QByteArrayView bytes)
         } else {
             return false;
         }
-        if (end - p < length)
-            return false;
+        if (end - p < length) return false;
         for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
+            if ((p[i] & 0xC0) != 0x80) return false;
             code = (code << 6) | (p[i] & 0x3F);
         }
         // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
@@ -92,8 +90,7 @@ QString fromCp1252(QByteArrayView bytes)
 
 QString decode(QByteArrayView bytes)
 {
-    if (!isUtf8(bytes))
-        return fromCp1252(bytes);
+    if (!isUtf8(bytes)) return fromCp1252(bytes);
     // The decoder drops a leading byte-order mark.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     return decoder.decode(bytes);
@@ -101,11 +98,9 @@ QString decode(QByteArrayView bytes)
 
 QString decodeAs(QByteArrayView bytes, bool utf8)
 {
-    if (!utf8)
-        return fromCp1252(bytes);
+    if (!utf8) return fromCp1252(bytes);
     for (const char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return QString::fromUtf8(bytes);
+        if (static_cast<unsigned char>(c) >= 0x80) return QString::fromUtf8(bytes);
     }
     return QString::fromLatin1(bytes);
 }

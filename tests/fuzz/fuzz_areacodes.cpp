@@ -12,8 +12,7 @@ QString findByScan(const QStringList &lines, const QString &number)
     const bool plus = number.startsWith(u'+');
     for (const QString &line : lines) {
         const qsizetype blank = line.indexOf(u' ');
-        if (blank <= 0)
-            continue;
+        if (blank <= 0) continue;
         const qsizetype p = number.indexOf(line.left(blank)) + 1;
         if ((plus && p == 1) || (!plus && p == 2)) {
             QString town = line.mid(blank, AreaCodeTable::MaxNameLength);
@@ -36,7 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString number = lines.takeLast();
     AreaCodeTable table;
     table.setLines(lines);
-    if (table.FindTown(number) != findByScan(lines, number))
-        __builtin_trap();
+    if (table.FindTown(number) != findByScan(lines, number)) __builtin_trap();
     return 0;
 }

@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QList<MsnSectionEntry> entries = store.readFromData(bytes);
     for (const MsnSectionEntry &entry : entries) {
-        if (entry.msn.isEmpty())
-            __builtin_trap();
+        if (entry.msn.isEmpty()) __builtin_trap();
     }
     store.tapiDeviceIndex({QStringLiteral("Modem"), QStringLiteral("ISDN")});
     if (store.settings.cutZeroes < 0 || store.settings.cutZeroes > 100 ||

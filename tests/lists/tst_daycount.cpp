@@ -110,8 +110,7 @@ void TestDayCount::compiledTimeFormatsMatchQLocale()
             locale.toString(QTime::fromMSecsSinceStartOfDay(second * 1000 + 250), format);
         QCOMPARE(formatter.time(key), expected);
         const qsizetype n = formatter.writeTime(key, buffer);
-        if (n >= 0)
-            QCOMPARE(QStringView(buffer, n), QStringView(expected));
+        if (n >= 0) QCOMPARE(QStringView(buffer, n), QStringView(expected));
     }
     QCOMPARE(formatter.date(46000.75), locale.toString(QDate(2025, 12, 9), "dd.MM.yyyy"));
 }

@@ -39,8 +39,7 @@ public:
     std::function<void()> beforeAnswer;
     Answer askFileError(const QString &text) override
     {
-        if (beforeAnswer)
-            beforeAnswer();
+        if (beforeAnswer) beforeAnswer();
         return ScriptedPrompts::askFileError(text);
     }
 };
@@ -110,10 +109,13 @@ TLists &TestListFiles::makeLists(Language language)
 
 void TestListFiles::examplesRoundTripByteForByte()
 {
-    const QByteArray nicks = Header + NicksCaption + "Anna;0301234567;C:\\Sounds\\anna.wav;log|popup|;\r\n";
+    const QByteArray nicks =
+        Header + NicksCaption + "Anna;0301234567;C:\\Sounds\\anna.wav;log|popup|;\r\n";
     const QByteArray calls =
-        Header + CallsCaption + "46000.75;09.12.2025;18:00:00;0301234567;Anna;Berlin;Office;answered;\r\n";
-    const QByteArray msn = Header + MsnCaption + "1;85606;Office;;log|popup|;\r\n0;85607;Fax;/s/f.wav;;\r\n";
+        Header + CallsCaption +
+        "46000.75;09.12.2025;18:00:00;0301234567;Anna;Berlin;Office;answered;\r\n";
+    const QByteArray msn =
+        Header + MsnCaption + "1;85606;Office;;log|popup|;\r\n0;85607;Fax;/s/f.wav;;\r\n";
     writeFile(path("Nicks"), nicks);
     writeFile(path("Calls"), calls);
     writeFile(path("MSN"), msn);
@@ -126,7 +128,8 @@ void TestListFiles::examplesRoundTripByteForByte()
     QCOMPARE(lists.calls().text(0, CallRow::Date), QString("09.12.2025")); // from the key
     QCOMPARE(call.number, QString("0301234567"));
     QCOMPARE(call.status, QString("answered"));
-    QCOMPARE(lists.nicks().row(0), (NickRow{"Anna", "0301234567", "C:\\Sounds\\anna.wav", "log|popup|"}));
+    QCOMPARE(lists.nicks().row(0),
+             (NickRow{"Anna", "0301234567", "C:\\Sounds\\anna.wav", "log|popup|"}));
     QCOMPARE(lists.msns().count(), 2);
     QVERIFY(lists.msns().row(0).checked);
     QVERIFY(!lists.msns().row(1).checked);
@@ -144,8 +147,8 @@ void TestListFiles::examplesRoundTripByteForByte()
     // German captions after a language switch.
     lists.SetLanguage(Language::German);
     QVERIFY(lists.SaveList(ListKind::Calls));
-    QVERIFY(readFile(path("Calls")).contains(
-        "\r\nDatum-Zeit;Datum;Zeit;Rufnummer;Spitzname;Stadt;Ziel;Status;\r\n"));
+    QVERIFY(readFile(path("Calls"))
+                .contains("\r\nDatum-Zeit;Datum;Zeit;Rufnummer;Spitzname;Stadt;Ziel;Status;\r\n"));
     QVERIFY(readFile(path("Calls")).contains(";angenommen;\r\n"));
 }
 
@@ -230,15 +233,18 @@ void TestListFiles::olderFormatsLoad()
         QVERIFY(HasStoreFlag(row.action) && HasPopupFlag(row.action));
 
     // Version 131078 and later: semicolons.
-    writeFile(path("MSN"), "131078 # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\n1;85606;Office;;log|;\r\n");
+    writeFile(
+        path("MSN"),
+        "131078 # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\n1;85606;Office;;log|;\r\n");
     QVERIFY(lists.LoadList(ListKind::Msn));
     QCOMPARE(lists.msns().row(0).msn, QString("85606"));
 }
 
 void TestListFiles::commaDecimalMarkIsRepaired()
 {
-    writeFile(path("Calls"), Header + CallsCaption +
-                                 "46000,75;09.12.2025;18:00:00;0301;Anna;Berlin;Office;answered;\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption +
+                  "46000,75;09.12.2025;18:00:00;0301;Anna;Berlin;Office;answered;\r\n");
     TLists &lists = makeLists();
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).dateTime, QString("46000.75"));
@@ -286,7 +292,8 @@ void TestListFiles::invalidCallsFileAnswers()
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
     QCOMPARE(lists.calls().count(), 1);
     QCOMPARE(readFile(path("Calls")),
-             Header + CallsCaption + "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
+             Header + CallsCaption +
+                 "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
 
     // An empty file has no first line: invalid; Ignore leaves header and captions.
     writeFile(path("Calls"), "");
@@ -314,12 +321,14 @@ void TestListFiles::invalidNickAndMsnFiles()
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort, ListPrompts::Answer::Ignore};
     QVERIFY(!lists.LoadList(ListKind::Nicks));
     const QString message = FPrompts.fileErrors.last();
-    QVERIFY2(message.startsWith(QString::fromUtf8("Spitznamendatei nicht gefunden oder ungültig: "
-                                                  "'abc' is not a valid integer value (Errorcode ")),
-             qPrintable(message));
+    QVERIFY2(
+        message.startsWith(QString::fromUtf8("Spitznamendatei nicht gefunden oder ungültig: "
+                                             "'abc' is not a valid integer value (Errorcode ")),
+        qPrintable(message));
     QVERIFY(message.endsWith(u')'));
     QVERIFY(lists.LoadList(ListKind::Msn));
-    QVERIFY(FPrompts.fileErrors.last().startsWith(QString::fromUtf8("MSN-Datei nicht gefunden oder ungültig: ")));
+    QVERIFY(FPrompts.fileErrors.last().startsWith(
+        QString::fromUtf8("MSN-Datei nicht gefunden oder ungültig: ")));
     QVERIFY(QFile::exists(path("MSN.20.12.2025_12.00.00")));
     QCOMPARE(lists.msns().count(), 0);
 }
@@ -327,7 +336,8 @@ void TestListFiles::invalidNickAndMsnFiles()
 void TestListFiles::emptyLines()
 {
     // In the calls file every line counts: an empty one makes the file invalid.
-    writeFile(path("Calls"), Header + CallsCaption + "46000.5;d;t;0301;;;;;\r\n\r\n46000.6;d;t;0302;;;;;\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption + "46000.5;d;t;0301;;;;;\r\n\r\n46000.6;d;t;0302;;;;;\r\n");
     writeFile(path("Nicks"), Header + NicksCaption + "\r\nAnna;0301;;;\r\n\r\n");
     TLists &lists = makeLists();
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort};
@@ -343,7 +353,8 @@ void TestListFiles::clearCallsMovesOldCallsToTheArchive()
     const QByteArray exactlyTen = "46001.5;d;t;0301;;;;;";
     const QByteArray older = "45990.1;d;t;0300;;;;;";
     const QByteArray almostTen = "46001.6;d;t;0302;;;;;";
-    writeFile(path("Calls"), Header + CallsCaption + older + "\r\n" + exactlyTen + "\r\n" + almostTen + "\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption + older + "\r\n" + exactlyTen + "\r\n" + almostTen + "\r\n");
     writeFile(path("Calls.old"), "archived before\r\n");
     FSettings->settings.clearCalls = true;
     FSettings->settings.clearCallDays = 10;
@@ -406,14 +417,16 @@ void TestListFiles::failedSaveAnswers()
     const int messages = FPrompts.messages.size();
     QVERIFY(!lists.SaveList(ListKind::Nicks));
     AtomicFile::setFaultHook(nullptr);
-    QCOMPARE(FPrompts.restoreQuestions.last(), QString("Should it be tried to restore the old file?"));
+    QCOMPARE(FPrompts.restoreQuestions.last(),
+             QString("Should it be tried to restore the old file?"));
     QCOMPARE(FPrompts.messages.size(), messages);
     QCOMPARE(readFile(path("Nicks")), third); // the backup made by this save
     QCOMPARE(lists.nicks().count(), 4);
 
     // Ignore without restoring: true, the file unchanged.
     const QByteArray before = readFile(path("Nicks"));
-    AtomicFile::setFaultHook([](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
+    AtomicFile::setFaultHook(
+        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     FPrompts.restoreAnswers = {false};
     QVERIFY(lists.SaveList(ListKind::Nicks));
@@ -421,13 +434,15 @@ void TestListFiles::failedSaveAnswers()
     QCOMPARE(readFile(path("Nicks")), before);
 
     // A failed restore is reported with the backup message.
-    AtomicFile::setFaultHook([](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Open; });
+    AtomicFile::setFaultHook(
+        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Open; });
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort};
     FPrompts.restoreAnswers = {true};
     QVERIFY(!lists.SaveList(ListKind::Msn));
     AtomicFile::setFaultHook(nullptr);
     QVERIFY(FPrompts.fileErrors.last().startsWith("Error saving MSN file: "));
-    QVERIFY(FPrompts.messages.last().startsWith("Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK)."));
+    QVERIFY(FPrompts.messages.last().startsWith(
+        "Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK)."));
 }
 
 void TestListFiles::backupFailureIsReportedAndTheSaveGoesOn()
@@ -439,8 +454,9 @@ void TestListFiles::backupFailureIsReportedAndTheSaveGoesOn()
     QVERIFY(QDir().mkpath(path("MSN.bak/x")));
     lists.nicks().setRows({{"Anna", "0301", "", ""}});
     QVERIFY(lists.SaveList(ListKind::Nicks));
-    QVERIFY(FPrompts.messages.last().startsWith(
-        "Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK). Check available disk space.: "));
+    QVERIFY(
+        FPrompts.messages.last().startsWith("Error creating backup of file (CALLS.BAK, NICKS.BAK "
+                                            "or MSN.BAK). Check available disk space.: "));
     QVERIFY(FPrompts.messages.last().endsWith(" (Errorcode 0)"));
     QVERIFY(readFile(path("Nicks")).contains("Anna"));
     QVERIFY(lists.SaveList(ListKind::Msn));
@@ -451,7 +467,8 @@ void TestListFiles::damagedFileNeverBecomesTheBackup()
 {
     const QByteArray good = Header + NicksCaption + "Anna;0301;;log|;\r\n";
     writeFile(path("Nicks.bak"), good);
-    writeFile(path("Nicks"), "x # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\nBert;0302;;;\r\n");
+    writeFile(path("Nicks"),
+              "x # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\nBert;0302;;;\r\n");
     TLists &lists = makeLists();
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     QVERIFY(lists.LoadList(ListKind::Nicks));
@@ -534,7 +551,8 @@ void TestListFiles::msnSectionMovesIntoTheMsnFile()
     TLists &lists = makeLists(Language::German);
     QVERIFY(lists.LoadAtStartup());
     QCOMPARE(lists.msns().count(), 2);
-    QCOMPARE(lists.msns().row(1), (MsnRow{false, "85607", "Fax", "/snd/fax.wav", "speichern|popup"}));
+    QCOMPARE(lists.msns().row(1),
+             (MsnRow{false, "85607", "Fax", "/snd/fax.wav", "speichern|popup"}));
     QCOMPARE(readFile(path("MSN")),
              Header + "MSN;Spitzname;Sounddatei;Aktion;\r\n1;85606;Office;;speichern|popup;\r\n"
                       "0;85607;Fax;/snd/fax.wav;speichern|popup;\r\n");

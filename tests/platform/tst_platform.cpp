@@ -56,7 +56,8 @@ void TestPlatform::dataDirFollowsTheRule()
     qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
     QCOMPARE(DataDir::path(), xdg.path() + "/corvane");
     QVERIFY(QFileInfo(xdg.path() + "/corvane").isDir());
-    QCOMPARE(QFileInfo(xdg.path() + "/corvane").permissions() & (QFile::ReadOther | QFile::ReadGroup),
+    QCOMPARE(QFileInfo(xdg.path() + "/corvane").permissions() &
+                 (QFile::ReadOther | QFile::ReadGroup),
              QFile::Permissions());
 
     // A corvane.ini next to the program makes the installation portable.
@@ -67,11 +68,9 @@ void TestPlatform::dataDirFollowsTheRule()
     QCOMPARE(portable, DataDir::programDir());
 
     qputenv("CORVANE_HOME", oldHome);
-    if (oldHome.isNull())
-        qunsetenv("CORVANE_HOME");
+    if (oldHome.isNull()) qunsetenv("CORVANE_HOME");
     qputenv("XDG_DATA_HOME", oldXdg);
-    if (oldXdg.isNull())
-        qunsetenv("XDG_DATA_HOME");
+    if (oldXdg.isNull()) qunsetenv("XDG_DATA_HOME");
 }
 
 void TestPlatform::areaCodeFilePrefersTheDataDirectory()
