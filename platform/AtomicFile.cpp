@@ -120,6 +120,12 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
 
 bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
 {
+    // A FIFO or a device in place of a file would block or never end.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error) *error = file.errorString();

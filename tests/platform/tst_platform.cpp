@@ -39,6 +39,7 @@ private slots:
     void failedWriteLeavesTheOldFile_data();
     void failedWriteLeavesTheOldFile();
     void backupIsACompleteCopy();
+    void readRefusesWhatIsNoFile();
 };
 
 void TestPlatform::dataDirFollowsTheRule()
@@ -163,6 +164,22 @@ void TestPlatform::backupIsACompleteCopy()
     QString error;
     QVERIFY(!AtomicFile::backup(dir.path() + "/missing", dir.path() + "/missing.bak", &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestPlatform::readRefusesWhatIsNoFile()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.path() + "/Calls";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray bytes;
+    QString error;
+    QVERIFY(!AtomicFile::read(fifo, &bytes, &error)); // and does not block
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!AtomicFile::read(dir.path(), &bytes, &error));
+    writeFile(dir.path() + "/big", QByteArray(100, 'x'));
+    QVERIFY(!AtomicFile::read(dir.path() + "/big", &bytes, &error, 99));
+    QVERIFY(AtomicFile::read(dir.path() + "/big", &bytes, &error, 100));
+    QCOMPARE(bytes.size(), 100);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
