@@ -271,8 +271,9 @@ public:
     // The action text of the nickname editor's four boxes, in the language in force.
     QString BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const;
 
-    // Appends a call row for a call at `when`: key, date and time from the moment, " " for an
-    // empty nickname or town, status " ". Returns its index. The caller sorts and saves.
+    // Appends a call row for a call at `when`: its key (the date and time columns follow from
+    // it), " " for an empty nickname or town, status " ". Returns its index. The caller sorts
+    // and saves.
     int AddCall(const QDateTime &when, const QString &number, const QString &nickname,
                 const QString &town, const QString &target);
 
