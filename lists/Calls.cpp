@@ -10,8 +10,7 @@ void TCallRecord::setValue(const QString &name, const QString &value)
 {
     const qsizetype i = indexOf(name);
     if (value.isEmpty()) {
-        if (i >= 0)
-            FLines.removeAt(i);
+        if (i >= 0) FLines.removeAt(i);
     } else if (i >= 0) {
         FLines[i].second = value;
     } else {
@@ -38,8 +37,7 @@ QStringList TCallRecord::lines() const
 qsizetype TCallRecord::indexOf(const QString &name) const
 {
     for (qsizetype i = 0; i < FLines.size(); ++i) {
-        if (FLines.at(i).first.compare(name, Qt::CaseInsensitive) == 0)
-            return i;
+        if (FLines.at(i).first.compare(name, Qt::CaseInsensitive) == 0) return i;
     }
     return -1;
 }
@@ -70,8 +68,7 @@ void TCalls::Add(const QString &Caller, const QString &NickName, const QString &
 int TCalls::resolve(int Index) const
 {
     const int index = Index < 0 ? Count() - 1 : Index;
-    if (index < 0 || index > Count() - 1)
-        throw TCallsIndexError(index);
+    if (index < 0 || index > Count() - 1) throw TCallsIndexError(index);
     return index;
 }
 

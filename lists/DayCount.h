@@ -23,11 +23,13 @@ QString keyText(double key);
 // A key text: optional blanks and sign, digits with "." as decimal mark, optional exponent.
 // False for anything else and for moments outside the years 1 to 9999.
 bool parseKey(QStringView text, double *key);
+bool parseKey(QByteArrayView text, double *key);
 
 } // namespace DayCount
 
-// Formats the date and the time of day counts with the given QLocale formats. Calls repeat
-// days and seconds a lot, so each distinct text is formatted once.
+// Formats the date and the time of day counts with the given QLocale formats. Each distinct
+// day and second is formatted once; a time format made of hours, minutes, seconds, AM/PM and
+// literal text is compiled, and checked against QLocale on sample times before it is used.
 //
 // Owned by whoever formats a batch of rows (the list loader and saver); one thread.
 class DayCountFormatter
@@ -37,14 +39,45 @@ public:
 
     QString date(double key);
     QString time(double key);
+    void dateAndTime(double key, QString *date, QString *time);
+    // The time into a buffer, without a string: its length, or -1 when the format needs
+    // QLocale (then use time()).
+    static constexpr int TimeBufferSize = 64;
+    qsizetype writeTime(double key, char16_t *buffer) const;
 
 private:
+    QString dateOfDay(qint64 day);
+    QString timeOfDay(qint64 ms);
+    struct Token
+    {
+        enum Kind
+        {
+            Literal,
+            Hour12,
+            Hour24,
+            Minute,
+            Second,
+            AmPm
+        } kind;
+        int width = 1; // 2: with a leading zero; for AmPm 2 means upper case
+        QString text;
+    };
+    bool compileTimeFormat();
+    QString formatCompiled(int secondOfDay) const;
+    // -1 when the text does not fit.
+    qsizetype formatCompiledInto(int secondOfDay, char16_t *buffer) const;
+
     QLocale FLocale;
     QString FDateFormat;
     QString FTimeFormat;
     bool FCacheTimes;
+    bool FCompiled = false;
+    std::vector<Token> FTokens;
+    QString FAm, FPm;
+    QString FAmCased[2], FPmCased[2]; // lower, upper
     qint64 FLastDay;
     QString FLastDate;
     QHash<qint64, QString> FDates;
-    std::vector<QString> FTimes; // per second of the day
+    std::vector<qint32> FTimeOfSecond; // index into FTimes per second of the day, or -1
+    std::vector<QString> FTimes;
 };

@@ -22,16 +22,13 @@ extern const QString HeaderMarker; // " # DO NOT EDIT / NICHT VERAENDERN/LOESCHE
 constexpr int FirstSemicolonVersion = 131078;
 
 // Lines end at CR, LF or CR LF; a final line end does not start another line.
-std::vector<QStringView> splitLines(QStringView text);
+std::vector<QByteArrayView> splitLines(QByteArrayView text);
 
 struct CallsOptions
 {
     bool clearCalls = false;
     int clearCallDays = 10;
     double now = 0; // day count
-    QLocale locale;
-    QString dateFormat; // the settings' formats for the date and time columns
-    QString timeFormat;
 };
 
 struct CallsResult
@@ -39,12 +36,14 @@ struct CallsResult
     bool ok = false;
     QString error;
     int steps = 0;
-    QList<CallRow> rows;      // also the rows read before a failure
-    QStringList purged;       // lines for the archive, the last one read first
-    QList<CallRow> purgedRows; // the same calls as rows, in case the archive cannot be written
+    QList<CallRow> rows;        // also the rows read before a failure
+    QStringList purged;         // lines for the archive, the last one read first
+    QList<CallRow> purgedRows;  // the same calls as rows, in case the archive cannot be written
     bool keyCommaFixed = false; // a key had "," as decimal mark: rewrite the file
+    bool keysAscending = false; // the keys are digits and "." in ascending text order
 };
-CallsResult parseCalls(QStringView text, const CallsOptions &options);
+// The parsers take the file's bytes: UTF-8, or Windows-1252 when they are not valid UTF-8.
+CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options);
 
 struct NicksResult
 {
@@ -54,7 +53,7 @@ struct NicksResult
     QList<NickRow> rows;
 };
 // A file without header gets the store and popup words of `language` as action text.
-NicksResult parseNicks(QStringView text, Language language);
+NicksResult parseNicks(QByteArrayView bytes, Language language);
 
 struct MsnResult
 {
@@ -63,7 +62,7 @@ struct MsnResult
     int steps = 0;
     QList<MsnRow> rows;
 };
-MsnResult parseMsn(QStringView text);
+MsnResult parseMsn(QByteArrayView bytes);
 
 // The regional formats of the date and time fields written into the calls file (never read
 // back): the locale's short date and long time formats, without a time zone.
@@ -76,10 +75,10 @@ struct FileFormats
 };
 
 // The whole file, rows in the given order (indexes into rows).
-QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order,
-                       Language language, const FileFormats &formats, int *steps = nullptr);
-QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order,
-                       Language language, int *steps = nullptr);
+QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order, Language language,
+                       const FileFormats &formats, int *steps = nullptr);
+QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
+                       int *steps = nullptr);
 QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps = nullptr);
 
 } // namespace ListFormat
@@ -90,7 +89,8 @@ QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps = 
 // so a crash at any moment leaves the list or its backup complete; a backup is only made from
 // a file that was read or written completely.
 //
-// Owned by its TLists; main thread only.
+// Owned by its TLists; main thread only. Long call lists are parsed and formatted with the help
+// of one more thread, which always ends before the call returns.
 class TListFiles
 {
 public:
@@ -117,8 +117,7 @@ public:
 private:
     bool save(ListKind kind, const QString &fileName,
               const std::function<QByteArray(int *steps)> &build);
-    bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text,
-                      bool *retry);
+    bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text, bool *retry);
     bool keepDatedCopy(const QString &fileName);
     bool writeArchive(const QString &fileName, const QStringList &purged);
     QString text(QStringView message) const;

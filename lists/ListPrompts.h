@@ -10,7 +10,12 @@
 class ListPrompts
 {
 public:
-    enum class Answer { Abort, Retry, Ignore };
+    enum class Answer
+    {
+        Abort,
+        Retry,
+        Ignore
+    };
 
     virtual ~ListPrompts() = default;
 

@@ -10,43 +10,36 @@ namespace {
 // The characters tried for the fast path, in code order.
 constexpr char PlainCandidates[] = " .0123456789";
 
-// The first eight characters packed big-endian, so that most comparisons of plain texts are
-// one integer comparison. A shorter text packs zeros and sorts first, as it should.
-quint64 packPrefix(QStringView text)
+// The first sixteen characters of a plain text packed big-endian into two words, so that
+// almost every comparison is an integer comparison. A shorter text packs zeros and sorts first,
+// as it should.
+struct Packed
 {
-    quint64 packed = 0;
-    for (qsizetype i = 0; i < 8; ++i)
-        packed = (packed << 8) | (i < text.size() ? quint64(text[i].unicode()) : 0);
-    return packed;
-}
+    quint64 high = 0;
+    quint64 low = 0;
+    bool operator==(const Packed &) const = default;
+    bool operator<(const Packed &o) const { return high != o.high ? high < o.high : low < o.low; }
+};
 
-// Indexes into texts in the code order of their texts, which for plain texts is the
-// collation order; equal texts keep their relative order.
-std::vector<int> codeOrder(const std::vector<QString> &texts, std::vector<int> indexes,
-                           bool descending)
+// False when the text has a character that is not plain.
+bool pack(QStringView text, const bool (&allowed)[128], Packed *packed)
 {
-    struct Entry
-    {
-        quint64 prefix;
-        int index;
-    };
-    std::vector<Entry> entries(indexes.size());
-    for (size_t i = 0; i < indexes.size(); ++i)
-        entries[i] = {packPrefix(texts[size_t(indexes[i])]), indexes[i]};
-    auto less = [&texts](const Entry &x, const Entry &y) {
-        if (x.prefix != y.prefix)
-            return x.prefix < y.prefix;
-        return texts[size_t(x.index)] < texts[size_t(y.index)];
-    };
-    auto ordered = [&](const Entry &x, const Entry &y) {
-        return descending ? less(y, x) : less(x, y);
-    };
-    // Lists are mostly sorted already (the files are written in key order).
-    if (!std::is_sorted(entries.begin(), entries.end(), ordered))
-        std::stable_sort(entries.begin(), entries.end(), ordered);
-    for (size_t i = 0; i < indexes.size(); ++i)
-        indexes[i] = entries[i].index;
-    return indexes;
+    const qsizetype n = text.size();
+    const char16_t *p = text.utf16();
+    quint64 words[2] = {0, 0};
+    for (qsizetype i = 0; i < 16; ++i) {
+        quint64 c = 0;
+        if (i < n) {
+            c = p[i];
+            if (c >= 128 || !allowed[c]) return false;
+        }
+        words[i >> 3] = (words[i >> 3] << 8) | c;
+    }
+    for (qsizetype i = 16; i < n; ++i) {
+        if (p[i] >= 128 || !allowed[p[i]]) return false;
+    }
+    *packed = {words[0], words[1]};
+    return true;
 }
 
 } // namespace
@@ -62,10 +55,10 @@ TextCollator::TextCollator(const QLocale &locale) : FCollator(locale)
     bool ok = true;
     const qsizetype n = qsizetype(std::strlen(PlainCandidates));
     for (qsizetype i = 0; ok && i < n; ++i) {
-        const QString a(QChar(PlainCandidates[i]));
+        const QString a{QChar(PlainCandidates[i])};
         ok = FCollator.compare(QString(), a) < 0;
         for (qsizetype j = i + 1; ok && j < n; ++j) {
-            const QString b(QChar(PlainCandidates[j]));
+            const QString b{QChar(PlainCandidates[j])};
             ok = FCollator.compare(a, b) < 0 &&
                  FCollator.compare(u'1' + a + u'9', u'1' + b + u'0') < 0 &&
                  FCollator.compare(a + a, a + b) < 0;
@@ -81,37 +74,70 @@ bool TextCollator::isPlain(QStringView text) const
 {
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u >= 128 || !FPlainAllowed[u])
-            return false;
+        if (u >= 128 || !FPlainAllowed[u]) return false;
     }
     return true;
 }
 
 int TextCollator::compare(QStringView a, QStringView b) const
 {
-    if (isPlain(a) && isPlain(b))
-        return a.compare(b);
+    if (isPlain(a) && isPlain(b)) return a.compare(b);
     return FCollator.compare(a, b);
 }
 
-std::vector<int> TextCollator::order(int count, const std::function<QString(int)> &text,
-                                     bool descending) const
+namespace {
+
+// Sorts indexes by a strict weak order `less` of the rows, keeping equal rows in their order.
+// Lists arrive mostly sorted one way or the other (files are written in key order), so both
+// cases are found in one pass: the reverse order is the reversed list with each run of equal
+// rows turned back.
+template <class Less> void stableOrder(std::vector<int> &order, const Less &less)
 {
-    std::vector<int> result(size_t(std::max(count, 0)));
+    if (std::is_sorted(order.begin(), order.end(), less)) return;
+    const auto greater = [&less](int a, int b) { return less(b, a); };
+    if (std::is_sorted(order.begin(), order.end(), greater)) {
+        std::reverse(order.begin(), order.end());
+        auto run = order.begin();
+        while (run != order.end()) {
+            auto next = run + 1;
+            while (next != order.end() && !less(*run, *next))
+                ++next;
+            std::reverse(run, next);
+            run = next;
+        }
+        return;
+    }
+    std::stable_sort(order.begin(), order.end(), less);
+}
+
+} // namespace
+
+std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool descending) const
+{
+    const int count = int(texts.size());
+    std::vector<int> result(texts.size());
     for (int i = 0; i < count; ++i)
         result[size_t(i)] = i;
-    if (count < 2)
-        return result;
+    if (count < 2) return result;
 
-    std::vector<QString> texts(result.size());
+    // Packing the plain texts and finding out whether all are plain is one pass.
+    std::vector<Packed> prefix(texts.size());
     bool plain = true;
-    for (int i = 0; i < count; ++i) {
-        texts[size_t(i)] = text(i);
-        plain = plain && isPlain(texts[size_t(i)]);
+    for (size_t i = 0; plain && i < texts.size(); ++i) {
+        plain = pack(texts[i], FPlainAllowed, &prefix[i]);
     }
 
-    if (plain)
-        return codeOrder(texts, std::move(result), descending);
+    if (plain) {
+        const auto less = [&](int a, int b) {
+            const size_t x = size_t(a), y = size_t(b);
+            if (!(prefix[x] == prefix[y])) return (prefix[x] < prefix[y]) != descending;
+            if (texts[x].size() <= 16 && texts[y].size() <= 16) return false;
+            const int c = texts[x].compare(texts[y]);
+            return descending ? c > 0 : c < 0;
+        };
+        stableOrder(result, less);
+        return result;
+    }
 
     // Rank the texts once; rows then sort by rank. Plain texts rank by their codes; only the
     // others need collator keys, one per distinct text (names, towns and states repeat a
@@ -121,13 +147,15 @@ std::vector<int> TextCollator::order(int count, const std::function<QString(int)
     std::vector<int> otherRows;
     for (int i = 0; i < count; ++i)
         (isPlain(texts[size_t(i)]) ? plainRows : otherRows).push_back(i);
-    plainRows = codeOrder(texts, std::move(plainRows), false);
+    stableOrder(plainRows, [&texts](int a, int b) {
+        return texts[size_t(a)].compare(texts[size_t(b)]) < 0;
+    });
 
-    QHash<QString, int> distinctIndex;
+    QHash<QStringView, int> distinctIndex;
     std::vector<int> distinctOf(result.size(), -1);
     std::vector<int> distinctRow; // a row holding each distinct text
     for (int i : otherRows) {
-        const QString &t = texts[size_t(i)];
+        const QStringView t = texts[size_t(i)];
         auto it = distinctIndex.constFind(t);
         if (it == distinctIndex.constEnd()) {
             it = distinctIndex.insert(t, int(distinctRow.size()));
@@ -138,7 +166,7 @@ std::vector<int> TextCollator::order(int count, const std::function<QString(int)
     std::vector<QCollatorSortKey> keys;
     keys.reserve(distinctRow.size());
     for (int i : distinctRow)
-        keys.push_back(FCollator.sortKey(texts[size_t(i)]));
+        keys.push_back(FCollator.sortKey(texts[size_t(i)].toString()));
     std::vector<int> others(distinctRow.size());
     for (size_t k = 0; k < others.size(); ++k)
         others[k] = int(k);
@@ -149,20 +177,22 @@ std::vector<int> TextCollator::order(int count, const std::function<QString(int)
     std::vector<int> rowRank(result.size());
     std::vector<int> otherRank(distinctRow.size());
     int ranks = 0;
-    const QString *previous = nullptr;
+    QStringView previous;
+    bool havePrevious = false;
     bool previousPlain = true;
-    auto nextRank = [&](const QString &t, bool plainText) {
+    auto nextRank = [&](QStringView t, bool plainText) {
         bool same = false;
-        if (previous)
-            same = previousPlain && plainText ? *previous == t
-                                              : FCollator.compare(*previous, t) == 0;
-        previous = &t;
+        if (havePrevious)
+            same = previousPlain && plainText ? previous == t
+                                              : FCollator.compare(previous, t) == 0;
+        previous = t;
+        havePrevious = true;
         previousPlain = plainText;
         return same ? ranks - 1 : ranks++;
     };
     size_t p = 0;
     for (int k : others) {
-        const QString &t = texts[size_t(distinctRow[size_t(k)])];
+        const QStringView t = texts[size_t(distinctRow[size_t(k)])];
         size_t low = p;
         size_t high = plainRows.size();
         while (low < high) {

@@ -4,7 +4,6 @@
 #include <QLocale>
 #include <QString>
 
-#include <functional>
 #include <vector>
 
 // The text order of the lists: the locale's collation, case-sensitive. Sorting many rows uses
@@ -27,10 +26,9 @@ public:
     // True when every character of the text is one of the directly comparable ones.
     bool isPlain(QStringView text) const;
 
-    // Indexes 0..count-1 in the order of text(index), ascending or descending. Equal texts
-    // keep their relative order.
-    std::vector<int> order(int count, const std::function<QString(int)> &text,
-                           bool descending) const;
+    // Indexes 0..n-1 in the order of the texts, ascending or descending. Equal texts keep
+    // their relative order. The views must stay valid during the call.
+    std::vector<int> order(const std::vector<QStringView> &texts, bool descending) const;
 
 private:
     QCollator FCollator;

@@ -24,42 +24,71 @@ const QString Blank = QStringLiteral(" ");
 
 } // namespace
 
-const QString &CallRow::column(int c) const
+const QString *CallRow::field(int c) const
 {
-    return const_cast<CallRow *>(this)->column(c);
+    return const_cast<CallRow *>(this)->field(c);
 }
 
-QString &CallRow::column(int c)
+QString *CallRow::field(int c)
 {
-    return pick(*this, c,
-                {&CallRow::dateTime, &CallRow::date, &CallRow::time, &CallRow::number,
-                 &CallRow::nickname, &CallRow::town, &CallRow::target, &CallRow::status});
-}
-
-const QString &NickRow::column(int c) const
-{
-    return const_cast<NickRow *>(this)->column(c);
-}
-
-QString &NickRow::column(int c)
-{
-    return pick(*this, c, {&NickRow::nickname, &NickRow::number, &NickRow::sound, &NickRow::action});
-}
-
-const QString &MsnRow::column(int c) const
-{
-    return const_cast<MsnRow *>(this)->column(c);
-}
-
-QString &MsnRow::column(int c)
-{
-    // Column 0 is the check box; its text is always empty.
-    static QString none;
-    if (c == Check) {
-        none.clear();
-        return none;
+    switch (c) {
+    case DateTime:
+        return &dateTime;
+    case Number:
+        return &number;
+    case Nickname:
+        return &nickname;
+    case Town:
+        return &town;
+    case Target:
+        return &target;
+    case Status:
+        return &status;
+    default:
+        return nullptr;
     }
-    return pick(*this, c - 1, {&MsnRow::msn, &MsnRow::nickname, &MsnRow::sound, &MsnRow::action});
+}
+
+const QString *NickRow::field(int c) const
+{
+    return const_cast<NickRow *>(this)->field(c);
+}
+
+QString *NickRow::field(int c)
+{
+    switch (c) {
+    case Nickname:
+        return &nickname;
+    case Number:
+        return &number;
+    case Sound:
+        return &sound;
+    case Action:
+        return &action;
+    default:
+        return nullptr;
+    }
+}
+
+const QString *MsnRow::field(int c) const
+{
+    return const_cast<MsnRow *>(this)->field(c);
+}
+
+QString *MsnRow::field(int c)
+{
+    switch (c) {
+    case Msn:
+        return &msn;
+    case Nickname:
+        return &nickname;
+    case Sound:
+        return &sound;
+    case Action:
+        return &action;
+    default:
+        return nullptr;
+    }
 }
 
 static QStringList columnCaptions(QStringView view, int count, Language language)
@@ -93,26 +122,29 @@ QStringList msnColumnCaptions(Language language)
     return language == Language::English ? english : german;
 }
 
-template <class Row>
-int TListModel<Row>::rowCount(const QModelIndex &parent) const
+template <class Row> int TListModel<Row>::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : count();
 }
 
-template <class Row>
-int TListModel<Row>::columnCount(const QModelIndex &parent) const
+template <class Row> int TListModel<Row>::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(Row::ColumnCount);
 }
 
-template <class Row>
-QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
+template <class Row> QVariant TListModel<Row>::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= count() || index.column() >= int(Row::ColumnCount))
         return QVariant();
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return FRows.at(index.row()).column(index.column());
+    if (role == Qt::DisplayRole || role == Qt::EditRole) return text(index.row(), index.column());
     return QVariant();
+}
+
+template <class Row> QString TListModel<Row>::text(int row, int column) const
+{
+    if (row < 0 || row >= count()) return QString();
+    const QString *field = FRows.at(row).field(column);
+    return field ? *field : QString();
 }
 
 template <class Row>
@@ -124,85 +156,97 @@ QVariant TListModel<Row>::headerData(int section, Qt::Orientation orientation, i
     return captions().at(section);
 }
 
-template <class Row>
-bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
+template <class Row> bool TListModel<Row>::removeRows(int row, int count, const QModelIndex &parent)
 {
-    if (parent.isValid() || row < 0 || count <= 0 || row + count > this->count())
-        return false;
+    if (parent.isValid() || row < 0 || count <= 0 || row + count > this->count()) return false;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     FRows.remove(row, count);
     endRemoveRows();
-    rowsChanged();
+    rowsChanged(); // what remains keeps its order
     return true;
 }
 
-template <class Row>
-void TListModel<Row>::setRows(QList<Row> rows)
+template <class Row> std::vector<QStringView> TListModel<Row>::columnTexts(int column) const
+{
+    std::vector<QStringView> texts;
+    texts.reserve(size_t(FRows.size()));
+    for (const Row &row : FRows) {
+        const QString *field = row.field(column);
+        texts.push_back(field ? QStringView(*field) : QStringView());
+    }
+    return texts;
+}
+
+template <class Row> void TListModel<Row>::setRows(QList<Row> rows)
 {
     beginResetModel();
     FRows = std::move(rows);
     endResetModel();
-    rowsChanged();
+    changed();
 }
 
-template <class Row>
-void TListModel<Row>::appendRow(const Row &row)
+template <class Row> void TListModel<Row>::appendRow(const Row &row)
 {
     beginInsertRows(QModelIndex(), count(), count());
     FRows.append(row);
     endInsertRows();
-    rowsChanged();
+    changed();
 }
 
-template <class Row>
-void TListModel<Row>::setRow(int index, const Row &row)
+template <class Row> void TListModel<Row>::setRow(int index, const Row &row)
 {
-    if (index < 0 || index >= count())
-        return;
+    if (index < 0 || index >= count()) return;
     FRows[index] = row;
     emit this->dataChanged(this->index(index, 0), this->index(index, Row::ColumnCount - 1));
-    rowsChanged();
+    changed();
 }
 
-template <class Row>
-void TListModel<Row>::setText(int row, int column, const QString &text)
+template <class Row> void TListModel<Row>::setText(int row, int column, const QString &text)
 {
-    if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount))
-        return;
-    QString &cell = FRows[row].column(column);
-    if (cell == text)
-        return;
-    cell = text;
+    if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount)) return;
+    QString *cell = FRows[row].field(column);
+    if (!cell || *cell == text) return;
+    *cell = text;
     const QModelIndex at = this->index(row, column);
     emit this->dataChanged(at, at);
-    rowsChanged();
+    changed();
 }
 
-template <class Row>
-void TListModel<Row>::clear()
+template <class Row> void TListModel<Row>::clear()
 {
     setRows({});
 }
 
-template <class Row>
-void TListModel<Row>::reorder(const std::vector<int> &order)
+template <class Row> void TListModel<Row>::reorder(const std::vector<int> &order)
 {
     Q_ASSERT(order.size() == size_t(count()));
     bool identity = true;
     for (size_t i = 0; identity && i < order.size(); ++i)
         identity = order[i] == int(i);
-    if (identity)
-        return;
+    if (identity) return;
 
     emit this->layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newPlace(order.size());
-    QList<Row> sorted;
-    sorted.reserve(count());
-    for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t i = 0; i < order.size(); ++i)
         newPlace[size_t(order[i])] = int(i);
-        sorted.append(std::move(FRows[order[i]]));
+    // In place, cycle by cycle: a second list of this size would cost more than the moves.
+    std::vector<char> done(order.size());
+    Row *rows = FRows.data();
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (done[start] || order[start] == int(start)) continue;
+        Row held = std::move(rows[start]);
+        size_t at = start;
+        for (;;) {
+            done[at] = true;
+            const size_t from = size_t(order[at]);
+            if (from == start) {
+                rows[at] = std::move(held);
+                break;
+            }
+            rows[at] = std::move(rows[from]);
+            at = from;
+        }
     }
-    FRows = std::move(sorted);
     const QModelIndexList from = this->persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -210,14 +254,12 @@ void TListModel<Row>::reorder(const std::vector<int> &order)
         to.append(this->index(newPlace[size_t(index.row())], index.column()));
     this->changePersistentIndexList(from, to);
     emit this->layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    rowsChanged();
+    changed();
 }
 
-template <class Row>
-void TListModel<Row>::setLanguage(Language language)
+template <class Row> void TListModel<Row>::setLanguage(Language language)
 {
-    if (FLanguage == language)
-        return;
+    if (FLanguage == language) return;
     FLanguage = language;
     emit this->headerDataChanged(Qt::Horizontal, 0, Row::ColumnCount - 1);
 }
@@ -226,10 +268,38 @@ template class TListModel<CallRow>;
 template class TListModel<NickRow>;
 template class TListModel<MsnRow>;
 
-void TNickList::index() const
+void TCallList::setFormats(const GeneralSettings *settings, const QLocale &locale)
 {
-    if (FIndexed)
-        return;
+    FSettings = settings;
+    FLocale = locale;
+    FFormatter.reset();
+}
+
+DayCountFormatter &TCallList::formatter() const
+{
+    // The settings may change while the program runs (options dialog cancelled).
+    if (!FFormatter || FDateFormat != FSettings->dateFormat ||
+        FTimeFormat != FSettings->timeFormat) {
+        FDateFormat = FSettings->dateFormat;
+        FTimeFormat = FSettings->timeFormat;
+        FFormatter = std::make_unique<DayCountFormatter>(FLocale, FDateFormat, FTimeFormat);
+    }
+    return *FFormatter;
+}
+
+QString TCallList::text(int row, int column) const
+{
+    if (column != CallRow::Date && column != CallRow::Time) return TListModel::text(row, column);
+    double key = 0;
+    if (!FSettings || row < 0 || row >= count() ||
+        !DayCount::parseKey(FRows.at(row).dateTime, &key))
+        return QString();
+    return column == CallRow::Date ? formatter().date(key) : formatter().time(key);
+}
+
+void TNickList::rebuildIndex() const
+{
+    if (FIndexed) return;
     FByNumber.clear();
     FByPrefix.clear();
     FByNickname.clear();
@@ -240,8 +310,7 @@ void TNickList::index() const
         FByNickname.insert(row.nickname, i);
         if (row.number.size() > 1 && row.number.endsWith(u'*')) {
             const QString prefix = row.number.chopped(1);
-            if (!FByPrefix.contains(prefix))
-                FByPrefix.insert(prefix, i);
+            if (!FByPrefix.contains(prefix)) FByPrefix.insert(prefix, i);
             FLongestPrefix = qMax(FLongestPrefix, prefix.size());
         }
     }
@@ -250,27 +319,26 @@ void TNickList::index() const
 
 int TNickList::FindNickByNumber(const QString &number) const
 {
-    index();
+    rebuildIndex();
     return FByNumber.value(number, -1);
 }
 
 int TNickList::FindNickByPrefix(const QString &number) const
 {
-    index();
+    rebuildIndex();
     // Only the beginnings of the number can be prefixes; the earliest row among them wins.
     int best = -1;
     const qsizetype longest = qMin(FLongestPrefix, number.size());
     for (qsizetype length = 1; length <= longest; ++length) {
         const auto it = FByPrefix.constFind(number.left(length));
-        if (it != FByPrefix.constEnd() && (best < 0 || *it < best))
-            best = *it;
+        if (it != FByPrefix.constEnd() && (best < 0 || *it < best)) best = *it;
     }
     return best;
 }
 
 bool TNickList::NickExists(const QString &nickname) const
 {
-    index();
+    rebuildIndex();
     return FByNickname.contains(nickname);
 }
 
@@ -294,8 +362,7 @@ bool TMsnList::setData(const QModelIndex &index, const QVariant &value, int role
 Qt::ItemFlags TMsnList::flags(const QModelIndex &index) const
 {
     Qt::ItemFlags f = TListModel::flags(index);
-    if (index.isValid() && index.column() == MsnRow::Check)
-        f |= Qt::ItemIsUserCheckable;
+    if (index.isValid() && index.column() == MsnRow::Check) f |= Qt::ItemIsUserCheckable;
     return f;
 }
 
@@ -312,8 +379,7 @@ int TMsnList::FindMsn(const QString &msn) const
 
 void TMsnList::setChecked(int row, bool checked)
 {
-    if (row < 0 || row >= count() || FRows.at(row).checked == checked)
-        return;
+    if (row < 0 || row >= count() || FRows.at(row).checked == checked) return;
     FRows[row].checked = checked;
     const QModelIndex at = index(row, MsnRow::Check);
     emit dataChanged(at, at, {Qt::CheckStateRole});
@@ -325,6 +391,7 @@ TLists::TLists(SettingsStore &settings, ListPrompts &prompts, const QString &dir
     : FSettings(settings), FPrompts(prompts), FDirectory(directory), FCollator(locale),
       FFiles(std::make_unique<TListFiles>(*this))
 {
+    FCalls.setFormats(&settings.settings, locale);
 }
 
 TLists::~TLists() = default;
@@ -372,17 +439,13 @@ bool TLists::NickRejectAllFlag(int index) const
     return index >= 0 && index < FNicks.count() && HasRejectAllFlag(FNicks.row(index).action);
 }
 
-bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number,
-                                  TCalls *pending)
+bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number, TCalls *pending)
 {
-    if (nickname.isEmpty() || number.isEmpty())
-        return false;
+    if (nickname.isEmpty() || number.isEmpty()) return false;
     QString prefix = number;
-    if (prefix.endsWith(u'*'))
-        prefix.chop(1);
+    if (prefix.endsWith(u'*')) prefix.chop(1);
     for (int i = 0; i < FCalls.count(); ++i) {
-        if (FCalls.row(i).number.startsWith(prefix))
-            FCalls.setText(i, CallRow::Nickname, nickname);
+        if (FCalls.row(i).number.startsWith(prefix)) FCalls.setText(i, CallRow::Nickname, nickname);
     }
     bool pendingChanged = false;
     if (pending && pending->Count() > 0) {
@@ -398,8 +461,7 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
 
 bool TLists::SetCallStatus(int index, const QString &text)
 {
-    if (index < 0 || index >= FCalls.count())
-        return false;
+    if (index < 0 || index >= FCalls.count()) return false;
     FCalls.setText(index, CallRow::Status, text);
     return true;
 }
@@ -412,13 +474,8 @@ QString TLists::BuildActionText(bool log, bool popup, bool reject, bool rejectNo
 int TLists::AddCall(const QDateTime &when, const QString &number, const QString &nickname,
                     const QString &town, const QString &target)
 {
-    const double key = DayCount::fromDateTime(when);
-    DayCountFormatter format(FCollator.locale(), FSettings.settings.dateFormat,
-                             FSettings.settings.timeFormat);
     CallRow row;
-    row.dateTime = DayCount::keyText(key);
-    row.date = format.date(key);
-    row.time = format.time(key);
+    row.dateTime = DayCount::keyText(DayCount::fromDateTime(when));
     row.number = number;
     row.nickname = nickname.isEmpty() ? Blank : nickname;
     QString place = town;
@@ -435,7 +492,8 @@ void TLists::SortCalls(int key)
 {
     FSettings.listViews.callsSort = key;
     const int column = std::abs(key) <= 1 ? int(CallRow::DateTime) : std::abs(key);
-    if (column >= CallRow::ColumnCount || FCalls.count() < 2)
+    if (column >= CallRow::ColumnCount || FCalls.count() < 2 ||
+        (FCalls.sortedBy() == key && !FSettings.sortDebug))
         return;
     const bool descending = key >= 0;
     const QList<CallRow> &rows = FCalls.rows();
@@ -450,10 +508,38 @@ void TLists::SortCalls(int key)
             return descending ? c > 0 : c < 0;
         });
         FCalls.reorder(order);
+        FCalls.setSortedBy(key);
         return;
     }
-    FCalls.reorder(FCollator.order(
-        FCalls.count(), [&rows, column](int i) { return rows.at(i).column(column); }, descending));
+    if (column == CallRow::DateTime && descending && FCalls.sortedBy() == -1) {
+        // Newest first from oldest first (a freshly loaded file): the reverse, with each run
+        // of equal keys turned back so that equal keys keep their order.
+        const int n = FCalls.count();
+        std::vector<int> order(static_cast<size_t>(n));
+        int out = 0;
+        for (int end = n; end > 0;) {
+            int begin = end - 1;
+            while (begin > 0 && rows.at(begin - 1).dateTime == rows.at(end - 1).dateTime)
+                --begin;
+            for (int i = begin; i < end; ++i)
+                order[size_t(out++)] = i;
+            end = begin;
+        }
+        FCalls.reorder(order);
+        FCalls.setSortedBy(key);
+        return;
+    }
+    if (column == CallRow::Date || column == CallRow::Time) {
+        // A sort by the formatted texts themselves (only a hand-edited key asks for it).
+        std::vector<QString> texts;
+        for (int i = 0; i < FCalls.count(); ++i)
+            texts.push_back(FCalls.text(i, column));
+        FCalls.reorder(
+            FCollator.order(std::vector<QStringView>(texts.begin(), texts.end()), descending));
+        return;
+    }
+    FCalls.reorder(FCollator.order(FCalls.columnTexts(column), descending));
+    FCalls.setSortedBy(key);
 }
 
 void TLists::SortNicks(int key)
@@ -461,11 +547,9 @@ void TLists::SortNicks(int key)
     FSettings.listViews.nicksSort = key;
     const int magnitude = key == 0 ? 100 : std::abs(key);
     const int column = magnitude == 100 ? int(NickRow::Nickname) : magnitude;
-    if (column >= NickRow::ColumnCount || FNicks.count() < 2)
-        return;
-    const QList<NickRow> &rows = FNicks.rows();
-    FNicks.reorder(FCollator.order(
-        FNicks.count(), [&rows, column](int i) { return rows.at(i).column(column); }, key >= 0));
+    if (column >= NickRow::ColumnCount || FNicks.count() < 2 || FNicks.sortedBy() == key) return;
+    FNicks.reorder(FCollator.order(FNicks.columnTexts(column), key >= 0));
+    FNicks.setSortedBy(key);
 }
 
 void TLists::SortCalls()
@@ -486,7 +570,7 @@ int TLists::CallsClickSortKey(int column) const
     const CallRow &last = FCalls.row(FCalls.count() - 1);
     if (column <= CallRow::Time)
         return FCollator.compare(last.dateTime, first.dateTime) < 0 ? -1 : 1;
-    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -column : column;
+    return FCollator.compare(*last.field(column), *first.field(column)) <= 0 ? -column : column;
 }
 
 int TLists::NicksClickSortKey(int column) const
@@ -496,13 +580,12 @@ int TLists::NicksClickSortKey(int column) const
     const NickRow &first = FNicks.row(0);
     const NickRow &last = FNicks.row(FNicks.count() - 1);
     const int key = column == NickRow::Nickname ? 100 : column;
-    return FCollator.compare(last.column(column), first.column(column)) <= 0 ? -key : key;
+    return FCollator.compare(*last.field(column), *first.field(column)) <= 0 ? -key : key;
 }
 
 bool TLists::CallsColumnClick(int column)
 {
-    if (FCalls.count() == 0)
-        return true;
+    if (FCalls.count() == 0) return true;
     const int key = CallsClickSortKey(column);
     FSettings.readSortDebug();
     SortCalls(key);
@@ -511,8 +594,7 @@ bool TLists::CallsColumnClick(int column)
 
 bool TLists::NicksColumnClick(int column)
 {
-    if (FNicks.count() == 0)
-        return true;
+    if (FNicks.count() == 0) return true;
     SortNicks(NicksClickSortKey(column));
     return FSettings.writeAll();
 }
@@ -580,14 +662,12 @@ bool TLists::SaveList(ListKind kind)
 
 bool TLists::LoadAtStartup()
 {
-    if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks))
-        return false;
-    if (!FSettings.hasMsnSection())
-        return LoadList(ListKind::Msn);
+    if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks)) return false;
+    if (!FSettings.hasMsnSection()) return LoadList(ListKind::Msn);
     // The Windows version kept the MSNs in the ini file; they move into the MSN list file.
     QList<MsnRow> rows;
-    const QString action = actionWord(ActionFlag::Store, FLanguage) + u'|' +
-                           actionWord(ActionFlag::Popup, FLanguage);
+    const QString action =
+        actionWord(ActionFlag::Store, FLanguage) + u'|' + actionWord(ActionFlag::Popup, FLanguage);
     for (const MsnSectionEntry &entry : FSettings.msnSectionEntries())
         rows.append(MsnRow{entry.checked, entry.msn, entry.nickname, entry.sound, action});
     FMsns.setRows(rows);
@@ -598,7 +678,6 @@ bool TLists::LoadAtStartup()
 void TLists::SaveMissingLists()
 {
     for (const ListKind kind : {ListKind::Nicks, ListKind::Calls, ListKind::Msn}) {
-        if (!QFileInfo::exists(fileName(kind)))
-            SaveList(kind);
+        if (!QFileInfo::exists(fileName(kind))) SaveList(kind);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/isdntool.h"
+#include "lists/DayCount.h"
 #include "lists/TextCollator.h"
 
 #include <QAbstractTableModel>
@@ -9,47 +10,79 @@
 #include <QList>
 #include <QString>
 
+#include <climits>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class ListPrompts;
 class SettingsStore;
+struct GeneralSettings;
 class TCalls;
 class TListFiles;
 
-// One stored call. dateTime is the day-count key text; date and time are formatted from it
-// with the settings DateFormat and TimeFormat.
+// One stored call. dateTime is the day-count key text. The date and time columns are not
+// stored: the call list formats them from the key with the settings DateFormat and TimeFormat
+// when they are asked for (TCallList::text), so a list of 100,000 calls loads without
+// formatting 200,000 texts nobody looks at.
 struct CallRow
 {
-    enum Column { DateTime, Date, Time, Number, Nickname, Town, Target, Status, ColumnCount };
-    QString dateTime, date, time, number, nickname, town, target, status;
+    enum Column
+    {
+        DateTime,
+        Date,
+        Time,
+        Number,
+        Nickname,
+        Town,
+        Target,
+        Status,
+        ColumnCount
+    };
+    QString dateTime, number, nickname, town, target, status;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    // The stored text of a column; nullptr for the date and the time.
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const CallRow &) const = default;
 };
 
 // One phone-book entry. A number ending in "*" is a prefix entry.
 struct NickRow
 {
-    enum Column { Nickname, Number, Sound, Action, ColumnCount };
+    enum Column
+    {
+        Nickname,
+        Number,
+        Sound,
+        Action,
+        ColumnCount
+    };
     QString nickname, number, sound, action;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const NickRow &) const = default;
 };
 
 // One own MSN. Column 0 is the check-box column without text; unchecked means ignored.
 struct MsnRow
 {
-    enum Column { Check, Msn, Nickname, Sound, Action, ColumnCount };
+    enum Column
+    {
+        Check,
+        Msn,
+        Nickname,
+        Sound,
+        Action,
+        ColumnCount
+    };
     bool checked = true;
     QString msn, nickname, sound, action;
 
-    const QString &column(int c) const;
-    QString &column(int c);
+    // nullptr for the check-box column.
+    const QString *field(int c) const;
+    QString *field(int c);
     bool operator==(const MsnRow &) const = default;
 };
 
@@ -61,8 +94,7 @@ QStringList msnColumnCaptions(Language language);
 // A list as a table model: rows of text columns, captions in the language in force. The lists
 // dialog shows it; every change goes through the methods below so that views and look-up
 // indexes follow. The caller saves the list after a change.
-template <class Row>
-class TListModel : public QAbstractTableModel
+template <class Row> class TListModel : public QAbstractTableModel
 {
 public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -75,11 +107,15 @@ public:
     int count() const { return int(FRows.size()); }
     const Row &row(int index) const { return FRows.at(index); }
     const QList<Row> &rows() const { return FRows; }
-    QString text(int row, int column) const { return FRows.at(row).column(column); }
+    // The text of a cell as the lists dialog shows it.
+    virtual QString text(int row, int column) const;
+    // Views of one stored column's texts, valid until the list changes (for sorting).
+    std::vector<QStringView> columnTexts(int column) const;
 
     void setRows(QList<Row> rows);
     void appendRow(const Row &row);
     void setRow(int index, const Row &row);
+    // Sets a stored column; derived columns are left alone.
     void setText(int row, int column, const QString &text);
     void clear();
     // order[i] is the old index of the row that goes to place i.
@@ -88,21 +124,44 @@ public:
     Language language() const { return FLanguage; }
     void setLanguage(Language language);
 
+    // The sort key the rows are known to be in (set by the lists after sorting, dropped by
+    // any change that may break the order), or NotSorted.
+    static constexpr int NotSorted = INT_MIN;
+    int sortedBy() const { return FSortedBy; }
+    void setSortedBy(int key) { FSortedBy = key; }
+
 protected:
     virtual QStringList captions() const = 0;
     virtual void rowsChanged() {}
+    void changed()
+    {
+        FSortedBy = NotSorted;
+        rowsChanged();
+    }
 
     QList<Row> FRows;
     Language FLanguage = Language::German;
+    int FSortedBy = NotSorted;
 };
 
-// The call list. Owned by the lists; main thread only.
+// The call list. The date and time columns are formatted from the key with the live settings
+// and locale given to setFormats (empty without them). Owned by the lists; main thread only.
 class TCallList : public TListModel<CallRow>
 {
 public:
+    void setFormats(const GeneralSettings *settings, const QLocale &locale);
+    QString text(int row, int column) const override;
 
 protected:
     QStringList captions() const override { return callColumnCaptions(FLanguage); }
+
+private:
+    DayCountFormatter &formatter() const;
+
+    const GeneralSettings *FSettings = nullptr;
+    QLocale FLocale;
+    mutable std::unique_ptr<DayCountFormatter> FFormatter;
+    mutable QString FDateFormat, FTimeFormat;
 };
 
 // The nickname list with indexes for the number and prefix look-ups, rebuilt after a change.
@@ -110,7 +169,6 @@ protected:
 class TNickList : public TListModel<NickRow>
 {
 public:
-
     // First row whose number equals the number exactly; -1 when none.
     int FindNickByNumber(const QString &number) const;
     // First prefix entry ("12*") whose prefix begins the number; "*" alone never matches.
@@ -122,7 +180,7 @@ protected:
     void rowsChanged() override { FIndexed = false; }
 
 private:
-    void index() const;
+    void rebuildIndex() const;
 
     mutable bool FIndexed = false;
     mutable QHash<QString, int> FByNumber;
@@ -137,7 +195,6 @@ class TMsnList : public TListModel<MsnRow>
 {
     Q_OBJECT
 public:
-
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
@@ -157,7 +214,12 @@ private:
     mutable QHash<QString, int> FByMsn;
 };
 
-enum class ListKind { Calls, Nicks, Msn };
+enum class ListKind
+{
+    Calls,
+    Nicks,
+    Msn
+};
 
 // The three persistent lists with the look-ups and updates the call handling, the lookup
 // threads, the lists dialog and the nickname editor use, their sort orders, the language of
@@ -209,8 +271,9 @@ public:
     // The action text of the nickname editor's four boxes, in the language in force.
     QString BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const;
 
-    // Appends a call row for a call at `when`: key, date and time from the moment, " " for an
-    // empty nickname or town, status " ". Returns its index. The caller sorts and saves.
+    // Appends a call row for a call at `when`: its key (the date and time columns follow from
+    // it), " " for an empty nickname or town, status " ". Returns its index. The caller sorts
+    // and saves.
     int AddCall(const QDateTime &when, const QString &number, const QString &nickname,
                 const QString &town, const QString &target);
 

@@ -26,33 +26,35 @@ inline char16_t foldAZ(char16_t c)
     return c >= u'A' && c <= u'Z' ? char16_t(c + (u'a' - u'A')) : c;
 }
 
-template <class Row> QStringList copyRow(const Row &row)
+// The cells of one row as the lists dialog shows them (dates and times included).
+template <class Model> QStringList copyRow(const Model &model, int row)
 {
     QStringList cells;
-    cells.reserve(Row::ColumnCount);
-    for (int c = 0; c < Row::ColumnCount; ++c)
-        cells.append(row.column(c));
+    cells.reserve(model.columnCount());
+    for (int c = 0; c < model.columnCount(); ++c)
+        cells.append(model.text(row, c));
     return cells;
 }
 
-template <class Row>
-QList<QStringList> searchRows(const QList<Row> &rows, int column, QStringView folded)
+template <class Model>
+QList<QStringList> searchRows(const Model &model, int column, QStringView folded)
 {
     QList<QStringList> found;
-    if (folded.isEmpty() || column < 0 || column >= Row::ColumnCount) return found;
-    for (const Row &row : rows) {
-        if (TSearchDlg::ContainsFolded(row.column(column), folded)) found.append(copyRow(row));
+    if (folded.isEmpty() || column < 0 || column >= model.columnCount()) return found;
+    for (int i = 0; i < model.count(); ++i) {
+        if (TSearchDlg::ContainsFolded(model.text(i, column), folded))
+            found.append(copyRow(model, i));
     }
     return found;
 }
 
-template <class Row> int firstEqualRow(const QList<Row> &rows, const QStringList &cells)
+template <class Model> int firstEqualRow(const Model &model, const QStringList &cells)
 {
-    if (cells.size() != Row::ColumnCount) return -1;
-    for (int i = 0; i < rows.size(); ++i) {
+    if (cells.size() != model.columnCount()) return -1;
+    for (int i = 0; i < model.count(); ++i) {
         bool equal = true;
-        for (int c = 0; equal && c < Row::ColumnCount; ++c)
-            equal = rows.at(i).column(c) == cells.at(c);
+        for (int c = 0; equal && c < model.columnCount(); ++c)
+            equal = model.text(i, c) == cells.at(c);
         if (equal) return i;
     }
     return -1;
@@ -266,13 +268,13 @@ int TSearchDlg::Search()
     const int column = SearchColumn();
     switch (FList) {
     case ListPage::Calls:
-        FResults.setRows(searchRows(FLists.calls().rows(), column, folded));
+        FResults.setRows(searchRows(FLists.calls(), column, folded));
         break;
     case ListPage::Nicks:
-        FResults.setRows(searchRows(FLists.nicks().rows(), column, folded));
+        FResults.setRows(searchRows(FLists.nicks(), column, folded));
         break;
     case ListPage::Msn:
-        FResults.setRows(searchRows(FLists.msns().rows(), column, folded));
+        FResults.setRows(searchRows(FLists.msns(), column, folded));
         break;
     }
     return FResults.count();
@@ -293,13 +295,13 @@ int TSearchDlg::Locate(int resultRow)
     int row = -1;
     switch (FList) {
     case ListPage::Calls:
-        row = firstEqualRow(FLists.calls().rows(), cells);
+        row = firstEqualRow(FLists.calls(), cells);
         break;
     case ListPage::Nicks:
-        row = firstEqualRow(FLists.nicks().rows(), cells);
+        row = firstEqualRow(FLists.nicks(), cells);
         break;
     case ListPage::Msn:
-        row = firstEqualRow(FLists.msns().rows(), cells);
+        row = firstEqualRow(FLists.msns(), cells);
         break;
     }
     if (row < 0) return -1;
@@ -353,8 +355,11 @@ void TSearchDlg::lvSearchColumnClick(int column)
         key = collator.compare(last.at(column), first.at(column)) <= 0 ? -magnitude : magnitude;
         FLists.settings().listViews.nicksSort = key;
     }
-    FResults.reorder(collator.order(
-        n, [this, sortColumn](int i) { return FResults.row(i).at(sortColumn); }, key > 0));
+    std::vector<QStringView> texts;
+    texts.reserve(size_t(n));
+    for (int i = 0; i < n; ++i)
+        texts.push_back(FResults.row(i).at(sortColumn));
+    FResults.reorder(collator.order(texts, key > 0));
 }
 
 void TSearchDlg::cbListsChange(int index)

@@ -30,16 +30,14 @@ bool stageAllowed(Stage stage)
 
 void setError(QString *error, int code)
 {
-    if (error)
-        *error = qt_error_string(code);
+    if (error) *error = qt_error_string(code);
 }
 
 // Saving through a symbolic link replaces the file it points to, not the link.
 QString resolveTarget(const QString &path)
 {
     QFileInfo info(path);
-    if (!info.isSymLink())
-        return path;
+    if (!info.isSymLink()) return path;
     const QString canonical = info.canonicalFilePath();
     return canonical.isEmpty() ? info.symLinkTarget() : canonical;
 }
@@ -58,12 +56,10 @@ void syncDirectory(const QString &dir)
 bool writeAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
-        if (!stageAllowed(Stage::Write))
-            return false;
+        if (!stageAllowed(Stage::Write)) return false;
         const ssize_t n = ::write(fd, data, size_t(qMin<qint64>(size, qint64(1) << 30)));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         data += n;
@@ -92,15 +88,14 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
         setError(error, errno);
         return false;
     }
-    const int fd = ::open(tempName.constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         setError(error, errno);
         return false;
     }
     struct stat old;
-    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
-        ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
 
     bool ok = writeAll(fd, bytes.data(), bytes.size());
     ok = ok && stageAllowed(Stage::Sync) && ::fsync(fd) == 0;
@@ -125,10 +120,15 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
 
 bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
 {
+    // A FIFO or a device in place of a file would block or never end.
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
+        if (error) *error = file.errorString();
         return false;
     }
     if (file.size() > maxSize) {
@@ -137,8 +137,7 @@ bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize
     }
     *bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
+        if (error) *error = file.errorString();
         return false;
     }
     return true;
@@ -155,15 +154,13 @@ bool backup(const QString &path, const QString &backupPath, QString *error)
     const QString source = resolveTarget(path);
     const QString target = resolveTarget(backupPath);
     const QFileInfo info(target);
-    const QByteArray link =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                          QStringLiteral(".tmp"));
+    const QByteArray link = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
+                                              info.fileName() + QStringLiteral(".tmp"));
     ::unlink(link.constData());
     if (::link(QFile::encodeName(source).constData(), link.constData()) == 0) {
-        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0) {
-            syncDirectory(info.absolutePath());
-            return true;
-        }
+        // No directory sync here: the new name of old, already durable data. A crash before
+        // the next sync of the directory leaves the previous backup, which is complete too.
+        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0) return true;
         ::unlink(link.constData());
     }
     // No hard links here (FAT, some network shares): copy the bytes instead.

@@ -18,6 +18,7 @@ bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
 // allows it (list files are only ever replaced, never changed in place), else a durable copy.
+// The link becomes durable with the next write() in the same directory.
 bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
 
 // Durable copy of `from` to `to`, replacing `to` as write() does.
@@ -28,7 +29,13 @@ bool copy(const QString &from, const QString &to, QString *error = nullptr);
 bool read(const QString &path, QByteArray *bytes, QString *error = nullptr,
           qint64 maxSize = qint64(1) << 30);
 
-enum class Stage { Open, Write, Sync, Rename };
+enum class Stage
+{
+    Open,
+    Write,
+    Sync,
+    Rename
+};
 
 // Tests: the hook runs before each stage of write(); returning false fails that stage as an
 // I/O error would. Pass nullptr to remove it.

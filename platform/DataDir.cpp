@@ -23,8 +23,7 @@ QString xdgDataDir()
 
 void ensureDirectory(const QString &dir)
 {
-    if (QFileInfo::exists(dir))
-        return;
+    if (QFileInfo::exists(dir)) return;
     if (QDir().mkpath(dir)) {
         // Call lists and phone books are private.
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -35,8 +34,7 @@ void ensureDirectory(const QString &dir)
 
 QString programDir()
 {
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
+    if (QCoreApplication::instance()) return QCoreApplication::applicationDirPath();
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 }
 
@@ -79,8 +77,7 @@ QString areaCodeFile()
         QStringLiteral(CORVANE_INSTALL_DATADIR "/") + AreaCodeName,
     };
     for (const QString &candidate : candidates) {
-        if (QFileInfo(candidate).isFile())
-            return QDir::cleanPath(candidate);
+        if (QFileInfo(candidate).isFile()) return QDir::cleanPath(candidate);
     }
     return QString();
 }

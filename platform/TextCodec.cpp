@@ -2,6 +2,11 @@
 
 #include <QStringDecoder>
 
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace TextCodec {
 
 namespace {
@@ -14,22 +19,62 @@ constexpr char16_t Cp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-bool tryUtf8(QByteArrayView bytes, QString *out)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return false;
-    if (out)
-        *out = std::move(text);
-    return true;
-}
-
 } // namespace
 
 bool isUtf8(QByteArrayView bytes)
 {
-    return tryUtf8(bytes, nullptr);
+    // Runs of ASCII are checked eight bytes at a time; list files are mostly ASCII.
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const unsigned char *end = p + bytes.size();
+    while (p < end) {
+#ifdef __SSE2__
+        if (end - p >= 16) {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            if (_mm_movemask_epi8(chunk) == 0) {
+                p += 16;
+                continue;
+            }
+        }
+#endif
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int length;
+        char32_t code;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p < length) return false;
+        for (int i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
+        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        p += length;
+    }
+    return true;
 }
 
 QString fromCp1252(QByteArrayView bytes)
@@ -45,10 +90,19 @@ QString fromCp1252(QByteArrayView bytes)
 
 QString decode(QByteArrayView bytes)
 {
-    QString text;
-    if (tryUtf8(bytes, &text))
-        return text;
-    return fromCp1252(bytes);
+    if (!isUtf8(bytes)) return fromCp1252(bytes);
+    // The decoder drops a leading byte-order mark.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+QString decodeAs(QByteArrayView bytes, bool utf8)
+{
+    if (!utf8) return fromCp1252(bytes);
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) return QString::fromUtf8(bytes);
+    }
+    return QString::fromLatin1(bytes);
 }
 
 } // namespace TextCodec

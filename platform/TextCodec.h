@@ -15,4 +15,7 @@ QString fromCp1252(QByteArrayView bytes);
 // Windows-1252.
 QString decode(QByteArrayView bytes);
 
+// A part of a file whose encoding was decided for the whole file by isUtf8().
+QString decodeAs(QByteArrayView bytes, bool utf8);
+
 } // namespace TextCodec

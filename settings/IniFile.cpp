@@ -35,8 +35,7 @@ IniFile::IniFile(const QString &path) : FPath(path), FIni(false, false, false)
 IniFile::Stamp IniFile::currentStamp() const
 {
     struct stat st;
-    if (::stat(QFile::encodeName(FPath).constData(), &st) != 0)
-        return Stamp{};
+    if (::stat(QFile::encodeName(FPath).constData(), &st) != 0) return Stamp{};
     return Stamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
                  quint64(st.st_ino)};
 }
@@ -44,8 +43,7 @@ IniFile::Stamp IniFile::currentStamp() const
 bool IniFile::refresh()
 {
     const Stamp now = currentStamp();
-    if (FStamp && *FStamp == now)
-        return true;
+    if (FStamp && *FStamp == now) return true;
     FStamp = now;
     if (now.size < 0) {
         FIni.Reset();
@@ -64,7 +62,8 @@ void IniFile::loadData(const QByteArray &bytes)
 {
     FIni.Reset();
     // SimpleIni works on UTF-8; a file of the Windows version is converted first.
-    const QByteArray data = TextCodec::isUtf8(bytes) ? bytes : TextCodec::fromCp1252(bytes).toUtf8();
+    const QByteArray data =
+        TextCodec::isUtf8(bytes) ? bytes : TextCodec::fromCp1252(bytes).toUtf8();
     FIni.LoadData(data.constData(), size_t(data.size()));
 }
 
@@ -92,8 +91,7 @@ QStringList IniFile::keys(const QString &section) const
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const
 {
     const char *raw = FIni.GetValue(utf8(section).constData(), utf8(key).constData(), nullptr);
-    if (!raw)
-        return std::nullopt;
+    if (!raw) return std::nullopt;
     return QString::fromUtf8(raw);
 }
 
@@ -113,8 +111,7 @@ std::optional<int> IniFile::parseInt(QStringView text)
         base = 16;
         text = text.mid(2);
     }
-    if (text.isEmpty() || text.size() > 20)
-        return std::nullopt;
+    if (text.isEmpty() || text.size() > 20) return std::nullopt;
     qint64 value = 0;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
@@ -125,16 +122,13 @@ std::optional<int> IniFile::parseInt(QStringView text)
             digit = u - u'a' + 10;
         else if (base == 16 && u >= u'A' && u <= u'F')
             digit = u - u'A' + 10;
-        if (digit < 0)
-            return std::nullopt;
+        if (digit < 0) return std::nullopt;
         value = value * base + digit;
-        if (value > 0xFFFFFFFFLL)
-            return std::nullopt;
+        if (value > 0xFFFFFFFFLL) return std::nullopt;
     }
     const qint64 signedValue = negative ? -value : value;
     if (base == 10) {
-        if (signedValue < INT32_MIN || signedValue > INT32_MAX)
-            return std::nullopt;
+        if (signedValue < INT32_MIN || signedValue > INT32_MAX) return std::nullopt;
         return int(signedValue);
     }
     // Hex values wrap into the signed range, as colours written in hex do on Windows.
@@ -144,8 +138,7 @@ std::optional<int> IniFile::parseInt(QStringView text)
 int IniFile::readInt(const QString &section, const QString &key, int defaultValue) const
 {
     const std::optional<QString> text = value(section, key);
-    if (!text)
-        return defaultValue;
+    if (!text) return defaultValue;
     return parseInt(*text).value_or(defaultValue);
 }
 
@@ -158,8 +151,7 @@ QString IniFile::readString(const QString &section, const QString &key,
                             const QString &defaultValue) const
 {
     std::optional<QString> text = value(section, key);
-    if (!text)
-        return defaultValue;
+    if (!text) return defaultValue;
     QString result = text->left(MaxStringLength);
     if (result.size() >= 2 && (result.front() == u'"' || result.front() == u'\'') &&
         result.back() == result.front()) {
@@ -198,8 +190,7 @@ bool IniFile::save(QString *error)
     std::string data;
     if (FIni.Save(data) < 0 ||
         !AtomicFile::write(FPath, QByteArrayView(data.data(), qsizetype(data.size())))) {
-        if (error)
-            *error = QStringLiteral("Unable to write to %1").arg(FPath);
+        if (error) *error = QStringLiteral("Unable to write to %1").arg(FPath);
         return false;
     }
     FStamp = currentStamp();

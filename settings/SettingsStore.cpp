@@ -56,12 +56,12 @@ SettingsStore::SettingsStore(const QString &iniPath) : FIni(iniPath)
 const QStringList &SettingsStore::outlookNumberKeys()
 {
     static const QStringList keys = {
-        QStringLiteral("AssistantTelephoneNumber"),   QStringLiteral("BusinessTelephoneNumber"),
-        QStringLiteral("Business2TelephoneNumber"),   QStringLiteral("CallbackTelephoneNumber"),
-        QStringLiteral("CarTelephoneNumber"),         QStringLiteral("CompanyMainTelephoneNumber"),
-        QStringLiteral("HomeTelephoneNumber"),        QStringLiteral("Home2TelephoneNumber"),
-        QStringLiteral("MobileTelephoneNumber"),      QStringLiteral("OtherTelephoneNumber"),
-        QStringLiteral("PrimaryTelephoneNumber"),     QStringLiteral("RadioTelephoneNumber"),
+        QStringLiteral("AssistantTelephoneNumber"), QStringLiteral("BusinessTelephoneNumber"),
+        QStringLiteral("Business2TelephoneNumber"), QStringLiteral("CallbackTelephoneNumber"),
+        QStringLiteral("CarTelephoneNumber"),       QStringLiteral("CompanyMainTelephoneNumber"),
+        QStringLiteral("HomeTelephoneNumber"),      QStringLiteral("Home2TelephoneNumber"),
+        QStringLiteral("MobileTelephoneNumber"),    QStringLiteral("OtherTelephoneNumber"),
+        QStringLiteral("PrimaryTelephoneNumber"),   QStringLiteral("RadioTelephoneNumber"),
         QStringLiteral("TTYTDDTelephoneNumber"),
     };
     return keys;
@@ -71,8 +71,7 @@ bool SettingsStore::readAll()
 {
     const bool readable = FIni.refresh();
     if (!FIni.readBool(General, QStringLiteral("OldRegCleared"), false)) {
-        if (onMoveAutostart)
-            onMoveAutostart();
+        if (onMoveAutostart) onMoveAutostart();
         // A read-only file only means the move is tried again at the next start.
         writeOne([this] { FIni.writeBool(General, QStringLiteral("OldRegCleared"), true); },
                  nullptr);
@@ -278,18 +277,15 @@ QList<MsnSectionEntry> SettingsStore::parseMsnSection() const
     QList<MsnSectionEntry> entries;
     for (const QString &key : FIni.keys(Msn)) {
         QString value = FIni.readString(Msn, key, QString());
-        if (value.isEmpty())
-            continue;
+        if (value.isEmpty()) continue;
         // name;flag;rest, where the flag defaults to 1 and the rest to empty.
-        if (!value.contains(u';'))
-            value += QStringLiteral(";1");
+        if (!value.contains(u';')) value += QStringLiteral(";1");
         MsnSectionEntry entry;
         entry.msn = key;
         qsizetype cut = value.indexOf(u';');
         entry.nickname = value.left(cut);
         value.remove(0, cut + 1);
-        if (!value.contains(u';'))
-            value += u';';
+        if (!value.contains(u';')) value += u';';
         cut = value.indexOf(u';');
         entry.checked = value.left(cut) == QStringLiteral("1");
         value.remove(0, cut + 1);
@@ -304,8 +300,7 @@ int SettingsStore::tapiDeviceIndex(const QStringList &devices) const
     const QString &device = settings.tapiDevice;
     bool isNumber = false;
     const int index = device.toInt(&isNumber);
-    if (isNumber)
-        return index >= 0 && index < devices.size() ? index : -1;
+    if (isNumber) return index >= 0 && index < devices.size() ? index : -1;
     return devices.indexOf(device);
 }
 
@@ -319,8 +314,7 @@ std::optional<bool> SettingsStore::statusCode(quint16 cause)
     FIni.refresh();
     const QString section = QStringLiteral("StatusCodes");
     const QString key = statusCodeKey(cause);
-    if (!FIni.keyExists(section, key))
-        return std::nullopt;
+    if (!FIni.keyExists(section, key)) return std::nullopt;
     return FIni.readBool(section, key, false);
 }
 
@@ -352,8 +346,7 @@ std::optional<int> SettingsStore::selectedIcon()
 {
     FIni.refresh();
     const std::optional<QString> text = FIni.value(Icons, QStringLiteral("Selected"));
-    if (!text)
-        return std::nullopt;
+    if (!text) return std::nullopt;
     return IniFile::parseInt(*text);
 }
 
@@ -392,8 +385,7 @@ bool SettingsStore::writeSelectedIcon(int slot, QString *error)
 bool SettingsStore::writeLastWavePath(const QString &dir, QString *error)
 {
     settings.lastWavePath = dir;
-    return writeOne([&] { FIni.writeString(General, QStringLiteral("LastWavePath"), dir); },
-                    error);
+    return writeOne([&] { FIni.writeString(General, QStringLiteral("LastWavePath"), dir); }, error);
 }
 
 bool SettingsStore::readSortDebug()

@@ -57,9 +57,9 @@ struct GeneralSettings
     int clearCallDays = 10; // 0..32000
     QString countryCode = QStringLiteral("++49");
     bool searchOutlook = false;
-    int bgColor = 0;         // 0x00BBGGRR
-    int transparency = 0;    // percent, 0..100
-    int fColor = 0x00FFFF;   // 0x00BBGGRR
+    int bgColor = 0;       // 0x00BBGGRR
+    int transparency = 0;  // percent, 0..100
+    int fColor = 0x00FFFF; // 0x00BBGGRR
     QString font = QStringLiteral("Arial");
     bool useTapi = false;
     QString tapiDevice; // the device's name; written only while useTapi is on
@@ -96,10 +96,10 @@ struct PictureSettings // section "Picture"
 struct ListViewSettings
 {
     std::array<int, 8> callsCol = {0, 65, 65, 120, 100, 95, 50, 50}; // "Calls": Col1..Col7
-    int callsSort = -1;                                             // "Calls"/"Sort"
-    std::array<int, 4> nicksCol = {110, 160, 150, 70};              // "Nicks": Col0..Col3
-    int nicksSort = 100;                                            // "Nicks"/"Sort"
-    std::array<int, 5> msnCol = {25, 70, 70, 70, 50};               // "MSNCol": Col0..Col4
+    int callsSort = -1;                                              // "Calls"/"Sort"
+    std::array<int, 4> nicksCol = {110, 160, 150, 70};               // "Nicks": Col0..Col3
+    int nicksSort = 100;                                             // "Nicks"/"Sort"
+    std::array<int, 5> msnCol = {25, 70, 70, 70, 50};                // "MSNCol": Col0..Col4
 };
 
 // One row of the old "MSN" ini section, parsed for the move into the MSN list.
@@ -135,10 +135,10 @@ public:
     WindowPlace mainPos = {0, 0, 400, 100}; // the popup; height is its base height
     PictureSettings picture;
     ListViewSettings listViews;
-    WindowPlace listWindow = {100, 100, 566, 382};  // "List": the lists dialog
+    WindowPlace listWindow = {100, 100, 566, 382};   // "List": the lists dialog
     WindowPlace searchWindow = {100, 100, 600, 300}; // "Search": the search dialog
-    std::array<bool, 13> outlookNumbers = {}; // in the order of outlookNumberKeys()
-    bool sortDebug = false;                   // "Debug"/"SortDebug", see readSortDebug()
+    std::array<bool, 13> outlookNumbers = {};        // in the order of outlookNumberKeys()
+    bool sortDebug = false;                          // "Debug"/"SortDebug", see readSortDebug()
 
     static const QStringList &outlookNumberKeys();
 
@@ -162,10 +162,10 @@ public:
     QString statusCodeString(quint16 cause, const QString &defaultText);
     static QString statusCodeKey(quint16 cause); // "$3490"
 
-    QString iconFile(int slot);          // "Icons"/"0".."3"; empty when absent
-    QString disabledIconFile(int slot);  // "DIcons"/"0".."3"
-    QString iconInitialDir();            // "Icons"/"InitialDir"
-    std::optional<int> selectedIcon();   // "Icons"/"Selected"
+    QString iconFile(int slot);         // "Icons"/"0".."3"; empty when absent
+    QString disabledIconFile(int slot); // "DIcons"/"0".."3"
+    QString iconInitialDir();           // "Icons"/"InitialDir"
+    std::optional<int> selectedIcon();  // "Icons"/"Selected"
     bool writeIconFile(int slot, const QString &file, QString *error = nullptr);
     bool writeDisabledIconFile(int slot, const QString &file, QString *error = nullptr);
     bool removeIconFile(int slot, QString *error = nullptr);

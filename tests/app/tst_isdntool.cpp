@@ -11,8 +11,7 @@ QString findTownByScan(const QStringList &lines, const QString &number)
     const bool plus = number.startsWith(u'+');
     for (const QString &line : lines) {
         const qsizetype blank = line.indexOf(u' ');
-        if (blank <= 0)
-            continue;
+        if (blank <= 0) continue;
         const qsizetype p = number.indexOf(line.left(blank)) + 1;
         if ((plus && p == 1) || (!plus && p == 2)) {
             QString town = line.mid(blank, 100);
@@ -74,18 +73,30 @@ void TestIsdnTool::findTownRules_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("number");
     QTest::addColumn<QString>("town");
-    QTest::newRow("first line wins, not the longest") << QStringList{"44 X", "441 Y"} << "04411234" << "X";
-    QTest::newRow("swapped") << QStringList{"441 Y", "44 X"} << "04411234" << "Y";
-    QTest::newRow("country") << QStringList{"++43 Z"} << "++4366212345" << "Z";
-    QTest::newRow("country needs ++ form") << QStringList{"++43 Z"} << "004366212345" << "";
-    QTest::newRow("second character onward") << QStringList{"441 Y"} << "5441" << "Y";
-    QTest::newRow("earlier occurrence counts") << QStringList{"3 X"} << "3341" << "";
-    QTest::newRow("line without blank skipped") << QStringList{"441Y", "441 Z"} << "0441" << "Z";
-    QTest::newRow("leading blank is no prefix") << QStringList{" 441 Y"} << "0441" << "";
-    QTest::newRow("name trimmed") << QStringList{"30   Berlin \t"} << "030123" << "Berlin";
-    QTest::newRow("name cut at 100") << QStringList{"30 " + QString(150, 'b')} << "030" << QString(99, 'b');
-    QTest::newRow("national prefix never at first") << QStringList{"0 X"} << "0441" << "";
-    QTest::newRow("empty number") << QStringList{"30 Berlin"} << "" << "";
+    QTest::newRow("first line wins, not the longest") << QStringList{"44 X", "441 Y"} << "04411234"
+                                                      << "X";
+    QTest::newRow("swapped") << QStringList{"441 Y", "44 X"} << "04411234"
+                             << "Y";
+    QTest::newRow("country") << QStringList{"++43 Z"} << "++4366212345"
+                             << "Z";
+    QTest::newRow("country needs ++ form") << QStringList{"++43 Z"} << "004366212345"
+                                           << "";
+    QTest::newRow("second character onward") << QStringList{"441 Y"} << "5441"
+                                             << "Y";
+    QTest::newRow("earlier occurrence counts") << QStringList{"3 X"} << "3341"
+                                               << "";
+    QTest::newRow("line without blank skipped") << QStringList{"441Y", "441 Z"} << "0441"
+                                                << "Z";
+    QTest::newRow("leading blank is no prefix") << QStringList{" 441 Y"} << "0441"
+                                                << "";
+    QTest::newRow("name trimmed") << QStringList{"30   Berlin \t"} << "030123"
+                                  << "Berlin";
+    QTest::newRow("name cut at 100")
+        << QStringList{"30 " + QString(150, 'b')} << "030" << QString(99, 'b');
+    QTest::newRow("national prefix never at first") << QStringList{"0 X"} << "0441"
+                                                    << "";
+    QTest::newRow("empty number") << QStringList{"30 Berlin"} << ""
+                                  << "";
 }
 
 void TestIsdnTool::findTownRules()
@@ -114,8 +125,10 @@ void TestIsdnTool::findTownMatchesTheLineByLineRule()
         QStringList lines;
         const int count = random.bounded(1, 30);
         for (int i = 0; i < count; ++i) {
-            const QString prefix = random.bounded(4) == 0 ? "++" + text(2, "0123") : text(3, "0123+");
-            lines.append(prefix + (random.bounded(10) == 0 ? QString() : " T" + QString::number(i)));
+            const QString prefix =
+                random.bounded(4) == 0 ? "++" + text(2, "0123") : text(3, "0123+");
+            lines.append(prefix +
+                         (random.bounded(10) == 0 ? QString() : " T" + QString::number(i)));
         }
         AreaCodeTable table;
         table.setLines(lines);
@@ -205,9 +218,11 @@ void TestIsdnTool::languageConversion()
 {
     QCOMPARE(convertActionText("log|reject all|", Language::German),
              QString("speichern|alle abweisen|"));
-    QCOMPARE(convertActionText(QString::fromUtf8("speichern|popup|alle abweisen|"), Language::English),
-             QString("log|popup|reject all|"));
-    QCOMPARE(convertActionText(QString::fromUtf8("abweisen bei \"nicht übermittelt\"|"), Language::English),
+    QCOMPARE(
+        convertActionText(QString::fromUtf8("speichern|popup|alle abweisen|"), Language::English),
+        QString("log|popup|reject all|"));
+    QCOMPARE(convertActionText(QString::fromUtf8("abweisen bei \"nicht übermittelt\"|"),
+                               Language::English),
              QString("reject not submmitted|"));
     QCOMPARE(convertStatus("besetzt", Language::English), QString("busy"));
     QCOMPARE(convertStatus("unbekannt", Language::English), QString("unknown"));

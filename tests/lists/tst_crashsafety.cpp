@@ -48,8 +48,7 @@ int saveForever(const QString &dir)
     TLists lists(settings, prompts, dir, QLocale::c());
     for (int version = 1;; ++version) {
         lists.calls().setRows(rowsOfVersion(version));
-        if (!lists.SaveList(ListKind::Calls))
-            return 1;
+        if (!lists.SaveList(ListKind::Calls)) return 1;
         if (version == 1) {
             fputs("saved\n", stdout);
             fflush(stdout);

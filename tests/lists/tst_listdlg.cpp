@@ -26,8 +26,6 @@ CallRow call(const QString &key, const QString &number, const QString &nickname 
 {
     CallRow row;
     row.dateTime = key;
-    row.date = key.left(5);
-    row.time = key.mid(6);
     row.number = number;
     row.nickname = nickname;
     row.town = " ";

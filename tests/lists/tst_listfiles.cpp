@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -38,8 +39,7 @@ public:
     std::function<void()> beforeAnswer;
     Answer askFileError(const QString &text) override
     {
-        if (beforeAnswer)
-            beforeAnswer();
+        if (beforeAnswer) beforeAnswer();
         return ScriptedPrompts::askFileError(text);
     }
 };
@@ -67,6 +67,7 @@ private slots:
     void failedSaveAnswers();
     void backupFailureIsReportedAndTheSaveGoesOn();
     void damagedFileNeverBecomesTheBackup();
+    void longFilesAreReadInTwoHalves();
     void startupWithoutFilesAndShutdown();
     void msnSectionMovesIntoTheMsnFile();
 
@@ -108,10 +109,13 @@ TLists &TestListFiles::makeLists(Language language)
 
 void TestListFiles::examplesRoundTripByteForByte()
 {
-    const QByteArray nicks = Header + NicksCaption + "Anna;0301234567;C:\\Sounds\\anna.wav;log|popup|;\r\n";
+    const QByteArray nicks =
+        Header + NicksCaption + "Anna;0301234567;C:\\Sounds\\anna.wav;log|popup|;\r\n";
     const QByteArray calls =
-        Header + CallsCaption + "46000.75;09.12.2025;18:00:00;0301234567;Anna;Berlin;Office;answered;\r\n";
-    const QByteArray msn = Header + MsnCaption + "1;85606;Office;;log|popup|;\r\n0;85607;Fax;/s/f.wav;;\r\n";
+        Header + CallsCaption +
+        "46000.75;09.12.2025;18:00:00;0301234567;Anna;Berlin;Office;answered;\r\n";
+    const QByteArray msn =
+        Header + MsnCaption + "1;85606;Office;;log|popup|;\r\n0;85607;Fax;/s/f.wav;;\r\n";
     writeFile(path("Nicks"), nicks);
     writeFile(path("Calls"), calls);
     writeFile(path("MSN"), msn);
@@ -121,10 +125,11 @@ void TestListFiles::examplesRoundTripByteForByte()
     QCOMPARE(lists.calls().count(), 1);
     const CallRow &call = lists.calls().row(0);
     QCOMPARE(call.dateTime, QString("46000.75"));
-    QCOMPARE(call.date, QString("09.12.2025")); // from the key, by DateFormat
+    QCOMPARE(lists.calls().text(0, CallRow::Date), QString("09.12.2025")); // from the key
     QCOMPARE(call.number, QString("0301234567"));
     QCOMPARE(call.status, QString("answered"));
-    QCOMPARE(lists.nicks().row(0), (NickRow{"Anna", "0301234567", "C:\\Sounds\\anna.wav", "log|popup|"}));
+    QCOMPARE(lists.nicks().row(0),
+             (NickRow{"Anna", "0301234567", "C:\\Sounds\\anna.wav", "log|popup|"}));
     QCOMPARE(lists.msns().count(), 2);
     QVERIFY(lists.msns().row(0).checked);
     QVERIFY(!lists.msns().row(1).checked);
@@ -142,8 +147,8 @@ void TestListFiles::examplesRoundTripByteForByte()
     // German captions after a language switch.
     lists.SetLanguage(Language::German);
     QVERIFY(lists.SaveList(ListKind::Calls));
-    QVERIFY(readFile(path("Calls")).contains(
-        "\r\nDatum-Zeit;Datum;Zeit;Rufnummer;Spitzname;Stadt;Ziel;Status;\r\n"));
+    QVERIFY(readFile(path("Calls"))
+                .contains("\r\nDatum-Zeit;Datum;Zeit;Rufnummer;Spitzname;Stadt;Ziel;Status;\r\n"));
     QVERIFY(readFile(path("Calls")).contains(";angenommen;\r\n"));
 }
 
@@ -202,7 +207,7 @@ void TestListFiles::olderFormatsLoad()
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).number, QString("0301"));
     QCOMPARE(lists.calls().row(0).status, QString("answered"));
-    QCOMPARE(lists.calls().row(0).time, QString("18:00:00"));
+    QCOMPARE(lists.calls().text(0, CallRow::Time), QString("18:00:00"));
 
     // Without header: a caption line, then rows of five BELs.
     writeFile(path("Calls"), "Datum\aZeit\r\n46000.5\a0301\a \a \aOffice\a \r\n"
@@ -228,15 +233,18 @@ void TestListFiles::olderFormatsLoad()
         QVERIFY(HasStoreFlag(row.action) && HasPopupFlag(row.action));
 
     // Version 131078 and later: semicolons.
-    writeFile(path("MSN"), "131078 # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\n1;85606;Office;;log|;\r\n");
+    writeFile(
+        path("MSN"),
+        "131078 # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\n1;85606;Office;;log|;\r\n");
     QVERIFY(lists.LoadList(ListKind::Msn));
     QCOMPARE(lists.msns().row(0).msn, QString("85606"));
 }
 
 void TestListFiles::commaDecimalMarkIsRepaired()
 {
-    writeFile(path("Calls"), Header + CallsCaption +
-                                 "46000,75;09.12.2025;18:00:00;0301;Anna;Berlin;Office;answered;\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption +
+                  "46000,75;09.12.2025;18:00:00;0301;Anna;Berlin;Office;answered;\r\n");
     TLists &lists = makeLists();
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).dateTime, QString("46000.75"));
@@ -284,7 +292,8 @@ void TestListFiles::invalidCallsFileAnswers()
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
     QCOMPARE(lists.calls().count(), 1);
     QCOMPARE(readFile(path("Calls")),
-             Header + CallsCaption + "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
+             Header + CallsCaption +
+                 "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
 
     // An empty file has no first line: invalid; Ignore leaves header and captions.
     writeFile(path("Calls"), "");
@@ -312,12 +321,14 @@ void TestListFiles::invalidNickAndMsnFiles()
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort, ListPrompts::Answer::Ignore};
     QVERIFY(!lists.LoadList(ListKind::Nicks));
     const QString message = FPrompts.fileErrors.last();
-    QVERIFY2(message.startsWith(QString::fromUtf8("Spitznamendatei nicht gefunden oder ungültig: "
-                                                  "'abc' is not a valid integer value (Errorcode ")),
-             qPrintable(message));
+    QVERIFY2(
+        message.startsWith(QString::fromUtf8("Spitznamendatei nicht gefunden oder ungültig: "
+                                             "'abc' is not a valid integer value (Errorcode ")),
+        qPrintable(message));
     QVERIFY(message.endsWith(u')'));
     QVERIFY(lists.LoadList(ListKind::Msn));
-    QVERIFY(FPrompts.fileErrors.last().startsWith(QString::fromUtf8("MSN-Datei nicht gefunden oder ungültig: ")));
+    QVERIFY(FPrompts.fileErrors.last().startsWith(
+        QString::fromUtf8("MSN-Datei nicht gefunden oder ungültig: ")));
     QVERIFY(QFile::exists(path("MSN.20.12.2025_12.00.00")));
     QCOMPARE(lists.msns().count(), 0);
 }
@@ -325,7 +336,8 @@ void TestListFiles::invalidNickAndMsnFiles()
 void TestListFiles::emptyLines()
 {
     // In the calls file every line counts: an empty one makes the file invalid.
-    writeFile(path("Calls"), Header + CallsCaption + "46000.5;d;t;0301;;;;;\r\n\r\n46000.6;d;t;0302;;;;;\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption + "46000.5;d;t;0301;;;;;\r\n\r\n46000.6;d;t;0302;;;;;\r\n");
     writeFile(path("Nicks"), Header + NicksCaption + "\r\nAnna;0301;;;\r\n\r\n");
     TLists &lists = makeLists();
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort};
@@ -341,7 +353,8 @@ void TestListFiles::clearCallsMovesOldCallsToTheArchive()
     const QByteArray exactlyTen = "46001.5;d;t;0301;;;;;";
     const QByteArray older = "45990.1;d;t;0300;;;;;";
     const QByteArray almostTen = "46001.6;d;t;0302;;;;;";
-    writeFile(path("Calls"), Header + CallsCaption + older + "\r\n" + exactlyTen + "\r\n" + almostTen + "\r\n");
+    writeFile(path("Calls"),
+              Header + CallsCaption + older + "\r\n" + exactlyTen + "\r\n" + almostTen + "\r\n");
     writeFile(path("Calls.old"), "archived before\r\n");
     FSettings->settings.clearCalls = true;
     FSettings->settings.clearCallDays = 10;
@@ -404,14 +417,16 @@ void TestListFiles::failedSaveAnswers()
     const int messages = FPrompts.messages.size();
     QVERIFY(!lists.SaveList(ListKind::Nicks));
     AtomicFile::setFaultHook(nullptr);
-    QCOMPARE(FPrompts.restoreQuestions.last(), QString("Should it be tried to restore the old file?"));
+    QCOMPARE(FPrompts.restoreQuestions.last(),
+             QString("Should it be tried to restore the old file?"));
     QCOMPARE(FPrompts.messages.size(), messages);
     QCOMPARE(readFile(path("Nicks")), third); // the backup made by this save
     QCOMPARE(lists.nicks().count(), 4);
 
     // Ignore without restoring: true, the file unchanged.
     const QByteArray before = readFile(path("Nicks"));
-    AtomicFile::setFaultHook([](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
+    AtomicFile::setFaultHook(
+        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     FPrompts.restoreAnswers = {false};
     QVERIFY(lists.SaveList(ListKind::Nicks));
@@ -419,13 +434,15 @@ void TestListFiles::failedSaveAnswers()
     QCOMPARE(readFile(path("Nicks")), before);
 
     // A failed restore is reported with the backup message.
-    AtomicFile::setFaultHook([](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Open; });
+    AtomicFile::setFaultHook(
+        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Open; });
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort};
     FPrompts.restoreAnswers = {true};
     QVERIFY(!lists.SaveList(ListKind::Msn));
     AtomicFile::setFaultHook(nullptr);
     QVERIFY(FPrompts.fileErrors.last().startsWith("Error saving MSN file: "));
-    QVERIFY(FPrompts.messages.last().startsWith("Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK)."));
+    QVERIFY(FPrompts.messages.last().startsWith(
+        "Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK)."));
 }
 
 void TestListFiles::backupFailureIsReportedAndTheSaveGoesOn()
@@ -437,8 +454,9 @@ void TestListFiles::backupFailureIsReportedAndTheSaveGoesOn()
     QVERIFY(QDir().mkpath(path("MSN.bak/x")));
     lists.nicks().setRows({{"Anna", "0301", "", ""}});
     QVERIFY(lists.SaveList(ListKind::Nicks));
-    QVERIFY(FPrompts.messages.last().startsWith(
-        "Error creating backup of file (CALLS.BAK, NICKS.BAK or MSN.BAK). Check available disk space.: "));
+    QVERIFY(
+        FPrompts.messages.last().startsWith("Error creating backup of file (CALLS.BAK, NICKS.BAK "
+                                            "or MSN.BAK). Check available disk space.: "));
     QVERIFY(FPrompts.messages.last().endsWith(" (Errorcode 0)"));
     QVERIFY(readFile(path("Nicks")).contains("Anna"));
     QVERIFY(lists.SaveList(ListKind::Msn));
@@ -449,7 +467,8 @@ void TestListFiles::damagedFileNeverBecomesTheBackup()
 {
     const QByteArray good = Header + NicksCaption + "Anna;0301;;log|;\r\n";
     writeFile(path("Nicks.bak"), good);
-    writeFile(path("Nicks"), "x # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\nBert;0302;;;\r\n");
+    writeFile(path("Nicks"),
+              "x # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\nc\r\nBert;0302;;;\r\n");
     TLists &lists = makeLists();
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     QVERIFY(lists.LoadList(ListKind::Nicks));
@@ -459,6 +478,54 @@ void TestListFiles::damagedFileNeverBecomesTheBackup()
     // From now on the file is good again and is backed up as usual.
     QVERIFY(lists.SaveList(ListKind::Nicks));
     QVERIFY(readFile(path("Nicks.bak")).contains("Carl"));
+}
+
+void TestListFiles::longFilesAreReadInTwoHalves()
+{
+    // Over a megabyte: two threads split the lines near the middle.
+    QByteArray file = Header + CallsCaption;
+    QStringList numbers;
+    for (int i = 0; i < 30000; ++i) {
+        const QByteArray number = QByteArray::number(300000 + i);
+        file += QByteArray::number(45000 + i / 100.0, 'f', 2) + ";d;t;" + number +
+                ";Nick;M\xc3\xbcnchen;Office;answered;" + (i % 2 ? "\n" : "\r\n");
+        numbers.append(QString::fromLatin1(number));
+    }
+    QVERIFY(file.size() > (1 << 20));
+    ListFormat::CallsOptions options;
+    options.clearCalls = true;
+    options.clearCallDays = 10;
+    options.now = 45020.0; // the first thousand and one calls go to the archive
+    ListFormat::CallsResult result = ListFormat::parseCalls(file, options);
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.rows.size() + result.purged.size(), 30000);
+    QCOMPARE(result.purged.size(), 1001);
+    QVERIFY(result.keysAscending);
+    for (int i = 0; i < result.rows.size(); ++i)
+        QCOMPARE(result.rows[i].number, numbers[i + 1001]);
+    QCOMPARE(result.rows.last().town, QString::fromUtf8("München"));
+    QVERIFY(result.purged.first().startsWith("45010.00;"));
+
+    // Written by two threads and read again: the same rows, in the same order.
+    std::vector<int> order(size_t(result.rows.size()));
+    std::iota(order.begin(), order.end(), 0);
+    const QByteArray written = ListFormat::formatCalls(
+        result.rows, order, Language::English, ListFormat::FileFormats::fromLocale(QLocale::c()));
+    QCOMPARE(written.count("\r\n"), result.rows.size() + 2);
+    const ListFormat::CallsResult again = ListFormat::parseCalls(written, {});
+    QVERIFY(again.ok);
+    QVERIFY(again.rows == result.rows);
+
+    // A bad key in the second half: the rows before it are kept, in order.
+    const qsizetype bad = file.lastIndexOf("45250.00;");
+    QVERIFY(bad > file.size() / 2);
+    file.replace(bad, 8, "45x50.00");
+    options.clearCalls = false;
+    result = ListFormat::parseCalls(file, options);
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, QString("'45x50.00;' is not a valid floating point value").remove(u';'));
+    QCOMPARE(result.rows.size(), 25000);
+    QCOMPARE(result.rows.last().number, numbers[24999]);
 }
 
 void TestListFiles::startupWithoutFilesAndShutdown()
@@ -484,7 +551,8 @@ void TestListFiles::msnSectionMovesIntoTheMsnFile()
     TLists &lists = makeLists(Language::German);
     QVERIFY(lists.LoadAtStartup());
     QCOMPARE(lists.msns().count(), 2);
-    QCOMPARE(lists.msns().row(1), (MsnRow{false, "85607", "Fax", "/snd/fax.wav", "speichern|popup"}));
+    QCOMPARE(lists.msns().row(1),
+             (MsnRow{false, "85607", "Fax", "/snd/fax.wav", "speichern|popup"}));
     QCOMPARE(readFile(path("MSN")),
              Header + "MSN;Spitzname;Sounddatei;Aktion;\r\n1;85606;Office;;speichern|popup;\r\n"
                       "0;85607;Fax;/snd/fax.wav;speichern|popup;\r\n");

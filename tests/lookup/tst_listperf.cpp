@@ -67,10 +67,6 @@ void TestListPerf::initTestCase()
         CallRow row;
         const double key = 45000.0 + i * 0.01;
         row.dateTime = QString::number(key, 'f', 5);
-        row.date = QStringLiteral("%1.%2.2024").arg(1 + i % 28).arg(1 + i % 12);
-        row.time = QStringLiteral("%1:%2:00")
-                       .arg(i % 24, 2, 10, QChar('0'))
-                       .arg(i % 60, 2, 10, QChar('0'));
         row.number = i % 50 == 0 ? QStringLiteral("-not transmitted-")
                                  : "0" + QString::number(30 + random.bounded(9000)) +
                                        QString::number(100000 + random.bounded(900000));

@@ -23,8 +23,6 @@ CallRow call(const QString &key, const QString &number)
 {
     CallRow row;
     row.dateTime = key;
-    row.date = "d" + key;
-    row.time = "t" + key;
     row.number = number;
     row.nickname = " ";
     row.town = " ";

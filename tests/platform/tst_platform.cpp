@@ -39,6 +39,7 @@ private slots:
     void failedWriteLeavesTheOldFile_data();
     void failedWriteLeavesTheOldFile();
     void backupIsACompleteCopy();
+    void readRefusesWhatIsNoFile();
 };
 
 void TestPlatform::dataDirFollowsTheRule()
@@ -56,7 +57,8 @@ void TestPlatform::dataDirFollowsTheRule()
     qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
     QCOMPARE(DataDir::path(), xdg.path() + "/corvane");
     QVERIFY(QFileInfo(xdg.path() + "/corvane").isDir());
-    QCOMPARE(QFileInfo(xdg.path() + "/corvane").permissions() & (QFile::ReadOther | QFile::ReadGroup),
+    QCOMPARE(QFileInfo(xdg.path() + "/corvane").permissions() &
+                 (QFile::ReadOther | QFile::ReadGroup),
              QFile::Permissions());
 
     // A corvane.ini next to the program makes the installation portable.
@@ -67,11 +69,9 @@ void TestPlatform::dataDirFollowsTheRule()
     QCOMPARE(portable, DataDir::programDir());
 
     qputenv("CORVANE_HOME", oldHome);
-    if (oldHome.isNull())
-        qunsetenv("CORVANE_HOME");
+    if (oldHome.isNull()) qunsetenv("CORVANE_HOME");
     qputenv("XDG_DATA_HOME", oldXdg);
-    if (oldXdg.isNull())
-        qunsetenv("XDG_DATA_HOME");
+    if (oldXdg.isNull()) qunsetenv("XDG_DATA_HOME");
 }
 
 void TestPlatform::areaCodeFilePrefersTheDataDirectory()
@@ -164,6 +164,22 @@ void TestPlatform::backupIsACompleteCopy()
     QString error;
     QVERIFY(!AtomicFile::backup(dir.path() + "/missing", dir.path() + "/missing.bak", &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestPlatform::readRefusesWhatIsNoFile()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.path() + "/Calls";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QByteArray bytes;
+    QString error;
+    QVERIFY(!AtomicFile::read(fifo, &bytes, &error)); // and does not block
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!AtomicFile::read(dir.path(), &bytes, &error));
+    writeFile(dir.path() + "/big", QByteArray(100, 'x'));
+    QVERIFY(!AtomicFile::read(dir.path() + "/big", &bytes, &error, 99));
+    QVERIFY(AtomicFile::read(dir.path() + "/big", &bytes, &error, 100));
+    QCOMPARE(bytes.size(), 100);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

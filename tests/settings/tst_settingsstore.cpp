@@ -107,24 +107,75 @@ void TestSettingsStore::writesInTheWindowsOrderAndKeepsForeignKeys()
     const QStringList order = keyOrder(written);
     // Sections appear as they are first written; OldRegCleared opened "Settings" at reading.
     const QStringList expected = {
-        "StatusCodeStrings/$34A2", "Settings/OldRegCleared",
-        "Settings/Popup", "Settings/ShowMultipleCalls", "Settings/Balloon", "Settings/CloseDisCon",
-        "Settings/CloseConnect", "Settings/CloseReject", "Settings/CloseBusy",
-        "Settings/KeepUnknown", "Settings/ShowReject", "Settings/Intervall", "Settings/bgColor",
-        "Settings/fColor", "Settings/Transparency", "Settings/Font", "Settings/Language",
-        "Settings/StayOnTop", "Settings/KeepFocus", "Settings/Screensaver", "Settings/ShowNag",
-        "Settings/AllowGroup", "Settings/ScrollLED", "Settings/ShowClose",
-        "Settings/StoreNotSubmitted", "Settings/ClearCalls", "Settings/ClearCallDays",
-        "Settings/SearchOutlook", "Settings/CountryCode", "Settings/UseTAPI",
-        "Settings/DoPrependNum", "Settings/PrependNum", "Settings/ExternalNumberManipulationDLL",
-        "Settings/ExternalNumberLookupDLL", "Settings/InternalReverseSearch", "Settings/CutZeroes",
-        "MainPos/Left", "MainPos/Top", "MainPos/Width", "MainPos/Height",
-        "Picture/UsePic", "Picture/Stretch", "Picture/File",
-        "Calls/Col1", "Calls/Col2", "Calls/Col3", "Calls/Col4", "Calls/Col5", "Calls/Col6",
-        "Calls/Col7", "Calls/Sort", "Nicks/Col0", "Nicks/Col1", "Nicks/Col2", "Nicks/Col3",
-        "Nicks/Sort", "MSNCol/Col0", "MSNCol/Col1", "MSNCol/Col2", "MSNCol/Col3", "MSNCol/Col4",
-        "List/Left", "List/Top", "List/Width", "List/Height",
-        "Search/Left", "Search/Top", "Search/Width", "Search/Height",
+        "StatusCodeStrings/$34A2",
+        "Settings/OldRegCleared",
+        "Settings/Popup",
+        "Settings/ShowMultipleCalls",
+        "Settings/Balloon",
+        "Settings/CloseDisCon",
+        "Settings/CloseConnect",
+        "Settings/CloseReject",
+        "Settings/CloseBusy",
+        "Settings/KeepUnknown",
+        "Settings/ShowReject",
+        "Settings/Intervall",
+        "Settings/bgColor",
+        "Settings/fColor",
+        "Settings/Transparency",
+        "Settings/Font",
+        "Settings/Language",
+        "Settings/StayOnTop",
+        "Settings/KeepFocus",
+        "Settings/Screensaver",
+        "Settings/ShowNag",
+        "Settings/AllowGroup",
+        "Settings/ScrollLED",
+        "Settings/ShowClose",
+        "Settings/StoreNotSubmitted",
+        "Settings/ClearCalls",
+        "Settings/ClearCallDays",
+        "Settings/SearchOutlook",
+        "Settings/CountryCode",
+        "Settings/UseTAPI",
+        "Settings/DoPrependNum",
+        "Settings/PrependNum",
+        "Settings/ExternalNumberManipulationDLL",
+        "Settings/ExternalNumberLookupDLL",
+        "Settings/InternalReverseSearch",
+        "Settings/CutZeroes",
+        "MainPos/Left",
+        "MainPos/Top",
+        "MainPos/Width",
+        "MainPos/Height",
+        "Picture/UsePic",
+        "Picture/Stretch",
+        "Picture/File",
+        "Calls/Col1",
+        "Calls/Col2",
+        "Calls/Col3",
+        "Calls/Col4",
+        "Calls/Col5",
+        "Calls/Col6",
+        "Calls/Col7",
+        "Calls/Sort",
+        "Nicks/Col0",
+        "Nicks/Col1",
+        "Nicks/Col2",
+        "Nicks/Col3",
+        "Nicks/Sort",
+        "MSNCol/Col0",
+        "MSNCol/Col1",
+        "MSNCol/Col2",
+        "MSNCol/Col3",
+        "MSNCol/Col4",
+        "List/Left",
+        "List/Top",
+        "List/Width",
+        "List/Height",
+        "Search/Left",
+        "Search/Top",
+        "Search/Width",
+        "Search/Height",
     };
     QCOMPARE(order.mid(0, expected.size()), expected);
     QCOMPARE(order.size(), expected.size() + 13);
@@ -192,23 +243,28 @@ void TestSettingsStore::badValuesReadAsDefaultsOrClamped_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("negative duration switches popup off") << QByteArray("Intervall=-5000\nPopup=1") << "popup" << 0;
-    QTest::newRow("negative duration gives 0 s") << QByteArray("Intervall=-5000") << "duration" << 0;
+    QTest::newRow("negative duration switches popup off")
+        << QByteArray("Intervall=-5000\nPopup=1") << "popup" << 0;
+    QTest::newRow("negative duration gives 0 s")
+        << QByteArray("Intervall=-5000") << "duration" << 0;
     QTest::newRow("-500 ms is 0 s") << QByteArray("Intervall=-500\nPopup=1") << "duration" << 0;
     QTest::newRow("-500 ms keeps popup") << QByteArray("Intervall=-500\nPopup=1") << "popup" << 1;
     QTest::newRow("2500 ms truncates") << QByteArray("Intervall=2500") << "duration" << 2;
     QTest::newRow("non-numeric duration") << QByteArray("Intervall=abc") << "duration" << 5;
     QTest::newRow("negative CutZeroes") << QByteArray("CutZeroes=-3") << "cutZeroes" << 0;
     QTest::newRow("huge CutZeroes") << QByteArray("CutZeroes=500") << "cutZeroes" << 100;
-    QTest::newRow("Transparency above 100") << QByteArray("Transparency=150") << "transparency" << 100;
+    QTest::newRow("Transparency above 100")
+        << QByteArray("Transparency=150") << "transparency" << 100;
     QTest::newRow("Transparency below 0") << QByteArray("Transparency=-1") << "transparency" << 0;
     QTest::newRow("bool any non-zero") << QByteArray("Balloon=0\nCloseBusy=7") << "closeBusy" << 1;
     QTest::newRow("bool non-numeric is default") << QByteArray("Balloon=yes") << "balloon" << 1;
     QTest::newRow("hex colour") << QByteArray("bgColor=$00FF00") << "bgColor" << 0xFF00;
     QTest::newRow("0x colour") << QByteArray("fColor=0x0000FF") << "fColor" << 0xFF;
-    QTest::newRow("overflow is default") << QByteArray("ClearCallDays=99999999999") << "clearCallDays" << 10;
+    QTest::newRow("overflow is default")
+        << QByteArray("ClearCallDays=99999999999") << "clearCallDays" << 10;
     QTest::newRow("keys ignore case") << QByteArray("cLeArCaLlDaYs=12") << "clearCallDays" << 12;
-    QTest::newRow("RejectTime 0 counts as 10") << QByteArray("RejectTime=0") << "rejectTimeOut" << 10;
+    QTest::newRow("RejectTime 0 counts as 10")
+        << QByteArray("RejectTime=0") << "rejectTimeOut" << 10;
     QTest::newRow("RejectTime 25") << QByteArray("RejectTime=25") << "rejectTimeOut" << 25;
 }
 
@@ -241,7 +297,8 @@ void TestSettingsStore::stringsFollowTheProfileRules()
 {
     const QByteArray longValue(3000, 'x');
     writeFile(FIni, "[Settings]\nFont=\"Liberation Sans\"\nPrependNum='0'\nCountryCode=\n"
-                    "DateFormat=" + longValue + "\n");
+                    "DateFormat=" +
+                        longValue + "\n");
     SettingsStore store(FIni);
     store.readAll();
     QCOMPARE(store.settings.font, QString("Liberation Sans"));
@@ -268,10 +325,10 @@ void TestSettingsStore::hiddenKeysAreNeverWritten()
     store.settings.dateFormat = "yyyy";
     QVERIFY(store.writeAll());
     const QByteArray written = readFile(FIni);
-    for (const char *key : {"ODS=", "ShowInfo=", "HomeFritz=", "HideFirstLine=", "RejectTime=",
-                            "Debug=", "DebugInt=", "SecondTrayIcon=", "CallRotationTimeout=",
-                            "DateFormat=", "TimeFormat=", "DisplayTimeFormat=", "TAPIDebug=",
-                            "LastWavePath=", "TAPIDevice=", "SortDebug="})
+    for (const char *key :
+         {"ODS=", "ShowInfo=", "HomeFritz=", "HideFirstLine=", "RejectTime=", "Debug=", "DebugInt=",
+          "SecondTrayIcon=", "CallRotationTimeout=", "DateFormat=", "TimeFormat=",
+          "DisplayTimeFormat=", "TAPIDebug=", "LastWavePath=", "TAPIDevice=", "SortDebug="})
         QVERIFY2(!written.contains(QByteArray("\n") + key), key);
 
     // A hidden key the user wrote stays as the user wrote it.
@@ -393,13 +450,15 @@ void TestSettingsStore::unwritableFileReportsItsPath()
 
 void TestSettingsStore::windows1252FileKeepsItsUmlauts()
 {
-    writeFile(FIni, "[Picture]\nFile=C:\\Bilder\\Gr\xfc\xdf""e.jpg\n[Settings]\nPopup=0\n");
+    writeFile(FIni, "[Picture]\nFile=C:\\Bilder\\Gr\xfc\xdf"
+                    "e.jpg\n[Settings]\nPopup=0\n");
     SettingsStore store(FIni);
     store.readAll();
     QCOMPARE(store.picture.file, QString::fromUtf8("C:\\Bilder\\Grüße.jpg"));
     QVERIFY(!store.settings.popup);
     QVERIFY(store.writeAll());
-    QVERIFY(readFile(FIni).contains("File=C:\\Bilder\\Gr\xc3\xbc\xc3\x9f" "e.jpg"));
+    QVERIFY(readFile(FIni).contains("File=C:\\Bilder\\Gr\xc3\xbc\xc3\x9f"
+                                    "e.jpg"));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

@@ -29,9 +29,9 @@ constexpr int Germany = 49;
 // subscriber digits until libphonenumber accepts it as a fixed-line number, which gives the
 // length of its area code and the town.
 std::map<std::string, std::string> germanAreaCodes(const PhoneNumberUtil &util,
-                                                    const PhoneNumberOfflineGeocoder &geocoder,
-                                                    const icu::Locale &german,
-                                                    const std::string &countryName)
+                                                   const PhoneNumberOfflineGeocoder &geocoder,
+                                                   const icu::Locale &german,
+                                                   const std::string &countryName)
 {
     std::map<std::string, std::string> codes;
     const std::string subscriber = "2345678901";
@@ -42,14 +42,13 @@ std::map<std::string, std::string> germanAreaCodes(const PhoneNumberUtil &util,
             PhoneNumber number;
             number.set_country_code(Germany);
             number.set_national_number(std::stoull(national));
-            if (!util.IsValidNumber(number))
-                continue;
+            if (!util.IsValidNumber(number)) continue;
             const auto type = util.GetNumberType(number);
-            if (type != PhoneNumberUtil::FIXED_LINE && type != PhoneNumberUtil::FIXED_LINE_OR_MOBILE)
+            if (type != PhoneNumberUtil::FIXED_LINE &&
+                type != PhoneNumberUtil::FIXED_LINE_OR_MOBILE)
                 break;
             const int length = util.GetLengthOfGeographicalAreaCode(number);
-            if (length <= 0)
-                continue; // too short to tell the area code from the subscriber number
+            if (length <= 0) continue; // too short to tell the area code from the subscriber number
             const std::string town = geocoder.GetDescriptionForNumber(number, german);
             // Only the country's name means the range has no town of its own (unassigned).
             if (!town.empty() && town != countryName)
@@ -113,11 +112,9 @@ int main(int argc, char **argv)
     for (const int code : callingCodes) {
         util.GetRegionCodeForCountryCode(code, &region);
         // Non-geographic codes (satellite phones, international freephone) name no country.
-        if (region == "001" || region == "ZZ")
-            continue;
+        if (region == "001" || region == "ZZ") continue;
         const std::string name = countryName(region, german);
-        if (name.empty())
-            continue;
+        if (name.empty()) continue;
         countries.push_back(std::to_string(code));
         names[countries.back()] = name;
     }
