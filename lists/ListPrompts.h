@@ -30,6 +30,10 @@ public:
     // A file chooser for an existing file, starting in the directory; filter in Qt's form
     // ("Wave (*.wav)"). Empty when the user cancels.
     virtual QString chooseOpenFile(const QString &directory, const QString &filter) = 0;
+
+    // While set (the program is closing), no window is opened: a file error is ignored,
+    // questions get No, messages go to the debug output.
+    bool Quiet = false;
 };
 
 // Answers prepared in advance, for tests and for running without a screen. Every question

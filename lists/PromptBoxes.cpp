@@ -18,6 +18,10 @@ QWidget *TPromptBoxes::owner()
 
 ListPrompts::Answer TPromptBoxes::askFileError(const QString &text)
 {
+    if (Quiet) {
+        qWarning("%s", qPrintable(text));
+        return Answer::Ignore;
+    }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text,
                     QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore, owner());
     box.setTextFormat(Qt::PlainText);
@@ -39,6 +43,10 @@ bool TPromptBoxes::askRestoreBackup(const QString &text)
 
 void TPromptBoxes::inform(const QString &text)
 {
+    if (Quiet) {
+        qWarning("%s", qPrintable(text));
+        return;
+    }
     QMessageBox box(QMessageBox::Information, title(), text, QMessageBox::Ok, owner());
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -46,6 +54,8 @@ void TPromptBoxes::inform(const QString &text)
 
 bool TPromptBoxes::askYesNo(const QString &text)
 {
+    if (Quiet)
+        return false;
     QMessageBox box(QMessageBox::Question, title(), text, QMessageBox::Yes | QMessageBox::No,
                     owner());
     box.setTextFormat(Qt::PlainText);
@@ -55,5 +65,7 @@ bool TPromptBoxes::askYesNo(const QString &text)
 
 QString TPromptBoxes::chooseOpenFile(const QString &directory, const QString &filter)
 {
+    if (Quiet)
+        return QString();
     return QFileDialog::getOpenFileName(owner(), QString(), directory, filter);
 }

@@ -5,6 +5,7 @@
 #include "app/main.h"
 #include "capi/CpConst.h"
 #include "lists/ListPrompts.h"
+#include "lists/PromptBoxes.h"
 #include "lists/lists.h"
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
@@ -553,6 +554,20 @@ private slots:
         ring(QStringLiteral("0441124"));
         QVERIFY(!info->isVisible());
         QCOMPARE(FForm->height(), base);
+    }
+
+    void closingOpensNoWindow()
+    {
+        // A modal box at the end of the session would keep the program from ending.
+        FForm->FormCloseQuery();
+        QVERIFY(FPrompts.Quiet);
+        TPromptBoxes boxes;
+        boxes.Quiet = true;
+        QCOMPARE(boxes.askFileError(QStringLiteral("Error saving nickname file")),
+                 ListPrompts::Answer::Ignore);
+        QVERIFY(!boxes.askYesNo(QStringLiteral("Delete?")));
+        boxes.inform(QStringLiteral("nobody reads this"));
+        QVERIFY(QFile::exists(FDir->filePath("corvane.ini")));
     }
 
     void transparency()
