@@ -454,7 +454,9 @@ void TMainForm::FormCloseQuery()
     if (FClosed) return;
     FClosed = true;
     HidePopup();
-    WriteIni(); // errors are ignored on the way out
+    // Errors are ignored on the way out: the session may be ending, nobody would answer.
+    FPrompts.Quiet = true;
+    WriteIni();
     if (FDialogsReady) FLists.SaveMissingLists();
     setWindowOpacity(1.0);
 }
