@@ -128,6 +128,7 @@ int main(int argc, char *argv[])
             listDlg.OfferNewNickname(nickname, number);
         };
 
+        mainForm.UpdateMenuAvailability();
         mainForm.ReadIni();
         listDlg.ReadSettings();
         searchDlg.ReadSettings();

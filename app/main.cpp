@@ -291,6 +291,15 @@ void TMainForm::ApplyLanguage(Language language)
     SetSize();
 }
 
+void TMainForm::UpdateMenuAvailability()
+{
+    for (QAction *item : {Nicknames1, Calllist1, MSN1})
+        item->setEnabled(bool(OnShowLists));
+    Suchen1->setEnabled(bool(OnShowSearch));
+    Optionen1->setEnabled(bool(OnShowOptions));
+    Info->setEnabled(AboutBox != nullptr);
+}
+
 void TMainForm::SetActivationTexts()
 {
     Deaktivieren1->setText(Text(FActive ? "Deaktivieren1" : "Aktivieren1"));
@@ -351,8 +360,10 @@ void TMainForm::ReadIni()
     setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
     ApplyAppearance();
 
-    const Language language = languageFromIndex(s.language);
-    if (!FLanguageSet || language != FLanguage) ApplyLanguage(language);
+    if (OnLanguageSetting)
+        OnLanguageSetting(s.language);
+    else if (!FLanguageSet || languageFromIndex(s.language) != FLanguage)
+        ApplyLanguage(languageFromIndex(s.language));
     SetActivationTexts();
 }
 

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <limits>
 #include <memory>
 
 class AreaCodeTable;
@@ -129,6 +130,8 @@ public:
     void TrayClick();
     void ToggleActive();
     void SetActivationTexts();
+    // Menu items whose window is not there (not wired) are disabled.
+    void UpdateMenuAvailability();
     void ApplyLanguage(Language language) override;
     Language CurrentLanguage() const { return FLanguage; }
     // "Tremlow Corvane", followed by the line's error while it cannot be used.
@@ -141,7 +144,8 @@ public:
     TCapiMonitor *CapiMonitor1;
     TCalls Calls;
     QString FLastCaller;
-    qint64 FLastEventTick = 0;
+    // Far in the past: the first question is never taken for a repeat.
+    qint64 FLastEventTick = std::numeric_limits<qint64>::min() / 2;
     bool FRejected = false;
     bool FStoreCall = false;
     bool FRowAdded = false;

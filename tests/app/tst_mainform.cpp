@@ -188,6 +188,15 @@ private slots:
         QCOMPARE(label->text(), QStringLiteral("<b>0441</b>"));
     }
 
+    void firstCallRightAfterTheStart()
+    {
+        // A call without number within half a second of the start is no repeat.
+        FTick = 200;
+        uint16_t cause = capi::RejectUndecided;
+        FForm->CapiMonitor1RejectCallQuestion(QString(), "85606", 16, cause);
+        QCOMPARE(FForm->Calls.Count(), 1);
+    }
+
     void repeatedQuestionWithin500msIsIgnored()
     {
         uint16_t cause = capi::RejectUndecided;

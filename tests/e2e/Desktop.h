@@ -83,6 +83,31 @@ inline void click(const QPoint &at, int button = 1)
          QStringLiteral("click"), QString::number(button)});
 }
 
+// Keys as xdotool names them ("Return", "Tab", "ctrl+a"), or text typed as it stands.
+inline void key(const QString &keys)
+{
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"), keys});
+}
+
+inline void type(const QString &text)
+{
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), text});
+}
+
+// The visible windows whose title matches, with their geometry.
+inline QList<std::pair<QString, QRect>> visibleWindows(const QString &titlePattern)
+{
+    QList<std::pair<QString, QRect>> windows;
+    const QString ids =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--name"), titlePattern});
+    for (const QString &id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        windows.append({id, windowGeometry(id)});
+    return windows;
+}
+
 inline QImage screenshot(const QString &file)
 {
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
