@@ -17,6 +17,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -653,6 +655,20 @@ void TMainForm::ClearNumber()
     setWindowTitle(QStringLiteral("Corvane"));
 }
 
+void TMainForm::HideBalloon()
+{
+    if (!FBalloonShown) return;
+    FBalloonShown = false;
+    // Qt's own balloon closes on an empty message; a desktop notification service would
+    // show an empty notification instead, and closes its own by time-out.
+    static const bool notificationService =
+        QDBusConnection::sessionBus().interface() &&
+        QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            QStringLiteral("org.kde.StatusNotifierWatcher"));
+    if (!notificationService)
+        FTrayIcon->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
+}
+
 void TMainForm::AnnounceNewCall()
 {
     FTimer.stop();
@@ -665,6 +681,7 @@ void TMainForm::AnnounceNewCall()
         const QString text = count == 1 ? QStringLiteral("1 ") + Word("NewCall")
                                         : QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls"));
         FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information, 10000);
+        FBalloonShown = true;
     }
     FTimer.start();
 }
@@ -840,7 +857,7 @@ void TMainForm::AcknowledgeCalls()
     FRotationIndex = 0;
     ShowCall(-1);
     Calls.Acknowledge();
-    FTrayIcon->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1); // hides the balloon
+    HideBalloon();
     FSecondTrayIcon->hide();
     SetScrollLed(false);
     SetActivationTexts();

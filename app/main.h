@@ -184,6 +184,7 @@ private:
     void StopSound();
     void OpenLists(ListPage page);
     void LayoutInfo();
+    void HideBalloon();
     int InfoLineHeight() const;
 
     SettingsStore &FSettings;
@@ -206,6 +207,7 @@ private:
     int FBaseHeight = 100;
     int FInfoHeight = 0; // 0 while the info area is hidden
     QString FLineState;
+    bool FBalloonShown = false;
     QPoint FDragOffset;
     bool FDragging = false;
 

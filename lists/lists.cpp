@@ -13,13 +13,6 @@
 
 namespace {
 
-template <class Row, class Field>
-Field &pick(Row &row, int c, std::initializer_list<Field Row::*> members)
-{
-    Q_ASSERT(c >= 0 && c < int(members.size()));
-    return row.*(members.begin()[c]);
-}
-
 const QString Blank = QStringLiteral(" ");
 
 } // namespace
@@ -95,7 +88,8 @@ static QStringList columnCaptions(QStringView view, int count, Language language
 {
     QStringList result;
     for (int c = 0; c < count; ++c)
-        result.append(UiText(UiForm::Lists, view.toString() + QStringLiteral(".Col") + QString::number(c),
+        result.append(UiText(UiForm::Lists,
+                             view.toString() + QStringLiteral(".Col") + QString::number(c),
                              language));
     return result;
 }
@@ -103,22 +97,28 @@ static QStringList columnCaptions(QStringView view, int count, Language language
 // The views ask for captions on every paint; the texts are fixed per language.
 QStringList callColumnCaptions(Language language)
 {
-    static const QStringList german = columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::German);
-    static const QStringList english = columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::English);
+    static const QStringList german =
+        columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::German);
+    static const QStringList english =
+        columnCaptions(u"lvCalls", CallRow::ColumnCount, Language::English);
     return language == Language::English ? english : german;
 }
 
 QStringList nickColumnCaptions(Language language)
 {
-    static const QStringList german = columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::German);
-    static const QStringList english = columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::English);
+    static const QStringList german =
+        columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::German);
+    static const QStringList english =
+        columnCaptions(u"lvNicks", NickRow::ColumnCount, Language::English);
     return language == Language::English ? english : german;
 }
 
 QStringList msnColumnCaptions(Language language)
 {
-    static const QStringList german = columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::German);
-    static const QStringList english = columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::English);
+    static const QStringList german =
+        columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::German);
+    static const QStringList english =
+        columnCaptions(u"lvMSN", MsnRow::ColumnCount, Language::English);
     return language == Language::English ? english : german;
 }
 

@@ -1,6 +1,7 @@
 // The decisions of the call handling and the popup's layout, driven directly without a
 // line: reject rules, number forms, status words, close rules, rotation, auto-hide,
 // blinking and the arithmetic of the popup.
+#include "app/about.h"
 #include "app/isdntool.h"
 #include "app/main.h"
 #include "capi/CpConst.h"
@@ -577,6 +578,19 @@ private slots:
         QVERIFY(!boxes.askYesNo(QStringLiteral("Delete?")));
         boxes.inform(QStringLiteral("nobody reads this"));
         QVERIFY(QFile::exists(FDir->filePath("corvane.ini")));
+    }
+
+    void aboutWindowClosesItself()
+    {
+        TAboutBox about;
+        about.CloseAfterMs = 200;
+        QElapsedTimer clock;
+        clock.start();
+        about.ShowModal(QStringLiteral("Tremlow Corvane: Connection to the CAPI controller lost."));
+        QVERIFY(clock.elapsed() >= 150);
+        QVERIFY(!about.isVisible());
+        QCOMPARE(about.findChild<QLabel *>("ProductName")->text(),
+                 QStringLiteral("Tremlow Corvane: Connection to the CAPI controller lost."));
     }
 
     void transparency()
