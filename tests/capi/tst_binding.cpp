@@ -45,6 +45,16 @@ private slots:
         QCOMPARE(CapiRelease(1), 0x9003u);
     }
 
+    void notInstalledRemote()
+    {
+        // The real libcapi20 pointed at a router that does not answer.
+        const bool sharedMemory = QFile::exists("/dev/shm/CAPI20_shared_memory.v01000010");
+        const bool semaphore = QFile::exists("/dev/shm/sem.CAPI20_shared_sem.v01000010");
+        expectStartFails(0x9003, QStringLiteral("CAPI 2.0 (32 Bit) not installed."));
+        if (!sharedMemory) QFile::remove("/dev/shm/CAPI20_shared_memory.v01000010");
+        if (!semaphore) QFile::remove("/dev/shm/sem.CAPI20_shared_sem.v01000010");
+    }
+
     void registerError()
     {
         expectStartFails(0x1008, QStringLiteral("Deinstall error ($1008)"));

@@ -154,6 +154,22 @@ private slots:
         QVERIFY(waitFor([&] {
             return corvane.readFile(QStringLiteral("Calls")).contains(QStringLiteral(";0441999;"));
         }));
+        // "/c" opens the call list in the running instance.
+        QCOMPARE(corvane.secondStart({QStringLiteral("/c")}), 0);
+        const QString lists = [&] {
+            QString window;
+            waitFor([&] {
+                window = findWindow(QStringLiteral("^Lists - 1 Entries$"));
+                return !window.isEmpty();
+            });
+            return window;
+        }();
+        QVERIFY2(!lists.isEmpty(), "the call list with the test call");
+        screenshot(FShots + QStringLiteral("/lists-calls.png"));
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), lists});
+        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Lists - ")).isEmpty(); }));
         // Switches are case-sensitive; an unknown one sends nothing.
         QCOMPARE(corvane.secondStart({QStringLiteral("/T"), QStringLiteral("0441888")}), 0);
         QTest::qWait(500);
