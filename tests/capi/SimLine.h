@@ -4,6 +4,7 @@
 // reads what the program put on the line from the exchange's log.
 #pragma once
 
+#include "tests/Libcapi20Files.h"
 #include "tools/capisim/CapisimClient.h"
 
 #include <QDir>
@@ -40,8 +41,7 @@ public:
             qputenv("CORVANE_CAPI_LIBRARY", CAPISIM_LIBRARY);
             return true;
         }
-        FSharedMemoryExisted = QFile::exists(QLatin1String(SharedMemory));
-        FSemaphoreExisted = QFile::exists(QLatin1String(SharedSemaphore));
+        FLibcapi20Files = std::make_unique<Libcapi20Files>();
         for (int attempt = 0; attempt < 20 && !FPort; ++attempt) {
             const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
             if (startServer(port)) FPort = port;
@@ -63,11 +63,7 @@ public:
     void tearDown()
     {
         stopServer();
-        // Only the files this test created; another CAPI user may share them.
-        if (FMode == RemoteRcapi) {
-            if (!FSharedMemoryExisted) QFile::remove(QLatin1String(SharedMemory));
-            if (!FSemaphoreExisted) QFile::remove(QLatin1String(SharedSemaphore));
-        }
+        FLibcapi20Files.reset();
     }
 
     Mode mode() const { return FMode; }
@@ -119,9 +115,6 @@ public:
         return false;
     }
 
-    static constexpr const char *SharedMemory = "/dev/shm/CAPI20_shared_memory.v01000010";
-    static constexpr const char *SharedSemaphore = "/dev/shm/sem.CAPI20_shared_sem.v01000010";
-
 private:
     QStringList lines(const QString &direction) const
     {
@@ -166,6 +159,5 @@ private:
     qint64 FLogOffset = 0;
     int FPort = 0;
     QProcess FServer;
-    bool FSharedMemoryExisted = true;
-    bool FSemaphoreExisted = true;
+    std::unique_ptr<Libcapi20Files> FLibcapi20Files;
 };

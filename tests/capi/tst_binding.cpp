@@ -2,6 +2,7 @@
 // because the load status stays for the life of the process.
 #include "capi/CpDLL.h"
 #include "capi/CpMoni.h"
+#include "tests/Libcapi20Files.h"
 
 #include <QtTest>
 #include <csignal>
@@ -48,11 +49,8 @@ private slots:
     void notInstalledRemote()
     {
         // The real libcapi20 pointed at a router that does not answer.
-        const bool sharedMemory = QFile::exists("/dev/shm/CAPI20_shared_memory.v01000010");
-        const bool semaphore = QFile::exists("/dev/shm/sem.CAPI20_shared_sem.v01000010");
+        const Libcapi20Files files;
         expectStartFails(0x9003, QStringLiteral("CAPI 2.0 (32 Bit) not installed."));
-        if (!sharedMemory) QFile::remove("/dev/shm/CAPI20_shared_memory.v01000010");
-        if (!semaphore) QFile::remove("/dev/shm/sem.CAPI20_shared_sem.v01000010");
     }
 
     void registerError()

@@ -3,6 +3,7 @@
 // HOME points at a temporary directory with the .capi20rc before libcapi20 is
 // loaded, so this test runs in a process of its own.
 
+#include "tests/Libcapi20Files.h"
 #include "tests/capisim/CapiTestSupport.h"
 #include "tools/capisim/CapisimClient.h"
 
@@ -23,9 +24,6 @@
 using namespace capitest;
 
 namespace {
-
-const char *const SharedMemory = "/dev/shm/CAPI20_shared_memory.v01000010";
-const char *const SharedSemaphore = "/dev/shm/sem.CAPI20_shared_sem.v01000010";
 
 // A plain TCP client speaking rcapi frames, for what libcapi20 would never send.
 class RawClient
@@ -105,8 +103,7 @@ private:
     qint64 logOffset_ = 0;
     int port_ = 0;
     QProcess server_;
-    bool sharedMemoryExisted_ = true;
-    bool semaphoreExisted_ = true;
+    std::unique_ptr<Libcapi20Files> libcapi20Files_;
     CapiFunctions capi_;
     unsigned (*getProfile_)(unsigned, unsigned char *) = nullptr;
     unsigned char *(*getManufacturer_)(unsigned, unsigned char *) = nullptr;
@@ -193,8 +190,7 @@ private slots:
         QVERIFY(home_.isValid());
         socketPath_ = home_.filePath("control.sock");
         logPath_ = home_.filePath("capi.log");
-        sharedMemoryExisted_ = QFile::exists(SharedMemory);
-        semaphoreExisted_ = QFile::exists(SharedSemaphore);
+        libcapi20Files_ = std::make_unique<Libcapi20Files>();
         std::signal(SIGPIPE, SIG_IGN); // libcapi20 sends without MSG_NOSIGNAL
         for (int attempt = 0; attempt < 20 && !port_; ++attempt) {
             const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
@@ -224,9 +220,7 @@ private slots:
     {
         releaseAll();
         stopServer();
-        // Only what this test created; another CAPI user may share the files.
-        if (!sharedMemoryExisted_) QFile::remove(SharedMemory);
-        if (!semaphoreExisted_) QFile::remove(SharedSemaphore);
+        libcapi20Files_.reset();
     }
 
     void init()

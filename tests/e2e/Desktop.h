@@ -51,6 +51,19 @@ inline QString findWindow(const QString &titlePattern)
         .section(QLatin1Char('\n'), 0, 0);
 }
 
+// Waits for a visible window whose title matches; empty when none came.
+inline QString waitForWindow(const QString &titlePattern, int timeoutMs = 10000)
+{
+    QString window;
+    waitFor(
+        [&] {
+            window = findWindow(titlePattern);
+            return !window.isEmpty();
+        },
+        timeoutMs);
+    return window;
+}
+
 inline QString windowName(const QString &window)
 {
     return run(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window});

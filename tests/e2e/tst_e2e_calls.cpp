@@ -4,6 +4,7 @@
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "settings/SettingsStore.h"
+#include "tests/Libcapi20Files.h"
 #include "tests/e2e/Desktop.h"
 
 #include <QRandomGenerator>
@@ -47,13 +48,8 @@ class TestE2eCalls : public QObject
 
     QString waitForPopup(const QString &shown)
     {
-        QString window;
-        waitFor([&] {
-            window =
-                findWindow(QStringLiteral("^Corvane - %1$").arg(QRegularExpression::escape(shown)));
-            return !window.isEmpty();
-        });
-        return window;
+        return waitForWindow(
+            QStringLiteral("^Corvane - %1$").arg(QRegularExpression::escape(shown)));
     }
 
 private slots:
@@ -156,14 +152,7 @@ private slots:
         }));
         // "/c" opens the call list in the running instance.
         QCOMPARE(corvane.secondStart({QStringLiteral("/c")}), 0);
-        const QString lists = [&] {
-            QString window;
-            waitFor([&] {
-                window = findWindow(QStringLiteral("^Lists - 1 Entries$"));
-                return !window.isEmpty();
-            });
-            return window;
-        }();
+        const QString lists = waitForWindow(QStringLiteral("^Lists - 1 Entries$"));
         QVERIFY2(!lists.isEmpty(), "the call list with the test call");
         screenshot(FShots + QStringLiteral("/lists-calls.png"));
         run(QStringLiteral("xdotool"),
@@ -185,8 +174,7 @@ private slots:
     {
         Corvane corvane;
         corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nRejectTime=1\nLanguage=1\n");
-        const bool sharedMemoryExisted = QFile::exists("/dev/shm/CAPI20_shared_memory.v01000010");
-        const bool semaphoreExisted = QFile::exists("/dev/shm/sem.CAPI20_shared_sem.v01000010");
+        const Libcapi20Files libcapi20Files;
 
         QProcess server;
         int port = 0;
@@ -241,8 +229,6 @@ private slots:
         QVERIFY(corvane.stop());
         server.terminate();
         server.waitForFinished(5000);
-        if (!sharedMemoryExisted) QFile::remove("/dev/shm/CAPI20_shared_memory.v01000010");
-        if (!semaphoreExisted) QFile::remove("/dev/shm/sem.CAPI20_shared_sem.v01000010");
     }
 };
 

@@ -31,16 +31,6 @@ class TestE2eLists : public QObject
         return icon;
     }
 
-    QString waitForWindow(const QString &pattern)
-    {
-        QString window;
-        waitFor([&] {
-            window = findWindow(pattern);
-            return !window.isEmpty();
-        });
-        return window;
-    }
-
 private slots:
     void initTestCase()
     {
