@@ -1082,6 +1082,8 @@ void TMainForm::ApplyTransparency()
 
 void TMainForm::ShowPopup()
 {
+    // Shown for a call before the first timer tick: that tick must not hide it again.
+    FFirstShow = false;
     const bool keepFocus = FSettings.settings.keepFocus;
     setAttribute(Qt::WA_ShowWithoutActivating, keepFocus);
     FShownTime = 0;

@@ -198,6 +198,14 @@ private slots:
         QCOMPARE(FForm->Calls.Count(), 1);
     }
 
+    void callBeforeTheFirstTickStaysOnShow()
+    {
+        FForm->FFirstShow = true;
+        ring(QStringLiteral("0441123"));
+        ticks(1);
+        QVERIFY(FForm->isVisible());
+    }
+
     void repeatedQuestionWithin500msIsIgnored()
     {
         uint16_t cause = capi::RejectUndecided;
