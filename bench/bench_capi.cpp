@@ -30,13 +30,6 @@ const QByteArray kConnectInd = QByteArray::fromHex("2e00010002820140"
                                                    "029181"
                                                    "00");
 
-QByteArray withPlci(QByteArray message, uint32_t plci)
-{
-    message[8] = char(plci & 0xFF);
-    message[9] = char(plci >> 8);
-    return message;
-}
-
 const QByteArray kDisconnectInd = QByteArray::fromHex("0e00010004820140"
                                                       "01010000"
                                                       "9034");
