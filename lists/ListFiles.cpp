@@ -598,9 +598,12 @@ CallsResult parseCalls(QByteArrayView bytes, const CallsOptions &options)
     return result;
 }
 
-NicksResult parseNicks(QByteArrayView bytes, Language language)
+namespace {
+
+// A nicknames or MSN file: the header, then one row per non-empty line, read by readRow.
+template <class Result, class ReadRow> Result parseRows(QByteArrayView bytes, ReadRow readRow)
 {
-    NicksResult result;
+    Result result;
     result.steps = 1;
     Source source(bytes);
     const std::vector<QByteArrayView> lines = splitLines(source.bytes());
@@ -610,50 +613,45 @@ NicksResult parseNicks(QByteArrayView bytes, Language language)
     }
     Header header;
     if (!readHeader(source, lines.front(), &header, &result.error)) return result;
-    const QString oldAction =
-        actionWord(ActionFlag::Store, language) + u'|' + actionWord(ActionFlag::Popup, language);
     for (size_t i = header.present ? 2 : 1; i < lines.size(); ++i) {
         ++result.steps;
         if (lines[i].isEmpty()) continue;
         FieldReader fields(lines[i], header.separator, &result.steps);
-        NickRow row;
-        row.nickname = source.decode(fields.take());
-        row.number = source.shared(CallRow::Number, fields.take());
-        row.sound = source.shared(NickRow::Sound, fields.take());
-        row.action = source.shared(NickRow::Action, fields.take());
-        if (!header.present) row.action = oldAction;
-        result.rows.append(std::move(row));
+        result.rows.append(readRow(source, fields, header));
     }
     result.ok = true;
     return result;
 }
 
+} // namespace
+
+NicksResult parseNicks(QByteArrayView bytes, Language language)
+{
+    const QString oldAction =
+        actionWord(ActionFlag::Store, language) + u'|' + actionWord(ActionFlag::Popup, language);
+    return parseRows<NicksResult>(
+        bytes, [&oldAction](Source &source, FieldReader &fields, const Header &header) {
+            NickRow row;
+            row.nickname = source.decode(fields.take());
+            row.number = source.shared(CallRow::Number, fields.take());
+            row.sound = source.shared(NickRow::Sound, fields.take());
+            row.action = source.shared(NickRow::Action, fields.take());
+            if (!header.present) row.action = oldAction;
+            return row;
+        });
+}
+
 MsnResult parseMsn(QByteArrayView bytes)
 {
-    MsnResult result;
-    result.steps = 1;
-    Source source(bytes);
-    const std::vector<QByteArrayView> lines = splitLines(source.bytes());
-    if (lines.empty()) {
-        result.error = emptyFileError();
-        return result;
-    }
-    Header header;
-    if (!readHeader(source, lines.front(), &header, &result.error)) return result;
-    for (size_t i = header.present ? 2 : 1; i < lines.size(); ++i) {
-        ++result.steps;
-        if (lines[i].isEmpty()) continue;
-        FieldReader fields(lines[i], header.separator, &result.steps);
+    return parseRows<MsnResult>(bytes, [](Source &source, FieldReader &fields, const Header &) {
         MsnRow row;
         row.checked = fields.take() == "1";
         row.msn = source.decode(fields.take());
         row.nickname = source.decode(fields.take());
         row.sound = source.decode(fields.take());
         row.action = source.shared(MsnRow::Action, fields.take());
-        result.rows.append(std::move(row));
-    }
-    result.ok = true;
-    return result;
+        return row;
+    });
 }
 
 FileFormats FileFormats::fromLocale(const QLocale &locale)
@@ -812,10 +810,8 @@ QString TListFiles::text(QStringView message) const
 bool TListFiles::keepDatedCopy(const QString &fileName)
 {
     QString error;
-    if (AtomicFile::copy(fileName, datedCopyName(fileName), &error))
-        return true;
-    FLists.prompts().inform(text(u"DatedCopyFailed") +
-                            QStringLiteral(": ") + error);
+    if (AtomicFile::copy(fileName, datedCopyName(fileName), &error)) return true;
+    FLists.prompts().inform(text(u"DatedCopyFailed") + QStringLiteral(": ") + error);
     return false;
 }
 
@@ -842,8 +838,8 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
     QString error;
     QByteArray old;
     if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize)) {
-        FLists.prompts().inform(text(u"SaveCalls") +
-                                QStringLiteral(" (") + archive + QStringLiteral("): ") + error);
+        FLists.prompts().inform(text(u"SaveCalls") + QStringLiteral(" (") + archive +
+                                QStringLiteral("): ") + error);
         return false;
     }
     QString content;
@@ -851,8 +847,8 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
         content += line + QStringLiteral("\r\n");
     content += TextCodec::decode(old);
     if (!AtomicFile::write(archive, content.toUtf8(), &error)) {
-        FLists.prompts().inform(text(u"SaveCalls") +
-                                QStringLiteral(" (") + archive + QStringLiteral("): ") + error);
+        FLists.prompts().inform(text(u"SaveCalls") + QStringLiteral(" (") + archive +
+                                QStringLiteral("): ") + error);
         return false;
     }
     return true;
@@ -884,11 +880,9 @@ bool TListFiles::LoadCalls(const QString &fileName)
 
         bool ignored = false;
         if (!result.ok) {
-            const QString message =
-                QFileInfo::exists(fileName)
-                    ? text(u"CallsInvalid")
-                    : text(u"CallsGone") +
-                          tail(result.error, steps);
+            const QString message = QFileInfo::exists(fileName)
+                                        ? text(u"CallsInvalid")
+                                        : text(u"CallsGone") + tail(result.error, steps);
             bool retry = false;
             ignored = askAboutLoad(ListKind::Calls, fileName, message, &retry);
             if (retry) continue;
@@ -933,14 +927,9 @@ bool TListFiles::LoadNicks(const QString &fileName)
         if (!result.ok) {
             bool retry = false;
             const bool ignored = askAboutLoad(
-                ListKind::Nicks, fileName,
-                text(u"NicksLoad") +
-                    tail(result.error, steps),
-                &retry);
-            if (retry)
-                continue;
-            if (!ignored)
-                return false;
+                ListKind::Nicks, fileName, text(u"NicksLoad") + tail(result.error, steps), &retry);
+            if (retry) continue;
+            if (!ignored) return false;
         } else {
             FTrusted[int(ListKind::Nicks)] = true;
         }
@@ -966,11 +955,8 @@ bool TListFiles::LoadMsn(const QString &fileName)
         msns.setRows(std::move(result.rows));
         if (!result.ok) {
             bool retry = false;
-            const bool ignored = askAboutLoad(
-                ListKind::Msn, fileName,
-                text(u"MsnLoad") +
-                    tail(result.error, steps),
-                &retry);
+            const bool ignored = askAboutLoad(ListKind::Msn, fileName,
+                                              text(u"MsnLoad") + tail(result.error, steps), &retry);
             if (retry) continue;
             return ignored;
         }
@@ -983,8 +969,7 @@ bool TListFiles::save(ListKind kind, const QString &fileName,
                       const std::function<QByteArray(int *steps)> &build)
 {
     ListPrompts &prompts = FLists.prompts();
-    const QString backupMessage =
-        text(u"BackupFailed");
+    const QString backupMessage = text(u"BackupFailed");
     const QString backup = backupName(fileName);
     for (;;) {
         int steps = 1;
@@ -1002,16 +987,12 @@ bool TListFiles::save(ListKind kind, const QString &fileName,
             FTrusted[int(kind)] = true;
             return true;
         }
-        const QString message =
-            kind == ListKind::Calls
-                ? text(u"SaveCalls")
-            : kind == ListKind::Nicks
-                ? text(u"SaveNicks")
-                : text(u"SaveMsn");
+        const QString message = kind == ListKind::Calls   ? text(u"SaveCalls")
+                                : kind == ListKind::Nicks ? text(u"SaveNicks")
+                                                          : text(u"SaveMsn");
         const Answer answer = prompts.askFileError(message + tail(error, steps));
         if (answer == Answer::Retry) continue;
-        if (prompts.askRestoreBackup(
-                text(u"RestoreQuestion"))) {
+        if (prompts.askRestoreBackup(text(u"RestoreQuestion"))) {
             QString restoreError;
             if (AtomicFile::copy(backup, fileName, &restoreError))
                 FTrusted[int(kind)] = true;
