@@ -336,8 +336,10 @@ QString TMainForm::TrayHint() const
 
 void TMainForm::UpdateLineState()
 {
-    QString state;
-    if (CapiMonitor1->Error() != 0) state = CapiMonitor1->ErrorString();
+    QStringList problems;
+    if (CapiMonitor1->Error() != 0) problems << CapiMonitor1->ErrorString();
+    if (!FSettings.readError().isEmpty()) problems << SettingsUnreadableText();
+    const QString state = problems.join(QStringLiteral("; "));
     if (state == FLineState) return;
     FLineState = state;
     FTrayIcon->setToolTip(TrayHint());
@@ -346,9 +348,15 @@ void TMainForm::UpdateLineState()
 
 // ---- Settings -------------------------------------------------------------------------
 
+QString TMainForm::SettingsUnreadableText() const
+{
+    return QStringLiteral("%1 cannot be read (%2), the default settings are used")
+        .arg(FSettings.iniPath(), FSettings.readError());
+}
+
 void TMainForm::ReadIni()
 {
-    FSettings.readAll();
+    if (!FSettings.readAll()) WriteLog(SettingsUnreadableText(), true);
     const GeneralSettings &s = FSettings.settings;
     TestCallNumber = s.debugInt;
     lbTremlow->setVisible(!s.hideFirstLine);
@@ -367,6 +375,7 @@ void TMainForm::ReadIni()
     else if (!FLanguageSet || languageFromIndex(s.language) != FLanguage)
         ApplyLanguage(languageFromIndex(s.language));
     SetActivationTexts();
+    UpdateLineState();
 }
 
 void TMainForm::ApplyAppearance()
@@ -601,7 +610,7 @@ void TMainForm::HandleCall(const QString &caller, const QString &called, int msn
     if (msnIndex >= 0) target = FLists.msns().row(msnIndex).nickname;
 
     const QDateTime now = Now();
-    const QString timeText = now.toString(s.displayTimeFormat);
+    const QString timeText = s.displayTimeFormat.format(now, QLocale::system());
     if (s.popup && popup) ShowPopup();
 
     if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(FLanguage))) {

@@ -134,7 +134,8 @@ public:
     void UpdateMenuAvailability();
     void ApplyLanguage(Language language) override;
     Language CurrentLanguage() const { return FLanguage; }
-    // "Tremlow Corvane", followed by the line's error while it cannot be used.
+    // "Tremlow Corvane", followed by the line's error while it cannot be used and by the
+    // settings file's while it cannot be read.
     QString TrayHint() const;
     QMenu *PopupMenu() const { return PopupMenu1; }
     QSystemTrayIcon *TrayIcon() const { return FTrayIcon; }
@@ -171,8 +172,11 @@ private:
     void CreateControls();
     void CreateTray();
     void PanelClick(QMouseEvent *event);
+    void StartMove(QMouseEvent *event);
+    void SaveForExit();
     void UpdateMinimumSize();
     void UpdateLineState();
+    QString SettingsUnreadableText() const;
     void SetTrayImage(bool callIcon);
     QIcon ActiveIcon(int defaultSlot) const;
     QString Text(const char *name) const;

@@ -149,18 +149,19 @@ bool parseKey(QStringView text, double *key)
 
 } // namespace DayCount
 
-DayCountFormatter::DayCountFormatter(const QLocale &locale, const QString &dateFormat,
-                                     const QString &timeFormat)
+DayCountFormatter::DayCountFormatter(const QLocale &locale, const DateTimeFormat &dateFormat,
+                                     const DateTimeFormat &timeFormat)
     : FLocale(locale), FDateFormat(dateFormat), FTimeFormat(timeFormat),
       // Only a format without milliseconds gives one text per second.
-      FCacheTimes(!timeFormat.contains(u'z')), FLastDay(std::numeric_limits<qint64>::min())
+      FCacheTimes(!timeFormat.showsMilliseconds()), FLastDay(std::numeric_limits<qint64>::min())
 {
     FCompiled = FCacheTimes && compileTimeFormat();
 }
 
 bool DayCountFormatter::compileTimeFormat()
 {
-    const QString &f = FTimeFormat;
+    if (!FTimeFormat.qtPattern()) return false;
+    const QString &f = *FTimeFormat.qtPattern();
     const qsizetype n = f.size();
     bool twelveHour = false;
     for (qsizetype i = 0; i < n;) {
@@ -225,7 +226,7 @@ bool DayCountFormatter::compileTimeFormat()
         for (const int rest : {0, 61, 3599, 754}) {
             const int second = hour * 3600 + rest;
             if (formatCompiled(second) !=
-                FLocale.toString(QTime::fromMSecsSinceStartOfDay(second * 1000), FTimeFormat))
+                FTimeFormat.formatTime(QTime::fromMSecsSinceStartOfDay(second * 1000), FLocale))
                 return false;
         }
     }
@@ -261,7 +262,7 @@ QString DayCountFormatter::formatCompiled(int secondOfDay) const
     char16_t buffer[TimeBufferSize];
     const qsizetype n = formatCompiledInto(secondOfDay, buffer);
     if (n >= 0) return QString(reinterpret_cast<const QChar *>(buffer), n);
-    return FLocale.toString(QTime::fromMSecsSinceStartOfDay(secondOfDay * 1000), FTimeFormat);
+    return FTimeFormat.formatTime(QTime::fromMSecsSinceStartOfDay(secondOfDay * 1000), FLocale);
 }
 
 qsizetype DayCountFormatter::writeTime(double key, char16_t *buffer) const
@@ -299,7 +300,7 @@ QString DayCountFormatter::dateOfDay(qint64 day)
     if (day == FLastDay) return FLastDate;
     auto it = FDates.constFind(day);
     if (it == FDates.constEnd())
-        it = FDates.insert(day, FLocale.toString(Epoch.addDays(day), FDateFormat));
+        it = FDates.insert(day, FDateFormat.formatDate(Epoch.addDays(day), FLocale));
     FLastDay = day;
     FLastDate = *it;
     return FLastDate;
@@ -308,7 +309,7 @@ QString DayCountFormatter::dateOfDay(qint64 day)
 QString DayCountFormatter::timeOfDay(qint64 ms)
 {
     if (!FCacheTimes)
-        return FLocale.toString(QTime::fromMSecsSinceStartOfDay(int(ms)), FTimeFormat);
+        return FTimeFormat.formatTime(QTime::fromMSecsSinceStartOfDay(int(ms)), FLocale);
     const int second = int(ms / 1000);
     // Formatting afresh is cheaper than fetching a shared text from a random place in memory
     // (and letting it go again when the formatter ends).
@@ -319,7 +320,7 @@ QString DayCountFormatter::timeOfDay(qint64 ms)
     if (index < 0) {
         index = qint32(FTimes.size());
         FTimes.push_back(
-            FLocale.toString(QTime::fromMSecsSinceStartOfDay(second * 1000), FTimeFormat));
+            FTimeFormat.formatTime(QTime::fromMSecsSinceStartOfDay(second * 1000), FLocale));
     }
     return FTimes[size_t(index)];
 }

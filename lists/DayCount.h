@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/DateTimeFormat.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
@@ -27,7 +29,7 @@ bool parseKey(QByteArrayView text, double *key);
 
 } // namespace DayCount
 
-// Formats the date and the time of day counts with the given QLocale formats. Each distinct
+// Formats the date and the time of day counts with the given formats. Each distinct
 // day and second is formatted once; a time format made of hours, minutes, seconds, AM/PM and
 // literal text is compiled, and checked against QLocale on sample times before it is used.
 //
@@ -35,7 +37,8 @@ bool parseKey(QByteArrayView text, double *key);
 class DayCountFormatter
 {
 public:
-    DayCountFormatter(const QLocale &locale, const QString &dateFormat, const QString &timeFormat);
+    DayCountFormatter(const QLocale &locale, const DateTimeFormat &dateFormat,
+                      const DateTimeFormat &timeFormat);
 
     QString date(double key);
     QString time(double key);
@@ -68,8 +71,8 @@ private:
     qsizetype formatCompiledInto(int secondOfDay, char16_t *buffer) const;
 
     QLocale FLocale;
-    QString FDateFormat;
-    QString FTimeFormat;
+    DateTimeFormat FDateFormat;
+    DateTimeFormat FTimeFormat;
     bool FCacheTimes;
     bool FCompiled = false;
     std::vector<Token> FTokens;

@@ -161,7 +161,7 @@ private:
     const GeneralSettings *FSettings = nullptr;
     QLocale FLocale;
     mutable std::unique_ptr<DayCountFormatter> FFormatter;
-    mutable QString FDateFormat, FTimeFormat;
+    mutable DateTimeFormat FDateFormat, FTimeFormat;
 };
 
 // The nickname list with indexes for the number and prefix look-ups, rebuilt after a change.

@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstdint>
 
 #include <sys/stat.h>
@@ -32,29 +33,34 @@ IniFile::IniFile(const QString &path) : FPath(path), FIni(false, false, false)
     FIni.SetSpaces(false);
 }
 
-IniFile::Stamp IniFile::currentStamp() const
+std::optional<IniFile::Stamp> IniFile::currentStamp(QString *error) const
 {
     struct stat st;
-    if (::stat(QFile::encodeName(FPath).constData(), &st) != 0) return Stamp{};
+    if (::stat(QFile::encodeName(FPath).constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return Stamp{};
+        if (error) *error = qt_error_string(errno);
+        return std::nullopt;
+    }
     return Stamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
                  quint64(st.st_ino)};
 }
 
 bool IniFile::refresh()
 {
-    const Stamp now = currentStamp();
-    if (FStamp && *FStamp == now) return true;
-    FStamp = now;
-    if (now.size < 0) {
-        FIni.Reset();
-        return true;
-    }
+    QString error;
+    const std::optional<Stamp> now = currentStamp(&error);
+    if (now && FStamp && *FStamp == *now && FReadError.isEmpty()) return true;
     QByteArray bytes;
-    if (!AtomicFile::read(FPath, &bytes)) {
+    if (!now || (now->size >= 0 && !AtomicFile::read(FPath, &bytes, &error))) {
+        // Read again next time: the user may mend the file while the program runs.
         FIni.Reset();
+        FStamp.reset();
+        FReadError = error.isEmpty() ? QStringLiteral("Unknown error") : error;
         return false;
     }
-    loadData(bytes);
+    FStamp = now;
+    FReadError.clear();
+    loadData(bytes); // a missing file reads as empty
     return true;
 }
 
@@ -185,12 +191,25 @@ void IniFile::eraseSection(const QString &section)
     FIni.Delete(utf8(section).constData(), nullptr);
 }
 
+QString IniFile::unableToWriteText(const QString &path, const QString &readError)
+{
+    QString text = QStringLiteral("Unable to write to %1").arg(path);
+    if (!readError.isEmpty())
+        text += QStringLiteral(": the file cannot be read (%1)").arg(readError);
+    return text;
+}
+
 bool IniFile::save(QString *error)
 {
+    if (!FReadError.isEmpty()) {
+        // Memory holds defaults only: writing them would replace the user's file.
+        if (error) *error = unableToWriteText(FPath, FReadError);
+        return false;
+    }
     std::string data;
     if (FIni.Save(data) < 0 ||
         !AtomicFile::write(FPath, QByteArrayView(data.data(), qsizetype(data.size())))) {
-        if (error) *error = QStringLiteral("Unable to write to %1").arg(FPath);
+        if (error) *error = unableToWriteText(FPath);
         return false;
     }
     FStamp = currentStamp();

@@ -70,7 +70,9 @@ const QStringList &SettingsStore::outlookNumberKeys()
 bool SettingsStore::readAll()
 {
     const bool readable = FIni.refresh();
-    if (!FIni.readBool(General, QStringLiteral("OldRegCleared"), false)) {
+    FReadError = FIni.readError();
+    // Unread, the flag is unknown: the autostart entry is not touched.
+    if (readable && !FIni.readBool(General, QStringLiteral("OldRegCleared"), false)) {
         if (onMoveAutostart) onMoveAutostart();
         // A read-only file only means the move is tried again at the next start.
         writeOne([this] { FIni.writeBool(General, QStringLiteral("OldRegCleared"), true); },
@@ -133,11 +135,15 @@ void SettingsStore::readValues()
     s.screensaver = ini.readBool(General, QStringLiteral("Screensaver"), d.screensaver);
     s.cutZeroes = clamp(ini.readInt(General, QStringLiteral("CutZeroes"), d.cutZeroes), 0, 100);
 
-    s.dateFormat = ini.readString(General, QStringLiteral("DateFormat"),
-                                  QLocale::system().dateFormat(QLocale::ShortFormat));
-    s.timeFormat = ini.readString(General, QStringLiteral("TimeFormat"), d.timeFormat);
-    s.displayTimeFormat =
-        ini.readString(General, QStringLiteral("DisplayTimeFormat"), d.displayTimeFormat);
+    // The file's formats are in the language of the files users have; the defaults in Qt's.
+    auto readFormat = [&ini](const QString &key, const DateTimeFormat &fallback) {
+        const QString text = ini.readString(General, key, QString());
+        return text.isEmpty() ? fallback : DateTimeFormat::fromIni(text);
+    };
+    s.dateFormat = readFormat(QStringLiteral("DateFormat"),
+                              QLocale::system().dateFormat(QLocale::ShortFormat));
+    s.timeFormat = readFormat(QStringLiteral("TimeFormat"), d.timeFormat);
+    s.displayTimeFormat = readFormat(QStringLiteral("DisplayTimeFormat"), d.displayTimeFormat);
     s.language = ini.readInt(General, QStringLiteral("Language"), d.language);
     s.showNag = ini.readBool(General, QStringLiteral("ShowNag"), d.showNag);
     s.allowGroup = ini.readBool(General, QStringLiteral("AllowGroup"), d.allowGroup);
@@ -197,6 +203,11 @@ void SettingsStore::readValues()
 
 bool SettingsStore::writeAll(QString *error)
 {
+    if (!FReadError.isEmpty()) {
+        // The values are defaults, not the user's: even a file readable again is kept.
+        if (error) *error = IniFile::unableToWriteText(FIni.path(), FReadError);
+        return false;
+    }
     FIni.refresh();
     IniFile &ini = FIni;
     const GeneralSettings &s = settings;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/DateTimeFormat.h"
 #include "settings/IniFile.h"
 
 #include <QList>
@@ -24,9 +25,9 @@ struct GeneralSettings
     int debugInt = 0;
     bool secondTrayIcon = false;
     int callRotationTimeout = 30; // seconds; see callRotationTimeoutMs()
-    QString dateFormat;           // QDate format; default the system's short date format
-    QString timeFormat = QStringLiteral("hh:mm:ss");        // QTime format
-    QString displayTimeFormat = QStringLiteral("hh:mm:ss"); // QTime format
+    DateTimeFormat dateFormat;    // default the system's short date format
+    DateTimeFormat timeFormat = QStringLiteral("hh:mm:ss");
+    DateTimeFormat displayTimeFormat = QStringLiteral("hh:mm:ss");
     bool tapiDebug = false;
 
     // Written once, by readAll(), after the autostart entry moved.
@@ -124,12 +125,16 @@ public:
     QString iniPath() const { return FIni.path(); }
 
     // Reads every key (missing or bad values give the defaults). False when the file exists
-    // but cannot be read.
+    // but cannot be read: every value is then its default, and nothing writes the file until
+    // a later readAll() succeeds (see readError()).
     bool readAll();
     // Writes every saved key, in the order the Windows version wrote them, and removes the old
     // "MSN" section. False with "Unable to write to <path>" in error when the file cannot be
-    // written; the caller decides whether to tell the user.
+    // written, or (followed by the reason) while the last readAll() could not read it; the
+    // caller decides whether to tell the user.
     bool writeAll(QString *error = nullptr);
+    // Why the last readAll() could not read the file; empty when it could.
+    QString readError() const { return FReadError; }
 
     GeneralSettings settings;
     WindowPlace mainPos = {0, 0, 400, 100}; // the popup; height is its base height
@@ -191,4 +196,5 @@ private:
     bool writeOne(const std::function<void()> &change, QString *error);
 
     IniFile FIni;
+    QString FReadError;
 };

@@ -415,6 +415,11 @@ void TestLists::addCallFormatsTheMoment()
     FSettings->settings.timeFormat = "h:mm AP";
     QCOMPARE(FLists->calls().text(index, CallRow::Date), QString("2025-12-09"));
     QCOMPARE(FLists->calls().text(index, CallRow::Time), QString("6:00 PM"));
+    // Formats from the ini file speak the language of the files users have: mm is the month.
+    FSettings->settings.dateFormat = DateTimeFormat::fromIni("dd.mm.yyyy");
+    FSettings->settings.timeFormat = DateTimeFormat::fromIni("h:nn a/p");
+    QCOMPARE(FLists->calls().text(index, CallRow::Date), QString("09.12.2025"));
+    QCOMPARE(FLists->calls().text(index, CallRow::Time), QString("6:00 p"));
     QCOMPARE(row.nickname, QString(" "));
     QCOMPARE(row.town, QString("Berlin"));
     QCOMPARE(row.status, QString(" "));

@@ -1,3 +1,4 @@
+#include "platform/AtomicFile.h"
 #include "settings/SettingsStore.h"
 
 #include <QDir>
@@ -5,6 +6,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +52,7 @@ private slots:
     void missingFileGivesDefaultsAndFirstSaveCreatesIt();
     void writesInTheWindowsOrderAndKeepsForeignKeys();
     void roundTripsEveryKey();
+    void readsEveryKeyByItsName();
     void badValuesReadAsDefaultsOrClamped_data();
     void badValuesReadAsDefaultsOrClamped();
     void stringsFollowTheProfileRules();
@@ -57,6 +62,8 @@ private slots:
     void tapiDeviceByIndexOrName();
     void singleKeysSeeEditsMadeWhileRunning();
     void unwritableFileReportsItsPath();
+    void unreadableFileIsNeverOverwritten_data();
+    void unreadableFileIsNeverOverwritten();
     void windows1252FileKeepsItsUmlauts();
 
 private:
@@ -80,7 +87,7 @@ void TestSettingsStore::missingFileGivesDefaultsAndFirstSaveCreatesIt()
     QCOMPARE(store.settings.language, 1);
     QCOMPARE(store.settings.countryCode, QString("++49"));
     QCOMPARE(store.settings.fColor, 65535);
-    QCOMPARE(store.settings.timeFormat, QString("hh:mm:ss"));
+    QCOMPARE(store.settings.timeFormat.text(), QString("hh:mm:ss"));
     QCOMPARE(store.mainPos.width, 400);
     QCOMPARE(store.listViews.callsSort, -1);
     QCOMPARE(store.listViews.nicksSort, 100);
@@ -237,6 +244,136 @@ void TestSettingsStore::roundTripsEveryKey()
     QCOMPARE(readFile(FIni), before);
 }
 
+void TestSettingsStore::readsEveryKeyByItsName()
+{
+    // A file as a user writes it, every key away from its default: a key read under another
+    // name would come back as the default.
+    writeFile(FIni, "[Settings]\n"
+                    "ODS=1\nShowInfo=0\nOldRegCleared=1\nHomeFritz=1\nHideFirstLine=1\n"
+                    "RejectTime=25\nDebug=1\nDebugInt=3\nSecondTrayIcon=1\nIntervall=7000\n"
+                    "CallRotationTimeout=45\nPopup=0\nShowMultipleCalls=0\nBalloon=0\n"
+                    "CloseDisCon=1\nCloseConnect=1\nCloseReject=1\nCloseBusy=1\n"
+                    "KeepUnknown=1\nShowReject=1\nStayOnTop=0\nKeepFocus=1\nScreensaver=1\n"
+                    "CutZeroes=2\nDateFormat=yyyy\nTimeFormat=hh\nDisplayTimeFormat=nn\n"
+                    "Language=0\nShowNag=0\nAllowGroup=0\nScrollLED=0\nShowClose=0\n"
+                    "StoreNotSubmitted=0\nClearCalls=1\nClearCallDays=30\nCountryCode=++43\n"
+                    "SearchOutlook=1\nbgColor=255\nTransparency=20\nfColor=16711680\n"
+                    "Font=Courier\nUseTAPI=1\nTAPIDevice=Modem\nDoPrependNum=1\n"
+                    "PrependNum=0\nExternalNumberManipulationDLL=/m.so\n"
+                    "ExternalNumberLookupDLL=/l.so\nInternalReverseSearch=1\nTAPIDebug=1\n"
+                    "LastWavePath=/w/\n"
+                    "[MainPos]\nLeft=11\nTop=12\nWidth=513\nHeight=114\n"
+                    "[Picture]\nUsePic=1\nStretch=1\nFile=/p.jpg\n"
+                    "[Debug]\nSortDebug=1\n"
+                    "[Calls]\nCol1=11\nCol2=12\nCol3=13\nCol4=14\nCol5=15\nCol6=16\n"
+                    "Col7=17\nSort=4\n"
+                    "[Nicks]\nCol0=20\nCol1=21\nCol2=22\nCol3=23\nSort=-2\n"
+                    "[MSNCol]\nCol0=30\nCol1=31\nCol2=32\nCol3=33\nCol4=34\n"
+                    "[List]\nLeft=41\nTop=42\nWidth=543\nHeight=344\n"
+                    "[Search]\nLeft=51\nTop=52\nWidth=653\nHeight=354\n"
+                    "[OutlookNumbers]\nAssistantTelephoneNumber=1\nBusinessTelephoneNumber=1\n"
+                    "Business2TelephoneNumber=1\nCallbackTelephoneNumber=1\n"
+                    "CarTelephoneNumber=1\nCompanyMainTelephoneNumber=1\n"
+                    "HomeTelephoneNumber=1\nHome2TelephoneNumber=1\nMobileTelephoneNumber=1\n"
+                    "OtherTelephoneNumber=1\nPrimaryTelephoneNumber=1\n"
+                    "RadioTelephoneNumber=1\nTTYTDDTelephoneNumber=1\n"
+                    "[Icons]\n0=/i0\n1=/i1\n2=/i2\n3=/i3\nInitialDir=/icons/\nSelected=2\n"
+                    "[DIcons]\n0=/d0\n3=/d3\n"
+                    "[StatusCodes]\n$3490=1\n[StatusCodeStrings]\n$34BB=Belegt\n");
+    SettingsStore store(FIni);
+    QVERIFY(store.readAll());
+    const GeneralSettings &s = store.settings;
+    const QDateTime moment(QDate(2025, 3, 7), QTime(14, 5));
+    auto place = [](const WindowPlace &p) {
+        return QStringLiteral("%1 %2 %3 %4").arg(p.left).arg(p.top).arg(p.width).arg(p.height);
+    };
+    // Key, value as read, value in the file.
+    const QList<std::tuple<const char *, QString, QString>> values = {
+        {"ODS", QString::number(s.ods), "1"},
+        {"ShowInfo", QString::number(s.showInfo), "0"},
+        {"OldRegCleared", QString::number(s.oldRegCleared), "1"},
+        {"HomeFritz", QString::number(s.homeFritz), "1"},
+        {"HideFirstLine", QString::number(s.hideFirstLine), "1"},
+        {"RejectTime", QString::number(s.rejectTime), "25"},
+        {"Debug", QString::number(s.debug), "1"},
+        {"DebugInt", QString::number(s.debugInt), "3"},
+        {"SecondTrayIcon", QString::number(s.secondTrayIcon), "1"},
+        {"Intervall", QString::number(s.duration * 1000), "7000"},
+        {"CallRotationTimeout", QString::number(s.callRotationTimeout), "45"},
+        {"Popup", QString::number(s.popup), "0"},
+        {"ShowMultipleCalls", QString::number(s.showMultipleCalls), "0"},
+        {"Balloon", QString::number(s.balloon), "0"},
+        {"CloseDisCon", QString::number(s.closeDisCon), "1"},
+        {"CloseConnect", QString::number(s.closeConnect), "1"},
+        {"CloseReject", QString::number(s.closeReject), "1"},
+        {"CloseBusy", QString::number(s.closeBusy), "1"},
+        {"KeepUnknown", QString::number(s.keepUnknown), "1"},
+        {"ShowReject", QString::number(s.showReject), "1"},
+        {"StayOnTop", QString::number(s.stayOnTop), "0"},
+        {"KeepFocus", QString::number(s.keepFocus), "1"},
+        {"Screensaver", QString::number(s.screensaver), "1"},
+        {"CutZeroes", QString::number(s.cutZeroes), "2"},
+        {"DateFormat", s.dateFormat.format(moment, QLocale::c()), "2025"},
+        {"TimeFormat", s.timeFormat.format(moment, QLocale::c()), "14"},
+        {"DisplayTimeFormat", s.displayTimeFormat.format(moment, QLocale::c()), "05"},
+        {"Language", QString::number(s.language), "0"},
+        {"ShowNag", QString::number(s.showNag), "0"},
+        {"AllowGroup", QString::number(s.allowGroup), "0"},
+        {"ScrollLED", QString::number(s.scrollLed), "0"},
+        {"ShowClose", QString::number(s.showClose), "0"},
+        {"StoreNotSubmitted", QString::number(s.storeNotSubmitted), "0"},
+        {"ClearCalls", QString::number(s.clearCalls), "1"},
+        {"ClearCallDays", QString::number(s.clearCallDays), "30"},
+        {"CountryCode", s.countryCode, "++43"},
+        {"SearchOutlook", QString::number(s.searchOutlook), "1"},
+        {"bgColor", QString::number(s.bgColor), "255"},
+        {"Transparency", QString::number(s.transparency), "20"},
+        {"fColor", QString::number(s.fColor), "16711680"},
+        {"Font", s.font, "Courier"},
+        {"UseTAPI", QString::number(s.useTapi), "1"},
+        {"TAPIDevice", s.tapiDevice, "Modem"},
+        {"DoPrependNum", QString::number(s.doPrependNum), "1"},
+        {"PrependNum", s.prependNum, "0"},
+        {"ExternalNumberManipulationDLL", s.externalNumberManipulationDll, "/m.so"},
+        {"ExternalNumberLookupDLL", s.externalNumberLookupDll, "/l.so"},
+        {"InternalReverseSearch", QString::number(s.internalReverseSearch), "1"},
+        {"TAPIDebug", QString::number(s.tapiDebug), "1"},
+        {"LastWavePath", s.lastWavePath, "/w/"},
+        {"MainPos", place(store.mainPos), "11 12 513 114"},
+        {"Picture",
+         QStringLiteral("%1 %2 %3")
+             .arg(store.picture.usePic)
+             .arg(store.picture.stretch)
+             .arg(store.picture.file),
+         "1 1 /p.jpg"},
+        {"SortDebug", QString::number(store.sortDebug), "1"},
+        {"List", place(store.listWindow), "41 42 543 344"},
+        {"Search", place(store.searchWindow), "51 52 653 354"},
+    };
+    for (const auto &[key, value, expected] : values)
+        QVERIFY2(value == expected, qPrintable(QString("%1 read as %2").arg(key, value)));
+
+    const ListViewSettings &views = store.listViews;
+    QCOMPARE(QList<int>(views.callsCol.begin() + 1, views.callsCol.end()),
+             QList<int>({11, 12, 13, 14, 15, 16, 17}));
+    QCOMPARE(QList<int>(views.nicksCol.begin(), views.nicksCol.end()),
+             QList<int>({20, 21, 22, 23}));
+    QCOMPARE(QList<int>(views.msnCol.begin(), views.msnCol.end()),
+             QList<int>({30, 31, 32, 33, 34}));
+    QCOMPARE(views.callsSort, 4);
+    QCOMPARE(views.nicksSort, -2);
+    for (int i = 0; i < int(store.outlookNumbers.size()); ++i)
+        QVERIFY2(store.outlookNumbers[i], qPrintable(SettingsStore::outlookNumberKeys().at(i)));
+
+    QCOMPARE(QStringList({store.iconFile(0), store.iconFile(1), store.iconFile(2),
+                          store.iconFile(3), store.disabledIconFile(0), store.disabledIconFile(3)}),
+             QStringList({"/i0", "/i1", "/i2", "/i3", "/d0", "/d3"}));
+    QCOMPARE(store.iconInitialDir(), QString("/icons/"));
+    QCOMPARE(store.selectedIcon(), std::optional<int>(2));
+    QCOMPARE(store.statusCode(0x3490), std::optional<bool>(true));
+    QCOMPARE(store.statusCodeString(0x34BB, "built-in"), QString("Belegt"));
+}
+
 void TestSettingsStore::badValuesReadAsDefaultsOrClamped_data()
 {
     QTest::addColumn<QByteArray>("ini");
@@ -304,7 +441,7 @@ void TestSettingsStore::stringsFollowTheProfileRules()
     QCOMPARE(store.settings.font, QString("Liberation Sans"));
     QCOMPARE(store.settings.prependNum, QString("0"));
     QCOMPARE(store.settings.countryCode, QString()); // present but empty is not missing
-    QCOMPARE(store.settings.dateFormat.size(), 2047);
+    QCOMPARE(store.settings.dateFormat.text().size(), 2047);
 
     // A value with a line break must not split into a stray key.
     store.picture.file = "a\nEvil=1";
@@ -437,15 +574,86 @@ void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
 
 void TestSettingsStore::unwritableFileReportsItsPath()
 {
-    // A directory where the file should be: nothing can replace it.
-    QVERIFY(QDir().mkpath(FIni));
+    const QByteArray before = "[Settings]\nPopup=0\nOldRegCleared=1\n";
+    writeFile(FIni, before);
     SettingsStore store(FIni);
-    store.readAll();
+    QVERIFY(store.readAll());
+    // The disk refuses the new file at its last step.
+    AtomicFile::setFaultHook(
+        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
+    QString error;
+    const bool written = store.writeAll(&error);
+    const bool iconWritten = store.writeSelectedIcon(1, &error);
+    AtomicFile::setFaultHook(nullptr);
+    QVERIFY(!written);
+    QVERIFY(!iconWritten);
+    QCOMPARE(error, "Unable to write to " + FIni);
+    QCOMPARE(readFile(FIni), before);
+}
+
+void TestSettingsStore::unreadableFileIsNeverOverwritten_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("directory") << "directory";
+    QTest::newRow("no read permission") << "permission";
+}
+
+void TestSettingsStore::unreadableFileIsNeverOverwritten()
+{
+    QFETCH(QString, kind);
+    const QByteArray users = "[Settings]\nPopup=0\nOldRegCleared=0\n[StatusCodes]\n$3490=1\n"
+                             "[StatusCodeStrings]\n$34BB=Leitung belegt\n[Icons]\n0=/i/a.ico\n";
+    const QByteArray sideFile = FDir->path().toUtf8() + "/kept.ini";
+    writeFile(sideFile, users);
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(FIni).constData(), 0600), 0);
+    } else if (kind == "directory") {
+        QVERIFY(QDir().mkpath(FIni));
+    } else {
+        if (::geteuid() == 0) QSKIP("root reads every file");
+        writeFile(FIni, users);
+        QVERIFY(QFile::setPermissions(FIni, QFileDevice::WriteOwner));
+    }
+
+    SettingsStore store(FIni);
+    int autostartMoves = 0;
+    store.onMoveAutostart = [&] { ++autostartMoves; };
+    QVERIFY(!store.readAll());
+    QVERIFY(!store.readError().isEmpty());
+    QVERIFY(store.settings.popup); // the default
+    QCOMPARE(autostartMoves, 0);   // the flag in the file is unknown
+
     QString error;
     QVERIFY(!store.writeAll(&error));
-    QCOMPARE(error, "Unable to write to " + FIni);
+    QVERIFY2(error.startsWith("Unable to write to " + FIni + ": the file cannot be read ("),
+             qPrintable(error));
+    QVERIFY(error.contains(store.readError()));
     QVERIFY(!store.writeSelectedIcon(1, &error));
-    QCOMPARE(error, "Unable to write to " + FIni);
+    QVERIFY(!store.writeLastWavePath("/tmp/", &error));
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(FIni).constData(), &st), 0);
+    QCOMPARE(S_ISFIFO(st.st_mode), kind == "fifo");
+    QCOMPARE(S_ISDIR(st.st_mode), kind == "directory");
+    if (kind == "permission") {
+        QVERIFY(QFile::setPermissions(FIni, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QCOMPARE(readFile(FIni), users);
+    }
+
+    // Mended while the program runs: the values in memory are still the defaults, so the next
+    // full write waits for a full read.
+    QVERIFY(QFile::remove(FIni) || QDir(FIni).removeRecursively());
+    QVERIFY(QFile::copy(QString::fromUtf8(sideFile), FIni));
+    QVERIFY(!store.writeAll(&error));
+    QCOMPARE(readFile(FIni), users);
+    QVERIFY(store.readAll());
+    QVERIFY(store.readError().isEmpty());
+    QVERIFY(!store.settings.popup);
+    QVERIFY(store.writeAll());
+    const QByteArray written = readFile(FIni);
+    QVERIFY(written.contains("$3490=1"));
+    QVERIFY(written.contains("$34BB=Leitung belegt"));
+    QVERIFY(written.contains("0=/i/a.ico"));
 }
 
 void TestSettingsStore::windows1252FileKeepsItsUmlauts()
