@@ -2,6 +2,8 @@
 
 #include "capi/CpConst.h"
 
+#include <QtGlobal>
+#include <atomic>
 #include <capi20.h>
 #include <csignal>
 #include <cstring>
@@ -30,6 +32,7 @@ struct Binding
     FnGetMessage getMessage = nullptr;
     FnWaitForMessage waitForMessage = nullptr;
     std::mutex callLock; // serialises every call but the wait
+    std::atomic<int> users{0}; // threads that may be inside the library
     // libcapi20's modules read up to SEND_BUFSIZ bytes from the message they are given.
     unsigned char sendBuffer[SEND_BUFSIZ];
 };
@@ -97,10 +100,26 @@ void LoadCapiDll()
     if (!complete) b.status = CapiDllNotInstalled;
 }
 
-void UnloadCapiDll()
+CapiLibraryUse::CapiLibraryUse()
+{
+    binding().users.fetch_add(1);
+}
+
+CapiLibraryUse::~CapiLibraryUse()
+{
+    binding().users.fetch_sub(1);
+}
+
+bool UnloadCapiDll()
 {
     Binding &b = binding();
-    if (!b.loaded) return;
+    if (!b.loaded) return true;
+    if (b.users.load() > 0) {
+        // Unmapping the code under a thread that still waits in it would crash the program
+        // on its way out; the system frees the library with the process.
+        qWarning("The CAPI library stays loaded: a thread may still be inside it");
+        return false;
+    }
     if (dlclose(b.handle) == 0) {
         b.handle = nullptr;
         b.loaded = false;
@@ -112,6 +131,7 @@ void UnloadCapiDll()
         b.getMessage = nullptr;
         b.waitForMessage = nullptr;
     }
+    return !b.loaded;
 }
 
 int CapiDllStatus()

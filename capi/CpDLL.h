@@ -23,8 +23,18 @@ enum TCapiDllStatus : int
 // Loads the library and resolves its entry points; does nothing when the status is
 // already CapiDllInstalled. There is no retry: a status of 2 or 3 stays until the end.
 void LoadCapiDll();
-// Releases the library at program end.
-void UnloadCapiDll();
+// Releases the library at program end. False, and the library stays loaded, while a
+// thread may still be inside it (a signal thread that did not end in time).
+bool UnloadCapiDll();
+// Held by a thread for as long as it may call into the library.
+class CapiLibraryUse
+{
+public:
+    CapiLibraryUse();
+    ~CapiLibraryUse();
+    CapiLibraryUse(const CapiLibraryUse &) = delete;
+    CapiLibraryUse &operator=(const CapiLibraryUse &) = delete;
+};
 int CapiDllStatus();
 // The file that is (or would be) loaded: $CORVANE_CAPI_LIBRARY or "libcapi20.so.3".
 QString CapiDllFileName();

@@ -54,7 +54,8 @@ TCapiCallBack::TCapiCallBack(uint32_t applId, Callbacks callbacks)
 TCapiCallBack::~TCapiCallBack()
 {
     RequestStop();
-    if (FThread.joinable()) FThread.detach(); // WaitForEnd gave up on it; it ends on its own
+    // WaitForEnd gave up on it; it ends on its own, and the library stays loaded until then.
+    if (FThread.joinable()) FThread.detach();
     if (FWakeUp) {
         FWakeUp->setEnabled(false);
         FWakeUp->deleteLater();
@@ -69,7 +70,12 @@ bool TCapiCallBack::Start()
     // The lambda holds the shared state, so the eventfd stays open while it can fire.
     QObject::connect(FWakeUp, &QSocketNotifier::activated, FWakeUp,
                      [shared = FShared] { Deliver(shared); });
-    FThread = std::thread(&TCapiCallBack::Run, FShared);
+    // Taken here, before the thread runs: the library cannot go away between its start and
+    // its first call.
+    FThread = std::thread([shared = FShared, use = std::make_unique<CapiLibraryUse>()]() mutable {
+        Run(shared);
+        use.reset(); // after the last call into the library
+    });
     return true;
 }
 

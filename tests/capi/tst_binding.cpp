@@ -1,11 +1,13 @@
 // Loading the driver library: each case runs in a process of its own (see CMakeLists),
 // because the load status stays for the life of the process.
 #include "capi/CpDLL.h"
+#include "capi/CpHand.h"
 #include "capi/CpMoni.h"
 #include "tests/Libcapi20Files.h"
 
 #include <QtTest>
 #include <csignal>
+#include <dlfcn.h>
 
 class TestBinding : public QObject
 {
@@ -72,7 +74,30 @@ private slots:
         };
         QCOMPARE(sigaction(SIGPIPE, nullptr, &action), 0);
         QVERIFY(action.sa_handler == SIG_IGN);
-        UnloadCapiDll();
+        QVERIFY(UnloadCapiDll());
+        QCOMPARE(CapiDllStatus(), int(CapiDllNotLoaded));
+    }
+
+    void unloadWaitsForAThreadInside()
+    {
+        auto engine = std::make_unique<TCapi>(1, 2, 128);
+        QCOMPARE(engine->LastError, 0u);
+        void *driver = dlopen(CapiDllFileName().toLocal8Bit().constData(), RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(driver);
+        auto waiting = reinterpret_cast<int (*)()>(dlsym(driver, "capi_stuck_waiting"));
+        auto release = reinterpret_cast<void (*)()>(dlsym(driver, "capi_stuck_release"));
+        dlclose(driver); // the binding alone keeps it loaded
+        QVERIFY(waiting && release);
+        QTRY_COMPARE(waiting(), 1);
+        // The engine gives up waiting for its signal thread, which hangs in the driver.
+        engine.reset();
+        QCOMPARE(waiting(), 1);
+
+        QVERIFY(!UnloadCapiDll());
+        QCOMPARE(CapiDllStatus(), int(CapiDllInstalled));
+        release();
+        // Once the thread has left the library, it goes.
+        QTRY_VERIFY_WITH_TIMEOUT(UnloadCapiDll(), 10000);
         QCOMPARE(CapiDllStatus(), int(CapiDllNotLoaded));
     }
 };
