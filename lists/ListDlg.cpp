@@ -236,10 +236,7 @@ QString TListDlg::PageCaption(ListPage page) const
 void TListDlg::OfferNewNickname(const QString &nickname, const QString &number)
 {
     SetCurrentPage(ListPage::Nicks);
-    FEditor.SetNickname(nickname);
-    FEditor.SetSound(QString());
-    FEditor.SetNumber(number);
-    FEditor.Prefilled = true;
+    FEditor.Prefill(nickname, number);
     New1Click();
 }
 
@@ -549,10 +546,7 @@ void TListDlg::Edit1Click()
 
 void TListDlg::nickeditClick()
 {
-    FEditor.SetNickname(QString());
-    FEditor.SetSound(QString());
-    FEditor.SetNumber(FNumberToTakeOver);
-    FEditor.Prefilled = true;
+    FEditor.Prefill(QString(), FNumberToTakeOver);
     SetCurrentPage(ListPage::Nicks);
     New1Click();
 }

@@ -17,6 +17,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 template <class W> W *named(W *widget, const char *name)
@@ -42,6 +44,10 @@ TNickForm::TNickForm(TLists &lists, QWidget *parent)
         label->setTextFormat(Qt::PlainText);
     edNick = named(new QLineEdit(this), "edNick");
     edNick->setMaxLength(MaxNicknameLength);
+    // The room a longer prefilled name takes is given back as the user shortens it.
+    connect(edNick, &QLineEdit::textEdited, this, [this](const QString &text) {
+        edNick->setMaxLength(std::max(MaxNicknameLength, int(text.size())));
+    });
     edNumber = named(new QLineEdit(this), "edNumber");
     edSound = named(new QLineEdit(this), "edSound");
     lbNick->setBuddy(edNick);
@@ -111,7 +117,7 @@ bool TNickForm::Open(Mode mode)
 void TNickForm::Reset()
 {
     EditingIndex = -1;
-    edNick->clear();
+    SetNickname(QString());
     edNumber->clear();
     edSound->clear();
     cbLog->setChecked(true);
@@ -125,7 +131,7 @@ void TNickForm::Reset()
 void TNickForm::SetEntry(const QString &nickname, const QString &number, const QString &sound,
                          const QString &action)
 {
-    edNick->setText(nickname);
+    SetNickname(nickname);
     edNumber->setText(number);
     edSound->setText(sound);
     cbLog->setChecked(HasStoreFlag(action));
@@ -138,7 +144,18 @@ void TNickForm::SetEntry(const QString &nickname, const QString &number, const Q
 
 void TNickForm::SetNickname(const QString &nickname)
 {
+    // Typing stops at the limit, but a longer name given here is shown whole, so that OK
+    // can say it is too long instead of the field cutting it silently.
+    edNick->setMaxLength(std::max(MaxNicknameLength, int(nickname.size())));
     edNick->setText(nickname);
+}
+
+void TNickForm::Prefill(const QString &nickname, const QString &number)
+{
+    Reset();
+    SetNickname(nickname);
+    SetNumber(number);
+    Prefilled = true;
 }
 
 void TNickForm::SetNumber(const QString &number)

@@ -49,6 +49,8 @@ public:
     // An existing entry: the fields, and the boxes from the flags of the action text.
     void SetEntry(const QString &nickname, const QString &number, const QString &sound,
                   const QString &action);
+    // A name longer than the field allows is kept whole (OK then refuses it with the length
+    // message).
     void SetNickname(const QString &nickname);
     void SetNumber(const QString &number);
     void SetSound(const QString &sound);
@@ -66,6 +68,9 @@ public:
     // The fields were filled by a caller (the popup, a take-over from the call list); the
     // lists dialog's New keeps them.
     bool Prefilled = false;
+    // A new entry with the name (may be empty) and number filled in and the default boxes,
+    // whatever entry was edited before; marks the editor prefilled.
+    void Prefill(const QString &nickname, const QString &number);
 
     // The checks of OK in their order; the first that fails shows its message. Empty,
     // semicolon, length, duplicate number.

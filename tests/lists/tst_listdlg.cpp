@@ -80,6 +80,8 @@ private slots:
     void editingAnMsnWritesItBack();
     void toggledMsnCheckBoxSavesAtOnce();
     void popupOfferOpensTheListsOnNicknames();
+    void prefilledEntriesStartFromTheDefaultBoxes();
+    void prefilledLongNameGetsTheLengthMessage();
     void languageSwitchReachesTheClosedDialog();
     void hooksForDialReverseSearchAndExport();
 
@@ -534,6 +536,64 @@ void TestListDlg::popupOfferOpensTheListsOnNicknames()
     QCOMPARE(shownPage, ListPage::Nicks);
     QCOMPARE(FLists->calls().row(0).nickname, QString::fromUtf8("Müller KG"));
     QVERIFY(!FEditor->Prefilled);
+}
+
+void TestListDlg::prefilledEntriesStartFromTheDefaultBoxes()
+{
+    FLists->nicks().setRows({NickRow{"Spam", "0900", "", "log|reject all|"}});
+    FLists->calls().setRows({call("46000.1", "0301"), call("46000.2", "0402")});
+    FDlg->SetCurrentPage(ListPage::Nicks);
+    FDlg->show();
+    // The last entry edited rejects its calls and shows no popup.
+    view("lvNicks")->selectOnlyRow(0);
+    answerEditor(QString(), QString(), false);
+    FDlg->Edit1Click();
+
+    // The popup's offer and the take-over each add an entry with the default flags.
+    answerEditor(QString(), QString());
+    FDlg->OfferNewNickname("Anna", "0301");
+    FDlg->SetCurrentPage(ListPage::Calls);
+    view("lvCalls")->selectOnlyRow(FLists->calls().row(0).number == "0402" ? 0 : 1);
+    FDlg->UpdateMenuStates();
+    answerEditor("Bert", QString());
+    FDlg->nickeditClick();
+    const int anna = FLists->FindNickByNumber("0301");
+    const int bert = FLists->FindNickByNumber("0402");
+    QVERIFY(anna >= 0 && bert >= 0);
+    QCOMPARE(FLists->nicks().row(anna).action, QStringLiteral("log|popup|"));
+    QCOMPARE(FLists->nicks().row(bert).action, QStringLiteral("log|popup|"));
+    QVERIFY(!FLists->NickRejectAllFlag(anna));
+}
+
+void TestListDlg::prefilledLongNameGetsTheLengthMessage()
+{
+    const QString name(TNickForm::MaxNicknameLength + 5, u'n');
+    QString shown;
+    int afterTyping = 0;
+    auto edited = whenModal<TNickForm>([&](TNickForm *form) {
+        QLineEdit *edNick = child<QLineEdit>(form, "edNick");
+        shown = edNick->text();
+        // Typing does not make it longer; OK names the limit and keeps the editor open.
+        edNick->end(false);
+        QTest::keyClicks(edNick, "xy");
+        afterTyping = int(edNick->text().size());
+        QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);
+        QVERIFY(form->isVisible());
+        // Shortened to the limit, it is taken; typing stops there.
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(edNick, Qt::Key_Backspace);
+        QTest::keyClicks(edNick, "z");
+        QCOMPARE(edNick->text().size(), qsizetype(TNickForm::MaxNicknameLength));
+        QTest::mouseClick(child<QPushButton>(form, "OKBtn"), Qt::LeftButton);
+    });
+    auto listed = whenModal<TListDlg>([](TListDlg *dlg) { dlg->accept(); });
+    FDlg->OfferNewNickname(name, "0301");
+    QVERIFY(*edited);
+    QCOMPARE(shown, name);
+    QCOMPARE(afterTyping, int(name.size()));
+    QCOMPARE(FPrompts.messages,
+             QStringList({"Please do not use nicknames longer than 45 characters"}));
+    QCOMPARE(FLists->nicks().row(0).nickname, QString(TNickForm::MaxNicknameLength, u'n'));
 }
 
 void TestListDlg::languageSwitchReachesTheClosedDialog()
