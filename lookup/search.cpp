@@ -323,11 +323,18 @@ void TSearchDlg::lvSearchDblClick()
 
 void TSearchDlg::lvSearchContextPopup(const QPoint &at)
 {
+    // The list may have changed since the search ran: search again, highlight the same row
+    // wherever it is now, and let the menu act on exactly that row.
     const int selected = lvSearch->selectedRow();
-    Locate(selected);
-    // The list may have changed since the search ran.
+    const QStringList shown =
+        selected >= 0 && selected < FResults.count() ? FResults.row(selected) : QStringList();
     Search();
-    if (selected >= 0 && selected < FResults.count()) lvSearch->selectOnlyRow(selected);
+    const int now = shown.isEmpty() ? -1 : FResults.indexOf(shown);
+    if (now >= 0)
+        lvSearch->selectOnlyRow(now);
+    else
+        lvSearch->clearSelection();
+    Locate(now);
     FListDlg.ExecContextMenu(lvSearch->viewport()->mapToGlobal(at), TListDlg::MenuSource::Search);
 }
 

@@ -40,6 +40,8 @@ public:
     void clear() { setRows({}); }
     const QStringList &row(int index) const { return FRows.at(index); }
     int count() const { return int(FRows.size()); }
+    // The first result equal to the row in every column, or -1.
+    int indexOf(const QStringList &row) const { return int(FRows.indexOf(row)); }
     // order[i] is the old index of the row that goes to place i.
     void reorder(const std::vector<int> &order);
 

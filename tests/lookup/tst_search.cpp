@@ -65,6 +65,7 @@ private slots:
     void doubleClickLeadsToTheListsDialog();
     void resultHeaderClickSortsAndRemembersTheKey();
     void contextMenuActsOnTheLocatedRow();
+    void contextMenuRowIsTheHighlightedResultAfterTheListChanged();
     void showPicksTheListAndFollowsTheLanguage();
 
 private:
@@ -321,6 +322,50 @@ void TestSearch::contextMenuActsOnTheLocatedRow()
     QVERIFY(!FDlg->isVisible());
     QCOMPARE(FLists->FindNickByNumber("0303"), -1);
     QCOMPARE(FLists->nicks().count(), 5);
+}
+
+void TestSearch::contextMenuRowIsTheHighlightedResultAfterTheListChanged()
+{
+    QMenu *menu = FListDlg->ContextMenu();
+    bool deleteEnabled = true;
+    auto openMenu = [&] {
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, this, [&] {
+            if (!menu->isVisible()) return;
+            timer.stop();
+            for (QAction *item : menu->actions()) {
+                if (item->objectName() == "Lschen1") deleteEnabled = item->isEnabled();
+            }
+            menu->close();
+        });
+        timer.start(5);
+        emit FDlg->resultView()->customContextMenuRequested(QPoint(5, 5));
+    };
+    FDlg->show();
+    FDlg->SetSearchText("bakery");
+    FDlg->Search();
+    FDlg->resultView()->selectOnlyRow(1); // City Bakery
+    // A new match before it in list order moves it down the results.
+    QList<NickRow> rows = FLists->nicks().rows();
+    rows.prepend(NickRow{"Apple Bakery", "0300", "", ""});
+    FLists->nicks().setRows(rows);
+    openMenu();
+    const int highlighted = FDlg->resultView()->selectedRow();
+    QVERIFY(highlighted >= 0);
+    QCOMPARE(FDlg->results().row(highlighted).at(0), QString("City Bakery"));
+    const int acted = FListDlg->View(ListPage::Nicks)->selectedRow();
+    QVERIFY(acted >= 0);
+    QCOMPARE(FLists->nicks().row(acted).nickname, QString("City Bakery"));
+    QVERIFY(deleteEnabled);
+
+    // A result that no longer matches leaves nothing to act on.
+    FDlg->resultView()->selectOnlyRow(0); // Apple Bakery
+    rows[0].nickname = "Apple Shop";
+    FLists->nicks().setRows(rows);
+    openMenu();
+    QCOMPARE(FDlg->resultView()->selectedRow(), -1);
+    QCOMPARE(FListDlg->View(ListPage::Nicks)->selectedRow(), -1);
+    QVERIFY(!deleteEnabled);
 }
 
 void TestSearch::showPicksTheListAndFollowsTheLanguage()
