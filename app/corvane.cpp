@@ -152,7 +152,7 @@ int main(int argc, char *argv[])
                          });
         watchTerminationSignals(mainForm);
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
-                         [&mainForm](QSessionManager &) { mainForm.FormCloseQuery(); });
+                         [&mainForm](QSessionManager &) { mainForm.CommitSessionData(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainForm,
                          [&mainForm] { mainForm.FormCloseQuery(); });
 

@@ -33,7 +33,9 @@
 #include <QSystemTrayIcon>
 #include <QTextStream>
 #include <QToolButton>
+#include <QWindow>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -177,7 +179,8 @@ void TMainForm::CreateControls()
                        static_cast<QWidget *>(NumberLabel), static_cast<QWidget *>(UnrecLabel),
                        static_cast<QWidget *>(OrtLabel), static_cast<QWidget *>(lbTremlow),
                        static_cast<QWidget *>(TimeLabel), static_cast<QWidget *>(TargetLabel),
-                       static_cast<QWidget *>(lbCorvane), memInfo->viewport()})
+                       static_cast<QWidget *>(lbCorvane), static_cast<QWidget *>(sbtnClose),
+                       static_cast<QWidget *>(sbReject), memInfo->viewport()})
         w->installEventFilter(this);
 
     connect(sbtnClose, &QToolButton::clicked, this, [this] {
@@ -239,11 +242,7 @@ void TMainForm::CreateTray()
     FTrayIcon->setContextMenu(PopupMenu1);
     FTrayIcon->setToolTip(QLatin1String(kProductHint));
     FTrayIcon->setIcon(ActiveIcon(1));
-    connect(FTrayIcon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    TrayClick();
-            });
+    connect(FTrayIcon, &QSystemTrayIcon::activated, this, &TMainForm::TrayActivated);
     FTrayIcon->show();
     FSecondTrayIcon = new QSystemTrayIcon(this);
     FSecondTrayIcon->setObjectName(QStringLiteral("TrayIcon2"));
@@ -478,9 +477,23 @@ void TMainForm::FormCloseQuery()
     HidePopup();
     // Errors are ignored on the way out: the session may be ending, nobody would answer.
     FPrompts.Quiet = true;
+    SaveForExit();
+    setWindowOpacity(1.0);
+}
+
+void TMainForm::SaveForExit()
+{
     WriteIni();
     if (FDialogsReady) FLists.SaveMissingLists();
-    setWindowOpacity(1.0);
+}
+
+void TMainForm::CommitSessionData()
+{
+    // The user may still cancel the logout: the program goes on as it was, and its real end
+    // saves again.
+    const bool quiet = std::exchange(FPrompts.Quiet, true);
+    SaveForExit();
+    FPrompts.Quiet = quiet;
 }
 
 void TMainForm::CloseProgram()
@@ -899,6 +912,17 @@ void TMainForm::ToggleActive()
     SetActivationTexts();
 }
 
+void TMainForm::TrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick) return;
+    // A double click reaches us as a click and a double click (or as two clicks, by host):
+    // one user action, one toggle.
+    const qint64 now = TickCount();
+    if (now - FLastTrayClick < QApplication::doubleClickInterval()) return;
+    FLastTrayClick = now;
+    TrayClick();
+}
+
 void TMainForm::TrayClick()
 {
     if (isVisible()) {
@@ -1133,31 +1157,42 @@ void TMainForm::showEvent(QShowEvent *event)
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress) {
+    // Each control answers its own presses: none falls through to the panel behind it. The
+    // right button's menu (header labels and buttons) comes as an event of its own.
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (watched == lbTremlow) {
-            if (mouse->button() == Qt::LeftButton) {
-                FDragging = true;
-                FDragOffset = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-            }
-            return false;
+            if (mouse->button() == Qt::LeftButton) StartMove(mouse);
+            return true;
         }
-        if (watched == lbCorvane || watched == TimeLabel || watched == TargetLabel) return false;
+        if (watched == lbCorvane || watched == TimeLabel || watched == TargetLabel) return true;
+        if (watched == sbtnClose || watched == sbReject) return mouse->button() != Qt::LeftButton;
         if (watched == memInfo->viewport()) {
             AcknowledgeCalls();
-            return false;
+            return false; // the text stays selectable
         }
         PanelClick(mouse);
         return true;
     }
-    if (watched == lbTremlow) {
-        if (event->type() == QEvent::MouseMove && FDragging) {
+    if (watched == lbTremlow && FDragging) {
+        if (type == QEvent::MouseMove) {
             move(static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - FDragOffset);
             return true;
         }
-        if (event->type() == QEvent::MouseButtonRelease) FDragging = false;
+        if (type == QEvent::MouseButtonRelease) FDragging = false;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::StartMove(QMouseEvent *event)
+{
+    // The window system moves the window where it can (Wayland allows nothing else);
+    // otherwise it follows the mouse by hand.
+    QWindow *window = windowHandle();
+    if (window && window->startSystemMove()) return;
+    FDragging = true;
+    FDragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
 }
 
 void TMainForm::PanelClick(QMouseEvent *event)

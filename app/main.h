@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -33,7 +34,6 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QSizeGrip;
-class QSystemTrayIcon;
 class QToolButton;
 class SettingsStore;
 class TAboutBox;
@@ -87,6 +87,9 @@ public:
     void AppMessage(platform::InstanceCommand command, const QString &workingDirectory);
     // Hides the popup, writes the settings and the missing list files; idempotent.
     void FormCloseQuery();
+    // The session manager asks to save before the session ends: the settings and the missing
+    // list files are written, and the program stays open (the logout may be cancelled).
+    void CommitSessionData();
     // The menu's Exit, the end of the session, SIGTERM: close query, then quit.
     void CloseProgram();
     // The program is closing (the close query has run).
@@ -127,6 +130,8 @@ public:
     int BaseHeight() const { return FBaseHeight; }
 
     // ---- Tray ------------------------------------------------------------------------
+    // The main icon's click and double click.
+    void TrayActivated(QSystemTrayIcon::ActivationReason reason);
     void TrayClick();
     void ToggleActive();
     void SetActivationTexts();
@@ -214,6 +219,7 @@ private:
     bool FBalloonShown = false;
     QPoint FDragOffset;
     bool FDragging = false;
+    qint64 FLastTrayClick = std::numeric_limits<qint64>::min() / 2;
 
     // Controls, named as the established design names them.
     QWidget *pnlMain;
