@@ -5,11 +5,11 @@
 //   FindTown over orte.asc         < 5 us per number
 //   FindNickByNumber / Prefix      < 2 us / < 10 us with 10,000 entries
 
-#include "app/isdntool.h"
 #include "lists/DayCount.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 #include "settings/SettingsStore.h"
 
 #include <QDir>

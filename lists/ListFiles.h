@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/isdntool.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 
 #include <QByteArray>
 #include <QLocale>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/isdntool.h"
 #include "lists/DayCount.h"
 #include "lists/TextCollator.h"
+#include "phone/isdntool.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>

@@ -3,10 +3,10 @@
 // that a control lets fall through to the panel behind it shows here.
 #define QTEST_QPA_MOUSE_HANDLING
 
-#include "app/isdntool.h"
 #include "app/main.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
@@ -46,7 +46,8 @@ class TestPopup : public QObject
     // A call of a known caller, not yet seen, on show.
     void showNewCall()
     {
-        FForm->Calls.Add("0441123", "Anna", "12:00:00", QString(), "Oldenburg", "Office");
+        FForm->CallHandler().Calls.Add("0441123", "Anna", "12:00:00", QString(), "Oldenburg",
+                                       "Office");
         FForm->ShowCall(-1);
         FForm->ShowPopup();
         FForm->move(100, 100);
@@ -63,7 +64,7 @@ class TestPopup : public QObject
     QString effects(const QPoint &placeBefore, const QSignalSpy &menus, const QSignalSpy &rejects)
     {
         QStringList seen;
-        if (FForm->Calls.IsAcknowledged()) seen << "ack";
+        if (FForm->CallHandler().Calls.IsAcknowledged()) seen << "ack";
         if (!FForm->isVisible()) seen << "hide";
         seen << FHooks;
         if (menus.count() > 0) seen << "menu";
@@ -89,7 +90,7 @@ private slots:
         QVERIFY(FLists->LoadAtStartup());
         FLists->nicks().appendRow(NickRow{"Anna", "0441123", QString(), "log|popup|"});
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
-        FForm->TickCount = [this] { return FTick; };
+        FForm->CallHandler().TickCount = [this] { return FTick; };
         FForm->ApplyLanguage(Language::English);
         FForm->SetListsLoaded(true);
         FForm->SetDialogsReady(true);
@@ -174,7 +175,7 @@ private slots:
         QFETCH(QString, expected);
 
         showNewCall();
-        FForm->CapiMonitor1StateChange(control == "sbReject", false);
+        FForm->CapiMonitor1StateChange(control == "sbReject");
         if (control == "memInfo" || control == "margin")
             FForm->ShowAdditionalInfo(QStringLiteral("Main Street 1\nOldenburg"));
         if (control == "UnrecLabel") {
@@ -267,13 +268,13 @@ private slots:
         // Hosts that send two clicks for it: likewise.
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(FForm->isVisible());
-        QVERIFY(!FForm->Calls.IsAcknowledged());
+        QVERIFY(!FForm->CallHandler().Calls.IsAcknowledged());
 
         // The next click of its own closes it and the calls count as seen.
         FTick += interval + 1;
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(!FForm->isVisible());
-        QVERIFY(FForm->Calls.IsAcknowledged());
+        QVERIFY(FForm->CallHandler().Calls.IsAcknowledged());
         FTick += interval + 1;
         emit tray->activated(QSystemTrayIcon::Context);
         QVERIFY(!FForm->isVisible());
