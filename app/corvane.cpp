@@ -156,9 +156,11 @@ int main(int argc, char *argv[])
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &mainForm,
                          [&mainForm] { mainForm.FormCloseQuery(); });
 
-        if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
+        // The monitor listens already: a call or a command during the start screen is
+        // shown, stored and carried out like any other.
         mainForm.SetDialogsReady(true);
         mainForm.StartDisplayTimer();
+        if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
 
         // This start's own switch acts like one from a second start.
         const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);

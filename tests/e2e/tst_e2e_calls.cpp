@@ -183,6 +183,34 @@ private slots:
             corvane.readFile(QStringLiteral("corvane.ini")).contains(QStringLiteral("[MainPos]")));
     }
 
+    void callAndCommandDuringTheStartScreen()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nIntervall=0\nLanguage=1\nRejectTime=1\n"); // ShowNag on
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Info$")).isEmpty(), "the start screen shows");
+
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441321 --type 0x21 --to 85606 "
+                                            "--end-after 1 --reason 0x3490")));
+        QCOMPARE(corvane.secondStart({QStringLiteral("/c")}), 0);
+        if (findWindow(QStringLiteral("^Info$")).isEmpty())
+            QSKIP("the start screen closed before the call came (a very slow machine)");
+        QVERIFY2(!waitForPopup(QStringLiteral("0441321")).isEmpty(), "the call is shown");
+        const QString lists = waitForWindow(QStringLiteral("^Lists - "));
+        QVERIFY2(!lists.isEmpty(), "/c opened the call list");
+        screenshot(FShots + QStringLiteral("/start-screen-call.png"));
+        QVERIFY(waitFor([&] {
+            return corvane.readFile(QStringLiteral("Calls"))
+                .contains(QStringLiteral(";0441321; ;Oldenburg;85606;not anwsered;"));
+        }));
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), lists});
+        run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Lists - ")).isEmpty(); }));
+        QVERIFY(corvane.stop());
+    }
+
     void remoteControllerGoesAwayAndReturns()
     {
         Corvane corvane;
