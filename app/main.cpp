@@ -116,8 +116,8 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
 TMainForm::~TMainForm()
 {
     FTimer.stop();
-    // The LED goes off; no message at the end.
-    if (!FScrollLatch) {
+    // The LED this program lit goes off; no message at the end.
+    if (FLedLit && !FScrollLatch) {
         bool on = false;
         if (FLed.ReadScrollLock(on) && on) FLed.PressScrollLock();
     }
@@ -661,10 +661,13 @@ void TMainForm::Timer1Timer()
             if (BlinkCounter > 2 * n + 3) BlinkCounter = -1;
         } else if (BlinkCounter % 2 != 0) {
             SetTrayImage(false);
-            if (s.scrollLed) SetScrollLed(false);
+            if (s.scrollLed || FLedLit) SetScrollLed(false);
         } else {
             SetTrayImage(true);
-            if (s.scrollLed) SetScrollLed(true);
+            if (s.scrollLed)
+                SetScrollLed(true);
+            else if (FLedLit) // the option went off while the LED was lit
+                SetScrollLed(false);
         }
         ++BlinkCounter;
     }
@@ -679,7 +682,8 @@ void TMainForm::AcknowledgeCalls()
     FCallHandler.Calls.Acknowledge();
     HideBalloon();
     FSecondTrayIcon->hide();
-    SetScrollLed(false);
+    // Only what the blinking lit: the user's own Scroll Lock stays as it is.
+    if (FLedLit) SetScrollLed(false);
     SetActivationTexts();
     UnrecLabel->clear();
     if (FDialogsReady) FTimer.start();
@@ -697,7 +701,12 @@ bool TMainForm::SetScrollLed(bool on)
         FPrompts.inform(error);
         return false;
     }
-    if (state != on) FLed.PressScrollLock();
+    if (state != on) {
+        FLed.PressScrollLock();
+        FLedLit = on;
+    } else if (!on) {
+        FLedLit = false;
+    }
     FScrollLatch = false;
     return true;
 }

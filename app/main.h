@@ -141,6 +141,8 @@ public:
     bool FFirstShow = true;
     int BlinkCounter = 0;
     bool FScrollLatch = false;
+    // The Scroll Lock LED is on because this program switched it on.
+    bool FLedLit = false;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

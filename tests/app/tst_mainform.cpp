@@ -26,9 +26,11 @@ class FakeLed : public platform::KeyboardLed
 public:
     bool on = false;
     bool broken = false;
+    int reads = 0;
     QStringList changes;
     bool ReadScrollLock(bool &state, QString *error) override
     {
+        ++reads;
         if (broken) {
             if (error) *error = QStringLiteral("no keyboard here");
             return false;
@@ -292,6 +294,46 @@ private slots:
         FLed.broken = false;
         QVERIFY(!FForm->SetScrollLed(true));
         QVERIFY(FLed.changes.isEmpty());
+    }
+
+    void ledIsTouchedOnlyWhereTheProgramLitIt()
+    {
+        // The option off and no LED to reach: calls and acknowledging never ask for it.
+        FLed.broken = true;
+        ring(QStringLiteral("0441123"));
+        ticks(8);
+        FForm->AcknowledgeCalls();
+        QCOMPARE(FLed.reads, 0);
+        QVERIFY(FPrompts.messages.isEmpty());
+
+        // The user's own Scroll Lock is left as it is, at acknowledging and at the end.
+        FLed.broken = false;
+        FLed.on = true;
+        ring(QStringLiteral("0441124"));
+        ticks(8);
+        FForm->AcknowledgeCalls();
+        QVERIFY(FLed.changes.isEmpty());
+
+        // Switched off while the blinking has the LED lit: it goes dark and stays dark.
+        FLed.on = false;
+        s().scrollLed = true;
+        ring(QStringLiteral("0441125"));
+        ticks(1);
+        QCOMPARE(FLed.changes, QStringList({"on"}));
+        s().scrollLed = false;
+        ticks(1);
+        QCOMPARE(FLed.changes, QStringList({"on", "off"}));
+        ticks(8);
+        FForm->AcknowledgeCalls();
+        QCOMPARE(FLed.changes, QStringList({"on", "off"}));
+
+        // Lit by the program when it ends: switched off.
+        s().scrollLed = true;
+        ring(QStringLiteral("0441126"));
+        ticks(1);
+        QVERIFY(FLed.on);
+        FForm.reset();
+        QVERIFY(!FLed.on);
     }
 
     void layoutAtWidth400()
