@@ -359,7 +359,7 @@ void TMainForm::ReadIni()
     FBaseHeight = place.height;
     setGeometry(place.left, place.top, std::max(200, place.width),
                 std::max(place.height, place.width / 4));
-    setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
+    ApplyStayOnTop();
     ApplyAppearance();
 
     if (OnLanguageSetting)
@@ -390,6 +390,19 @@ void TMainForm::ApplyAppearance()
         Image1->hide();
     ApplyTransparency();
     SetSize();
+}
+
+void TMainForm::ApplyStayOnTop()
+{
+    const bool onTop = FSettings.settings.stayOnTop;
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == onTop) return;
+    // A new window flag hides the window; a popup on show stays on show.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible) {
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        show();
+    }
 }
 
 bool TMainForm::WriteIni(QString *error)

@@ -121,6 +121,8 @@ public:
     static int TransparencyAlpha(int percent);
     void ApplyTransparency();
     void ApplyAppearance();
+    // Stay-on-top or a normal window, as the setting says.
+    void ApplyStayOnTop();
     void ShowPopup();
     void HidePopup();
     void ResetPosition();
