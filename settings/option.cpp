@@ -1,7 +1,7 @@
 #include "settings/option.h"
 
-#include "app/isdntool.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 #include "platform/TrayIcons.h"
 #include "platform/WindowOpacity.h"
 #include "settings/OptionPrompts.h"

@@ -1,10 +1,10 @@
 // The options dialog on its own, over a real settings file, lists and autostart entries:
 // its enabling rules, its choosers, what OK writes and what a cancel undoes, and the answers
 // to bad input.
-#include "app/isdntool.h"
 #include "lists/ListPrompts.h"
 #include "lists/lang.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 #include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
 #include "settings/option.h"
