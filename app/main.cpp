@@ -12,6 +12,7 @@
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,12 +41,6 @@ namespace {
 constexpr int kTimerIntervalMs = 300;
 constexpr int kInfoMargin = 14;
 const char *const kProductHint = "Tremlow Corvane";
-
-QColor colorFromSetting(int value)
-{
-    // Stored as 0x00BBGGRR.
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -370,11 +365,11 @@ void TMainForm::ApplyAppearance()
 {
     const GeneralSettings &s = FSettings.settings;
     QPalette palette = pnlMain->palette();
-    palette.setColor(QPalette::Window, colorFromSetting(s.bgColor));
+    palette.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
     pnlMain->setPalette(palette);
     QPalette own = this->palette();
-    own.setColor(QPalette::Window, colorFromSetting(s.bgColor));
-    own.setColor(QPalette::Base, colorFromSetting(s.bgColor));
+    own.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
+    own.setColor(QPalette::Base, ColorFromSetting(s.bgColor));
     setPalette(own);
     setAutoFillBackground(true);
     setTextColor(lbTremlow, QColor(0, 255, 0));
@@ -791,7 +786,7 @@ void TMainForm::SetSize()
     const int w = width();
     LayoutInfo();
     const int base = w * 3 / 100;
-    SetFonts(FSettings.settings.font, colorFromSetting(FSettings.settings.fColor), base);
+    SetFonts(FSettings.settings.font, ColorFromSetting(FSettings.settings.fColor), base);
     for (QLabel *l : {lbTremlow, lbCorvane, CallLabel, OrtLabel, TimeLabel, TargetLabel})
         l->adjustSize();
 

@@ -695,6 +695,8 @@ bool TOptDlg::Open()
     }
 
     if (exec() == QDialog::Accepted) {
+        // The popup lays itself out again for the settings it now has.
+        if (OnPopupAppearance) OnPopupAppearance();
         if (FSettings.settings.searchOutlook && OnImportContacts) OnImportContacts();
         return true;
     }

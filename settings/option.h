@@ -27,7 +27,7 @@ class QToolButton;
 class SettingsStore;
 class TLists;
 
-// A colour of the ini file (0x00BBGGRR) as a QColor and back.
+// A colour of the ini file (0x00BBGGRR, blue in the high byte) as a QColor and back.
 QColor ColorFromSetting(int value);
 int SettingFromColor(const QColor &color);
 
