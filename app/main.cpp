@@ -99,7 +99,11 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
         ShowCall(-1);
         SetSize();
     };
-    FCallHandler.OnRejectPossible = [this](bool canReject) { CapiMonitor1StateChange(canReject); };
+    // The reject button acts on the call on show, so it follows that call's state.
+    FCallHandler.OnRejectPossible = [this] {
+        CapiMonitor1StateChange(FCallHandler.CanReject(FShownCallId));
+    };
+    FCallHandler.OnPendingCallChanged = [this] { ShowCall(ShownCallIndex()); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
 
     FTimer.setInterval(kTimerIntervalMs);
@@ -500,10 +504,20 @@ void TMainForm::StopSound()
     FSound.Stop();
 }
 
+int TMainForm::ShownCallIndex() const
+{
+    const TCalls &calls = FCallHandler.Calls;
+    for (int i = calls.Count() - 1; i >= 0; --i)
+        if (calls.Get(i).CallId == FShownCallId) return i;
+    return -1;
+}
+
 void TMainForm::ShowCall(int index)
 {
     if (FCallHandler.Calls.Count() == 0) return;
     const TCallRecord &r = FCallHandler.Calls.Get(index);
+    FShownCallId = r.CallId;
+    CapiMonitor1StateChange(FCallHandler.CanReject(FShownCallId));
     const QString nickname = r.value(QStringLiteral("NickName"));
     const QString caller = r.value(QStringLiteral("Caller"));
     NumberLabel->setText(nickname.isEmpty() ? caller : nickname);
@@ -574,7 +588,7 @@ void TMainForm::CapiMonitor1StateChange(bool bUserCanReject)
 
 void TMainForm::sbRejectClick()
 {
-    FCallHandler.RejectCall();
+    FCallHandler.RejectCall(FShownCallId);
 }
 
 // ---- Display timer ---------------------------------------------------------------------
