@@ -677,9 +677,23 @@ void TestOptDlg::captionsInBothLanguages()
     QCOMPARE(c<QLabel>("lbModemPorts")->text(), QString("&Modem-Anschlüsse (durch ; getrennt):"));
     QVERIFY(c<QRadioButton>("LangGroup.0")->isChecked());
 
-    // Every check box and label has its caption, in each language.
+    // Every check box and label has its caption, in each language, and no two controls of a
+    // page answer the same Alt key.
     for (Language language : {Language::German, Language::English}) {
         FDlg->ApplyLanguage(language);
+        for (int i = 0; i < pages->count(); ++i) {
+            QStringList keys;
+            for (QWidget *w : pages->widget(i)->findChildren<QWidget *>()) {
+                QString text;
+                if (auto *button = qobject_cast<QAbstractButton *>(w)) text = button->text();
+                if (auto *label = qobject_cast<QLabel *>(w)) text = label->text();
+                const qsizetype amp = text.indexOf(u'&');
+                if (amp < 0 || amp + 1 >= text.size()) continue;
+                const QString key = text.mid(amp + 1, 1).toLower();
+                QVERIFY2(!keys.contains(key), qPrintable(pages->tabText(i) + ": Alt+" + key));
+                keys << key;
+            }
+        }
         for (QAbstractButton *button : FDlg->findChildren<QAbstractButton *>()) {
             if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
                 QVERIFY2(!button->text().isEmpty(), qPrintable(button->objectName()));
