@@ -18,6 +18,10 @@
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "tapi/LineApi.h"
+#include "tapi/ModemProvider.h"
+#include "tapi/TelLinkProvider.h"
+#include "tapi/tapifrm.h"
 
 #include <QApplication>
 #include <QDir>
@@ -93,6 +97,12 @@ int main(int argc, char *argv[])
     towns.load(DataDir::areaCodeFile());
     std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
     platform::Sound sound;
+    // Line devices for dialling back; the providers outlive the line layer.
+    tapi::ModemProvider modems([&settings] { return settings.settings.modemPorts; });
+    tapi::TelLinkProvider telLink;
+    tapi::LineApi lines;
+    lines.addProvider(&modems, QStringLiteral("Modems on serial ports"));
+    lines.addProvider(&telLink, QStringLiteral("Desktop tel: handler"));
 
     int exitCode = 0;
     {
@@ -103,12 +113,14 @@ int main(int argc, char *argv[])
         TSearchDlg searchDlg(lists, listDlg);
         TAboutBox about;
         mainForm.AboutBox = &about;
+        TTapiForm tapiForm(lines, settings, prompts);
 
         TLanguageSwitch language(&lists);
         language.Register(&mainForm, UiForm::Main);
         language.Register(&listDlg, UiForm::Lists);
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
+        language.Register(&tapiForm, UiForm::Tapi);
         language.MonitoringInactive = [&mainForm] { return !mainForm.FActive; };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
@@ -127,11 +139,22 @@ int main(int argc, char *argv[])
         mainForm.OnOfferNewNickname = [&listDlg](const QString &nickname, const QString &number) {
             listDlg.OfferNewNickname(nickname, number);
         };
+        // The popup, the lists and "/d" dial on the device of the settings; a failure is
+        // shown here.
+        const auto dial = [&tapiForm, &prompts](const QString &number) {
+            QString error;
+            if (!tapiForm.Dial(tapiForm.SelectedDevice(), number, &error) && !error.isEmpty())
+                prompts.inform(error);
+        };
+        mainForm.OnDial = dial;
+        listDlg.OnDial = dial;
 
         mainForm.UpdateMenuAvailability();
         mainForm.ReadIni();
         listDlg.ReadSettings();
         searchDlg.ReadSettings();
+        tapiForm.ReadSettings();
+        tapiForm.ProbeDevices();
         about.SetDebug(settings.settings.debug);
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);

@@ -165,6 +165,7 @@ void SettingsStore::readValues()
     s.tapiDevice = ini.readString(General, QStringLiteral("TAPIDevice"), d.tapiDevice);
     s.doPrependNum = ini.readBool(General, QStringLiteral("DoPrependNum"), d.doPrependNum);
     s.prependNum = ini.readString(General, QStringLiteral("PrependNum"), d.prependNum);
+    s.modemPorts = ini.readString(General, QStringLiteral("ModemPorts"), d.modemPorts);
 
     s.externalNumberManipulationDll = ini.readString(
         General, QStringLiteral("ExternalNumberManipulationDLL"), d.externalNumberManipulationDll);
@@ -243,6 +244,8 @@ bool SettingsStore::writeAll(QString *error)
     ini.writeInt(General, QStringLiteral("CutZeroes"), s.cutZeroes);
     if (s.useTapi && !s.tapiDevice.isEmpty())
         ini.writeString(General, QStringLiteral("TAPIDevice"), s.tapiDevice);
+    if (!s.modemPorts.isEmpty())
+        ini.writeString(General, QStringLiteral("ModemPorts"), s.modemPorts);
 
     for (int i = 1; i < int(listViews.callsCol.size()); ++i)
         ini.writeInt(Calls, col(i), listViews.callsCol[i]);

@@ -65,6 +65,9 @@ struct GeneralSettings
     QString tapiDevice; // the device's name; written only while useTapi is on
     bool doPrependNum = false;
     QString prependNum;
+    // Serial ports with a modem, ";"-separated, each "path" or "path@baud"; written only when
+    // not empty.
+    QString modemPorts;
     QString externalNumberManipulationDll;
     QString externalNumberLookupDll;
     bool internalReverseSearch = false;

@@ -399,6 +399,14 @@ void TestSettingsStore::tapiDeviceByIndexOrName()
     store.settings.useTapi = true;
     QVERIFY(store.writeAll());
     QVERIFY(readFile(FIni).contains("TAPIDevice=Modem A\n"));
+
+    // The modem ports: kept as written, and never written empty.
+    QVERIFY(!readFile(FIni).contains("ModemPorts"));
+    writeFile(FIni, "[Settings]\nModemPorts=/dev/ttyS0@9600; /dev/ttyUSB1\n");
+    store.readAll();
+    QCOMPARE(store.settings.modemPorts, QString("/dev/ttyS0@9600; /dev/ttyUSB1"));
+    QVERIFY(store.writeAll());
+    QVERIFY(readFile(FIni).contains("ModemPorts=/dev/ttyS0@9600; /dev/ttyUSB1\n"));
 }
 
 void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
