@@ -124,8 +124,7 @@ int32_t LineApi::lineOpen(HLineApp app, uint32_t deviceId, HLine &line, uint32_t
     if (version < LowestApiVersion || version > HighestApiVersion)
         return fail(LINEERR_INCOMPATIBLEAPIVERSION);
     QString detail;
-    std::unique_ptr<LineConnection> connection =
-        found->provider->open(found->index, error, detail);
+    std::unique_ptr<LineConnection> connection = found->provider->open(found->index, error, detail);
     if (!connection) return fail(error ? error : LINEERR_OPERATIONFAILED, detail);
     line = FNextHandle++;
     FLines.emplace(line, Line{app, callbackInstance, std::move(connection)});

@@ -95,8 +95,8 @@ private:
     int32_t fail(int32_t code, const QString &detail = QString());
     int32_t nextRequest();
     const Device *device(HLineApp app, uint32_t deviceId, int32_t &error);
-    void post(HLineApp app, uint32_t device, uint32_t message, uintptr_t instance,
-              uintptr_t param1, uintptr_t param2);
+    void post(HLineApp app, uint32_t device, uint32_t message, uintptr_t instance, uintptr_t param1,
+              uintptr_t param2);
     void closeLine(HLine line);
 
     struct Registered

@@ -2,9 +2,11 @@
 
 #include "tapi/tapiconst.h"
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <poll.h>
 
 namespace tapi {
 
@@ -14,6 +16,8 @@ namespace {
 constexpr int MaxDialLength = 60;
 // Received text without a line end is cut here (noise, or a device that is no modem).
 constexpr int MaxPendingAnswer = 4096;
+// How long a hang-up waits for the modem's answer to ATH.
+constexpr qint64 HangUpAnswerMs = 300;
 
 } // namespace
 
@@ -99,7 +103,18 @@ void ModemLine::hangUp()
     if (!FPort) return;
     // Any character ends the dialling; ATH puts the modem on hook, and a modem that follows
     // DTR hangs up on the drop as well.
-    FPort->write(QByteArrayLiteral("ATH\r"));
+    if (!FPort->write(QByteArrayLiteral("ATH\r"))) return;
+    // The modem's OK must not be left for the next call on this port to take as its own
+    // answer: wait for it a moment.
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray received;
+    while (clock.elapsed() < HangUpAnswerMs && FPort->read(received)) {
+        const QList<QByteArray> lines = received.replace('\n', '\r').split('\r');
+        if (lines.contains("OK") || lines.contains("ERROR")) break;
+        pollfd wait{FPort->fd(), POLLIN, 0};
+        ::poll(&wait, 1, int(HangUpAnswerMs - clock.elapsed()));
+    }
     FDtrDropped = FPort->setDtr(false);
 }
 

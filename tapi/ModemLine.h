@@ -37,7 +37,8 @@ public:
     ~ModemLine() override;
 
     int32_t makeCall(const QString &number, QString &detail) override;
-    // Sends ATH and drops DTR for a moment (where the port has DTR).
+    // Sends ATH, waits a moment (at most 300 ms) for the modem's answer, and drops DTR where
+    // the port has it; DTR rises again with the next call.
     int32_t drop(QString &detail) override;
 
     // Characters a modem dials: digits, *, #, the pause "," and the dial modifiers W, P, T,

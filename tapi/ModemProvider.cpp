@@ -60,32 +60,33 @@ void ModemProvider::startProbe()
     QSet<QString> named;
     for (const ModemPortSpec &spec : FNamed)
         named.insert(spec.path);
-    FWorker = std::thread([this, find = FindCandidates, timeout = ProbeTimeoutMs, named,
-                           inUse = FInUse] {
-        QStringList found;
-        QStringList notes;
-        for (const QString &path : find ? find() : QStringList()) {
-            if (FCancel) break;
-            if (named.contains(path)) continue;
-            // Asking a port in the middle of a call would disturb it.
-            if (inUse.contains(path)) {
-                found.append(path);
-                continue;
+    FWorker =
+        std::thread([this, find = FindCandidates, timeout = ProbeTimeoutMs, named, inUse = FInUse] {
+            QStringList found;
+            QStringList notes;
+            for (const QString &path : find ? find() : QStringList()) {
+                if (FCancel) break;
+                if (named.contains(path)) continue;
+                // Asking a port in the middle of a call would disturb it.
+                if (inUse.contains(path)) {
+                    found.append(path);
+                    continue;
+                }
+                QString why;
+                if (AnswersAt(ParseModemPort(path), timeout, why))
+                    found.append(path);
+                else
+                    notes.append(why);
             }
-            QString why;
-            if (AnswersAt(ParseModemPort(path), timeout, why))
-                found.append(path);
-            else
-                notes.append(why);
-        }
-        {
-            std::lock_guard<std::mutex> lock(FResultLock);
-            FResultFound = found;
-            FResultNotes = notes;
-            FResultReady = true;
-        }
-        QMetaObject::invokeMethod(this, [this] { takeProbeResult(); }, Qt::QueuedConnection);
-    });
+            {
+                std::lock_guard<std::mutex> lock(FResultLock);
+                FResultFound = found;
+                FResultNotes = notes;
+                FResultReady = true;
+            }
+            QMetaObject::invokeMethod(
+                this, [this] { takeProbeResult(); }, Qt::QueuedConnection);
+        });
 }
 
 void ModemProvider::takeProbeResult()

@@ -152,7 +152,9 @@ std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &spec, int32_t 
         error = openError(errno, spec.path, detail);
         return nullptr;
     }
-    ::tcflush(fd, TCIOFLUSH);
+    // Old answers are no answers to what comes now. (Output is left alone: it may still be
+    // carrying the last command of the line closed just before.)
+    ::tcflush(fd, TCIFLUSH);
     port->setDtr(true);
     return port;
 }

@@ -51,8 +51,7 @@ QString trimmedNumber(const QString &text)
 
 } // namespace
 
-TTapiForm::TTapiForm(LineApi &lines, SettingsStore &settings, ListPrompts &prompts,
-                     QWidget *parent)
+TTapiForm::TTapiForm(LineApi &lines, SettingsStore &settings, ListPrompts &prompts, QWidget *parent)
     : QDialog(parent), FLines(lines), FSettings(settings), FPrompts(prompts)
 {
     setObjectName(QStringLiteral("TapiForm"));
@@ -82,10 +81,9 @@ TTapiForm::TTapiForm(LineApi &lines, SettingsStore &settings, ListPrompts &promp
     Memo1->setVisible(false);
 
     layout->addWidget(lblDial);
-    layout->addWidget(lblNumber);
+    layout->addWidget(lblNumber, 1);
     layout->addWidget(btnHangUp, 0, Qt::AlignHCenter);
-    layout->addWidget(Memo1, 1);
-    layout->addStretch(0);
+    layout->addWidget(Memo1, 0);
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(BusyCleanupMs);
@@ -108,6 +106,10 @@ void TTapiForm::ReadSettings()
 {
     FLogVisible = FSettings.settings.tapiDebug;
     Memo1->setVisible(FLogVisible);
+    // The room below the state goes to the number, or to the log while it is shown.
+    auto *layout = static_cast<QBoxLayout *>(GroupBox1->layout());
+    layout->setStretchFactor(lblNumber, FLogVisible ? 0 : 1);
+    layout->setStretchFactor(Memo1, FLogVisible ? 1 : 0);
 }
 
 void TTapiForm::ApplyLanguage(Language language)
@@ -249,9 +251,9 @@ bool TTapiForm::Dial(const QString &deviceName, const QString &number, QString *
         FLines.finishProbe();
         id = find();
     }
-    const QString failure = id < 0 ? QStringLiteral("device ") + deviceName +
-                                         QStringLiteral(" unknown")
-                                   : PlaceCall(deviceName, id, prepared);
+    const QString failure =
+        id < 0 ? QStringLiteral("device ") + deviceName + QStringLiteral(" unknown")
+               : PlaceCall(deviceName, id, prepared);
     if (failure.isEmpty()) return true;
     Log(QStringLiteral("Exception in MakeCall: ") + failure);
     Cleanup();
@@ -274,9 +276,8 @@ QString TTapiForm::PlaceCall(const QString &deviceName, int deviceId, const QStr
     Log(QStringLiteral("initialize line"));
     uint32_t count = 0;
     const auto callback = [this](uint32_t, uint32_t message, uintptr_t, uintptr_t param1,
-                                 uintptr_t param2, uintptr_t) {
-        LineCallback(message, param1, param2);
-    };
+                                 uintptr_t param2,
+                                 uintptr_t) { LineCallback(message, param1, param2); };
     int32_t result = FLines.lineInitialize(FLineApp, callback, count);
     if (result != 0) return StepError("lineInitialize", result);
     Log(QStringLiteral("initialize line DONE"));

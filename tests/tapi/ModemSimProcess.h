@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <time.h>
 
@@ -52,17 +51,21 @@ public:
     QStringList received() const { return entries('<'); }
     QStringList sent() const { return entries('>'); }
 
-    // Microseconds of the monotonic clock at which the modem received the first command
-    // equal to command; -1 when it has not.
+    // Microseconds of the monotonic clock at which the modem received command, each time.
+    QList<qint64> receivedTimes(const QString &command) const
+    {
+        QList<qint64> times;
+        for (const QString &line : logLines()) {
+            if (line.section(u' ', 1, 1) == u"<" && line.section(u' ', 2) == command)
+                times << line.section(u' ', 0, 0).toLongLong();
+        }
+        return times;
+    }
+    // The first time, or -1 when it has not.
     qint64 receivedAt(const QString &command) const
     {
-        for (const QString &line : logLines()) {
-            const QStringList parts = line.split(u' ');
-            if (parts.size() >= 3 && parts.at(1) == u"<" &&
-                line.section(u' ', 2) == command)
-                return parts.at(0).toLongLong();
-        }
-        return -1;
+        const QList<qint64> times = receivedTimes(command);
+        return times.isEmpty() ? -1 : times.first();
     }
 
     static qint64 monotonicMicros()
@@ -84,8 +87,7 @@ private:
     {
         QStringList found;
         for (const QString &line : logLines()) {
-            if (line.section(u' ', 1, 1) == QLatin1Char(direction))
-                found << line.section(u' ', 2);
+            if (line.section(u' ', 1, 1) == QLatin1Char(direction)) found << line.section(u' ', 2);
         }
         return found;
     }

@@ -40,7 +40,9 @@ struct Rig
     LineCallback recorder()
     {
         return [this](uint32_t device, uint32_t message, uintptr_t, uintptr_t p1, uintptr_t p2,
-                      uintptr_t) { messages.append({device, message, p1, p2}); };
+                      uintptr_t) {
+            messages.append({device, message, p1, p2});
+        };
     }
 
     // The call states so far, as the log names them.
@@ -60,8 +62,7 @@ struct Rig
         uint32_t count = 0;
         uint32_t version = 0;
         if (int32_t r = lines.lineInitialize(app, recorder(), count)) return r;
-        if (int32_t r = lines.lineNegotiateAPIVersion(app, id, 0x20000, 0x20000, version))
-            return r;
+        if (int32_t r = lines.lineNegotiateAPIVersion(app, id, 0x20000, 0x20000, version)) return r;
         if (int32_t r = lines.lineOpen(app, id, line, version, 0)) return r;
         return lines.lineMakeCall(line, call, number);
     }
@@ -192,8 +193,8 @@ void TestModemLines::answersBecomeCallStates_data()
     QTest::addColumn<QStringList>("states");
     const QString dialing = QStringLiteral("LINECALLSTATE_DIALING");
     const QString ringback = QStringLiteral("LINECALLSTATE_RINGBACK");
-    QTest::newRow("OK, then BUSY") << "ATD*; OK | +100 BUSY"
-                                   << QStringList{dialing, ringback, "LINECALLSTATE_BUSY, 1"};
+    QTest::newRow("OK, then BUSY")
+        << "ATD*; OK | +100 BUSY" << QStringList{dialing, ringback, "LINECALLSTATE_BUSY, 1"};
     QTest::newRow("CONNECT") << "ATD*; CONNECT 64000"
                              << QStringList{dialing, "LINECALLSTATE_CONNECTED, 1"};
     QTest::newRow("connected, then NO CARRIER")
@@ -240,8 +241,8 @@ void TestModemLines::silenceEndsTheCall()
     Rig rig(modem.path());
     rig.modems.SilenceTimeoutMs = 300;
     QVERIFY(rig.dial(0, QString()) > 0);
-    QTRY_COMPARE(rig.states(), QStringList({"LINECALLSTATE_DIALING",
-                                            "LINECALLSTATE_DISCONNECTED, 64"}));
+    QTRY_COMPARE(rig.states(),
+                 QStringList({"LINECALLSTATE_DIALING", "LINECALLSTATE_DISCONNECTED, 64"}));
     // An empty number takes the line for dialling by hand; the silent modem is hung up.
     QTRY_COMPARE(modem.received(), QStringList({"ATD;", "ATH"}));
 }

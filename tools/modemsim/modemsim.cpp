@@ -9,7 +9,7 @@
 // A pattern without replies stays silent. "!close" as a reply closes the terminal, as an
 // unplugged modem does, and ends the simulator. The first matching line counts: --answer
 // lines, then the script file, then the built-in lines below. A new command cancels the
-// replies still pending, as a modem stops dialling on any key.
+// replies of a dial still pending, as a modem stops dialling on any key.
 //
 // Log lines: microseconds of the monotonic clock, then "<" and the command received, ">" and
 // the reply sent, or "#" and a note. Without --log they go to standard error.
@@ -62,9 +62,9 @@ bool parseRule(const QString &line, Rule &rule, QString &error)
     QStringList pieces = pattern.split(u'*');
     for (QString &piece : pieces)
         piece = QRegularExpression::escape(piece);
-    rule.pattern = QRegularExpression(QStringLiteral("^") + pieces.join(QStringLiteral(".*")) +
-                                          u'$',
-                                      QRegularExpression::CaseInsensitiveOption);
+    rule.pattern =
+        QRegularExpression(QStringLiteral("^") + pieces.join(QStringLiteral(".*")) + u'$',
+                           QRegularExpression::CaseInsensitiveOption);
     if (space < 0) return true;
     for (const QString &part : text.mid(space + 1).split(u'|')) {
         Reply reply;
@@ -152,12 +152,14 @@ private:
         if (FEcho) send(command + '\r');
         for (const Rule &rule : FRules) {
             if (!rule.pattern.match(QString::fromLatin1(command)).hasMatch()) continue;
+            // A dial stops at the next command; other answers come in any case.
+            const bool dial = command.toUpper().startsWith("ATD");
+            const int generation = FGeneration;
             int at = 0;
             for (const Reply &reply : rule.replies) {
                 at += reply.delayMs;
-                const int generation = FGeneration;
-                QTimer::singleShot(at, this, [this, reply, generation] {
-                    if (generation == FGeneration) perform(reply.text);
+                QTimer::singleShot(at, this, [this, reply, generation, dial] {
+                    if (!dial || generation == FGeneration) perform(reply.text);
                 });
             }
             return;
