@@ -25,9 +25,9 @@ QString ModemProvider::DeviceName(const QString &path)
 
 QList<ModemPortSpec> ModemProvider::ports() const
 {
-    QList<ModemPortSpec> ports = FNamed;
+    QList<ModemPortSpec> ports = ParseModemPorts(FPortsSetting ? FPortsSetting() : QString());
     QSet<QString> named;
-    for (const ModemPortSpec &spec : FNamed)
+    for (const ModemPortSpec &spec : std::as_const(ports))
         named.insert(spec.path);
     for (const QString &path : FFound) {
         if (!named.contains(path)) ports.append(ParseModemPort(path));
@@ -45,7 +45,6 @@ QList<LineDeviceInfo> ModemProvider::devices() const
 
 void ModemProvider::probe()
 {
-    FNamed = ParseModemPorts(FPortsSetting ? FPortsSetting() : QString());
     if (FProbing) {
         FProbeAgain = true;
         return;
@@ -58,7 +57,7 @@ void ModemProvider::startProbe()
     if (FWorker.joinable()) FWorker.join();
     FProbing = true;
     QSet<QString> named;
-    for (const ModemPortSpec &spec : FNamed)
+    for (const ModemPortSpec &spec : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString()))
         named.insert(spec.path);
     FWorker =
         std::thread([this, find = FindCandidates, timeout = ProbeTimeoutMs, named, inUse = FInUse] {
@@ -96,12 +95,13 @@ void ModemProvider::takeProbeResult()
         if (!FResultReady) return;
         FResultReady = false;
         FFound = FResultFound;
-        FNotes = FResultNotes;
+        // Why a modem is missing from the list ("... is busy") is worth a line for whoever
+        // wonders.
+        for (const QString &note : std::as_const(FResultNotes))
+            qDebug().noquote() << "Modem probe:" << note;
     }
     if (FWorker.joinable()) FWorker.join();
     FProbing = false;
-    for (const QString &note : std::as_const(FNotes))
-        qDebug().noquote() << "Modem probe:" << note;
     if (FProbeAgain) {
         FProbeAgain = false;
         startProbe();

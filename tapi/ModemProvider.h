@@ -14,15 +14,15 @@
 
 namespace tapi {
 
-// The devices are, in this order: the ports named in the "ModemPorts" setting (listed as
-// they are, without asking them), then the modems udev knows (FindUdevModemPorts) that
-// answered AT with OK when last probed. Other serial devices are never touched unless named.
-// Each device is named "Modem on <path>"; a named entry that cannot be used (a bad speed)
-// keeps its place as a device with a problem.
+// The devices are, in this order: the ports named in the "ModemPorts" setting as it stands
+// (listed as they are, without asking them), then the modems udev knows
+// (FindUdevModemPorts) that answered AT with OK when last probed. Other serial devices are
+// never touched unless named. Each device is named "Modem on <path>"; a named entry that
+// cannot be used (a bad speed) keeps its place as a device with a problem.
 //
-// probe() reads the setting at once and asks the udev modems in a thread of its own, one
-// port at a time, each within ProbeTimeoutMs; a port that this program has open is not
-// asked and keeps its place. OnDevicesChanged runs in the main thread when a probe is done.
+// probe() asks the udev modems in a thread of its own, one port at a time, each within
+// ProbeTimeoutMs; a port that is named, or that this program has open, is not asked (an open
+// one keeps its place). OnDevicesChanged runs in the main thread when a probe is done.
 //
 // Owned by the program; must outlive the line layer it is added to. Main thread only, apart
 // from the probing thread, which only reads the ports it was given.
@@ -47,9 +47,6 @@ public:
     // Silence after the dial command until a call is given up.
     int SilenceTimeoutMs = 60000;
 
-    // What the last probe found out about each candidate it skipped ("... is busy").
-    QStringList ProbeNotes() const { return FNotes; }
-
 private:
     // The named ports, then the modems found, without a path twice.
     QList<ModemPortSpec> ports() const;
@@ -57,9 +54,7 @@ private:
     void takeProbeResult();
 
     std::function<QString()> FPortsSetting;
-    QList<ModemPortSpec> FNamed;
     QStringList FFound;
-    QStringList FNotes;
     QSet<QString> FInUse;
 
     std::thread FWorker;

@@ -71,7 +71,4 @@ QString CallStateLogName(uint32_t state, uint32_t mode);
 // The bare constant name ("LINECALLSTATE_DIALING"), or empty for an unknown value.
 QString CallStateName(uint32_t state);
 
-// The constant's name of an error code ("LINEERR_ALLOCATED"), or empty.
-QString LineErrorName(int32_t code);
-
 } // namespace tapi
