@@ -419,6 +419,11 @@ void TMainForm::StartDisplayTimer()
 void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
 {
     using platform::InstanceCommand;
+    // Ending is always possible, also while the start screen shows.
+    if (command == InstanceCommand::Quit) {
+        CloseProgram();
+        return;
+    }
     if (!FDialogsReady) return;
     switch (command) {
     case InstanceCommand::ShowPopup:
@@ -453,6 +458,7 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     }
     case InstanceCommand::None:
+    case InstanceCommand::Quit:
         break;
     }
 }
