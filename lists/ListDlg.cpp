@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -257,6 +258,10 @@ void TListDlg::ApplyViewSettings()
     lvCalls->setColumnWidths(toList(settings.listViews.callsCol));
     lvNicks->setColumnWidths(toList(settings.listViews.nicksCol));
     lvMSN->setColumnWidths(toList(settings.listViews.msnCol));
+    FWidenOnShow.clear();
+    if (!settings.listViews.callsColStored) FWidenOnShow << lvCalls;
+    if (!settings.listViews.nicksColStored) FWidenOnShow << lvNicks;
+    if (!settings.listViews.msnColStored) FWidenOnShow << lvMSN;
     const WindowPlace &place = settings.listWindow;
     if (place.width > 0 && place.height > 0)
         resize(qMax(place.width, minimumWidth()), qMax(place.height, minimumHeight()));
@@ -300,6 +305,9 @@ void TListDlg::resizeEvent(QResizeEvent *event)
 void TListDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The design's widths cut dates, states and long names off; the user's own stay.
+    for (TListView *view : std::exchange(FWidenOnShow, {}))
+        view->widenColumnsToContents();
     for (TListView *view : {lvCalls, lvNicks, lvMSN}) {
         if (!view->selectionModel()->hasSelection())
             view->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);

@@ -149,6 +149,9 @@ private:
     QString FNumberToTakeOver;
     QPointer<QDialog> FSearchDlg;
     bool FApplyingSettings = false;
+    // Lists whose widths the settings did not hold: widened to their contents when the
+    // dialog is first shown.
+    QList<TListView *> FWidenOnShow;
 
     QTabWidget *PageControl1;
     QWidget *Panel1;
