@@ -189,6 +189,7 @@ void SettingsStore::readValues()
     listViews.nicksSort = ini.readInt(Nicks, QStringLiteral("Sort"), ld.nicksSort);
     listViews.callsSort = ini.readInt(Calls, QStringLiteral("Sort"), ld.callsSort);
     readPlace(ini, List, listWindow);
+    listWindowStored = ini.keyExists(List, QStringLiteral("Width"));
     readPlace(ini, Search, searchWindow);
 
     for (int i = 0; i < int(outlookNumbers.size()); ++i)

@@ -140,6 +140,7 @@ public:
     PictureSettings picture;
     ListViewSettings listViews;
     WindowPlace listWindow = {100, 100, 566, 382};   // "List": the lists dialog
+    bool listWindowStored = false;                   // the file held "List"/"Width"
     WindowPlace searchWindow = {100, 100, 600, 300}; // "Search": the search dialog
     std::array<bool, 13> outlookNumbers = {};        // in the order of outlookNumberKeys()
     bool sortDebug = false;                          // "Debug"/"SortDebug", see readSortDebug()

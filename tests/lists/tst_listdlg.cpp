@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
@@ -313,6 +314,9 @@ void TestListDlg::firstOpenWidensColumnsToTheirContents()
     QVERIFY(view("lvCalls")->header()->sectionSize(CallRow::Date) > design[CallRow::Date]);
     QVERIFY(view("lvCalls")->header()->sectionSize(CallRow::Status) > design[CallRow::Status]);
     QCOMPARE(view("lvMSN")->header()->sectionSize(1), ListViewSettings().msnCol[1]);
+    // The window, never opened before, grows to show the wider columns, within the screen.
+    QVERIFY(FDlg->width() > 566);
+    QVERIFY(FDlg->width() <= FDlg->screen()->availableGeometry().width());
     // The widths are the settings' from now on.
     QCOMPARE(FSettings->listViews.callsCol[CallRow::Town],
              view("lvCalls")->header()->sectionSize(CallRow::Town));
