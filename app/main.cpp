@@ -8,6 +8,7 @@
 #include "platform/DataDir.h"
 #include "platform/Help.h"
 #include "platform/KeyboardLed.h"
+#include "platform/PrivateFiles.h"
 #include "platform/ScreenSaver.h"
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
@@ -19,7 +20,6 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -31,7 +31,6 @@
 #include <QScreen>
 #include <QSizeGrip>
 #include <QSystemTrayIcon>
-#include <QTextStream>
 #include <QToolButton>
 #include <cmath>
 
@@ -770,11 +769,10 @@ void TMainForm::WriteLog(const QString &text, bool force)
 {
     qDebug().noquote() << text;
     if (!FSettings.settings.debug && !force) return;
-    QFile log(DataDir::logFile());
-    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&log);
-    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
-        << text << '\n';
+    const QString line =
+        QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +
+        QStringLiteral(": ") + text + u'\n';
+    PrivateFiles::append(DataDir::logFile(), line.toUtf8());
 }
 
 // ---- Display timer ---------------------------------------------------------------------
