@@ -1,7 +1,7 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
+#include "app/OptionsLink.h"
 #include "app/about.h"
-#include "app/isdntool.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
 #include "lists/ListDlg.h"
@@ -10,6 +10,7 @@
 #include "lists/lists.h"
 #include "lists/nick.h"
 #include "lookup/search.h"
+#include "phone/isdntool.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
 #include "platform/InstanceCommand.h"
@@ -17,7 +18,9 @@
 #include "platform/SingleInstance.h"
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
+#include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QApplication>
 #include <QDir>
@@ -142,6 +145,9 @@ int main(int argc, char *argv[])
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
+        TOptionPromptBoxes optionPrompts(prompts);
+        TOptDlg optDlg(settings, lists, optionPrompts);
+        optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
         TAboutBox about;
         mainForm.AboutBox = &about;
 
@@ -150,7 +156,7 @@ int main(int argc, char *argv[])
         language.Register(&listDlg, UiForm::Lists);
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
-        language.MonitoringInactive = [&mainForm] { return !mainForm.FActive; };
+        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
         };
@@ -158,7 +164,7 @@ int main(int argc, char *argv[])
             if (language.Index() != (index == 1 ? 1 : 0)) language.SetLanguage(index);
         };
 
-        listDlg.PendingCalls = &mainForm.Calls;
+        listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
@@ -169,11 +175,17 @@ int main(int argc, char *argv[])
             listDlg.OfferNewNickname(nickname, number);
         };
 
+        // Every setting into every window: at start-up and when the options are cancelled.
+        auto readSettings = [&] {
+            mainForm.ReadIni();
+            listDlg.ReadSettings();
+            searchDlg.ReadSettings();
+            about.SetDebug(settings.settings.debug);
+        };
+        LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+
         mainForm.UpdateMenuAvailability();
-        mainForm.ReadIni();
-        listDlg.ReadSettings();
-        searchDlg.ReadSettings();
-        about.SetDebug(settings.settings.debug);
+        readSettings();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();
