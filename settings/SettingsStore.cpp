@@ -172,6 +172,8 @@ void SettingsStore::readValues()
                                                d.externalNumberLookupDll);
     s.internalReverseSearch =
         ini.readBool(General, QStringLiteral("InternalReverseSearch"), d.internalReverseSearch);
+    s.reverseLookupUrl =
+        ini.readString(General, QStringLiteral("ReverseLookupURL"), d.reverseLookupUrl).trimmed();
 
     s.lastWavePath = ini.readString(General, QStringLiteral("LastWavePath"),
                                     QFileInfo(FIni.path()).absolutePath() + u'/');
@@ -240,6 +242,8 @@ bool SettingsStore::writeAll(QString *error)
                     s.externalNumberManipulationDll);
     ini.writeString(General, QStringLiteral("ExternalNumberLookupDLL"), s.externalNumberLookupDll);
     ini.writeBool(General, QStringLiteral("InternalReverseSearch"), s.internalReverseSearch);
+    if (!s.reverseLookupUrl.isEmpty())
+        ini.writeString(General, QStringLiteral("ReverseLookupURL"), s.reverseLookupUrl);
     ini.writeInt(General, QStringLiteral("CutZeroes"), s.cutZeroes);
     if (s.useTapi && !s.tapiDevice.isEmpty())
         ini.writeString(General, QStringLiteral("TAPIDevice"), s.tapiDevice);

@@ -68,6 +68,9 @@ struct GeneralSettings
     QString externalNumberManipulationDll;
     QString externalNumberLookupDll;
     bool internalReverseSearch = false;
+    // The reverse-lookup server's base URL (http:// or https://); empty: the built-in lookup
+    // has no server. Written only when not empty.
+    QString reverseLookupUrl;
 
     // Written by writeLastWavePath() only. Default: the data directory.
     QString lastWavePath;
