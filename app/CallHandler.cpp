@@ -3,6 +3,7 @@
 #include "capi/CpConst.h"
 #include "capi/CpInfo.h"
 #include "lists/lists.h"
+#include "lookup/LookupSources.h"
 #include "phone/isdntool.h"
 #include "platform/DataDir.h"
 #include "settings/SettingsStore.h"
@@ -145,7 +146,6 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     QString name;
     const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
     if (nickIndex < 0) {
-        if (Lookup) Lookup->StartLookup(number);
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && FOutlookMatch) {
         if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
@@ -175,6 +175,20 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
 
     Calls.Add(number, name, timeText, QString(), town, target);
     if (OnNewCall) OnNewCall();
+    // Asked last: its answer, however quick, finds the pending call and the row in place. A
+    // call without number is not looked up: its answer would name every such call.
+    if (nickIndex < 0 && Lookup && !IsNotTransmitted(number)) Lookup->StartLookup(number);
+}
+
+void TCallHandler::DeliverLookupResult(const LookupResult &result)
+{
+    bool changed = false;
+    try {
+        changed = ApplyLookupResult(result, Calls, FLists);
+    } catch (...) {
+        // A failed list update loses this name only.
+    }
+    if (changed && OnPendingCallChanged) OnPendingCallChanged();
 }
 
 void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason)

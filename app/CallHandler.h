@@ -13,6 +13,7 @@
 #include "app/CallerIdentification.h"
 #include "capi/CpMoni.h"
 #include "lists/Calls.h"
+#include "lookup/LookupWorker.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -52,6 +53,8 @@ public:
     std::function<void(bool bUserCanReject)> OnRejectPossible;
     // Plays a wave file; false when it cannot be played.
     std::function<bool(const QString &file)> OnPlaySound;
+    // A pending call changed after it was shown (a lookup named it): show the newest again.
+    std::function<void()> OnPendingCallChanged;
 
     // ---- Start-up ------------------------------------------------------------------
     void SetListsLoaded(bool loaded) { FListsLoaded = loaded; }
@@ -70,6 +73,9 @@ public:
     void CapiMonitor1DisconnectInfo(uint16_t aRejectCause, uint16_t aDisconnectReason);
     // The popup's reject button: takes the call and clears it.
     void RejectCall();
+    // A lookup's answer: the newest pending call of that number and the call-list rows of the
+    // number get the name (and the information of the built-in lookup).
+    void DeliverLookupResult(const LookupResult &result);
     void WriteLog(const QString &text, bool force);
 
     // ---- State ---------------------------------------------------------------------

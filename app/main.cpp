@@ -84,7 +84,7 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
                      ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led),
-      FSound(sound), FCallHandler(settings, lists, towns)
+      FSound(sound), FCallHandler(settings, lists, towns), FLookupSources(prompts)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvane"));
@@ -106,6 +106,11 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     };
     FCallHandler.OnRejectPossible = [this](bool canReject) { CapiMonitor1StateChange(canReject); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
+    FCallHandler.OnPendingCallChanged = [this] { ShowCall(-1); };
+    FCallHandler.Lookup = &FLookupSources;
+    FLookupSources.OnLookupResult = [this](const LookupResult &result) {
+        FCallHandler.DeliverLookupResult(result);
+    };
 
     FTimer.setInterval(kTimerIntervalMs);
     connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -358,6 +363,7 @@ void TMainForm::ReadIni()
                 std::max(place.height, place.width / 4));
     setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
     ApplyAppearance();
+    FLookupSources.ApplySettings(s);
 
     if (OnLanguageSetting)
         OnLanguageSetting(s.language);
@@ -842,6 +848,8 @@ void TMainForm::ShowAdditionalInfo(const QString &text)
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The lookup ends every line with a break; the last one opens no line of its own.
+    if (plain.endsWith(QLatin1Char('\n'))) plain.chop(1);
     const int lines = int(plain.split(QLatin1Char('\n')).size());
     memInfo->setPlainText(plain);
     const int base = FBaseHeight;

@@ -1,6 +1,6 @@
 #include "lookup/LookupSources.h"
 
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 #include "lists/Calls.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"

@@ -149,6 +149,60 @@ private slots:
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
     }
 
+    void lookupAnswerNamesTheCallOfItsNumber()
+    {
+        // The lookup is asked once the call is pending and stored.
+        struct Lookup : ICallerLookup
+        {
+            TCallHandler *handler;
+            TLists *lists;
+            QStringList seen;
+            void StartLookup(const QString &number) override
+            {
+                seen << QStringLiteral("%1 pending as %2, %3 rows")
+                            .arg(number, handler->Calls.Get(-1).value("Caller"))
+                            .arg(lists->calls().count());
+            }
+        } lookup;
+        lookup.handler = FHandler.get();
+        lookup.lists = FLists.get();
+        h().Lookup = &lookup;
+        int redraws = 0;
+        h().OnPendingCallChanged = [&redraws] { ++redraws; };
+        s().showMultipleCalls = true;
+
+        ring(QStringLiteral("0301234"));
+        ring(QStringLiteral("0441999"));
+        QCOMPARE(lookup.seen, QStringList({"0301234 pending as 0301234, 1 rows",
+                                           "0441999 pending as 0441999, 2 rows"}));
+        // The first caller's answer comes after the second call.
+        h().DeliverLookupResult({QStringLiteral("0301234"), QStringLiteral("Smith"),
+                                 QStringLiteral("Main St\r"), true});
+        QCOMPARE(redraws, 1);
+        QCOMPARE(h().Calls.Get(0).value("NickName"), QStringLiteral("Smith"));
+        QCOMPARE(h().Calls.Get(0).value("AdditionalInfo"), QStringLiteral("Main St\r"));
+        QCOMPARE(shownCaller(), QStringLiteral("0441999"));
+        QCOMPARE(h().Calls.Get(-1).value("AdditionalInfo"), QString());
+        int named = 0;
+        for (int i = 0; i < FLists->calls().count(); ++i) {
+            const CallRow row = FLists->calls().row(i);
+            QCOMPARE(row.nickname,
+                     row.number == "0301234" ? QStringLiteral("Smith") : QStringLiteral(" "));
+            named += row.nickname == "Smith";
+        }
+        QCOMPARE(named, 1);
+        QFile saved(FLists->fileName(ListKind::Calls));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains("Smith"));
+
+        // The answer for a caller no longer pending changes the list only.
+        h().Calls.Acknowledge();
+        h().DeliverLookupResult({QStringLiteral("0301234"), QStringLiteral("Jones"), {}, true});
+        QCOMPARE(redraws, 1);
+        QCOMPARE(h().Calls.Get(-1).value("NickName"), QString());
+        h().Lookup = &FLookup;
+    }
+
     void soundsOfNicknameAndMsn()
     {
         QTemporaryDir sounds;
@@ -256,8 +310,9 @@ private slots:
         QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
         QCOMPARE(h().FRejected, rejected);
         QCOMPARE(shownCaller(), shown);
-        // A prefix entry gives name and rejection, not the flags of an exact entry.
-        QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick"));
+        // A prefix entry gives name and rejection, not the flags of an exact entry. A call
+        // without number is not looked up.
+        QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick") || caller.isEmpty());
         h().CapiMonitor1DisconnectInfo(0, 0x3490);
         QCOMPARE(lastStatus(),
                  rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
@@ -293,6 +348,7 @@ private slots:
         ring(QString());
         QCOMPARE(shownCaller(), QStringLiteral("-not transmitted-"));
         QCOMPARE(FLists->calls().count(), 1);
+        QVERIFY(FLookups.isEmpty());
 
         // A nickname entry for the not-transmitted text names such calls.
         addNick(QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),

@@ -77,6 +77,7 @@ public:
         return QStringLiteral("%1://127.0.0.1:%2/").arg(QLatin1String(scheme)).arg(FPort);
     }
     qint64 clock() const { return FClock.elapsed(); }
+    const QElapsedTimer &clockTimer() const { return FClock; }
 
     void answer(const std::string &number, const std::string &body, int delayMs = 0)
     {
@@ -88,11 +89,23 @@ public:
         std::lock_guard lock(FMutex);
         FAnswers[number] = {behaviour, {}, 0};
     }
+    // The answer for every number without one of its own ("%n" stands for the number).
+    void answerAll(const std::string &body, int delayMs = 0)
+    {
+        std::lock_guard lock(FMutex);
+        FDefault = {Behaviour::Answer, body, delayMs};
+    }
 
     std::vector<Request> requests() const
     {
         std::lock_guard lock(FMutex);
         return FRequests;
+    }
+    // Each answer given: the number and the moment its body was handed over for sending.
+    std::vector<std::pair<std::string, qint64>> answered() const
+    {
+        std::lock_guard lock(FMutex);
+        return FAnswered;
     }
     int redirectsFollowed() const
     {
@@ -123,12 +136,18 @@ private:
     void serve(const httplib::Request &req, httplib::Response &res)
     {
         Answer answer;
+        const std::string number = req.get_param_value("n");
         {
             std::lock_guard lock(FMutex);
-            FRequests.push_back(
-                {req.target, req.get_param_value("n"), req.version, req.headers, FClock.elapsed()});
-            auto it = FAnswers.find(req.get_param_value("n"));
-            if (it != FAnswers.end()) answer = it->second;
+            FRequests.push_back({req.target, number, req.version, req.headers, FClock.elapsed()});
+            auto it = FAnswers.find(number);
+            if (it != FAnswers.end()) {
+                answer = it->second;
+            } else {
+                answer = FDefault;
+                for (size_t at; (at = answer.body.find("%n")) != std::string::npos;)
+                    answer.body.replace(at, 2, number);
+            }
             ++FBusy;
         }
         struct Done
@@ -145,6 +164,10 @@ private:
         case Behaviour::Answer:
             if (answer.delayMs > 0) waitUntilEnding(std::chrono::milliseconds(answer.delayMs));
             res.set_content(answer.body, "text/plain");
+            {
+                std::lock_guard lock(FMutex);
+                FAnswered.push_back({number, FClock.elapsed()});
+            }
             return;
         case Behaviour::Hang:
             waitUntilEnding(std::chrono::seconds(60));
@@ -213,6 +236,8 @@ private:
     std::condition_variable FRelease;
     bool FEnding = false;
     std::map<std::string, Answer> FAnswers;
+    Answer FDefault;
+    std::vector<std::pair<std::string, qint64>> FAnswered;
     std::vector<Request> FRequests;
     int FRedirectsFollowed = 0;
     int FBusy = 0;
