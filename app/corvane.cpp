@@ -1,5 +1,6 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
+#include "app/OptionsLink.h"
 #include "app/about.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
@@ -17,7 +18,9 @@
 #include "platform/SingleInstance.h"
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
+#include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QApplication>
 #include <QDir>
@@ -101,6 +104,9 @@ int main(int argc, char *argv[])
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
+        TOptionPromptBoxes optionPrompts(prompts);
+        TOptDlg optDlg(settings, lists, optionPrompts);
+        optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
         TAboutBox about;
         mainForm.AboutBox = &about;
 
@@ -132,11 +138,17 @@ int main(int argc, char *argv[])
             listDlg.OfferNewNickname(nickname, number);
         };
 
+        // Every setting into every window: at start-up and when the options are cancelled.
+        auto readSettings = [&] {
+            mainForm.ReadIni();
+            listDlg.ReadSettings();
+            searchDlg.ReadSettings();
+            about.SetDebug(settings.settings.debug);
+        };
+        LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+
         mainForm.UpdateMenuAvailability();
-        mainForm.ReadIni();
-        listDlg.ReadSettings();
-        searchDlg.ReadSettings();
-        about.SetDebug(settings.settings.debug);
+        readSettings();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();

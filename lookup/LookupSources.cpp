@@ -1,11 +1,9 @@
 #include "lookup/LookupSources.h"
 
-#include "phone/isdntool.h"
-#include "lists/Calls.h"
 #include "lists/ListPrompts.h"
-#include "lists/lists.h"
 #include "lookup/ReverseLookupThread.h"
 #include "lookup/lookupthread.h"
+#include "phone/isdntool.h"
 #include "settings/SettingsStore.h"
 
 namespace {
@@ -17,22 +15,6 @@ const char ModifyExport[] = "TmModifyNumber";
 constexpr int AbortedTransferWaitMs = 2000;
 
 } // namespace
-
-bool ApplyLookupResult(const LookupResult &result, TCalls &pending, TLists &lists)
-{
-    if (result.number.isEmpty()) return false;
-    bool changed = false;
-    for (int i = pending.Count() - 1; i >= 0; --i) {
-        TCallRecord &record = pending.Get(i);
-        if (record.value(QStringLiteral("Caller")) != result.number) continue;
-        if (result.hasInfo) record.setValue(QStringLiteral("AdditionalInfo"), result.info);
-        record.setValue(QStringLiteral("NickName"), result.name);
-        changed = true;
-        break;
-    }
-    lists.ApplyNicknameToCalls(result.name, result.number);
-    return changed;
-}
 
 LookupSources::LookupSources(ListPrompts &prompts, QObject *parent)
     : QObject(parent), FPrompts(prompts)
@@ -63,6 +45,11 @@ void LookupSources::ApplySettings(const GeneralSettings &settings)
         LoadNumberPlugin(QString());
     else if (NumberPluginPath() != settings.externalNumberManipulationDll)
         LoadNumberPlugin(settings.externalNumberManipulationDll);
+    SelectSource(settings);
+}
+
+void LookupSources::SelectSource(const GeneralSettings &settings)
+{
     if (settings.internalReverseSearch)
         SelectBuiltIn(settings.reverseLookupUrl);
     else

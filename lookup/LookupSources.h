@@ -12,16 +12,7 @@
 #include <vector>
 
 class ListPrompts;
-class TCalls;
-class TLists;
 struct GeneralSettings;
-
-// Puts a lookup result where the call is: the newest pending call whose caller is the number
-// that was looked up gets the name as "NickName" (and, from the built-in lookup, the
-// information as "AdditionalInfo"), so that a second call that came meanwhile keeps its own;
-// when name and number are not empty, every call-list row whose number begins with the number
-// gets the name and the call list is saved. True when a pending call changed.
-bool ApplyLookupResult(const LookupResult &result, TCalls &pending, TLists &lists);
 
 // The sources that identify a caller beyond the user's own lists, and the number rewrite
 // before dialling:
@@ -54,6 +45,9 @@ public:
     // then the built-in lookup with "ReverseLookupURL" when "InternalReverseSearch" is on,
     // else the lookup plug-in "ExternalNumberLookupDLL" (when named).
     void ApplySettings(const GeneralSettings &settings);
+    // The lookup source only: SelectBuiltIn with "ReverseLookupURL" when
+    // "InternalReverseSearch" is on, else SelectPlugin with "ExternalNumberLookupDLL".
+    void SelectSource(const GeneralSettings &settings);
     // The built-in lookup: unloads a lookup plug-in and starts a new worker for the server
     // (none for an empty URL: the built-in lookup is then not enabled).
     void SelectBuiltIn(const QString &serverUrl);

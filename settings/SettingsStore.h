@@ -68,9 +68,13 @@ struct GeneralSettings
     QString externalNumberManipulationDll;
     QString externalNumberLookupDll;
     bool internalReverseSearch = false;
-    // The reverse-lookup server's base URL (http:// or https://); empty: the built-in lookup
-    // has no server. Written only when not empty.
-    QString reverseLookupUrl;
+
+    // Where the lookup sources are on this system. Written only when not empty; an emptied
+    // field removes its key.
+    QString reverseLookupUrl; // "ReverseLookupURL": base address of the reverse-lookup server
+    QString modemPorts;       // "ModemPorts": serial ports of modems, ";"-separated
+    QString contactsSource;   // "OLEObject": one address book (UID or name); empty: all of them
+    QString contactsVCard;    // "ContactsVCard": a vCard file or folder used instead
 
     // Written by writeLastWavePath() only. Default: the data directory.
     QString lastWavePath;

@@ -1,9 +1,7 @@
 // The lookup sources: background lookups with the built-in lookup and with plug-ins, switching
 // and ending them while a lookup runs, the synchronous lookup, the number rewrite, and where a
 // result lands in the pending calls and the call list.
-#include "lists/Calls.h"
 #include "lists/ListPrompts.h"
-#include "lists/lists.h"
 #include "lookup/LookupSources.h"
 #include "settings/SettingsStore.h"
 #include "tests/lookup/LookupServer.h"
@@ -89,9 +87,6 @@ private slots:
     void aBlockingPluginFreezesNothingAndStaysLoadedUntilItReturns();
     void csvExamplePlugin();
     void outsideLineExamplePlugin();
-
-    void resultGoesToTheCallOfTheLookedUpNumber();
-    void resultOfThePluginLeavesTheInformation();
 
     void endingWhileAPluginBlocksKeepsItLoaded(); // last: the library then stays loaded
 
@@ -507,67 +502,6 @@ void TestLookupSources::outsideLineExamplePlugin()
     QVERIFY(sources->LoadNumberPlugin(QString()));
     QCOMPARE(sources->ModifyNumber(QStringLiteral("0441123")), QStringLiteral("0441123"));
     QVERIFY(FPrompts.messages.isEmpty());
-}
-
-void TestLookupSources::resultGoesToTheCallOfTheLookedUpNumber()
-{
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath("corvane.ini"));
-    ScriptedPrompts prompts;
-    TLists lists(settings, prompts, dir.path());
-    const QDateTime when(QDate(2025, 3, 1), QTime(10, 0));
-    lists.AddCall(when, QStringLiteral("0441"), QString(), QStringLiteral("Oldenburg"), "1");
-    lists.AddCall(when.addSecs(60), QStringLiteral("04411"), QString(), QString(), "1");
-    lists.AddCall(when.addSecs(120), QStringLiteral("0442"), QString(), QString(), "1");
-    TCalls pending;
-    pending.Add(QStringLiteral("0441"), QString(), "10:00", QString(), "Oldenburg", "1");
-    pending.Add(QStringLiteral("0441"), QString(), "10:01", QString(), "Oldenburg", "1");
-    pending.Add(QStringLiteral("0442"), QString(), "10:02", QString(), QString(), "1");
-
-    LookupResult result{QStringLiteral("0441"), QStringLiteral("Smith"),
-                        QStringLiteral("Main St 1\r"), true};
-    QVERIFY(ApplyLookupResult(result, pending, lists));
-    // The newest call of that caller, not the newest call.
-    QCOMPARE(pending.Get(1).value("NickName"), QStringLiteral("Smith"));
-    QCOMPARE(pending.Get(1).value("AdditionalInfo"), QStringLiteral("Main St 1\r"));
-    QCOMPARE(pending.Get(0).value("NickName"), QString());
-    QCOMPARE(pending.Get(2).value("NickName"), QString());
-    QCOMPARE(pending.Get(2).value("AdditionalInfo"), QString());
-    // Rows whose number begins with the number.
-    QCOMPARE(lists.calls().row(0).nickname, QStringLiteral("Smith"));
-    QCOMPARE(lists.calls().row(1).nickname, QStringLiteral("Smith"));
-    QCOMPARE(lists.calls().row(2).nickname.trimmed(), QString());
-    QFile saved(lists.fileName(ListKind::Calls));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll().count("Smith"), 2);
-
-    // An answer without name still brings its information, and leaves the rows alone.
-    QVERIFY(ApplyLookupResult({QStringLiteral("0442"), QString(), QStringLiteral("Town\r"), true},
-                              pending, lists));
-    QCOMPARE(pending.Get(2).value("AdditionalInfo"), QStringLiteral("Town\r"));
-    QCOMPARE(lists.calls().row(2).nickname.trimmed(), QString());
-
-    // A caller no longer pending is still named in the list.
-    TCalls none;
-    QVERIFY(!ApplyLookupResult({QStringLiteral("0442"), QStringLiteral("Jones"), {}, true}, none,
-                               lists));
-    QCOMPARE(lists.calls().row(2).nickname, QStringLiteral("Jones"));
-    QVERIFY(prompts.fileErrors.isEmpty());
-}
-
-void TestLookupSources::resultOfThePluginLeavesTheInformation()
-{
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath("corvane.ini"));
-    ScriptedPrompts prompts;
-    TLists lists(settings, prompts, dir.path());
-    TCalls pending;
-    pending.Add(QStringLiteral("0441"), QString(), "10:00", QString(), QString(), "1");
-    pending.Get(-1).setValue("AdditionalInfo", "Kept\r");
-    QVERIFY(ApplyLookupResult({QStringLiteral("0441"), QStringLiteral("Plugged"), {}, false},
-                              pending, lists));
-    QCOMPARE(pending.Get(-1).value("NickName"), QStringLiteral("Plugged"));
-    QCOMPARE(pending.Get(-1).value("AdditionalInfo"), QStringLiteral("Kept\r"));
 }
 
 void TestLookupSources::endingWhileAPluginBlocksKeepsItLoaded()
