@@ -171,6 +171,10 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
+        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
+            return mainForm.Lookup().SynchronousLookup(number, text);
+        };
+        listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
         mainForm.OnShowSearch = [&searchDlg] {
             if (!searchDlg.isVisible()) searchDlg.exec();

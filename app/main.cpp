@@ -83,7 +83,7 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
                      ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led),
-      FSound(sound), FCallHandler(settings, lists, towns)
+      FSound(sound), FCallHandler(settings, lists, towns), FLookupSources(prompts)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvane"));
@@ -109,6 +109,11 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     };
     FCallHandler.OnPendingCallChanged = [this] { ShowCall(ShownCallIndex()); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
+    FCallHandler.Lookup = &FLookupSources;
+    FLookupSources.OnLookupResult = [this](const LookupResult &result) {
+        FCallHandler.LookupResult(result.number, result.name,
+                                  result.hasInfo ? std::optional(result.info) : std::nullopt);
+    };
 
     FTimer.setInterval(kTimerIntervalMs);
     connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -393,6 +398,7 @@ void TMainForm::ReadIni()
                 std::max(place.height, place.width / 4));
     ApplyStayOnTop();
     ApplyAppearance();
+    FLookupSources.ApplySettings(s);
 
     if (OnLanguageSetting)
         OnLanguageSetting(s.language);
@@ -935,6 +941,8 @@ void TMainForm::ShowAdditionalInfo(const QString &text)
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The lookup ends every line with a break; the last one opens no line of its own.
+    if (plain.endsWith(QLatin1Char('\n'))) plain.chop(1);
     const int lines = int(plain.split(QLatin1Char('\n')).size());
     memInfo->setPlainText(plain);
     const int base = FBaseHeight;
