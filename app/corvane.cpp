@@ -13,6 +13,7 @@
 #include "phone/isdntool.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/InstanceCommand.h"
 #include "platform/KeyboardLed.h"
 #include "platform/SingleInstance.h"
@@ -28,10 +29,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,10 +70,46 @@ void watchTerminationSignals(TMainForm &mainForm)
         sigaction(signal, &action, nullptr);
 }
 
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// "--help", "--version" and unknown "--options" are answered before anything else, so they
+// work without a display and never reach a running instance. Returns the exit code, or -1
+// to go on.
+int answerOptions(const QStringList &arguments)
+{
+    const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    switch (parsed.action) {
+    case platform::StartAction::Run:
+        return -1;
+    case platform::StartAction::Help:
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stdout);
+        return 0;
+    case platform::StartAction::Version:
+        std::printf("Corvane %s\n", CORVANE_VERSION);
+        return 0;
+    case platform::StartAction::UnknownOption:
+        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
+                     qPrintable(arguments.at(1)));
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stderr);
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
+        return exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
@@ -89,9 +128,12 @@ int main(int argc, char *argv[])
         if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
         return 0;
     }
+    // Nothing runs that could be ended.
+    if (platform::ParseCommandLine(arguments).command == platform::InstanceCommand::Quit) return 0;
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
 
+    DataDir::tightenPermissions();
     SettingsStore settings(DataDir::iniFile());
     settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
     TPromptBoxes prompts;
@@ -107,10 +149,13 @@ int main(int argc, char *argv[])
     lines.addProvider(&modems, QStringLiteral("Modems on serial ports"));
     lines.addProvider(&telLink, QStringLiteral("Desktop tel: handler"));
 
+    platform::DesktopNotifications notifications;
+
     int exitCode = 0;
     {
         // The windows, in the order the program has always made them.
         TMainForm mainForm(settings, lists, towns, prompts, *led, sound);
+        mainForm.Notifications = &notifications;
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
@@ -138,6 +183,10 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
+        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
+            return mainForm.Lookup().SynchronousLookup(number, text);
+        };
+        listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
         mainForm.OnShowSearch = [&searchDlg] {
             if (!searchDlg.isVisible()) searchDlg.exec();
@@ -154,6 +203,9 @@ int main(int argc, char *argv[])
         };
         mainForm.OnDial = dial;
         listDlg.OnDial = dial;
+        tapiForm.ModifyNumber = [&mainForm](const QString &number) {
+            return mainForm.Lookup().ModifyNumber(number);
+        };
 
         // Every setting into every window: at start-up and when the options are cancelled.
         auto readSettings = [&] {
@@ -184,13 +236,15 @@ int main(int argc, char *argv[])
                              mainForm.AppMessage(command, dir);
                          });
         QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
-                         [&mainForm] {
+                         [&mainForm](platform::InstanceCommand command) {
                              QWidget *front = QApplication::activeModalWidget();
                              if (!front && mainForm.isVisible()) front = &mainForm;
                              if (front) {
                                  front->raise();
                                  front->activateWindow();
                              }
+                             if (command == platform::InstanceCommand::None)
+                                 mainForm.AppMessage(command, QString());
                          });
         watchTerminationSignals(mainForm);
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
@@ -201,6 +255,7 @@ int main(int argc, char *argv[])
         if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
         mainForm.SetDialogsReady(true);
         mainForm.StartDisplayTimer();
+        mainForm.TrayWatch().Start();
 
         // This start's own switch acts like one from a second start.
         const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);

@@ -1,6 +1,7 @@
 // Dialling back in the real program on Xvfb, on the modem simulator: a number in the
-// clipboard and "/d" from a second start, Shift and a click on the popup's caller, the dial
-// window in both languages and its hang-up button. Reports the time from the second start
+// clipboard and "/d" from a second start, Shift and a click on the popup's caller (through
+// the number plug-in and the outside-line prefix), the dial window in both languages and
+// its hang-up button. Reports the time from the second start
 // to the dial command on the port.
 #include "tests/e2e/Desktop.h"
 #include "tests/tapi/ModemSimProcess.h"
@@ -94,7 +95,10 @@ private slots:
         ModemSimProcess modem;
         QVERIFY(modem.start({QStringLiteral("ATD*; OK | +300 BUSY")}));
         Corvane corvane;
-        corvane.writeIni(ini(1, modem.path()));
+        // The number plug-in puts a 9 in front, then the outside-line prefix comes first.
+        corvane.writeIni(ini(1, modem.path()) +
+                         "DoPrependNum=1\nPrependNum=0\nExternalNumberManipulationDLL=" +
+                         QByteArray(NUMBER_PLUGIN) + "\n");
         QVERIFY(corvane.start());
         QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
         QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
@@ -107,10 +111,10 @@ private slots:
              QString::number(rect.center().y()), QStringLiteral("keydown"), QStringLiteral("shift"),
              QStringLiteral("click"), QStringLiteral("1"), QStringLiteral("keyup"),
              QStringLiteral("shift")});
-        QTRY_COMPARE_WITH_TIMEOUT(modem.received().value(0), QString("ATD0441123;"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(modem.received().value(0), QString("ATD090441123;"), 10000);
         // Busy: the window says so, then closes the call by itself.
         QVERIFY(!waitForWindow(QStringLiteral("^Calling$")).isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(modem.received(), QStringList({"ATD0441123;", "ATH"}), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(modem.received(), QStringList({"ATD090441123;", "ATH"}), 20000);
         QTRY_VERIFY(findWindow(QStringLiteral("^Calling$")).isEmpty());
         QVERIFY(corvane.stop());
     }

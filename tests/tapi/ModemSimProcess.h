@@ -52,20 +52,18 @@ public:
     QStringList sent() const { return entries('>'); }
 
     // Microseconds of the monotonic clock at which the modem received command, each time.
-    QList<qint64> receivedTimes(const QString &command) const
-    {
-        QList<qint64> times;
-        for (const QString &line : logLines()) {
-            if (line.section(u' ', 1, 1) == u"<" && line.section(u' ', 2) == command)
-                times << line.section(u' ', 0, 0).toLongLong();
-        }
-        return times;
-    }
+    QList<qint64> receivedTimes(const QString &command) const { return times('<', command); }
     // The first time, or -1 when it has not.
     qint64 receivedAt(const QString &command) const
     {
-        const QList<qint64> times = receivedTimes(command);
-        return times.isEmpty() ? -1 : times.first();
+        const QList<qint64> found = receivedTimes(command);
+        return found.isEmpty() ? -1 : found.first();
+    }
+    // When the modem first sent reply, or -1.
+    qint64 sentAt(const QString &reply) const
+    {
+        const QList<qint64> found = times('>', reply);
+        return found.isEmpty() ? -1 : found.first();
     }
 
     static qint64 monotonicMicros()
@@ -81,6 +79,16 @@ private:
         QFile log(logPath());
         if (!log.open(QIODevice::ReadOnly)) return {};
         return QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    QList<qint64> times(char direction, const QString &text) const
+    {
+        QList<qint64> found;
+        for (const QString &line : logLines()) {
+            if (line.section(u' ', 1, 1) == QLatin1Char(direction) && line.section(u' ', 2) == text)
+                found << line.section(u' ', 0, 0).toLongLong();
+        }
+        return found;
     }
 
     QStringList entries(char direction) const
