@@ -150,6 +150,7 @@ void SettingsStore::readValues()
         clamp(ini.readInt(General, QStringLiteral("ClearCallDays"), d.clearCallDays), 0, 32000);
     s.countryCode = ini.readString(General, QStringLiteral("CountryCode"), d.countryCode);
     s.searchOutlook = ini.readBool(General, QStringLiteral("SearchOutlook"), d.searchOutlook);
+    s.contactsVCard = ini.readString(General, QStringLiteral("ContactsVCard"), d.contactsVCard);
 
     s.bgColor = ini.readInt(General, QStringLiteral("bgColor"), d.bgColor);
     s.transparency =
@@ -233,6 +234,10 @@ bool SettingsStore::writeAll(QString *error)
     ini.writeInt(General, QStringLiteral("ClearCallDays"), s.clearCallDays);
     ini.writeBool(General, QStringLiteral("SearchOutlook"), s.searchOutlook);
     ini.writeString(General, QStringLiteral("CountryCode"), s.countryCode);
+    if (s.contactsVCard.isEmpty())
+        ini.deleteKey(General, QStringLiteral("ContactsVCard"));
+    else
+        ini.writeString(General, QStringLiteral("ContactsVCard"), s.contactsVCard);
     ini.writeBool(General, QStringLiteral("UseTAPI"), s.useTapi);
     ini.writeBool(General, QStringLiteral("DoPrependNum"), s.doPrependNum);
     ini.writeString(General, QStringLiteral("PrependNum"), s.prependNum);

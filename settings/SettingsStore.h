@@ -57,6 +57,9 @@ struct GeneralSettings
     int clearCallDays = 10; // 0..32000
     QString countryCode = QStringLiteral("++49");
     bool searchOutlook = false;
+    // A vCard file or folder read in place of the desktop's address book; written only when
+    // not empty (an empty one removes the key).
+    QString contactsVCard;
     int bgColor = 0;       // 0x00BBGGRR
     int transparency = 0;  // percent, 0..100
     int fColor = 0x00FFFF; // 0x00BBGGRR
