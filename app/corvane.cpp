@@ -1,7 +1,6 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
 #include "app/about.h"
-#include "app/isdntool.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
 #include "lists/ListDlg.h"
@@ -10,6 +9,7 @@
 #include "lists/lists.h"
 #include "lists/nick.h"
 #include "lookup/search.h"
+#include "phone/isdntool.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
 #include "platform/InstanceCommand.h"
@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
         language.Register(&listDlg, UiForm::Lists);
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
-        language.MonitoringInactive = [&mainForm] { return !mainForm.FActive; };
+        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
         };
@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
             if (language.Index() != (index == 1 ? 1 : 0)) language.SetLanguage(index);
         };
 
-        listDlg.PendingCalls = &mainForm.Calls;
+        listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };

@@ -83,34 +83,29 @@ QToolButton *makeFlatButton(QWidget *parent, const char *name, const QString &te
 TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &towns,
                      ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led), FSound(sound)
+      FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led),
+      FSound(sound), FCallHandler(settings, lists, towns)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvane"));
     setFocusPolicy(Qt::StrongFocus);
-    FClock.start();
-    TickCount = [this] { return FClock.elapsed(); };
-    Now = [] { return QDateTime::currentDateTime(); };
-    OnWakeDisplay = [] { return platform::WakeUpDisplay(); };
 
     CreateControls();
     CreateTray();
     resize(400, 100);
 
-    CapiMonitor1 = new TCapiMonitor(this);
-    CapiMonitor1->NoDisturbMode = false;
-    CapiMonitor1->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
-                                                uint16_t cip, uint16_t &cause) {
-        CapiMonitor1RejectCallQuestion(calling, called, cip, cause);
+    FCallHandler.OnWakeDisplay = [] { return platform::WakeUpDisplay(); };
+    FCallHandler.PopupVisible = [this] { return isVisible(); };
+    FCallHandler.OnShowPopup = [this] { ShowPopup(); };
+    FCallHandler.OnHidePopup = [this] { HidePopup(); };
+    FCallHandler.OnNewCall = [this] {
+        BlinkCounter = 0;
+        AnnounceNewCall();
+        ShowCall(-1);
+        SetSize();
     };
-    CapiMonitor1->OnIncomingCall = [](const QString &, const QString &, uint16_t, const QString &) {
-    };
-    CapiMonitor1->OnStateChange = [this](bool canReject, bool canChange) {
-        CapiMonitor1StateChange(canReject, canChange);
-    };
-    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason) {
-        CapiMonitor1DisconnectInfo(cause, reason);
-    };
+    FCallHandler.OnRejectPossible = [this](bool canReject) { CapiMonitor1StateChange(canReject); };
+    FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
 
     FTimer.setInterval(kTimerIntervalMs);
     connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -124,8 +119,7 @@ TMainForm::~TMainForm()
         bool on = false;
         if (FLed.ReadScrollLock(on) && on) FLed.PressScrollLock();
     }
-    delete CapiMonitor1; // releases the CAPI application before the windows go
-    CapiMonitor1 = nullptr;
+    FCallHandler.StopMonitor(); // releases the CAPI application before the windows go
 }
 
 void TMainForm::CreateControls()
@@ -304,20 +298,22 @@ void TMainForm::UpdateMenuAvailability()
 
 void TMainForm::SetActivationTexts()
 {
-    Deaktivieren1->setText(Text(FActive ? "Deaktivieren1" : "Aktivieren1"));
+    Deaktivieren1->setText(Text(FCallHandler.FActive ? "Deaktivieren1" : "Aktivieren1"));
     SetTrayImage(false);
 }
 
 QIcon TMainForm::ActiveIcon(int defaultSlot) const
 {
     const int slot = FSettings.selectedIcon().value_or(defaultSlot);
-    const QString file = FActive ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
+    const QString file =
+        FCallHandler.FActive ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
     if (!file.isEmpty()) {
         QIcon icon(file);
         if (!icon.isNull()) return icon;
     }
-    return platform::TrayIcon(
-        FActive ? platform::TrayIconState::Active : platform::TrayIconState::Deactivated, slot + 1);
+    return platform::TrayIcon(FCallHandler.FActive ? platform::TrayIconState::Active
+                                                   : platform::TrayIconState::Deactivated,
+                              slot + 1);
 }
 
 void TMainForm::SetTrayImage(bool callIcon)
@@ -337,7 +333,8 @@ QString TMainForm::TrayHint() const
 void TMainForm::UpdateLineState()
 {
     QString state;
-    if (CapiMonitor1->Error() != 0) state = CapiMonitor1->ErrorString();
+    const TCapiMonitor *monitor = FCallHandler.CapiMonitor1.get();
+    if (monitor && monitor->Error() != 0) state = monitor->ErrorString();
     if (state == FLineState) return;
     FLineState = state;
     FTrayIcon->setToolTip(TrayHint());
@@ -350,7 +347,7 @@ void TMainForm::ReadIni()
 {
     FSettings.readAll();
     const GeneralSettings &s = FSettings.settings;
-    TestCallNumber = s.debugInt;
+    FCallHandler.TestCallNumber = s.debugInt;
     lbTremlow->setVisible(!s.hideFirstLine);
     lbCorvane->setVisible(!s.hideFirstLine);
     TimeLabel->setVisible(!s.hideFirstLine && !sbReject->isVisible());
@@ -406,7 +403,7 @@ bool TMainForm::WriteIni(QString *error)
 
 bool TMainForm::StartMonitor()
 {
-    const bool started = CapiMonitor1->Start(1, FSettings.settings.rejectTimeOut());
+    const bool started = FCallHandler.StartMonitor();
     UpdateLineState();
     return started;
 }
@@ -447,8 +444,8 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         const std::optional<QString> number = platform::ReadTestCallNumber(workingDirectory);
         if (number) {
             uint16_t discarded = capi::RejectUndecided;
-            CapiMonitor1RejectCallQuestion(*number, QStringLiteral("85606"), capi::CipTelephony,
-                                           discarded);
+            FCallHandler.CapiMonitor1RejectCallQuestion(*number, QStringLiteral("85606"),
+                                                        capi::CipTelephony, discarded);
         }
         break;
     }
@@ -488,143 +485,17 @@ void TMainForm::closeEvent(QCloseEvent *event)
     StopSound();
 }
 
-// ---- Call handling ---------------------------------------------------------------------
-
-void TMainForm::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
-                                               const QString &CalledPartyNumber,
-                                               uint16_t /*CipValue*/, uint16_t &aRejectCause)
-{
-    const qint64 tick = TickCount();
-    // The exchange may offer the same call twice in a row.
-    if (CallingPartyNumber == FLastCaller && std::abs(tick - FLastEventTick) < 500) return;
-    FLastCaller = CallingPartyNumber;
-    FLastEventTick = tick;
-
-    const GeneralSettings &s = FSettings.settings;
-    const QString caller = CutLeadingZeroes(CallingPartyNumber, s.cutZeroes);
-    FOutlookMatch = false;
-    FRejected = false;
-    FRowAdded = false;
-    if (!FListsLoaded) return;
-
-    const int msnIndex = FLists.FindMsn(CalledPartyNumber);
-    if (msnIndex >= 0) {
-        if (FLists.MsnRejectAllFlag(msnIndex) ||
-            (FLists.MsnRejectNotSubmittedFlag(msnIndex) && caller.isEmpty())) {
-            aRejectCause = capi::RejectAccept; // taken and cleared at once
-            FRejected = true;
-        }
-    }
-    int nickIndex = FLists.FindNickByNumber(caller);
-    if (nickIndex < 0 && s.allowGroup) nickIndex = FLists.FindNickByPrefix(caller);
-    if (FLists.NickRejectAllFlag(nickIndex)) {
-        aRejectCause = capi::RejectAccept;
-        FRejected = true;
-    }
-    if (nickIndex < 0 && s.searchOutlook && !caller.isEmpty() && Contacts) {
-        const int contact = Contacts->Match(caller);
-        if (contact >= 0) {
-            FOutlookMatch = true;
-            nickIndex = contact;
-        }
-    }
-    HandleCall(caller, CalledPartyNumber, msnIndex, nickIndex);
-}
-
-bool TMainForm::PlaySound(const QString &file)
-{
-    if (file.trimmed().isEmpty() || !QFileInfo::exists(file)) return false;
-    return FSound.Play(file);
-}
+// ---- What the call handling reports -----------------------------------------------------
 
 void TMainForm::StopSound()
 {
     FSound.Stop();
 }
 
-void TMainForm::HandleCall(const QString &caller, const QString &called, int msnIndex,
-                           int nickIndex)
-{
-    GeneralSettings &s = FSettings.settings;
-    if (s.ods) qDebug().noquote() << caller;
-    if (s.screensaver && OnWakeDisplay) OnWakeDisplay();
-    if (!FDialogsReady || !FActive) return;
-
-    QString number = caller;
-    if (TestCallNumber > 0) {
-        number = QString::number(qint64(TestCallNumber) * 1111111);
-        ++TestCallNumber;
-    }
-    BlinkCounter = 0;
-    FStoreCall = true;
-    bool popup = true;
-    const bool noMsn = msnIndex < 0;
-    if (!noMsn) {
-        if (FLists.MsnIgnored(msnIndex)) return;
-        FStoreCall = FLists.MsnStoreFlag(msnIndex);
-        popup = FLists.MsnPopupFlag(msnIndex);
-    }
-
-    OrtLabel->setText(TownPrefix());
-    QString town;
-    if (!number.isEmpty()) {
-        if (s.homeFritz && !number.startsWith(QLatin1Char('0')) &&
-            !number.startsWith(QLatin1Char('+'))) {
-            if (number.startsWith(QLatin1String("49")))
-                number = QLatin1Char('0') + number.mid(2);
-            else
-                number.prepend(QLatin1String("++"));
-        }
-        town = FTowns.FindTown(number);
-    } else {
-        number = notTransmittedText(FLanguage);
-        nickIndex = FLists.FindNickByNumber(number);
-    }
-
-    if (FStoreCall) FStoreCall = FLists.NickStoreFlag(number);
-    if (popup) popup = FLists.NickPopupFlag(number);
-
-    QString name;
-    const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
-    if (nickIndex < 0) {
-        if (Lookup) Lookup->StartLookup(number);
-        if (!noMsn) PlaySound(msnSound);
-    } else if (s.searchOutlook && FOutlookMatch) {
-        if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
-    } else {
-        const NickRow &nick = FLists.nicks().row(nickIndex);
-        name = nick.nickname;
-        if (popup && !PlaySound(nick.sound) && !noMsn) PlaySound(msnSound);
-    }
-
-    QString target = called;
-    if (msnIndex >= 0) target = FLists.msns().row(msnIndex).nickname;
-
-    const QDateTime now = Now();
-    const QString timeText = now.toString(s.displayTimeFormat);
-    if (s.popup && popup) ShowPopup();
-
-    if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(FLanguage))) {
-        const int row =
-            FLists.AddCall(now, number, nickIndex < 0 ? QString() : name, town.trimmed(), target);
-        FRowKey = FLists.calls().text(row, CallRow::DateTime);
-        FRowNumber = number;
-        FRowAdded = true;
-        // Stored at once, so a call whose end never comes (a lost line) is not lost.
-        FLists.SortCalls();
-        FLists.SaveList(ListKind::Calls);
-    }
-
-    Calls.Add(number, name, timeText, QString(), town, target);
-    AnnounceNewCall();
-    ShowCall(-1);
-    SetSize();
-}
-
 void TMainForm::ShowCall(int index)
 {
-    if (Calls.Count() == 0) return;
-    const TCallRecord &r = Calls.Get(index);
+    if (FCallHandler.Calls.Count() == 0) return;
+    const TCallRecord &r = FCallHandler.Calls.Get(index);
     const QString nickname = r.value(QStringLiteral("NickName"));
     const QString caller = r.value(QStringLiteral("Caller"));
     NumberLabel->setText(nickname.isEmpty() ? caller : nickname);
@@ -674,7 +545,7 @@ void TMainForm::AnnounceNewCall()
     FTimer.stop();
     FRotationIndex = 0;
     if (FSettings.settings.secondTrayIcon) FSecondTrayIcon->show();
-    const int count = Calls.Count();
+    const int count = FCallHandler.Calls.Count();
     UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls")));
     FitLabelFont(UnrecLabel);
     if (FSettings.settings.balloon) {
@@ -686,89 +557,16 @@ void TMainForm::AnnounceNewCall()
     FTimer.start();
 }
 
-void TMainForm::CapiMonitor1StateChange(bool bUserCanReject, bool)
+void TMainForm::CapiMonitor1StateChange(bool bUserCanReject)
 {
     if (!FSettings.settings.showReject) return;
     sbReject->setVisible(bUserCanReject);
     TimeLabel->setVisible(!bUserCanReject && !FSettings.settings.hideFirstLine);
 }
 
-void TMainForm::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason)
-{
-    const GeneralSettings &s = FSettings.settings;
-    const QString key = SettingsStore::statusCodeKey(aDisconnectReason);
-    QString status = FSettings.statusCodeString(aDisconnectReason, CapiInfoText(aDisconnectReason));
-    bool rulesApply = true;
-    const bool visible = isVisible();
-    auto closeRuleApplies = [&](bool x) {
-        return x && isVisible() && s.duration == 0 && (!s.showMultipleCalls || Calls.Count() < 2);
-    };
-
-    if (FRejected) {
-        status = statusWord(CallStatus::Rejected, FLanguage);
-        if (visible && s.duration == 0 && s.closeReject) HidePopup();
-    } else {
-        if (const std::optional<bool> userCode = FSettings.statusCode(aDisconnectReason)) {
-            if (*userCode && visible) {
-                WriteLog(QStringLiteral("Hiding window due to user defined Statuscode %1: %2")
-                             .arg(key, CapiInfoText(aDisconnectReason)),
-                         false);
-                HidePopup();
-            } else {
-                rulesApply = false;
-            }
-        }
-        bool rule = false;
-        switch (aDisconnectReason) {
-        case 0x3400:
-        case 0x349A:
-            status = statusWord(CallStatus::Answered, FLanguage);
-            rule = s.closeConnect;
-            break;
-        case 0x3490:
-            status = statusWord(CallStatus::NotAnswered, FLanguage);
-            rule = s.closeDisCon;
-            break;
-        case 0x34A2:
-            status = statusWord(CallStatus::Busy, FLanguage);
-            rule = s.closeBusy;
-            break;
-        default:
-            break;
-        }
-        if (rule && closeRuleApplies(rulesApply)) HidePopup();
-    }
-
-    if (FRowAdded) {
-        // The row of this call, wherever sorting has put it.
-        const TCallList &calls = FLists.calls();
-        for (int i = calls.count() - 1; i >= 0; --i) {
-            const CallRow &row = calls.row(i);
-            if (row.dateTime == FRowKey && row.number == FRowNumber) {
-                FLists.SetCallStatus(i, status);
-                FLists.SortCalls();
-                FLists.SaveList(ListKind::Calls);
-                break;
-            }
-        }
-    }
-}
-
 void TMainForm::sbRejectClick()
 {
-    CapiMonitor1->AnswerCall(capi::RejectAccept);
-    FRejected = true;
-}
-
-void TMainForm::WriteLog(const QString &text, bool force)
-{
-    qDebug().noquote() << text;
-    if (!FSettings.settings.debug && !force) return;
-    QFile log(DataDir::logFile());
-    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&log);
-    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
-        << text << '\n';
+    FCallHandler.RejectCall();
 }
 
 // ---- Display timer ---------------------------------------------------------------------
@@ -786,7 +584,7 @@ void TMainForm::Timer1Timer()
     UpdateLineState();
 
     const GeneralSettings &s = FSettings.settings;
-    const int count = Calls.Count();
+    const int count = FCallHandler.Calls.Count();
     if (s.showMultipleCalls && isVisible()) {
         if (count < 2) {
             if (UnrecLabel->isVisible()) {
@@ -796,8 +594,8 @@ void TMainForm::Timer1Timer()
                 SetSize();
             }
         } else if (FTickCount % 5 == 0) {
-            const qint64 now = TickCount();
-            const bool recent = now < FLastEventTick + s.callRotationTimeoutMs();
+            const qint64 now = FCallHandler.TickCount();
+            const bool recent = now < FCallHandler.FLastEventTick + s.callRotationTimeoutMs();
             if (FRotationIndex < count || recent) {
                 if (recent) FRotationIndex = count - 1;
                 UnrecLabel->hide();
@@ -819,7 +617,7 @@ void TMainForm::Timer1Timer()
         }
     }
 
-    if (isVisible() && !(s.keepUnknown && !Calls.HasNickName(-1))) {
+    if (isVisible() && !(s.keepUnknown && !FCallHandler.Calls.HasNickName(-1))) {
         if (s.duration < 1)
             FShownTime += kTimerIntervalMs;
         else if (s.duration * 1000 < FShownTime) {
@@ -835,7 +633,7 @@ void TMainForm::Timer1Timer()
         setTextColor(sbReject, current == normal ? QColor(255, 0, 0) : normal);
     }
 
-    if (!Calls.IsAcknowledged()) {
+    if (!FCallHandler.Calls.IsAcknowledged()) {
         const int n = count;
         if (BlinkCounter >= 2 * n) {
             if (BlinkCounter > 2 * n + 3) BlinkCounter = -1;
@@ -856,7 +654,7 @@ void TMainForm::AcknowledgeCalls()
     FTimer.stop();
     FRotationIndex = 0;
     ShowCall(-1);
-    Calls.Acknowledge();
+    FCallHandler.Calls.Acknowledge();
     HideBalloon();
     FSecondTrayIcon->hide();
     SetScrollLed(false);
@@ -884,8 +682,8 @@ bool TMainForm::SetScrollLed(bool on)
 
 void TMainForm::ToggleActive()
 {
-    const bool wasActive = FActive;
-    FActive = !FActive;
+    const bool wasActive = FCallHandler.FActive;
+    FCallHandler.FActive = !FCallHandler.FActive;
     if (wasActive) AcknowledgeCalls();
     SetActivationTexts();
 }
@@ -1163,15 +961,16 @@ void TMainForm::PanelClick(QMouseEvent *event)
     }
     if (event->button() != Qt::LeftButton) return;
     if (shift) {
-        if (Calls.Count() > 0 && FSettings.settings.useTapi && OnDial) {
-            const QString caller = Calls.Get(-1).value(QStringLiteral("Caller"));
+        if (FCallHandler.Calls.Count() > 0 && FSettings.settings.useTapi && OnDial) {
+            const QString caller = FCallHandler.Calls.Get(-1).value(QStringLiteral("Caller"));
             if (!caller.isEmpty() && !IsNotTransmitted(caller)) OnDial(caller);
         }
         return;
     }
     const QString shown = NumberLabel->text();
-    if (!shown.isEmpty() && !FLists.NickExists(shown) && Calls.Count() > 0 && OnOfferNewNickname) {
-        const QString number = Calls.Get(-1).value(QStringLiteral("Caller"));
+    if (!shown.isEmpty() && !FLists.NickExists(shown) && FCallHandler.Calls.Count() > 0 &&
+        OnOfferNewNickname) {
+        const QString number = FCallHandler.Calls.Get(-1).value(QStringLiteral("Caller"));
         // A name found by a lookup is offered as the nickname.
         OnOfferNewNickname(number != shown ? shown : QString(), number);
         return;

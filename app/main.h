@@ -1,28 +1,22 @@
-// The main window: the caller popup, the handling of every call event, the display timer
-// and the tray icons with their menu.
+// The main window: the caller popup, the display timer and the tray icons with their menu.
 //
-// TMainForm is the program's root object: it owns the call monitor, the pending calls
-// and the tray icons, and uses the settings store, the lists and the area-code table,
-// which the program's entry creates before it and destroys after it. Everything runs in
-// the main thread. The other windows are reached through the hooks below, so that the
-// popup and the call handling can be tested alone.
+// TMainForm is the program's root object: it owns the call handling (which owns the call
+// monitor and the pending calls) and the tray icons, shows what the call handling decides,
+// and uses the settings store, the lists and the area-code table, which the program's entry
+// creates before it and destroys after it. Everything runs in the main thread. The other
+// windows are reached through the hooks below, so that the popup can be tested alone.
 #pragma once
 
-#include "app/CallerIdentification.h"
-#include "app/isdntool.h"
-#include "capi/CpMoni.h"
-#include "lists/Calls.h"
+#include "app/CallHandler.h"
 #include "lists/ListDlg.h"
 #include "lists/lang.h"
+#include "phone/isdntool.h"
 #include "platform/InstanceCommand.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <limits>
 #include <memory>
 
 class AreaCodeTable;
@@ -53,9 +47,10 @@ public:
               platform::KeyboardLed &led, platform::Sound &sound);
     ~TMainForm() override;
 
-    // ---- Other windows and services (unset: the action does nothing) ----------------
-    ICallerLookup *Lookup = nullptr;
-    IContactIndex *Contacts = nullptr;
+    // The call handling: its events drive the popup and the tray.
+    TCallHandler &CallHandler() { return FCallHandler; }
+
+    // ---- Other windows (unset: the action does nothing) --------------------------------
     TAboutBox *AboutBox = nullptr;
     std::function<void(ListPage)> OnShowLists;
     std::function<void()> OnShowSearch;
@@ -66,20 +61,19 @@ public:
     std::function<void(const QString &number)> OnDial;
     // The language setting as read from the file; switches the interface when it differs.
     std::function<void(int index)> OnLanguageSetting;
-    // Wakes the display on a call (setting "Screensaver").
-    std::function<bool()> OnWakeDisplay;
-    // Milliseconds of a monotonic clock and the wall clock; tests set their own.
-    std::function<qint64()> TickCount;
-    std::function<QDateTime()> Now;
 
     // ---- Start-up and shut-down ------------------------------------------------------
     // Reads every setting and applies it to the popup, the tray and the language.
     void ReadIni();
     // Takes the popup's place into the settings and writes them all.
     bool WriteIni(QString *error = nullptr);
-    void SetListsLoaded(bool loaded) { FListsLoaded = loaded; }
-    // The other windows exist: commands and timer ticks act from now on.
-    void SetDialogsReady(bool ready) { FDialogsReady = ready; }
+    void SetListsLoaded(bool loaded) { FCallHandler.SetListsLoaded(loaded); }
+    // The other windows exist: commands, calls and timer ticks act from now on.
+    void SetDialogsReady(bool ready)
+    {
+        FDialogsReady = ready;
+        FCallHandler.SetDialogsReady(ready);
+    }
     // Starts the call monitor on controller 1 with the "RejectTime" setting.
     bool StartMonitor();
     void StartDisplayTimer();
@@ -92,13 +86,8 @@ public:
     // The program is closing (the close query has run).
     bool Closed() const { return FClosed; }
 
-    // ---- Call handling ---------------------------------------------------------------
-    void CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
-                                        const QString &CalledPartyNumber, uint16_t CipValue,
-                                        uint16_t &aRejectCause);
-    void HandleCall(const QString &caller, const QString &called, int msnIndex, int nickIndex);
-    void CapiMonitor1StateChange(bool bUserCanReject, bool bUserCanCangeNoDisturbMode);
-    void CapiMonitor1DisconnectInfo(uint16_t aRejectCause, uint16_t aDisconnectReason);
+    // ---- What the call handling reports -----------------------------------------------
+    void CapiMonitor1StateChange(bool bUserCanReject);
     void ShowCall(int index);
     // "Delete all" of the call list: the popup no longer names a caller.
     void ClearNumber();
@@ -107,7 +96,6 @@ public:
     bool SetScrollLed(bool on);
     void Timer1Timer();
     void sbRejectClick();
-    void WriteLog(const QString &text, bool force);
 
     // ---- Popup -----------------------------------------------------------------------
     void SetSize();
@@ -141,22 +129,11 @@ public:
     QSystemTrayIcon *SecondTrayIcon() const { return FSecondTrayIcon; }
 
     // ---- State -----------------------------------------------------------------------
-    TCapiMonitor *CapiMonitor1;
-    TCalls Calls;
-    QString FLastCaller;
-    // Far in the past: the first question is never taken for a repeat.
-    qint64 FLastEventTick = std::numeric_limits<qint64>::min() / 2;
-    bool FRejected = false;
-    bool FStoreCall = false;
-    bool FRowAdded = false;
-    bool FOutlookMatch = false;
     int FRotationIndex = 0;
     int FShownTime = 0;
     int FTickCount = 0;
-    bool FActive = true;
     bool FFirstShow = true;
     int BlinkCounter = 0;
-    int TestCallNumber = 0;
     bool FScrollLatch = false;
 
 protected:
@@ -180,7 +157,6 @@ private:
     QString CallLabelText() const;
     QString TargetPrefix() const;
     QString TownPrefix() const;
-    bool PlaySound(const QString &file);
     void StopSound();
     void OpenLists(ListPage page);
     void LayoutInfo();
@@ -194,16 +170,12 @@ private:
     platform::KeyboardLed &FLed;
     platform::Sound &FSound;
 
-    bool FListsLoaded = false;
+    TCallHandler FCallHandler;
     bool FDialogsReady = false;
     bool FClosed = false;
     Language FLanguage = Language::German;
     bool FLanguageSet = false;
-    QElapsedTimer FClock;
     QTimer FTimer;
-    // The call-list row of the current call: its date-time key and number.
-    QString FRowKey;
-    QString FRowNumber;
     int FBaseHeight = 100;
     int FInfoHeight = 0; // 0 while the info area is hidden
     QString FLineState;

@@ -5,7 +5,7 @@
 //   FindTown over orte.asc         < 5 us per number
 //   FindNickByNumber / Prefix      < 2 us / < 10 us with 10,000 entries
 
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 #include "lists/DayCount.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 
 #include <QList>
 #include <QObject>
@@ -16,7 +16,7 @@ class TLists;
 // it belongs to and the control's name ("Beenden1", "cbPopup", "Caption" for the window
 // title). Message texts live under UiForm::Messages, the program-wide words under
 // UiForm::Words; both are keyed by a short name. The words stored in the lists (action and
-// status words, the not-transmitted text) belong to the data layer (app/isdntool.h).
+// status words, the not-transmitted text) belong to the data layer (phone/isdntool.h).
 //
 // The forms are listed in the order a language switch applies them.
 enum class UiForm

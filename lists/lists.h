@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 #include "lists/DayCount.h"
 #include "lists/TextCollator.h"
 

@@ -1,13 +1,12 @@
-// The decisions of the call handling and the popup's layout, driven directly without a
-// line: reject rules, number forms, status words, close rules, rotation, auto-hide,
-// blinking and the arithmetic of the popup.
+// The popup and the tray as the call handling drives them, without a line: what a call
+// shows, rotation, auto-hide, blinking and the arithmetic of the popup.
 #include "app/about.h"
-#include "app/isdntool.h"
 #include "app/main.h"
 #include "capi/CpConst.h"
 #include "lists/ListPrompts.h"
 #include "lists/PromptBoxes.h"
 #include "lists/lists.h"
+#include "phone/isdntool.h"
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
@@ -81,7 +80,8 @@ class TestMainForm : public QObject
     {
         FTick += 1000;
         uint16_t cause = capi::RejectUndecided;
-        FForm->CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony, cause);
+        FForm->CallHandler().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony,
+                                                            cause);
         return cause;
     }
 
@@ -100,12 +100,6 @@ class TestMainForm : public QObject
     {
         const TCallList &calls = FLists->calls();
         return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
-    }
-
-    void setIni(const QString &section, const QString &key, const QString &value)
-    {
-        FSettings->ini().writeString(section, key, value);
-        QVERIFY(FSettings->ini().save());
     }
 
     void ticks(int n)
@@ -131,10 +125,10 @@ private slots:
                          QStringLiteral("++43 Österreich")});
         FLed = FakeLed();
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
-        FForm->TickCount = [this] { return FTick; };
+        FForm->CallHandler().TickCount = [this] { return FTick; };
         FLookups.clear();
         FLookup.numbers = &FLookups;
-        FForm->Lookup = &FLookup;
+        FForm->CallHandler().Lookup = &FLookup;
         FForm->ApplyLanguage(Language::English);
         FForm->SetListsLoaded(true);
         FForm->SetDialogsReady(true);
@@ -168,8 +162,11 @@ private slots:
         // Written at once, so the call survives a line that never reports its end.
         QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
-        FForm->CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490);
+        s().duration = 0;
+        s().closeDisCon = true;
+        FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490);
         QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
+        QVERIFY(!FForm->isVisible());
     }
 
     void unknownCallerGetsTownAndLookup()
@@ -189,138 +186,12 @@ private slots:
         QCOMPARE(label->text(), QStringLiteral("<b>0441</b>"));
     }
 
-    void firstCallRightAfterTheStart()
-    {
-        // A call without number within half a second of the start is no repeat.
-        FTick = 200;
-        uint16_t cause = capi::RejectUndecided;
-        FForm->CapiMonitor1RejectCallQuestion(QString(), "85606", 16, cause);
-        QCOMPARE(FForm->Calls.Count(), 1);
-    }
-
     void callBeforeTheFirstTickStaysOnShow()
     {
         FForm->FFirstShow = true;
         ring(QStringLiteral("0441123"));
         ticks(1);
         QVERIFY(FForm->isVisible());
-    }
-
-    void repeatedQuestionWithin500msIsIgnored()
-    {
-        uint16_t cause = capi::RejectUndecided;
-        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
-        FTick += 300;
-        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
-        QCOMPARE(FForm->Calls.Count(), 1);
-        FTick += 600;
-        FForm->CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
-        QCOMPARE(FForm->Calls.Count(), 2);
-        QCOMPARE(FLists->calls().count(), 2);
-    }
-
-    void rejectRules_data()
-    {
-        QTest::addColumn<QString>("msnAction");
-        QTest::addColumn<QString>("nickNumber");
-        QTest::addColumn<QString>("nickAction");
-        QTest::addColumn<bool>("allowGroup");
-        QTest::addColumn<QString>("caller");
-        QTest::addColumn<bool>("rejected");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("MSN rejects all") << "log|popup|reject all|"
-                                         << ""
-                                         << "" << true << "0441123" << true << "0441123";
-        QTest::newRow("MSN rejects callers without number")
-            << "log|popup|reject not submmitted|"
-            << ""
-            << "" << true << "" << true << "-not transmitted-";
-        QTest::newRow("MSN lets numbers through") << "log|popup|reject not submmitted|"
-                                                  << ""
-                                                  << "" << true << "0441123" << false << "0441123";
-        QTest::newRow("German MSN word") << "speichern|popup|alle abweisen|"
-                                         << ""
-                                         << "" << true << "0441123" << true << "0441123";
-        QTest::newRow("nickname rejects")
-            << ""
-            << "0441123"
-            << "log|popup|reject all|" << true << "0441123" << true << "Nick";
-        QTest::newRow("prefix entry")
-            << ""
-            << "0441*"
-            << "log|popup|reject all|" << true << "04411234" << true << "Nick";
-        QTest::newRow("prefix entry without grouping")
-            << ""
-            << "0441*"
-            << "log|popup|reject all|" << false << "04411234" << false << "04411234";
-    }
-
-    void rejectRules()
-    {
-        QFETCH(QString, msnAction);
-        QFETCH(QString, nickNumber);
-        QFETCH(QString, nickAction);
-        QFETCH(bool, allowGroup);
-        QFETCH(QString, caller);
-        QFETCH(bool, rejected);
-        QFETCH(QString, shown);
-        s().allowGroup = allowGroup;
-        if (!msnAction.isEmpty())
-            addMsn(QStringLiteral("85606"), QStringLiteral("Office"), msnAction);
-        if (!nickNumber.isEmpty()) addNick(QStringLiteral("Nick"), nickNumber, nickAction);
-        const uint16_t cause = ring(caller);
-        QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
-        QCOMPARE(FForm->FRejected, rejected);
-        QCOMPARE(child<QLabel>("NumberLabel")->text(), shown);
-        // A prefix entry gives name and rejection, not the flags of an exact entry.
-        QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick"));
-        FForm->CapiMonitor1DisconnectInfo(0, 0x3490);
-        QCOMPARE(lastStatus(),
-                 rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
-    }
-
-    void numberForms()
-    {
-        s().cutZeroes = 1;
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
-        ring(QStringLiteral("00441123"));
-        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
-
-        s().cutZeroes = 0;
-        s().homeFritz = true;
-        ring(QStringLiteral("49441999"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("0441999"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Town"), QStringLiteral("Oldenburg"));
-        ring(QStringLiteral("43662123"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("++43662123"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Town"), QStringLiteral("Österreich"));
-        ring(QStringLiteral("+4930"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("+4930"));
-
-        s().homeFritz = false;
-        FForm->TestCallNumber = 1;
-        ring(QStringLiteral("111"));
-        ring(QStringLiteral("222"));
-        QCOMPARE(FForm->Calls.Get(-1).value("Caller"), QStringLiteral("2222222"));
-    }
-
-    void callWithoutNumber()
-    {
-        ring(QString());
-        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("-not transmitted-"));
-        QCOMPARE(FLists->calls().count(), 1);
-
-        // A nickname entry for the not-transmitted text names such calls.
-        addNick(QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),
-                QStringLiteral("log|popup|"));
-        ring(QString());
-        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Hidden"));
-
-        s().storeNotSubmitted = false;
-        ring(QString());
-        QCOMPARE(FLists->calls().count(), 2);
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        QCOMPARE(lastStatus(), QStringLiteral(" "));
     }
 
     void ignoredMsnAndDeactivation()
@@ -340,107 +211,6 @@ private slots:
         QCOMPARE(ring(QStringLiteral("0441123"), QStringLiteral("85607")), capi::RejectAccept);
         QVERIFY(!FForm->isVisible());
         QCOMPARE(FLists->calls().count(), 0);
-    }
-
-    void statusWords_data()
-    {
-        QTest::addColumn<int>("reason");
-        QTest::addColumn<QString>("configured");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("answered elsewhere") << 0x3400 << ""
-                                            << "answered";
-        QTest::newRow("not answered") << 0x3490 << ""
-                                      << "not anwsered";
-        QTest::newRow("busy") << 0x34A2 << ""
-                              << "busy";
-        QTest::newRow("other cause") << 0x34BB << ""
-                                     << "User busy ($34BB)";
-        QTest::newRow("configured text") << 0x34BB << "Besetzt!"
-                                         << "Besetzt!";
-        QTest::newRow("built-in word wins") << 0x34A2 << "Anders"
-                                            << "busy";
-    }
-
-    void statusWords()
-    {
-        QFETCH(int, reason);
-        QFETCH(QString, configured);
-        QFETCH(QString, status);
-        if (!configured.isEmpty())
-            setIni(QStringLiteral("StatusCodeStrings"),
-                   SettingsStore::statusCodeKey(uint16_t(reason)), configured);
-        ring(QStringLiteral("0441123"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, uint16_t(reason));
-        QCOMPARE(lastStatus(), status);
-    }
-
-    void statusFollowsItsRowAfterSorting()
-    {
-        FSettings->listViews.callsSort = 1; // newest first
-        ring(QStringLiteral("0441111"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        FTick += 5000;
-        ring(QStringLiteral("0441222"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x34A2);
-        for (const CallRow &row : FLists->calls().rows())
-            QCOMPARE(row.status, row.number == "0441111" ? QStringLiteral("not anwsered")
-                                                         : QStringLiteral("busy"));
-    }
-
-    void closeRules()
-    {
-        s().duration = 0;
-        s().closeDisCon = true;
-        ring(QStringLiteral("0441123"));
-        QVERIFY(FForm->isVisible());
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        QVERIFY(!FForm->isVisible());
-
-        // With a display time the timer closes it, not the rule.
-        s().duration = 5;
-        ring(QStringLiteral("0441124"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        QVERIFY(FForm->isVisible());
-
-        // Two pending calls shown in rotation: the rule waits.
-        s().duration = 0;
-        s().showMultipleCalls = true;
-        ring(QStringLiteral("0441125"));
-        QVERIFY(FForm->Calls.Count() >= 2);
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        QVERIFY(FForm->isVisible());
-
-        // Rejected calls follow CloseReject.
-        FForm->AcknowledgeCalls();
-        s().closeReject = true;
-        ring(QStringLiteral("0441126"));
-        FForm->sbRejectClick();
-        FForm->CapiMonitor1DisconnectInfo(0, 0x3400);
-        QVERIFY(!FForm->isVisible());
-        QCOMPARE(lastStatus(), QStringLiteral("rejected"));
-    }
-
-    void userDefinedStatusCodes()
-    {
-        s().duration = 0;
-        s().closeDisCon = true;
-        s().debug = true;
-        setIni(QStringLiteral("StatusCodes"), QStringLiteral("$3490"), QStringLiteral("0"));
-        ring(QStringLiteral("0441123"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
-        QVERIFY(FForm->isVisible()); // the built-in rule is off for this cause
-
-        setIni(QStringLiteral("StatusCodes"), QStringLiteral("$34BB"), QStringLiteral("1"));
-        ring(QStringLiteral("0441124"));
-        FForm->CapiMonitor1DisconnectInfo(0xFFFF, 0x34BB);
-        QVERIFY(!FForm->isVisible());
-        QFile log(FDir->filePath("corvane.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString line = QString::fromUtf8(log.readAll()).trimmed();
-        QVERIFY2(line.endsWith(": Hiding window due to user defined Statuscode $34BB: User busy "
-                               "($34BB)"),
-                 qPrintable(line));
-        QCOMPARE(line.count('\n'), 0);
     }
 
     void rotationCycle()
@@ -561,7 +331,8 @@ private slots:
     {
         ring(QStringLiteral("0441123"));
         const int base = FForm->height();
-        FForm->Calls.Get(-1).setValue("AdditionalInfo", "Line one\nLine two\nLine three");
+        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo",
+                                                    "Line one\nLine two\nLine three");
         FForm->ShowCall(-1);
         auto *info = child<QPlainTextEdit>("memInfo");
         QVERIFY(info->isVisible());

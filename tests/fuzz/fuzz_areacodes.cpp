@@ -1,7 +1,7 @@
 // FindTown's prefix index against the rule read line by line. The input is table lines, then
 // a line with the number to look up.
 
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 
 #include <cstdint>
 

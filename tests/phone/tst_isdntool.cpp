@@ -1,4 +1,4 @@
-#include "app/isdntool.h"
+#include "phone/isdntool.h"
 
 #include <QRandomGenerator>
 #include <QTest>

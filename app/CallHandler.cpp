@@ -1,0 +1,258 @@
+#include "app/CallHandler.h"
+
+#include "capi/CpConst.h"
+#include "capi/CpInfo.h"
+#include "lists/lists.h"
+#include "phone/isdntool.h"
+#include "platform/DataDir.h"
+#include "settings/SettingsStore.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdlib>
+
+TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable &towns)
+    : CapiMonitor1(std::make_unique<TCapiMonitor>()), FSettings(settings), FLists(lists),
+      FTowns(towns)
+{
+    FClock.start();
+    TickCount = [this] { return FClock.elapsed(); };
+    Now = [] { return QDateTime::currentDateTime(); };
+
+    CapiMonitor1->NoDisturbMode = false;
+    CapiMonitor1->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
+                                                uint16_t cip, uint16_t &cause) {
+        CapiMonitor1RejectCallQuestion(calling, called, cip, cause);
+    };
+    CapiMonitor1->OnIncomingCall = [](const QString &, const QString &, uint16_t, const QString &) {
+    };
+    CapiMonitor1->OnStateChange = [this](bool canReject, bool) {
+        if (OnRejectPossible) OnRejectPossible(canReject);
+    };
+    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason) {
+        CapiMonitor1DisconnectInfo(cause, reason);
+    };
+}
+
+TCallHandler::~TCallHandler() = default;
+
+bool TCallHandler::StartMonitor()
+{
+    return CapiMonitor1->Start(1, FSettings.settings.rejectTimeOut());
+}
+
+void TCallHandler::StopMonitor()
+{
+    CapiMonitor1.reset();
+}
+
+void TCallHandler::HidePopup()
+{
+    if (OnHidePopup) OnHidePopup();
+}
+
+bool TCallHandler::PlaySound(const QString &file)
+{
+    if (file.trimmed().isEmpty() || !QFileInfo::exists(file) || !OnPlaySound) return false;
+    return OnPlaySound(file);
+}
+
+void TCallHandler::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
+                                                  const QString &CalledPartyNumber,
+                                                  uint16_t /*CipValue*/, uint16_t &aRejectCause)
+{
+    const qint64 tick = TickCount();
+    // The exchange may offer the same call twice in a row.
+    if (CallingPartyNumber == FLastCaller && std::abs(tick - FLastEventTick) < 500) return;
+    FLastCaller = CallingPartyNumber;
+    FLastEventTick = tick;
+
+    const GeneralSettings &s = FSettings.settings;
+    const QString caller = CutLeadingZeroes(CallingPartyNumber, s.cutZeroes);
+    FOutlookMatch = false;
+    FRejected = false;
+    FRowAdded = false;
+    if (!FListsLoaded) return;
+
+    const int msnIndex = FLists.FindMsn(CalledPartyNumber);
+    if (msnIndex >= 0) {
+        if (FLists.MsnRejectAllFlag(msnIndex) ||
+            (FLists.MsnRejectNotSubmittedFlag(msnIndex) && caller.isEmpty())) {
+            aRejectCause = capi::RejectAccept; // taken and cleared at once
+            FRejected = true;
+        }
+    }
+    int nickIndex = FLists.FindNickByNumber(caller);
+    if (nickIndex < 0 && s.allowGroup) nickIndex = FLists.FindNickByPrefix(caller);
+    if (FLists.NickRejectAllFlag(nickIndex)) {
+        aRejectCause = capi::RejectAccept;
+        FRejected = true;
+    }
+    if (nickIndex < 0 && s.searchOutlook && !caller.isEmpty() && Contacts) {
+        const int contact = Contacts->Match(caller);
+        if (contact >= 0) {
+            FOutlookMatch = true;
+            nickIndex = contact;
+        }
+    }
+    HandleCall(caller, CalledPartyNumber, msnIndex, nickIndex);
+}
+
+void TCallHandler::HandleCall(const QString &caller, const QString &called, int msnIndex,
+                              int nickIndex)
+{
+    const GeneralSettings &s = FSettings.settings;
+    if (s.ods) qDebug().noquote() << caller;
+    if (s.screensaver && OnWakeDisplay) OnWakeDisplay();
+    if (!FDialogsReady || !FActive) return;
+
+    const Language language = FLists.language();
+    QString number = caller;
+    if (TestCallNumber > 0) {
+        number = QString::number(qint64(TestCallNumber) * 1111111);
+        ++TestCallNumber;
+    }
+    FStoreCall = true;
+    bool popup = true;
+    const bool noMsn = msnIndex < 0;
+    if (!noMsn) {
+        if (FLists.MsnIgnored(msnIndex)) return;
+        FStoreCall = FLists.MsnStoreFlag(msnIndex);
+        popup = FLists.MsnPopupFlag(msnIndex);
+    }
+
+    QString town;
+    if (!number.isEmpty()) {
+        if (s.homeFritz && !number.startsWith(QLatin1Char('0')) &&
+            !number.startsWith(QLatin1Char('+'))) {
+            if (number.startsWith(QLatin1String("49")))
+                number = QLatin1Char('0') + number.mid(2);
+            else
+                number.prepend(QLatin1String("++"));
+        }
+        town = FTowns.FindTown(number);
+    } else {
+        number = notTransmittedText(language);
+        nickIndex = FLists.FindNickByNumber(number);
+    }
+
+    if (FStoreCall) FStoreCall = FLists.NickStoreFlag(number);
+    if (popup) popup = FLists.NickPopupFlag(number);
+
+    QString name;
+    const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
+    if (nickIndex < 0) {
+        if (Lookup) Lookup->StartLookup(number);
+        if (!noMsn) PlaySound(msnSound);
+    } else if (s.searchOutlook && FOutlookMatch) {
+        if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
+    } else {
+        const NickRow &nick = FLists.nicks().row(nickIndex);
+        name = nick.nickname;
+        if (popup && !PlaySound(nick.sound) && !noMsn) PlaySound(msnSound);
+    }
+
+    QString target = called;
+    if (msnIndex >= 0) target = FLists.msns().row(msnIndex).nickname;
+
+    const QDateTime now = Now();
+    const QString timeText = now.toString(s.displayTimeFormat);
+    if (s.popup && popup && OnShowPopup) OnShowPopup();
+
+    if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(language))) {
+        const int row =
+            FLists.AddCall(now, number, nickIndex < 0 ? QString() : name, town.trimmed(), target);
+        FRowKey = FLists.calls().text(row, CallRow::DateTime);
+        FRowNumber = number;
+        FRowAdded = true;
+        // Stored at once, so a call whose end never comes (a lost line) is not lost.
+        FLists.SortCalls();
+        FLists.SaveList(ListKind::Calls);
+    }
+
+    Calls.Add(number, name, timeText, QString(), town, target);
+    if (OnNewCall) OnNewCall();
+}
+
+void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason)
+{
+    const GeneralSettings &s = FSettings.settings;
+    const Language language = FLists.language();
+    const QString key = SettingsStore::statusCodeKey(aDisconnectReason);
+    QString status = FSettings.statusCodeString(aDisconnectReason, CapiInfoText(aDisconnectReason));
+    bool rulesApply = true;
+    const bool visible = IsPopupVisible();
+    auto closeRuleApplies = [&](bool x) {
+        return x && IsPopupVisible() && s.duration == 0 &&
+               (!s.showMultipleCalls || Calls.Count() < 2);
+    };
+
+    if (FRejected) {
+        status = statusWord(CallStatus::Rejected, language);
+        if (visible && s.duration == 0 && s.closeReject) HidePopup();
+    } else {
+        if (const std::optional<bool> userCode = FSettings.statusCode(aDisconnectReason)) {
+            if (*userCode && visible) {
+                WriteLog(QStringLiteral("Hiding window due to user defined Statuscode %1: %2")
+                             .arg(key, CapiInfoText(aDisconnectReason)),
+                         false);
+                HidePopup();
+            } else {
+                rulesApply = false;
+            }
+        }
+        bool rule = false;
+        switch (aDisconnectReason) {
+        case 0x3400:
+        case 0x349A:
+            status = statusWord(CallStatus::Answered, language);
+            rule = s.closeConnect;
+            break;
+        case 0x3490:
+            status = statusWord(CallStatus::NotAnswered, language);
+            rule = s.closeDisCon;
+            break;
+        case 0x34A2:
+            status = statusWord(CallStatus::Busy, language);
+            rule = s.closeBusy;
+            break;
+        default:
+            break;
+        }
+        if (rule && closeRuleApplies(rulesApply)) HidePopup();
+    }
+
+    if (FRowAdded) {
+        // The row of this call, wherever sorting has put it.
+        const TCallList &calls = FLists.calls();
+        for (int i = calls.count() - 1; i >= 0; --i) {
+            const CallRow &row = calls.row(i);
+            if (row.dateTime == FRowKey && row.number == FRowNumber) {
+                FLists.SetCallStatus(i, status);
+                FLists.SortCalls();
+                FLists.SaveList(ListKind::Calls);
+                break;
+            }
+        }
+    }
+}
+
+void TCallHandler::RejectCall()
+{
+    if (CapiMonitor1) CapiMonitor1->AnswerCall(capi::RejectAccept);
+    FRejected = true;
+}
+
+void TCallHandler::WriteLog(const QString &text, bool force)
+{
+    qDebug().noquote() << text;
+    if (!FSettings.settings.debug && !force) return;
+    QFile log(DataDir::logFile());
+    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
+    QTextStream out(&log);
+    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
+        << text << '\n';
+}
