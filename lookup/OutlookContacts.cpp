@@ -95,7 +95,7 @@ void TOutlookContacts::AddContacts(int run, int from)
     FConnection.ReleaseContacts();
     FFetching = false;
     FReported.clear();
-    Finish();
+    Finish(true);
 }
 
 void TOutlookContacts::AddContactToIndex(const TContactItem &contact)
@@ -138,14 +138,14 @@ void TOutlookContacts::Inform(int run, const QString &text)
     QTimer::singleShot(0, this, [this, run, text] {
         if (run != FRun) return;
         FPrompts.inform(text);
-        Finish();
+        Finish(false);
     });
 }
 
-void TOutlookContacts::Finish()
+void TOutlookContacts::Finish(bool imported)
 {
     FImporting = false;
-    if (OnImported) OnImported();
+    if (OnImported) OnImported(imported);
 }
 
 void TOutlookContacts::Export(const QString &nickname, const QString &number, PhoneField field,

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/isdntool.h"
 #include "lookup/OutLookTools.h"
 #include "lookup/OutlookIndex.h"
+#include "phone/isdntool.h"
 
 #include <QObject>
 #include <QSet>
@@ -44,8 +44,9 @@ public:
     // connection failure switches "SearchOutlook" off and says so.
     void Import();
     bool Importing() const { return FImporting; }
-    // The import ended (also when it failed).
-    std::function<void()> OnImported;
+    // The import ended: true when it read the contacts, false when it could not connect or
+    // no field is selected.
+    std::function<void(bool imported)> OnImported;
 
     QStringList CountryCodes() const { return FCountryCodes; }
     // The country codes were drawn from the area-code table again (at each import).
@@ -77,7 +78,7 @@ private:
     void ContactsChanged(const std::vector<TContactItem> &contacts);
     void ContactsRemoved(const QStringList &entryIds);
     void Fail(int run);
-    void Finish();
+    void Finish(bool imported);
     void Inform(int run, const QString &text);
 
     SettingsStore *FSettings;

@@ -67,6 +67,7 @@ private:
     QScopedPointer<SettingsStore> FSettings;
     ScriptedPrompts FPrompts;
     AreaCodeTable FTowns;
+    bool FImported = false; // how the last import ended
 };
 
 void TestContacts::initTestCase()
@@ -112,11 +113,14 @@ void TestContacts::init()
 
 void TestContacts::importAndWait(TOutlookContacts &contacts)
 {
-    bool imported = false;
-    contacts.OnImported = [&imported] { imported = true; };
+    bool ended = false;
+    contacts.OnImported = [this, &ended](bool imported) {
+        ended = true;
+        FImported = imported;
+    };
     contacts.Import();
     QVERIFY(contacts.Importing());
-    QTRY_VERIFY_WITH_TIMEOUT(imported, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
     QVERIFY(!contacts.Importing());
 }
 
@@ -234,6 +238,7 @@ void TestContacts::importFromVCardFolder()
     contacts.OnCountryCodes = [&offered](const QStringList &codes) { offered = codes; };
     importAndWait(contacts);
 
+    QVERIFY(FImported);
     QVERIFY(FPrompts.messages.isEmpty());
     QCOMPARE(offered, QStringList({"++43", "++1"}));
     QCOMPARE(contacts.CountryCodes(), offered);
@@ -295,6 +300,7 @@ void TestContacts::importWithoutSelectedFieldsSaysSo()
 
     TOutlookContacts contacts(FSettings.data(), FPrompts);
     importAndWait(contacts);
+    QVERIFY(!FImported);
     QCOMPARE(FPrompts.messages,
              QStringList({"no phone number types selected in outlook. Outlook stays disabled"}));
     QCOMPARE(contacts.Index().Count(), 0);
@@ -316,6 +322,7 @@ void TestContacts::missingVCardSourceDisablesTheSearch()
     FSettings->settings.contactsVCard = FDir->path() + "/gone.vcf";
     TOutlookContacts contacts(FSettings.data(), FPrompts);
     importAndWait(contacts);
+    QVERIFY(!FImported);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
     QVERIFY(!FSettings->settings.searchOutlook);
     // The next save stores it.

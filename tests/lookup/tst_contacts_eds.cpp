@@ -165,7 +165,7 @@ void TestContactsEds::emptyBook(EBookClient *book)
 void TestContactsEds::importAndWait(TOutlookContacts &contacts)
 {
     bool imported = false;
-    contacts.OnImported = [&imported] { imported = true; };
+    contacts.OnImported = [&imported](bool) { imported = true; };
     contacts.Import();
     QTRY_VERIFY_WITH_TIMEOUT(imported, 60000);
 }
