@@ -181,7 +181,7 @@ void TContactItem::SetEntry(const QString &book, const QString &uid)
 
 // ---- TOutlookConnect ----------------------------------------------------------------------
 
-struct TOutlookConnect::State
+struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::State>
 {
     struct Book
     {
@@ -211,6 +211,28 @@ struct TOutlookConnect::State
 
     explicit State(TOutlookConnect *connect) : owner(connect) {}
     ~State() { Close(); }
+
+    // Taken when a request goes out: its answer finds the state only while the connection
+    // is still the one that asked (not closed, not opened again, not destroyed).
+    struct Ticket
+    {
+        std::weak_ptr<State> state;
+        unsigned generation;
+        std::shared_ptr<State> Current() const
+        {
+            std::shared_ptr<State> live = state.lock();
+            return live && live->generation == generation ? live : nullptr;
+        }
+    };
+    Ticket Now() { return {weak_from_this(), generation}; }
+
+    // Runs the function from the event loop, as an answer of the address book would come.
+    void Later(std::function<void(State &state)> function)
+    {
+        QTimer::singleShot(0, [ticket = Now(), function] {
+            if (std::shared_ptr<State> state = ticket.Current()) function(*state);
+        });
+    }
 
     void Close()
     {
@@ -402,29 +424,21 @@ void TOutlookConnect::Connect()
 void TOutlookConnect::ConnectAsync(std::function<void(bool connected)> done)
 {
     Disconnect();
-    std::weak_ptr<State> weak = d;
-    const unsigned generation = d->generation;
-    auto current = [weak, generation]() -> std::shared_ptr<State> {
-        std::shared_ptr<State> state = weak.lock();
-        return state && state->generation == generation ? state : nullptr;
-    };
-
     if (!VCardPath.isEmpty()) {
-        QTimer::singleShot(0, [current, done, path = VCardPath] {
-            std::shared_ptr<State> state = current();
-            if (!state) return;
+        d->Later([done, path = VCardPath](State &state) {
             const bool readable = VCardSourceReadable(path);
-            if (readable) state->Opened(true);
+            if (readable) state.Opened(true);
             done(readable);
         });
         return;
     }
 
     e_source_registry_new(
-        d->Cancellable(), runReady, ready([current, done](GObject *, GAsyncResult *result) {
+        d->Cancellable(), runReady,
+        ready([ticket = d->Now(), done](GObject *, GAsyncResult *result) {
             GError *error = nullptr;
             ESourceRegistry *registry = e_source_registry_new_finish(result, &error);
-            std::shared_ptr<State> state = current();
+            std::shared_ptr<State> state = ticket.Current();
             if (!state) {
                 if (registry) g_object_unref(registry);
                 g_clear_error(&error);
@@ -446,10 +460,10 @@ void TOutlookConnect::ConnectAsync(std::function<void(bool connected)> done)
             for (GList *l = sources; l; l = l->next) {
                 e_book_client_connect(
                     E_SOURCE(l->data), guint32(-1), state->Cancellable(), runReady,
-                    ready([current, done, pending](GObject *, GAsyncResult *result) {
+                    ready([ticket, done, pending](GObject *, GAsyncResult *result) {
                         GError *error = nullptr;
                         EClient *client = e_book_client_connect_finish(result, &error);
-                        std::shared_ptr<State> state = current();
+                        std::shared_ptr<State> state = ticket.Current();
                         if (!state) {
                             if (client) g_object_unref(client);
                             g_clear_error(&error);
@@ -510,10 +524,7 @@ void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
     if (d->vcard) {
         // A file is read at once; the import then goes through it in steps.
         FetchContacts();
-        QTimer::singleShot(0, [weak = std::weak_ptr<State>(d), generation = d->generation, done] {
-            std::shared_ptr<State> state = weak.lock();
-            if (state && state->generation == generation) done();
-        });
+        d->Later([done](State &) { done(); });
         return;
     }
     d->items.clear();
@@ -521,27 +532,25 @@ void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
     auto answers = std::make_shared<std::vector<GSList *>>(d->books.size(), nullptr);
     auto pending = std::make_shared<size_t>(d->books.size());
     const QByteArray query = queryAll();
-    const unsigned generation = d->generation;
     for (size_t i = 0; i < d->books.size(); ++i) {
         e_book_client_get_contacts(
             d->books[i].client, query.constData(), d->Cancellable(), runReady,
-            ready([weak = std::weak_ptr<State>(d), generation, done, answers, pending,
-                   i](GObject *source, GAsyncResult *result) {
+            ready([ticket = d->Now(), done, answers, pending, i](GObject *source,
+                                                                 GAsyncResult *result) {
                 GError *error = nullptr;
                 GSList *contacts = nullptr;
                 e_book_client_get_contacts_finish(E_BOOK_CLIENT(source), result, &contacts, &error);
                 g_clear_error(&error);
                 (*answers)[i] = contacts;
                 if (--*pending > 0) return;
-                std::shared_ptr<State> state = weak.lock();
-                const bool current = state && state->generation == generation;
+                std::shared_ptr<State> state = ticket.Current();
                 for (size_t b = 0; b < answers->size(); ++b) {
-                    if (current)
+                    if (state)
                         state->TakeContacts((*answers)[b], state->books[b].uid);
                     else
                         g_slist_free_full((*answers)[b], g_object_unref);
                 }
-                if (current) done();
+                if (state) done();
             }));
     }
 }
@@ -644,27 +653,20 @@ void TOutlookConnect::ReleaseContacts()
 void TOutlookConnect::Follow(std::function<void()> started)
 {
     if (!d->connected || d->vcard || d->books.empty()) {
-        QTimer::singleShot(0,
-                           [weak = std::weak_ptr<State>(d), generation = d->generation, started] {
-                               std::shared_ptr<State> state = weak.lock();
-                               if (state && state->generation == generation) started();
-                           });
+        d->Later([started](State &) { started(); });
         return;
     }
     auto pending = std::make_shared<size_t>(d->books.size());
     const QByteArray query = queryAll();
-    const unsigned generation = d->generation;
     for (size_t i = 0; i < d->books.size(); ++i) {
         e_book_client_get_view(
             d->books[i].client, query.constData(), d->Cancellable(), runReady,
-            ready([weak = std::weak_ptr<State>(d), generation, started, pending,
-                   i](GObject *source, GAsyncResult *result) {
+            ready([ticket = d->Now(), started, pending, i](GObject *source, GAsyncResult *result) {
                 GError *error = nullptr;
                 EBookClientView *view = nullptr;
                 e_book_client_get_view_finish(E_BOOK_CLIENT(source), result, &view, &error);
-                std::shared_ptr<State> state = weak.lock();
-                const bool current = state && state->generation == generation;
-                if (!current) {
+                std::shared_ptr<State> state = ticket.Current();
+                if (!state) {
                     if (view) g_object_unref(view);
                     g_clear_error(&error);
                     return;
