@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdlib>
 
 TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable &towns)
@@ -24,16 +25,16 @@ TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable
 
     CapiMonitor1->NoDisturbMode = false;
     CapiMonitor1->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
-                                                uint16_t cip, uint16_t &cause) {
-        CapiMonitor1RejectCallQuestion(calling, called, cip, cause);
+                                                uint16_t cip, uint16_t &cause, uint32_t plci) {
+        CapiMonitor1RejectCallQuestion(calling, called, cip, cause, plci);
     };
     CapiMonitor1->OnIncomingCall = [](const QString &, const QString &, uint16_t, const QString &) {
     };
-    CapiMonitor1->OnStateChange = [this](bool canReject, bool) {
-        if (OnRejectPossible) OnRejectPossible(canReject);
+    CapiMonitor1->OnStateChange = [this](bool, bool) {
+        if (OnRejectPossible) OnRejectPossible();
     };
-    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason) {
-        CapiMonitor1DisconnectInfo(cause, reason);
+    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason, uint32_t plci) {
+        CapiMonitor1DisconnectInfo(cause, reason, plci);
     };
 }
 
@@ -60,9 +61,63 @@ bool TCallHandler::PlaySound(const QString &file)
     return OnPlaySound(file);
 }
 
+const TCallHandler::TCallState *TCallHandler::CallById(quint64 id) const
+{
+    for (const TCallState &call : FCallStates)
+        if (call.Id == id) return &call;
+    return nullptr;
+}
+
+TCallHandler::TCallState *TCallHandler::FindCall(quint64 id)
+{
+    return const_cast<TCallState *>(CallById(id));
+}
+
+const TCallHandler::TCallState *TCallHandler::CallOf(uint32_t plci) const
+{
+    if (plci == 0) return nullptr;
+    for (const TCallState &call : FCallStates)
+        if (call.PLCI == plci && !call.Ended) return &call;
+    return nullptr;
+}
+
+TCallHandler::TCallState *TCallHandler::FindLiveCall(uint32_t plci)
+{
+    return const_cast<TCallState *>(CallOf(plci));
+}
+
+TCallHandler::TCallState &TCallHandler::CurrentCall()
+{
+    if (TCallState *call = FindCall(FCurrentCallId)) return *call;
+    // HandleCall without a question before it: a call without connection.
+    TCallState call;
+    call.Id = FCurrentCallId = FNextCallId++;
+    call.Ended = true;
+    FCallStates.push_back(call);
+    Forget();
+    return FCallStates.back();
+}
+
+void TCallHandler::Forget()
+{
+    // Calls still on the line stay; of the ended ones only the newest few.
+    size_t ended = 0;
+    for (auto it = FCallStates.rbegin(); it != FCallStates.rend(); ++it)
+        if (it->Ended) ++ended;
+    for (auto it = FCallStates.begin(); ended > KeptEndedCalls && it != FCallStates.end();) {
+        if (it->Ended) {
+            it = FCallStates.erase(it);
+            --ended;
+        } else {
+            ++it;
+        }
+    }
+}
+
 void TCallHandler::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
                                                   const QString &CalledPartyNumber,
-                                                  uint16_t /*CipValue*/, uint16_t &aRejectCause)
+                                                  uint16_t /*CipValue*/, uint16_t &aRejectCause,
+                                                  uint32_t aPLCI)
 {
     const qint64 tick = TickCount();
     // The exchange may offer the same call twice in a row.
@@ -70,11 +125,17 @@ void TCallHandler::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNum
     FLastCaller = CallingPartyNumber;
     FLastEventTick = tick;
 
+    TCallState state;
+    state.Id = FCurrentCallId = FNextCallId++;
+    state.PLCI = aPLCI;
+    state.Ended = aPLCI == 0; // no end will be reported
+    FCallStates.push_back(state);
+    Forget();
+    TCallState &call = FCallStates.back();
+
     const GeneralSettings &s = FSettings.settings;
     const QString caller = CutLeadingZeroes(CallingPartyNumber, s.cutZeroes);
     FOutlookMatch = false;
-    FRejected = false;
-    FRowAdded = false;
     if (!FListsLoaded) return;
 
     const int msnIndex = FLists.FindMsn(CalledPartyNumber);
@@ -82,14 +143,14 @@ void TCallHandler::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNum
         if (FLists.MsnRejectAllFlag(msnIndex) ||
             (FLists.MsnRejectNotSubmittedFlag(msnIndex) && caller.isEmpty())) {
             aRejectCause = capi::RejectAccept; // taken and cleared at once
-            FRejected = true;
+            call.Rejected = true;
         }
     }
     int nickIndex = FLists.FindNickByNumber(caller);
     if (nickIndex < 0 && s.allowGroup) nickIndex = FLists.FindNickByPrefix(caller);
     if (FLists.NickRejectAllFlag(nickIndex)) {
         aRejectCause = capi::RejectAccept;
-        FRejected = true;
+        call.Rejected = true;
     }
     if (nickIndex < 0 && s.searchOutlook && !caller.isEmpty() && Contacts) {
         const int contact = Contacts->Match(caller);
@@ -162,27 +223,38 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     const QString timeText = now.toString(s.displayTimeFormat);
     if (s.popup && popup && OnShowPopup) OnShowPopup();
 
+    const quint64 callId = CurrentCall().Id;
     if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(language))) {
         const int row =
             FLists.AddCall(now, number, nickIndex < 0 ? QString() : name, town.trimmed(), target);
-        FRowKey = FLists.calls().text(row, CallRow::DateTime);
-        FRowNumber = number;
-        FRowAdded = true;
+        TCallState &call = CurrentCall();
+        call.RowKey = FLists.calls().text(row, CallRow::DateTime);
+        call.RowNumber = number;
+        call.RowAdded = true;
         // Stored at once, so a call whose end never comes (a lost line) is not lost.
         FLists.SortCalls();
         FLists.SaveList(ListKind::Calls);
     }
 
     Calls.Add(number, name, timeText, QString(), town, target);
+    Calls.Get(-1).CallId = callId;
     if (OnNewCall) OnNewCall();
 }
 
-void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason)
+void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason, uint32_t aPLCI)
 {
     const GeneralSettings &s = FSettings.settings;
     const Language language = FLists.language();
     const QString key = SettingsStore::statusCodeKey(aDisconnectReason);
-    QString status = FSettings.statusCodeString(aDisconnectReason, CapiInfoText(aDisconnectReason));
+    // A lost line says nothing about how the call went.
+    const QString infoText = aDisconnectReason == uint16_t(capi::ErrorLineLost)
+                                 ? statusWord(CallStatus::Unknown, language)
+                                 : CapiInfoText(aDisconnectReason);
+    QString status = FSettings.statusCodeString(aDisconnectReason, infoText);
+    TCallState none;
+    TCallState *found = FindLiveCall(aPLCI);
+    TCallState &call = found ? *found : none;
+    call.Ended = true;
     bool rulesApply = true;
     const bool visible = IsPopupVisible();
     auto closeRuleApplies = [&](bool x) {
@@ -190,7 +262,7 @@ void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReas
                (!s.showMultipleCalls || Calls.Count() < 2);
     };
 
-    if (FRejected) {
+    if (call.Rejected) {
         status = statusWord(CallStatus::Rejected, language);
         if (visible && s.duration == 0 && s.closeReject) HidePopup();
     } else {
@@ -225,12 +297,12 @@ void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReas
         if (rule && closeRuleApplies(rulesApply)) HidePopup();
     }
 
-    if (FRowAdded) {
+    if (call.RowAdded) {
         // The row of this call, wherever sorting has put it.
         const TCallList &calls = FLists.calls();
         for (int i = calls.count() - 1; i >= 0; --i) {
             const CallRow &row = calls.row(i);
-            if (row.dateTime == FRowKey && row.number == FRowNumber) {
+            if (row.dateTime == call.RowKey && row.number == call.RowNumber) {
                 FLists.SetCallStatus(i, status);
                 FLists.SortCalls();
                 FLists.SaveList(ListKind::Calls);
@@ -238,12 +310,38 @@ void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReas
             }
         }
     }
+    Forget();
 }
 
-void TCallHandler::RejectCall()
+bool TCallHandler::CanReject(quint64 callId) const
 {
-    if (CapiMonitor1) CapiMonitor1->AnswerCall(capi::RejectAccept);
-    FRejected = true;
+    const TCallState *call = CallById(callId);
+    return call && !call->Ended && CapiMonitor1 && CapiMonitor1->CanReject(call->PLCI);
+}
+
+bool TCallHandler::RejectCall(quint64 callId)
+{
+    TCallState *call = FindCall(callId);
+    if (!call || call->Ended || !CapiMonitor1 ||
+        !CapiMonitor1->AnswerCall(capi::RejectAccept, call->PLCI))
+        return false;
+    call->Rejected = true;
+    return true;
+}
+
+void TCallHandler::LookupResult(const QString &number, const QString &name,
+                                const std::optional<QString> &additionalInfo)
+{
+    if (IsNotTransmitted(number)) return;
+    for (int i = Calls.Count() - 1; i >= 0; --i) {
+        TCallRecord &record = Calls.Get(i);
+        if (record.value(QStringLiteral("Caller")) != number) continue;
+        if (additionalInfo) record.setValue(QStringLiteral("AdditionalInfo"), *additionalInfo);
+        if (!name.isEmpty()) record.setValue(QStringLiteral("NickName"), name);
+        break;
+    }
+    if (!name.isEmpty()) FLists.ApplyNicknameToCalls(name, number);
+    if (OnPendingCallChanged) OnPendingCallChanged();
 }
 
 void TCallHandler::WriteLog(const QString &text, bool force)

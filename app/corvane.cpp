@@ -1,5 +1,6 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
+#include "app/OptionsLink.h"
 #include "app/about.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
@@ -18,7 +19,9 @@
 #include "platform/SingleInstance.h"
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
+#include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QApplication>
 #include <QDir>
@@ -121,9 +124,6 @@ int main(int argc, char *argv[])
     towns.load(DataDir::areaCodeFile());
     std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
     platform::Sound sound;
-    TOutlookContacts contacts(&settings, prompts);
-    contacts.Towns = &towns;
-    TContactsForCalls contactsForCalls(contacts);
 
     int exitCode = 0;
     {
@@ -132,6 +132,16 @@ int main(int argc, char *argv[])
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
+        TOptionPromptBoxes optionPrompts(prompts);
+        TOptDlg optDlg(settings, lists, optionPrompts);
+        optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
+        TOutlookContacts contacts(&settings, prompts);
+        contacts.Towns = &towns;
+        TContactsForCalls contactsForCalls(contacts);
+        optDlg.OnImportContacts = [&contacts] { contacts.Import(); };
+        contacts.OnCountryCodes = [&optDlg](const QStringList &codes) {
+            optDlg.SetCountryCodeChoices(codes);
+        };
         TAboutBox about;
         mainForm.AboutBox = &about;
 
@@ -170,13 +180,19 @@ int main(int argc, char *argv[])
             contacts.Export(nickname, number, exportField(field), language.language());
         };
 
+        // Every setting into every window: at start-up and when the options are cancelled.
+        auto readSettings = [&] {
+            mainForm.ReadIni();
+            // In the background: the line listens and calls are matched while it runs.
+            if (settings.settings.searchOutlook) contacts.Import();
+            listDlg.ReadSettings();
+            searchDlg.ReadSettings();
+            about.SetDebug(settings.settings.debug);
+        };
+        LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+
         mainForm.UpdateMenuAvailability();
-        mainForm.ReadIni();
-        // In the background: the line listens and calls are matched while it runs.
-        if (settings.settings.searchOutlook) contacts.Import();
-        listDlg.ReadSettings();
-        searchDlg.ReadSettings();
-        about.SetDebug(settings.settings.debug);
+        readSettings();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();

@@ -12,6 +12,7 @@
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,12 +41,6 @@ namespace {
 constexpr int kTimerIntervalMs = 300;
 constexpr int kInfoMargin = 14;
 const char *const kProductHint = "Tremlow Corvane";
-
-QColor colorFromSetting(int value)
-{
-    // Stored as 0x00BBGGRR.
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -104,7 +99,11 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
         ShowCall(-1);
         SetSize();
     };
-    FCallHandler.OnRejectPossible = [this](bool canReject) { CapiMonitor1StateChange(canReject); };
+    // The reject button acts on the call on show, so it follows that call's state.
+    FCallHandler.OnRejectPossible = [this] {
+        CapiMonitor1StateChange(FCallHandler.CanReject(FShownCallId));
+    };
+    FCallHandler.OnPendingCallChanged = [this] { ShowCall(ShownCallIndex()); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
 
     FTimer.setInterval(kTimerIntervalMs);
@@ -356,7 +355,7 @@ void TMainForm::ReadIni()
     FBaseHeight = place.height;
     setGeometry(place.left, place.top, std::max(200, place.width),
                 std::max(place.height, place.width / 4));
-    setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
+    ApplyStayOnTop();
     ApplyAppearance();
 
     if (OnLanguageSetting)
@@ -370,11 +369,11 @@ void TMainForm::ApplyAppearance()
 {
     const GeneralSettings &s = FSettings.settings;
     QPalette palette = pnlMain->palette();
-    palette.setColor(QPalette::Window, colorFromSetting(s.bgColor));
+    palette.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
     pnlMain->setPalette(palette);
     QPalette own = this->palette();
-    own.setColor(QPalette::Window, colorFromSetting(s.bgColor));
-    own.setColor(QPalette::Base, colorFromSetting(s.bgColor));
+    own.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
+    own.setColor(QPalette::Base, ColorFromSetting(s.bgColor));
     setPalette(own);
     setAutoFillBackground(true);
     setTextColor(lbTremlow, QColor(0, 255, 0));
@@ -387,6 +386,19 @@ void TMainForm::ApplyAppearance()
         Image1->hide();
     ApplyTransparency();
     SetSize();
+}
+
+void TMainForm::ApplyStayOnTop()
+{
+    const bool onTop = FSettings.settings.stayOnTop;
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == onTop) return;
+    // A new window flag hides the window; a popup on show stays on show.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible) {
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        show();
+    }
 }
 
 bool TMainForm::WriteIni(QString *error)
@@ -492,10 +504,20 @@ void TMainForm::StopSound()
     FSound.Stop();
 }
 
+int TMainForm::ShownCallIndex() const
+{
+    const TCalls &calls = FCallHandler.Calls;
+    for (int i = calls.Count() - 1; i >= 0; --i)
+        if (calls.Get(i).CallId == FShownCallId) return i;
+    return -1;
+}
+
 void TMainForm::ShowCall(int index)
 {
     if (FCallHandler.Calls.Count() == 0) return;
     const TCallRecord &r = FCallHandler.Calls.Get(index);
+    FShownCallId = r.CallId;
+    CapiMonitor1StateChange(FCallHandler.CanReject(FShownCallId));
     const QString nickname = r.value(QStringLiteral("NickName"));
     const QString caller = r.value(QStringLiteral("Caller"));
     NumberLabel->setText(nickname.isEmpty() ? caller : nickname);
@@ -566,7 +588,7 @@ void TMainForm::CapiMonitor1StateChange(bool bUserCanReject)
 
 void TMainForm::sbRejectClick()
 {
-    FCallHandler.RejectCall();
+    FCallHandler.RejectCall(FShownCallId);
 }
 
 // ---- Display timer ---------------------------------------------------------------------
@@ -778,7 +800,7 @@ void TMainForm::SetSize()
     const int w = width();
     LayoutInfo();
     const int base = w * 3 / 100;
-    SetFonts(FSettings.settings.font, colorFromSetting(FSettings.settings.fColor), base);
+    SetFonts(FSettings.settings.font, ColorFromSetting(FSettings.settings.fColor), base);
     for (QLabel *l : {lbTremlow, lbCorvane, CallLabel, OrtLabel, TimeLabel, TargetLabel})
         l->adjustSize();
 

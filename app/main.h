@@ -87,8 +87,11 @@ public:
     bool Closed() const { return FClosed; }
 
     // ---- What the call handling reports -----------------------------------------------
+    // The reject button shows whether the call on show can be rejected.
     void CapiMonitor1StateChange(bool bUserCanReject);
     void ShowCall(int index);
+    // The pending call on show (its index; -1 when it is no longer pending).
+    int ShownCallIndex() const;
     // "Delete all" of the call list: the popup no longer names a caller.
     void ClearNumber();
     void AnnounceNewCall();
@@ -109,6 +112,8 @@ public:
     static int TransparencyAlpha(int percent);
     void ApplyTransparency();
     void ApplyAppearance();
+    // Stay-on-top or a normal window, as the setting says.
+    void ApplyStayOnTop();
     void ShowPopup();
     void HidePopup();
     void ResetPosition();
@@ -135,6 +140,8 @@ public:
     bool FFirstShow = true;
     int BlinkCounter = 0;
     bool FScrollLatch = false;
+    // The call whose record the popup shows (its CallId): the reject button acts on it.
+    quint64 FShownCallId = 0;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

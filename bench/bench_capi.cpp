@@ -93,11 +93,11 @@ void BM_RingToRejectQuestion(benchmark::State &state)
     bool asked = false;
     bool gone = false;
     monitor.OnRejectCallQuestion = [&asked](const QString &, const QString &, uint16_t,
-                                            uint16_t &cause) {
+                                            uint16_t &cause, uint32_t) {
         asked = true;
         cause = capi::RejectUserBusy; // ends the call at once
     };
-    monitor.OnDisconnectInfo = [&gone](uint16_t, uint16_t) { gone = true; };
+    monitor.OnDisconnectInfo = [&gone](uint16_t, uint16_t, uint32_t) { gone = true; };
     if (!monitor.Start(1, 10)) {
         state.SkipWithError("no CAPI line");
         return;

@@ -23,7 +23,6 @@ QString numberText(const QByteArray &digits)
 
 TCapiMonitor::TCapiMonitor(QObject *owner) : QObject(owner)
 {
-    connect(&FCountdownTimer, &QTimer::timeout, this, &TCapiMonitor::CountdownTick);
     FReconnectTimer.setSingleShot(true);
     connect(&FReconnectTimer, &QTimer::timeout, this, &TCapiMonitor::Reconnect);
 }
@@ -40,6 +39,7 @@ bool TCapiMonitor::Start(uint32_t controller, int rejectTimeOut)
     FError = 0;
     FReconnectTimer.stop();
     FCapi.reset();
+    DropCalls();
     FController = controller;
     FRejectTimeOut = rejectTimeOut;
 
@@ -95,32 +95,43 @@ void TCapiMonitor::CapiMessage(TConnection *connection, TCapiMessage &message, b
         }
         const QString called = numberText(m.CalledPartyNumber->Text);
 
+        const uint32_t plci = m.PLCI;
+        // A PLCI the driver gives again is a new call.
+        if (auto old = FCalls.find(plci); old != FCalls.end()) StopCountdown(old->second);
+        FCalls[plci] = TCall();
         uint16_t cause = RejectUndecided;
         FLastRejectCause = RejectUndecided;
-        if (OnRejectCallQuestion) OnRejectCallQuestion(calling, called, m.CIPValue, cause);
+        if (OnRejectCallQuestion) OnRejectCallQuestion(calling, called, m.CIPValue, cause, plci);
 
-        const bool countdown = cause == RejectUndecided && !NoDisturbMode && FRejectTimeOut > 0;
         if (cause != RejectUndecided) {
-            AnswerCall(cause);
+            AnswerCall(cause, plci);
         } else if (NoDisturbMode) {
-            AnswerCall(RejectAccept);
+            AnswerCall(RejectAccept, plci);
         } else if (FRejectTimeOut <= 0) {
-            AnswerCall(RejectIgnore);
-        } else {
-            // A second call restarts the countdown on the same timer.
-            FCountdown = FRejectTimeOut;
-            FCountdownTimer.start(CountdownIntervalMs);
-            FCapi->PutMessage(std::make_unique<TAlertReq>(m.PLCI, TStruct::Empty()));
+            AnswerCall(RejectIgnore, plci);
+        } else if (auto found = FCalls.find(plci); found != FCalls.end()) {
+            // Each call counts down on its own timer.
+            TCall &call = found->second;
+            call.Countdown = FRejectTimeOut;
+            call.Timer = new QTimer(this);
+            connect(call.Timer, &QTimer::timeout, this, [this, plci] { CountdownTick(plci); });
+            call.Timer->start(CountdownIntervalMs);
+            FCapi->PutMessage(std::make_unique<TAlertReq>(plci, TStruct::Empty()));
         }
-        FireStateChange(countdown, false);
+        FireStateChange(AnyCanReject(), false);
         if (OnIncomingCall) OnIncomingCall(calling, called, m.CIPValue, CipValueText(m.CIPValue));
         break;
     }
     case DISCONNECT_IND: {
-        StopCountdown();
-        if (OnDisconnectInfo)
-            OnDisconnectInfo(FLastRejectCause, static_cast<TDisconnectInd &>(message).Reason);
-        FireStateChange(false, true);
+        const auto &m = static_cast<TDisconnectInd &>(message);
+        uint16_t cause = RejectUndecided;
+        if (auto found = FCalls.find(m.PLCI); found != FCalls.end()) {
+            cause = found->second.RejectCause;
+            StopCountdown(found->second);
+            FCalls.erase(found);
+        }
+        if (OnDisconnectInfo) OnDisconnectInfo(cause, m.Reason, m.PLCI);
+        FireStateChange(AnyCanReject(), true);
         break;
     }
     case LISTEN_CONF:
@@ -132,7 +143,7 @@ void TCapiMonitor::CapiMessage(TConnection *connection, TCapiMessage &message, b
         FCapi->PutMessage(std::make_unique<TConnectB3Resp>(connection->NCCI, RejectNormalClearing,
                                                            TStruct::Empty()));
         FCapi->Disconnect(connection);
-        FireStateChange(false, false);
+        FireStateChange(AnyCanReject(), false);
         break;
     default:
         break;
@@ -142,10 +153,30 @@ void TCapiMonitor::CapiMessage(TConnection *connection, TCapiMessage &message, b
 void TCapiMonitor::AnswerCall(uint16_t cause)
 {
     if (!FCapi) return;
-    TConnection *connection = FCapi->Connections().FindByOwner(this);
-    if (!connection || connection->State != csOffered) return;
-    FireStateChange(false, false);
-    StopCountdown();
+    TConnections &table = FCapi->Connections();
+    for (int i = 0; i < table.Count(); ++i) {
+        const TConnection *connection = table.Items(i);
+        const auto found = FCalls.find(connection->PLCI);
+        if (connection->Owner == this && found != FCalls.end() &&
+            found->second.RejectCause == RejectUndecided) {
+            AnswerCall(cause, connection->PLCI);
+            return;
+        }
+    }
+}
+
+bool TCapiMonitor::AnswerCall(uint16_t cause, uint32_t plci)
+{
+    if (!FCapi) return false;
+    TConnection *connection = FCapi->Connections().FindByPLCI(plci);
+    const auto found = FCalls.find(plci);
+    if (!connection || connection->Owner != this || connection->State != csOffered ||
+        found == FCalls.end() || found->second.RejectCause != RejectUndecided)
+        return false;
+    TCall &call = found->second;
+    StopCountdown(call);
+    FireStateChange(AnyCanReject(), false);
+    call.RejectCause = cause;
     FLastRejectCause = cause;
     if (cause == RejectAccept) {
         FCapi->PutMessage(std::make_unique<TConnectResp>(
@@ -158,18 +189,43 @@ void TCapiMonitor::AnswerCall(uint16_t cause)
                                                          TStruct::Empty(), TStruct::Empty(),
                                                          TStruct::Empty(), TStruct::Empty()));
     }
+    return true;
 }
 
-void TCapiMonitor::StopCountdown()
+bool TCapiMonitor::CanReject(uint32_t plci) const
 {
-    FCountdown = 0;
-    FCountdownTimer.stop();
+    const auto found = FCalls.find(plci);
+    return found != FCalls.end() && found->second.Timer != nullptr;
 }
 
-void TCapiMonitor::CountdownTick()
+bool TCapiMonitor::AnyCanReject() const
 {
-    FCountdown -= 1;
-    if (FCountdown <= 0) AnswerCall(RejectIgnore);
+    return std::any_of(FCalls.begin(), FCalls.end(),
+                       [](const auto &entry) { return entry.second.Timer != nullptr; });
+}
+
+void TCapiMonitor::StopCountdown(TCall &call)
+{
+    call.Countdown = 0;
+    if (!call.Timer) return;
+    call.Timer->stop();
+    call.Timer->deleteLater(); // this may run inside the timer's own signal
+    call.Timer = nullptr;
+}
+
+void TCapiMonitor::DropCalls()
+{
+    for (auto &entry : FCalls)
+        StopCountdown(entry.second);
+    FCalls.clear();
+}
+
+void TCapiMonitor::CountdownTick(uint32_t plci)
+{
+    const auto found = FCalls.find(plci);
+    if (found == FCalls.end()) return;
+    found->second.Countdown -= 1;
+    if (found->second.Countdown <= 0) AnswerCall(RejectIgnore, plci);
 }
 
 void TCapiMonitor::DoResetCapi()
@@ -181,7 +237,13 @@ void TCapiMonitor::LineLost()
 {
     // The engine is ended in Reconnect, not here: this runs inside its hand-over.
     RefreshError();
-    StopCountdown();
+    // Calls still on the line end here: no DISCONNECT_IND will come for them.
+    std::map<uint32_t, TCall> ended;
+    ended.swap(FCalls);
+    for (auto &[plci, call] : ended) {
+        StopCountdown(call);
+        if (OnDisconnectInfo) OnDisconnectInfo(call.RejectCause, uint16_t(ErrorLineLost), plci);
+    }
     FireStateChange(false, false);
     FReconnectPauseMs = ReconnectFirstPauseMs;
     FReconnectTimer.start(FReconnectPauseMs);

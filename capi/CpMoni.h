@@ -4,7 +4,8 @@
 // call into events with the calling and called numbers, and answers it: it lets the call
 // ring on for the other phones after a time-out (Reject 1), takes and clears it when the
 // user rejects it or no-disturb mode is on (Reject 0, then the B3 link is refused), or
-// answers with the cause an event handler chose.
+// answers with the cause an event handler chose. Every call has its own countdown and
+// answer; the events of one call carry its PLCI.
 //
 // Owned by the main window; lives in the main thread. Events fire in the main thread,
 // most of them during the engine's dispatch: their handlers must not call Start or
@@ -21,18 +22,22 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 
 class TCapiMonitor;
 
 using TRejectCallQuestion =
     std::function<void(const QString &CallingPartyNumber, const QString &CalledPartyNumber,
-                       uint16_t CipValue, uint16_t &aRejectCause)>;
+                       uint16_t CipValue, uint16_t &aRejectCause, uint32_t aPLCI)>;
 using TCapiCallNotification =
     std::function<void(const QString &CallingPartyNumber, const QString &CalledPartyNumber,
                        uint16_t CipValue, const QString &CipValueString)>;
 using TStateChange = std::function<void(bool bUserCanReject, bool bUserCanCangeNoDisturbMode)>;
-using TDisconnectInfo = std::function<void(uint16_t aRejectCause, uint16_t aDisconnectReason)>;
+// aRejectCause is this call's answer (0xFFFF: none). A call still ringing when the line is
+// lost ends with the reason ErrorLineLost (0x9004).
+using TDisconnectInfo =
+    std::function<void(uint16_t aRejectCause, uint16_t aDisconnectReason, uint32_t aPLCI)>;
 using TNotifyEvent = std::function<void(TCapiMonitor *Sender)>;
 
 class TCapiMonitor : public QObject
@@ -44,14 +49,20 @@ public:
     // Creates the engine and listens on the controller; true on success. A second
     // Start begins again with a new engine.
     bool Start(uint32_t controller, int rejectTimeOut);
-    // Answers the oldest call of this monitor that is still offered: 0 takes it (and
-    // clears it when its B3 link comes), 1 ignores it, 2 and above reject it.
+    // Answers the oldest call of this monitor that still waits for its answer: 0 takes it
+    // (and clears it when its B3 link comes), 1 ignores it, 2 and above reject it.
     void AnswerCall(uint16_t cause);
+    // Answers the call with this PLCI; false when it is not waiting for an answer (gone,
+    // or answered already: a call gets one answer).
+    bool AnswerCall(uint16_t cause, uint32_t plci);
+    // The call's countdown runs: the user may reject it.
+    bool CanReject(uint32_t plci) const;
 
     int RejectTimeOut() const { return FRejectTimeOut; }
     uint32_t Controller() const { return FController; }
     uint32_t Error() const { return FError; }
     QString ErrorString() const { return FErrorString; }
+    // The answer given last, to whichever call.
     uint16_t LastRejectCause() const { return FLastRejectCause; }
     bool NoDisturbMode = false;
 
@@ -73,11 +84,21 @@ public:
     TCapi *Engine() const { return FCapi.get(); }
 
 private:
+    // A call this monitor was offered, from CONNECT_IND to DISCONNECT_IND.
+    struct TCall
+    {
+        uint16_t RejectCause = 0xFFFF; // its answer; 0xFFFF while it has none
+        int Countdown = 0;
+        QTimer *Timer = nullptr; // the countdown's, while it runs (a child of the monitor)
+    };
+
     void RefreshError();
     void CapiMessage(TConnection *connection, TCapiMessage &message, bool &DoDefault);
     void DoResetCapi();
-    void CountdownTick();
-    void StopCountdown();
+    void CountdownTick(uint32_t plci);
+    void StopCountdown(TCall &call);
+    void DropCalls();
+    bool AnyCanReject() const;
     void LineLost();
     void Reconnect();
     void FireStateChange(bool userCanReject, bool userCanChangeNoDisturbMode);
@@ -89,8 +110,7 @@ private:
     uint16_t FLastRejectCause = 0xFFFF;
 
     std::unique_ptr<TCapi> FCapi;
-    int FCountdown = 0;
-    QTimer FCountdownTimer;
+    std::map<uint32_t, TCall> FCalls; // by PLCI
     QTimer FReconnectTimer;
     int FReconnectPauseMs = 0;
 };

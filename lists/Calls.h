@@ -20,6 +20,9 @@ public:
 
     bool operator==(const TCallRecord &) const = default;
 
+    // The call handling's id of the call the record belongs to (0: none). Not a line.
+    quint64 CallId = 0;
+
 private:
     qsizetype indexOf(const QString &name) const;
 

@@ -444,6 +444,8 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
     if (nickname.isEmpty() || number.isEmpty()) return false;
     QString prefix = number;
     if (prefix.endsWith(u'*')) prefix.chop(1);
+    // "*" alone is no prefix entry: it would rename every call.
+    if (prefix.isEmpty()) return false;
     for (int i = 0; i < FCalls.count(); ++i) {
         if (FCalls.row(i).number.startsWith(prefix)) FCalls.setText(i, CallRow::Nickname, nickname);
     }

@@ -263,7 +263,7 @@ public:
     // Names every call whose number begins with the number (a trailing "*" removed) and the
     // newest pending call when its caller begins with it, then saves the call list. Returns
     // true when the pending call changed (the popup shows it again). Nothing happens for an
-    // empty nickname or number.
+    // empty nickname, an empty number or "*" alone.
     bool ApplyNicknameToCalls(const QString &nickname, const QString &number,
                               TCalls *pending = nullptr);
     // Column "Status" of a call row; false for a bad index. The caller saves the list.

@@ -137,7 +137,11 @@ QString TContactItem::FirstName() const
 
 QString TContactItem::Phone(PhoneField phone) const
 {
-    return field(Contact(), PhoneFields[size_t(phone)]);
+    const QString number = field(Contact(), PhoneFields[size_t(phone)]);
+    // vCard 4.0 writes a number as a URI: "tel:+49-30-1234;ext=5".
+    if (number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
+        return number.mid(4).section(u';', 0, 0);
+    return number;
 }
 
 QString TContactItem::EntryID() const

@@ -39,6 +39,7 @@ public:
     QString NickName() const;
     QString FullName() const;
     QString FirstName() const;
+    // The number as stored (of a "tel:" URI, the number alone).
     QString Phone(PhoneField field) const;
     // The contact's identity: its address book and its UID there. Empty while it is not stored.
     QString EntryID() const;

@@ -36,18 +36,26 @@ void TOutlookContacts::Import()
     FImporting = true;
     FFetching = false;
     FReported.clear();
-    FConnection.OLEObject = OLEObject;
-    FConnection.OLENameSpace = OLENameSpace;
+    Configure(FConnection);
     if (FSettings) {
-        FConnection.VCardPath = FSettings->settings.contactsVCard.trimmed();
         FCountryCode = FSettings->settings.countryCode.trimmed();
         FFields = SelectedPhoneFields(*FSettings);
     } else {
-        FConnection.VCardPath.clear();
         FCountryCode = QStringLiteral("++49");
         FFields = FixedPhoneFields();
     }
     FConnection.ConnectAsync([this, run](bool connected) { Connected(run, connected); });
+}
+
+void TOutlookContacts::Configure(TOutlookConnect &connection) const
+{
+    connection.OLEObject = OLEObject;
+    connection.OLENameSpace = OLENameSpace;
+    connection.VCardPath.clear();
+    if (!FSettings) return;
+    const QString book = FSettings->settings.contactsSource.trimmed();
+    if (!book.isEmpty()) connection.OLEObject = book;
+    connection.VCardPath = FSettings->settings.contactsVCard.trimmed();
 }
 
 void TOutlookContacts::Connected(int run, bool connected)
@@ -57,7 +65,7 @@ void TOutlookContacts::Connected(int run, bool connected)
         return;
     }
     FIndex.Clear(FFields.size());
-    FCountryCodes = CountryCodeChoices(Towns ? Towns->lines() : QStringList());
+    FCountryCodes = Towns ? Towns->CountryCodes() : QStringList();
     if (OnCountryCodes) OnCountryCodes(FCountryCodes);
     if (FFields.isEmpty()) {
         FConnection.Disconnect();
@@ -152,9 +160,7 @@ void TOutlookContacts::Export(const QString &nickname, const QString &number, Ph
                               Language language)
 {
     TOutlookConnect connection;
-    connection.OLEObject = OLEObject;
-    connection.OLENameSpace = OLENameSpace;
-    if (FSettings) connection.VCardPath = FSettings->settings.contactsVCard.trimmed();
+    Configure(connection);
     try {
         connection.Connect();
     } catch (const TOutlookError &error) {

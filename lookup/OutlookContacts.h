@@ -19,9 +19,9 @@ class SettingsStore;
 //
 // What the options dialog needs: Import() after OK (and the program after reading the
 // settings) when "SearchOutlook" is on; CountryCodes() and OnCountryCodes for the choices of
-// the country-code box. The import reads "CountryCode", "ContactsVCard" and the flags of
-// "OutlookNumbers" from the settings store when it starts, and switches "SearchOutlook" off
-// there when the address book cannot be reached.
+// the country-code box. The import reads "CountryCode", "OLEObject" (one address book),
+// "ContactsVCard" and the flags of "OutlookNumbers" from the settings store when it starts,
+// and switches "SearchOutlook" off there when the address book cannot be reached.
 //
 // Owned by the program's entry; main thread only.
 class TOutlookContacts : public QObject
@@ -33,7 +33,8 @@ public:
     TOutlookContacts(SettingsStore *settings, ListPrompts &prompts, QObject *parent = nullptr);
     ~TOutlookContacts() override;
 
-    // See TOutlookConnect: another value names the one address book to use.
+    // See TOutlookConnect: another value names the one address book to use. The setting
+    // "OLEObject", when not empty, takes the place of OLEObject.
     QString OLEObject = QStringLiteral("Outlook.Application");
     QString OLENameSpace = QStringLiteral("MAPI");
     // The area-code table the country-code choices come from (may stay unset).
@@ -72,6 +73,9 @@ public:
     static QString ContactText(const TContactItem &contact);
 
 private:
+    // The connection's source: the address book named by "OLEObject" or the vCard source of
+    // "ContactsVCard", when the settings name one.
+    void Configure(TOutlookConnect &connection) const;
     void Connected(int run, bool connected);
     void AddContacts(int run, int from);
     void AddContactToIndex(const TContactItem &contact);

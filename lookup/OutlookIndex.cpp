@@ -88,19 +88,6 @@ QString NormaliseContactNumber(const QString &number, const QString &countryCode
     return result;
 }
 
-QStringList CountryCodeChoices(const QStringList &areaCodeLines)
-{
-    QStringList codes;
-    for (const QString &line : areaCodeLines) {
-        if (!line.contains(u"++")) continue;
-        const qsizetype blank = line.indexOf(u' ');
-        if (blank < 0) continue;
-        const QString code = line.left(blank).trimmed();
-        if (!code.isEmpty() && !codes.contains(code)) codes.append(code);
-    }
-    return codes;
-}
-
 void TOutlookIndex::Clear(int stride)
 {
     FStride = qMax(stride, 0);

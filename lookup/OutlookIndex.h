@@ -49,10 +49,6 @@ QList<PhoneField> FixedPhoneFields();
 // number, which never matches.
 QString NormaliseContactNumber(const QString &number, const QString &countryCode);
 
-// The country codes the area-code table names: the first word of every line that contains
-// "++", once each, in table order.
-QStringList CountryCodeChoices(const QStringList &areaCodeLines);
-
 // The contacts of an import as the call handling needs them: a name per contact and exactly
 // Stride() normalised numbers per contact, in the order of the names (contact k owns the
 // number entries k*Stride() ... k*Stride()+Stride()-1). A number identifies the contact of its

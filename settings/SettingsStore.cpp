@@ -37,6 +37,16 @@ void readPlace(const IniFile &ini, const QString &section, WindowPlace &place)
     place.height = ini.readInt(section, QStringLiteral("Height"), place.height);
 }
 
+// Keys that only exist while they hold something.
+void writeUnlessEmpty(IniFile &ini, const QString &section, const QString &key,
+                      const QString &value)
+{
+    if (value.isEmpty())
+        ini.deleteKey(section, key);
+    else
+        ini.writeString(section, key, value);
+}
+
 void writePlace(IniFile &ini, const QString &section, const WindowPlace &place)
 {
     ini.writeInt(section, QStringLiteral("Left"), place.left);
@@ -150,7 +160,6 @@ void SettingsStore::readValues()
         clamp(ini.readInt(General, QStringLiteral("ClearCallDays"), d.clearCallDays), 0, 32000);
     s.countryCode = ini.readString(General, QStringLiteral("CountryCode"), d.countryCode);
     s.searchOutlook = ini.readBool(General, QStringLiteral("SearchOutlook"), d.searchOutlook);
-    s.contactsVCard = ini.readString(General, QStringLiteral("ContactsVCard"), d.contactsVCard);
 
     s.bgColor = ini.readInt(General, QStringLiteral("bgColor"), d.bgColor);
     s.transparency =
@@ -173,6 +182,12 @@ void SettingsStore::readValues()
                                                d.externalNumberLookupDll);
     s.internalReverseSearch =
         ini.readBool(General, QStringLiteral("InternalReverseSearch"), d.internalReverseSearch);
+
+    s.reverseLookupUrl =
+        ini.readString(General, QStringLiteral("ReverseLookupURL"), d.reverseLookupUrl);
+    s.modemPorts = ini.readString(General, QStringLiteral("ModemPorts"), d.modemPorts);
+    s.contactsSource = ini.readString(General, QStringLiteral("OLEObject"), d.contactsSource);
+    s.contactsVCard = ini.readString(General, QStringLiteral("ContactsVCard"), d.contactsVCard);
 
     s.lastWavePath = ini.readString(General, QStringLiteral("LastWavePath"),
                                     QFileInfo(FIni.path()).absolutePath() + u'/');
@@ -234,17 +249,17 @@ bool SettingsStore::writeAll(QString *error)
     ini.writeInt(General, QStringLiteral("ClearCallDays"), s.clearCallDays);
     ini.writeBool(General, QStringLiteral("SearchOutlook"), s.searchOutlook);
     ini.writeString(General, QStringLiteral("CountryCode"), s.countryCode);
-    if (s.contactsVCard.isEmpty())
-        ini.deleteKey(General, QStringLiteral("ContactsVCard"));
-    else
-        ini.writeString(General, QStringLiteral("ContactsVCard"), s.contactsVCard);
+    writeUnlessEmpty(ini, General, QStringLiteral("OLEObject"), s.contactsSource);
+    writeUnlessEmpty(ini, General, QStringLiteral("ContactsVCard"), s.contactsVCard);
     ini.writeBool(General, QStringLiteral("UseTAPI"), s.useTapi);
     ini.writeBool(General, QStringLiteral("DoPrependNum"), s.doPrependNum);
     ini.writeString(General, QStringLiteral("PrependNum"), s.prependNum);
+    writeUnlessEmpty(ini, General, QStringLiteral("ModemPorts"), s.modemPorts);
     ini.writeString(General, QStringLiteral("ExternalNumberManipulationDLL"),
                     s.externalNumberManipulationDll);
     ini.writeString(General, QStringLiteral("ExternalNumberLookupDLL"), s.externalNumberLookupDll);
     ini.writeBool(General, QStringLiteral("InternalReverseSearch"), s.internalReverseSearch);
+    writeUnlessEmpty(ini, General, QStringLiteral("ReverseLookupURL"), s.reverseLookupUrl);
     ini.writeInt(General, QStringLiteral("CutZeroes"), s.cutZeroes);
     if (s.useTapi && !s.tapiDevice.isEmpty())
         ini.writeString(General, QStringLiteral("TAPIDevice"), s.tapiDevice);

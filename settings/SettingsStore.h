@@ -57,9 +57,6 @@ struct GeneralSettings
     int clearCallDays = 10; // 0..32000
     QString countryCode = QStringLiteral("++49");
     bool searchOutlook = false;
-    // A vCard file or folder read in place of the desktop's address book; written only when
-    // not empty (an empty one removes the key).
-    QString contactsVCard;
     int bgColor = 0;       // 0x00BBGGRR
     int transparency = 0;  // percent, 0..100
     int fColor = 0x00FFFF; // 0x00BBGGRR
@@ -71,6 +68,13 @@ struct GeneralSettings
     QString externalNumberManipulationDll;
     QString externalNumberLookupDll;
     bool internalReverseSearch = false;
+
+    // Where the lookup sources are on this system. Written only when not empty; an emptied
+    // field removes its key.
+    QString reverseLookupUrl; // "ReverseLookupURL": base address of the reverse-lookup server
+    QString modemPorts;       // "ModemPorts": serial ports of modems, ";"-separated
+    QString contactsSource;   // "OLEObject": one address book (UID or name); empty: all of them
+    QString contactsVCard;    // "ContactsVCard": a vCard file or folder used instead
 
     // Written by writeLastWavePath() only. Default: the data directory.
     QString lastWavePath;

@@ -6,6 +6,7 @@
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 #include "settings/SettingsStore.h"
+#include "tests/capi/SimLine.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,6 +22,7 @@ class TestCallHandler : public QObject
     AreaCodeTable FTowns;
     std::unique_ptr<TCallHandler> FHandler;
     qint64 FTick = 100000;
+    uint32_t FPlci = 0x1;
     QStringList FLookups;
     QStringList FSounds;
     bool FPopup = false;
@@ -36,13 +38,21 @@ class TestCallHandler : public QObject
     GeneralSettings &s() { return FSettings->settings; }
     TCallHandler &h() { return *FHandler; }
 
-    // A reject question as the monitor asks it; returns the cause the handler chose.
+    // A reject question as the monitor asks it, for a call on a connection of its own;
+    // returns the cause the handler chose.
     uint16_t ring(const QString &caller, const QString &called = QStringLiteral("85606"))
     {
         FTick += 1000;
+        FPlci += 0x100;
         uint16_t cause = capi::RejectUndecided;
-        h().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony, cause);
+        h().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony, cause, FPlci);
         return cause;
+    }
+
+    // The end of the call rung last (or of another connection).
+    void end(uint16_t reason, uint32_t plci = 0)
+    {
+        h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reason, plci ? plci : FPlci);
     }
 
     void addNick(const QString &name, const QString &number, const QString &action,
@@ -60,6 +70,20 @@ class TestCallHandler : public QObject
     {
         const TCallList &calls = FLists->calls();
         return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
+    }
+
+    // The status and the nickname of the call-list row of a number.
+    QString statusOf(const QString &number) const
+    {
+        for (const CallRow &row : FLists->calls().rows())
+            if (row.number == number) return row.status;
+        return QStringLiteral("<none>");
+    }
+    QString nicknameOf(const QString &number) const
+    {
+        for (const CallRow &row : FLists->calls().rows())
+            if (row.number == number) return row.nickname;
+        return QStringLiteral("<none>");
     }
 
     QString shownCaller() const
@@ -136,7 +160,7 @@ private slots:
         // Written at once, so the call survives a line that never reports its end.
         QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
-        h().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490);
+        end(0x3490);
         QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
     }
 
@@ -254,11 +278,10 @@ private slots:
         if (!nickNumber.isEmpty()) addNick(QStringLiteral("Nick"), nickNumber, nickAction);
         const uint16_t cause = ring(caller);
         QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
-        QCOMPARE(h().FRejected, rejected);
         QCOMPARE(shownCaller(), shown);
         // A prefix entry gives name and rejection, not the flags of an exact entry.
         QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick"));
-        h().CapiMonitor1DisconnectInfo(0, 0x3490);
+        end(0x3490);
         QCOMPARE(lastStatus(),
                  rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
     }
@@ -303,7 +326,7 @@ private slots:
         s().storeNotSubmitted = false;
         ring(QString());
         QCOMPARE(FLists->calls().count(), 2);
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         QCOMPARE(lastStatus(), QStringLiteral(" "));
     }
 
@@ -353,7 +376,7 @@ private slots:
             setIni(QStringLiteral("StatusCodeStrings"),
                    SettingsStore::statusCodeKey(uint16_t(reason)), configured);
         ring(QStringLiteral("0441123"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, uint16_t(reason));
+        end(uint16_t(reason));
         QCOMPARE(lastStatus(), status);
     }
 
@@ -361,10 +384,10 @@ private slots:
     {
         FSettings->listViews.callsSort = 1; // newest first
         ring(QStringLiteral("0441111"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         FTick += 5000;
         ring(QStringLiteral("0441222"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x34A2);
+        end(0x34A2);
         for (const CallRow &row : FLists->calls().rows())
             QCOMPARE(row.status, row.number == "0441111" ? QStringLiteral("not anwsered")
                                                          : QStringLiteral("busy"));
@@ -376,13 +399,13 @@ private slots:
         s().closeDisCon = true;
         ring(QStringLiteral("0441123"));
         QVERIFY(FPopup);
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         QVERIFY(!FPopup);
 
         // With a display time the timer closes it, not the rule.
         s().duration = 5;
         ring(QStringLiteral("0441124"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         QVERIFY(FPopup);
 
         // Two pending calls shown in rotation: the rule waits.
@@ -390,17 +413,158 @@ private slots:
         s().showMultipleCalls = true;
         ring(QStringLiteral("0441125"));
         QVERIFY(h().Calls.Count() >= 2);
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         QVERIFY(FPopup);
 
         // Rejected calls follow CloseReject.
         h().Calls.Acknowledge();
         s().closeReject = true;
+        addNick(QStringLiteral("Spam"), QStringLiteral("0441126"),
+                QStringLiteral("log|popup|reject all|"));
         ring(QStringLiteral("0441126"));
-        h().RejectCall();
-        h().CapiMonitor1DisconnectInfo(0, 0x3400);
+        end(0x3400);
         QVERIFY(!FPopup);
         QCOMPARE(lastStatus(), QStringLiteral("rejected"));
+    }
+
+    void overlappingCallsKeepTheirOwnRowsAndStatuses()
+    {
+        addNick(QStringLiteral("Spam"), QStringLiteral("0441666"),
+                QStringLiteral("log|popup|reject all|"));
+        ring(QStringLiteral("0441111"));
+        const uint32_t a = FPlci;
+        ring(QStringLiteral("0441666")); // rejected by its entry
+        const uint32_t spam = FPlci;
+        ring(QStringLiteral("0441222"));
+        const uint32_t b = FPlci;
+
+        end(0x34A2, a);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("busy"));
+        QCOMPARE(statusOf("0441222"), QStringLiteral(" "));
+        QCOMPARE(statusOf("0441666"), QStringLiteral(" "));
+        end(0x3490, b);
+        QCOMPARE(statusOf("0441222"), QStringLiteral("not anwsered"));
+        end(0x3400, spam);
+        QCOMPARE(statusOf("0441666"), QStringLiteral("rejected"));
+
+        // A second end of a connection, or one never asked about, writes nothing.
+        end(0x3400, a);
+        end(0x3400, 0x7777);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("busy"));
+        QCOMPARE(statusOf("0441222"), QStringLiteral("not anwsered"));
+    }
+
+    void repeatedQuestionGetsNoStatusOfItsOwn()
+    {
+        ring(QStringLiteral("0441111"));
+        const uint32_t first = FPlci;
+        FTick -= 800; // the exchange asks again at once, on another connection
+        ring(QStringLiteral("0441111"));
+        QCOMPARE(FLists->calls().count(), 1);
+        end(0x34A2); // the repeat ends: it is not the stored call
+        QCOMPARE(statusOf("0441111"), QStringLiteral(" "));
+        end(0x3490, first);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("not anwsered"));
+    }
+
+    void lostLineGivesTheUnknownWord()
+    {
+        ring(QStringLiteral("0441111"));
+        end(uint16_t(capi::ErrorLineLost));
+        QCOMPARE(statusOf("0441111"), QStringLiteral("unknown"));
+        FLists->SetLanguage(Language::German);
+        ring(QStringLiteral("0441222"));
+        end(uint16_t(capi::ErrorLineLost));
+        QCOMPARE(statusOf("0441222"), QStringLiteral("unbekannt"));
+        setIni(QStringLiteral("StatusCodeStrings"), QStringLiteral("$9004"),
+               QStringLiteral("Leitung weg"));
+        ring(QStringLiteral("0441333"));
+        end(uint16_t(capi::ErrorLineLost));
+        QCOMPARE(statusOf("0441333"), QStringLiteral("Leitung weg"));
+    }
+
+    void lookupResultGoesToThatCaller()
+    {
+        int changes = 0;
+        h().OnPendingCallChanged = [&changes] { ++changes; };
+        ring(QStringLiteral("0301111"));
+        ring(QStringLiteral("0302222"));
+        ring(QStringLiteral("03011119")); // a longer number that begins with the first
+        const QDateTime fileTime = QFileInfo(FLists->fileName(ListKind::Calls)).lastModified();
+        QTest::qWait(20);
+
+        h().LookupResult(QStringLiteral("0301111"), QStringLiteral("Anna"),
+                         QStringLiteral("Street 1\nBerlin"));
+        QCOMPARE(changes, 1);
+        QCOMPARE(h().Calls.Get(0).value("NickName"), QStringLiteral("Anna"));
+        QCOMPARE(h().Calls.Get(0).value("AdditionalInfo"), QStringLiteral("Street 1\nBerlin"));
+        QCOMPARE(h().Calls.Get(1).value("NickName"), QString());
+        QCOMPARE(h().Calls.Get(2).value("NickName"), QString());
+        QCOMPARE(nicknameOf("0301111"), QStringLiteral("Anna"));
+        QCOMPARE(nicknameOf("03011119"), QStringLiteral("Anna")); // the lists' prefix rule
+        QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
+        QVERIFY(QFileInfo(FLists->fileName(ListKind::Calls)).lastModified() > fileTime);
+
+        // Information without a name names nothing.
+        h().LookupResult(QStringLiteral("0302222"), QString(), QStringLiteral("ERROR page"));
+        QCOMPARE(h().Calls.Get(1).value("AdditionalInfo"), QStringLiteral("ERROR page"));
+        QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
+
+        // A result for a call without number is dropped.
+        ring(QString());
+        h().LookupResult(QStringLiteral("-not transmitted-"), QStringLiteral("Nobody"));
+        QCOMPARE(h().Calls.Get(-1).value("NickName"), QString());
+        QCOMPARE(nicknameOf("-not transmitted-"), QStringLiteral(" "));
+    }
+
+    void overlappingCallsOnTheLine()
+    {
+        // The handler with its own monitor on the simulated line: A ends busy while B
+        // still rings; B is ignored after its own countdown; the reject button acts on the
+        // call it is given, the older one here.
+        SimLine line;
+        QString error;
+        QVERIFY2(line.setUp(SimLine::InProcess, &error), qPrintable(error));
+        s().rejectTime = 3;
+        h().CapiMonitor1->CountdownIntervalMs = 100;
+        h().TickCount = [] { return QDateTime::currentMSecsSinceEpoch(); };
+        int rejectStates = 0;
+        h().OnRejectPossible = [&rejectStates] { ++rejectStates; };
+        QVERIFY(h().StartMonitor());
+        QVERIFY(line.command(QStringLiteral("wait-listening --timeout 10")));
+
+        auto ringOnLine = [&line](const QString &options) {
+            QString reply;
+            line.command(QStringLiteral("ring --type 0x21 --to 85606 ") + options, &reply);
+            return reply.section(QLatin1Char(' '), 0, 0).toUInt(nullptr, 16);
+        };
+        ringOnLine("--from 441111 --end-after 0.15 --reason 0x34a2");
+        QTRY_COMPARE(h().Calls.Count(), 1);
+        ringOnLine("--from 441222 --end-after 1 --reason 0x3490");
+        QTRY_COMPARE(h().Calls.Count(), 2);
+        const quint64 idA = h().Calls.Get(0).CallId;
+        const quint64 idB = h().Calls.Get(1).CallId;
+        QVERIFY(idA != idB);
+        QTRY_COMPARE(statusOf("0441111"), QStringLiteral("busy"));
+        QVERIFY(!h().CanReject(idA));
+        QVERIFY(!h().RejectCall(idA)); // gone
+        QVERIFY(rejectStates > 0);
+        // B is ignored by its own countdown and rings on elsewhere until it ends.
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf("0441222"), QStringLiteral("not anwsered"), 10000);
+        QVERIFY(!h().CanReject(idB));
+
+        // The button rejects the older of two ringing calls while the newer rings on.
+        ringOnLine("--from 441333 --end-after 20");
+        QTRY_COMPARE(h().Calls.Count(), 3);
+        ringOnLine("--from 441444 --end-after 0.5 --reason 0x3490");
+        QTRY_COMPARE(h().Calls.Count(), 4);
+        const quint64 idC = h().Calls.Get(2).CallId;
+        QVERIFY(h().RejectCall(idC));
+        QVERIFY(!h().RejectCall(idC)); // answered already
+        QTRY_COMPARE(statusOf("0441333"), QStringLiteral("rejected"));
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf("0441444"), QStringLiteral("not anwsered"), 10000);
+        h().StopMonitor();
+        line.tearDown();
     }
 
     void userDefinedStatusCodes()
@@ -410,12 +574,12 @@ private slots:
         s().debug = true;
         setIni(QStringLiteral("StatusCodes"), QStringLiteral("$3490"), QStringLiteral("0"));
         ring(QStringLiteral("0441123"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x3490);
+        end(0x3490);
         QVERIFY(FPopup); // the built-in rule is off for this cause
 
         setIni(QStringLiteral("StatusCodes"), QStringLiteral("$34BB"), QStringLiteral("1"));
         ring(QStringLiteral("0441124"));
-        h().CapiMonitor1DisconnectInfo(0xFFFF, 0x34BB);
+        end(0x34BB);
         QVERIFY(!FPopup);
         QFile log(FDir->filePath("corvane.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));

@@ -59,6 +59,7 @@ class TestMainForm : public QObject
     platform::Sound FSound;
     std::unique_ptr<TMainForm> FForm;
     qint64 FTick = 100000;
+    uint32_t FPlci = 0x1;
     QStringList FLookups;
 
     class RecordingLookup : public ICallerLookup
@@ -80,8 +81,9 @@ class TestMainForm : public QObject
     {
         FTick += 1000;
         uint16_t cause = capi::RejectUndecided;
+        FPlci += 0x100;
         FForm->CallHandler().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony,
-                                                            cause);
+                                                            cause, FPlci);
         return cause;
     }
 
@@ -164,7 +166,7 @@ private slots:
 
         s().duration = 0;
         s().closeDisCon = true;
-        FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490);
+        FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490, FPlci);
         QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
         QVERIFY(!FForm->isVisible());
     }

@@ -41,6 +41,8 @@ class TestMonitor : public QObject
     std::function<void(uint16_t &)> FDecide;
     QElapsedTimer FClock;
     qint64 FQuestionAt = -1;
+    QList<uint32_t> FQuestionPlcis;
+    QList<uint32_t> FDisconnectPlcis;
 
     QString appl() const { return hexWord(uint16_t(FMonitor->Engine()->ApplID)); }
 
@@ -80,8 +82,9 @@ class TestMonitor : public QObject
         FMonitor->CountdownIntervalMs = countdownMs;
         FMonitor->ReconnectFirstPauseMs = 100;
         FMonitor->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
-                                                uint16_t cip, uint16_t &cause) {
+                                                uint16_t cip, uint16_t &cause, uint32_t plci) {
             FQuestionAt = FClock.elapsed();
+            FQuestionPlcis << plci;
             FEvents << QStringLiteral("question %1 %2 %3").arg(calling, called).arg(cip);
             QCOMPARE(cause, uint16_t(0xFFFF));
             if (FDecide) FDecide(cause);
@@ -93,7 +96,8 @@ class TestMonitor : public QObject
         FMonitor->OnStateChange = [this](bool canReject, bool canChange) {
             FEvents << QStringLiteral("state %1 %2").arg(int(canReject)).arg(int(canChange));
         };
-        FMonitor->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason) {
+        FMonitor->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason, uint32_t plci) {
+            FDisconnectPlcis << plci;
             FEvents << QStringLiteral("disconnect %1 %2").arg(cause).arg(reason, 0, 16);
         };
     }
@@ -120,6 +124,8 @@ private slots:
         FEvents.clear();
         FDecide = nullptr;
         FQuestionAt = -1;
+        FQuestionPlcis.clear();
+        FDisconnectPlcis.clear();
     }
 
     void cleanup() { FMonitor.reset(); }
@@ -235,22 +241,72 @@ private slots:
         QCOMPARE(FEvents.last(), QStringLiteral("state 0 1"));
     }
 
-    void secondCallRestartsTheCountdownAndTheOlderCallIsAnswered()
+    void overlappingCallsCountDownEachOnTheirOwn()
     {
         startMonitor(3);
-        const uint32_t first = ring("--from 111 --type 0x21 --to 85606 --end-after 3");
-        QTRY_VERIFY(FEvents.contains("state 1 0"));
-        QTest::qWait(200);
-        const uint32_t second = ring("--from 222 --type 0x21 --to 85606 --end-after 3");
-        QTRY_COMPARE(FEvents.count("state 1 0"), 2);
-        const qint64 secondAt = FQuestionAt;
-        QVERIFY(FLine.waitForPut(connectResp(first, 1)));
-        QVERIFY2(FClock.elapsed() - secondAt >= 280, "countdown was not restarted");
-        // The older call was answered; its state stays offered until the exchange
-        // says otherwise, so a second answer still goes to it.
-        FMonitor->AnswerCall(2);
-        QVERIFY(FLine.waitForPut(connectResp(first, 2)));
-        QVERIFY(!FLine.put().contains(connectResp(second, 1)));
+        // A ends busy during its countdown; B rings on and is ignored after its own.
+        const uint32_t a = ring("--from 111 --type 0x21 --to 85606 --end-after 0.15 "
+                                "--reason 0x34a2");
+        QTRY_COMPARE(FQuestionPlcis.size(), 1);
+        const uint32_t b = ring("--from 222 --type 0x21 --to 85606 --end-after 3 "
+                                "--reason 0x3490");
+        QTRY_COMPARE(FQuestionPlcis.size(), 2);
+        const qint64 bAskedAt = FQuestionAt;
+        QCOMPARE(FQuestionPlcis, QList<uint32_t>({a, b}));
+        QTRY_VERIFY(FEvents.contains("disconnect 65535 34a2"));
+        QCOMPARE(FDisconnectPlcis, QList<uint32_t>({a}));
+        QVERIFY(FMonitor->CanReject(b));
+        QVERIFY(!FMonitor->CanReject(a));
+
+        QVERIFY(FLine.waitForPut(connectResp(b, 1)));
+        const qint64 answeredAfter = FClock.elapsed() - bAskedAt;
+        QVERIFY2(answeredAfter >= 280, qPrintable(QString::number(answeredAfter)));
+        QVERIFY(!FMonitor->CanReject(b));
+        QTRY_VERIFY_WITH_TIMEOUT(FEvents.contains("disconnect 1 3490"), 10000);
+        QCOMPARE(FDisconnectPlcis, QList<uint32_t>({a, b}));
+        QVERIFY(!FLine.put().contains(connectResp(a, 1)));
+    }
+
+    void aCallIsAnsweredByItsOwnPlciAndOnlyOnce()
+    {
+        startMonitor(20);
+        const uint32_t a = ring("--from 111 --type 0x21 --to 85606 --end-after 5");
+        QTRY_COMPARE(FQuestionPlcis.size(), 1);
+        const uint32_t b = ring("--from 222 --type 0x21 --to 85606 --end-after 0.3");
+        QTRY_COMPARE(FQuestionPlcis.size(), 2);
+
+        // The newer call is rejected; the older one rings on.
+        QVERIFY(FMonitor->AnswerCall(0, b));
+        QVERIFY(FLine.waitForPut(connectResp(b, 0)));
+        QVERIFY(!FMonitor->AnswerCall(2, b)); // one answer per call
+        QVERIFY(FMonitor->CanReject(a));
+        QTRY_VERIFY(FDisconnectPlcis.contains(b));
+        QCOMPARE(FEvents.filter(QStringLiteral("disconnect 0 ")).size(), 1); // B's own answer
+
+        // Without a PLCI the oldest call still waiting is answered, once.
+        FMonitor->AnswerCall(3);
+        QVERIFY(FLine.waitForPut(connectResp(a, 3)));
+        FLine.mark();
+        FMonitor->AnswerCall(4);
+        QTest::qWait(100);
+        QVERIFY(!FLine.put().contains(connectResp(a, 4)));
+        QVERIFY(!FMonitor->AnswerCall(0, 0x7777)); // no such call
+    }
+
+    void callsRingingWhenTheLineIsLostEnd()
+    {
+        startMonitor(30);
+        const uint32_t a = ring("--from 111 --type 0x21 --to 85606 --end-after 20");
+        const uint32_t b = ring("--from 222 --type 0x21 --to 85606 --end-after 20");
+        QTRY_COMPARE(FQuestionPlcis.size(), 2);
+        QVERIFY(FLine.loseLine());
+        QTRY_COMPARE(FDisconnectPlcis.size(), 2);
+        QCOMPARE(QSet<uint32_t>(FDisconnectPlcis.begin(), FDisconnectPlcis.end()),
+                 QSet<uint32_t>({a, b}));
+        QCOMPARE(FEvents.count("disconnect 65535 9004"), 2);
+        QVERIFY(!FMonitor->CanReject(a) && !FMonitor->CanReject(b));
+        QVERIFY(FLine.restoreLine());
+        QTRY_COMPARE_WITH_TIMEOUT(FMonitor->Error(), 0u, 10000);
     }
 
     void listenConfWithError()

@@ -163,6 +163,16 @@ void TestLists::applyNicknameToCallsNamesMatchingCalls()
     QVERIFY(!QFile::exists(FLists->fileName(ListKind::Calls))); // nothing saved either
     QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", " ", " "}));
 
+    // "*" alone names nothing and saves nothing.
+    QVERIFY(!FLists->ApplyNicknameToCalls("Everyone", "*", &pending));
+    QVERIFY(!QFile::exists(FLists->fileName(ListKind::Calls)));
+    QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", " ", " "}));
+    QCOMPARE(pending.Get(-1).value("NickName"), QString());
+
+    // A number that holds the prefix in its middle is not named.
+    QVERIFY(!FLists->ApplyNicknameToCalls("Middle", "23*", &pending));
+    QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", " ", " "}));
+
     QVERIFY(FLists->ApplyNicknameToCalls("Anna", "123*", &pending));
     QCOMPARE(column(calls, CallRow::Nickname), QStringList({"Anna", "Anna", " "}));
     QCOMPARE(pending.Get(-1).value("NickName"), QString("Anna"));

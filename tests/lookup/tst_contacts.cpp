@@ -195,6 +195,13 @@ void TestContacts::everyPhoneFieldMapsToItsOwn()
     QCOMPARE(contacts[0].Phone(PhoneField::Primary), QString("050 444"));
     QCOMPARE(contacts[0].FirstName(), QString("Max"));
     QCOMPARE(contacts[0].DisplayName(), QString("Max Muster"));
+
+    // vCard 4.0: a number as a URI.
+    writeFile(path, "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Max\r\n"
+                    "TEL;TYPE=cell;VALUE=uri:TEL:+49-171-111;ext=5\r\nEND:VCARD\r\n");
+    contacts.clear();
+    QVERIFY(ReadVCardSource(path, contacts, nullptr));
+    QCOMPARE(contacts[0].Phone(PhoneField::Mobile), QString("+49-171-111"));
 }
 
 void TestContacts::readsFolderInNameOrderAndOldEncodings()

@@ -40,6 +40,7 @@ private:
     void addContacts(EBookClient *book, int count);
     void importAndWait(TOutlookContacts &contacts);
     void emptyBook(EBookClient *book);
+    std::vector<TContactItem> withNickname(EBookClient *book, const char *nickname);
 
     ESourceRegistry *FRegistry = nullptr;
     EBookClient *FBuiltin = nullptr;
@@ -162,6 +163,23 @@ void TestContactsEds::emptyBook(EBookClient *book)
     g_clear_error(&error);
 }
 
+std::vector<TContactItem> TestContactsEds::withNickname(EBookClient *book, const char *nickname)
+{
+    EBookQuery *query = e_book_query_field_test(E_CONTACT_NICKNAME, E_BOOK_QUERY_IS, nickname);
+    gchar *sexp = e_book_query_to_string(query);
+    e_book_query_unref(query);
+    GSList *found = nullptr;
+    GError *error = nullptr;
+    if (!e_book_client_get_contacts_sync(book, sexp, &found, nullptr, &error))
+        qFatal("cannot search: %s", error->message);
+    g_free(sexp);
+    std::vector<TContactItem> contacts;
+    for (GSList *l = found; l; l = l->next)
+        contacts.emplace_back(E_CONTACT(l->data), QString());
+    g_slist_free(found);
+    return contacts;
+}
+
 void TestContactsEds::importAndWait(TOutlookContacts &contacts)
 {
     bool imported = false;
@@ -205,12 +223,18 @@ void TestContactsEds::oneNamedBookIsUsedAlone()
     importAndWait(contacts);
     QCOMPARE(contacts.Index().Names(), QStringList({"Wanda Work"}));
 
-    // By its UID; a name no book has is a failed connection.
+    // By its UID in the setting "OLEObject"; a name no book has is a failed connection.
     contacts.OLENameSpace = "MAPI";
-    contacts.OLEObject = text(e_source_get_uid(e_client_get_source(E_CLIENT(work))));
+    FSettings->settings.contactsSource =
+        text(e_source_get_uid(e_client_get_source(E_CLIENT(work))));
     importAndWait(contacts);
     QCOMPARE(contacts.Index().Names(), QStringList({"Wanda Work"}));
-    contacts.OLEObject = "Nobody's book";
+    // Exports go to the book named, not to the built-in one.
+    contacts.Export("Oma", "0441 5", PhoneField::Home, Language::English);
+    QCOMPARE(contacts.Index().Names(), QStringList({"Wanda Work", "Oma"}));
+    QCOMPARE(withNickname(work, "Oma").size(), size_t(1));
+    QVERIFY(withNickname(FBuiltin, "Oma").empty());
+    FSettings->settings.contactsSource = "Nobody's book";
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages,
              QStringList({"Error connecting to Outlook. Outlook stays disabled"}));
@@ -273,15 +297,9 @@ void TestContactsEds::exportsANicknameAndFindsItAgain()
     QVERIFY(contacts.Name(contacts.Match("0441123"), name));
     QCOMPARE(name, QString("Oma"));
 
-    GSList *found = nullptr;
-    GError *error = nullptr;
-    EBookQuery *query = e_book_query_field_test(E_CONTACT_NICKNAME, E_BOOK_QUERY_IS, "Oma");
-    gchar *sexp = e_book_query_to_string(query);
-    e_book_query_unref(query);
-    QVERIFY(e_book_client_get_contacts_sync(FBuiltin, sexp, &found, nullptr, &error));
-    g_free(sexp);
-    QCOMPARE(g_slist_length(found), 1u);
-    auto *stored = E_CONTACT(found->data);
+    const std::vector<TContactItem> found = withNickname(FBuiltin, "Oma");
+    QCOMPARE(found.size(), size_t(1));
+    EContact *stored = found[0].Contact();
     QCOMPARE(text(static_cast<const char *>(e_contact_get_const(stored, E_CONTACT_FULL_NAME))),
              QString("Oma"));
     QCOMPARE(text(static_cast<const char *>(e_contact_get_const(stored, E_CONTACT_PHONE_MOBILE))),
@@ -289,7 +307,6 @@ void TestContactsEds::exportsANicknameAndFindsItAgain()
     gchar *given = static_cast<gchar *>(e_contact_get(stored, E_CONTACT_GIVEN_NAME));
     QCOMPARE(text(given), QString("Oma"));
     g_free(given);
-    g_slist_free_full(found, g_object_unref);
 
     // The watch reports the new contact as well: once a contact added after it is reported,
     // that report has come, and it is still one contact.

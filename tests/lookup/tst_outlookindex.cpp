@@ -12,7 +12,6 @@ class TestOutlookIndex : public QObject
 private slots:
     void normalise_data();
     void normalise();
-    void countryCodeChoicesFromTheTable();
     void selectedFieldsUseDefaultsOnlyForAbsentKeys();
     void strideGivesTheContact();
     void emptyNumbersNeverMatch();
@@ -79,20 +78,6 @@ void TestOutlookIndex::normalise()
     QFETCH(QString, countryCode);
     QFETCH(QString, expected);
     QCOMPARE(NormaliseContactNumber(number, countryCode), expected);
-}
-
-void TestOutlookIndex::countryCodeChoicesFromTheTable()
-{
-    const QStringList lines = {"30 Berlin",
-                               "++43 Österreich",
-                               "++1 Vereinigte Staaten",
-                               "++43 Österreich",
-                               "++44",
-                               " ++45 Dänemark",
-                               "0++ kein Präfix",
-                               "++1 Kanada",
-                               "++49 Deutschland"};
-    QCOMPARE(CountryCodeChoices(lines), QStringList({"++43", "++1", "0++", "++49"}));
 }
 
 void TestOutlookIndex::selectedFieldsUseDefaultsOnlyForAbsentKeys()

@@ -56,6 +56,7 @@ private slots:
     void oldRegClearedMovesAutostartOnce();
     void msnSectionIsParsedAndErasedByTheNextSave();
     void tapiDeviceByIndexOrName();
+    void sourceAddressesExistOnlyWhileSet();
     void singleKeysSeeEditsMadeWhileRunning();
     void unwritableFileReportsItsPath();
     void windows1252FileKeepsItsUmlauts();
@@ -422,6 +423,37 @@ void TestSettingsStore::tapiDeviceByIndexOrName()
     store.settings.useTapi = true;
     QVERIFY(store.writeAll());
     QVERIFY(readFile(FIni).contains("TAPIDevice=Modem A\n"));
+}
+
+void TestSettingsStore::sourceAddressesExistOnlyWhileSet()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.writeAll());
+    for (const char *key : {"ReverseLookupURL", "ModemPorts", "OLEObject", "ContactsVCard"})
+        QVERIFY2(!readFile(FIni).contains(key), key);
+
+    store.settings.reverseLookupUrl = "https://lookup.example/rs.php";
+    store.settings.modemPorts = "/dev/ttyACM0;/dev/ttyUSB1@57600";
+    store.settings.contactsSource = "Family";
+    store.settings.contactsVCard = "/home/u/contacts.vcf";
+    QVERIFY(store.writeAll());
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.reverseLookupUrl, QString("https://lookup.example/rs.php"));
+    QCOMPARE(again.settings.modemPorts, QString("/dev/ttyACM0;/dev/ttyUSB1@57600"));
+    QCOMPARE(again.settings.contactsSource, QString("Family"));
+    QCOMPARE(again.settings.contactsVCard, QString("/home/u/contacts.vcf"));
+
+    // An emptied field takes its key away, so the old value does not come back.
+    again.settings.reverseLookupUrl.clear();
+    again.settings.contactsVCard.clear();
+    QVERIFY(again.writeAll());
+    const QByteArray written = readFile(FIni);
+    QVERIFY(!written.contains("ReverseLookupURL"));
+    QVERIFY(!written.contains("ContactsVCard"));
+    QVERIFY(written.contains("ModemPorts=/dev/ttyACM0;/dev/ttyUSB1@57600\n"));
+    QVERIFY(written.contains("OLEObject=Family\n"));
 }
 
 void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()

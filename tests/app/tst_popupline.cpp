@@ -1,0 +1,116 @@
+// The popup's reject button on the simulated line (the simulator loaded in process): with
+// two calls ringing, the button follows the call on show and rejects that call.
+#include "app/main.h"
+#include "lists/ListPrompts.h"
+#include "lists/lists.h"
+#include "platform/KeyboardLed.h"
+#include "platform/Sound.h"
+#include "settings/SettingsStore.h"
+#include "tests/capi/SimLine.h"
+
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+class NoLed : public platform::KeyboardLed
+{
+public:
+    bool ReadScrollLock(bool &state, QString *) override
+    {
+        state = false;
+        return true;
+    }
+    bool PressScrollLock(QString *) override { return true; }
+};
+
+} // namespace
+
+class TestPopupLine : public QObject
+{
+    Q_OBJECT
+
+    SimLine FLine;
+
+    uint32_t ring(const QString &options)
+    {
+        QString reply;
+        if (!FLine.command(QStringLiteral("ring --type 0x21 --to 85606 ") + options, &reply))
+            return 0;
+        return reply.section(QLatin1Char(' '), 0, 0).toUInt(nullptr, 16);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(FLine.setUp(SimLine::InProcess, &error), qPrintable(error));
+    }
+
+    void cleanupTestCase() { FLine.tearDown(); }
+
+    void rejectButtonActsOnTheCallOnShow()
+    {
+        QTemporaryDir dir;
+        qputenv("CORVANE_HOME", dir.path().toLocal8Bit());
+        SettingsStore settings(dir.filePath("corvane.ini"));
+        settings.readAll();
+        settings.settings.showReject = true;
+        settings.settings.balloon = false;
+        settings.settings.scrollLed = false;
+        settings.settings.rejectTime = 30;
+        ScriptedPrompts prompts;
+        TLists lists(settings, prompts, dir.path());
+        lists.SetLanguage(Language::English);
+        QVERIFY(lists.LoadAtStartup());
+        AreaCodeTable towns;
+        NoLed led;
+        platform::Sound sound;
+        TMainForm form(settings, lists, towns, prompts, led, sound);
+        form.ApplyLanguage(Language::English);
+        form.SetListsLoaded(true);
+        form.SetDialogsReady(true);
+        form.FFirstShow = false;
+        QVERIFY(form.StartMonitor());
+        QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
+        auto *button = form.findChild<QToolButton *>(QStringLiteral("sbReject"));
+        TCallHandler &calls = form.CallHandler();
+
+        const uint32_t older = ring(QStringLiteral("--from 441111 --end-after 30"));
+        QTRY_VERIFY(button->isVisible());
+        const uint32_t newer = ring(QStringLiteral("--from 441222 --end-after 30"));
+        QTRY_COMPARE(calls.Calls.Count(), 2);
+        QVERIFY(older && newer);
+
+        // The newer call on show: the button rejects it, not the older one.
+        auto acceptedPlci = [this] {
+            const QStringList accepted = FLine.put().filter(QStringLiteral("1c 00"));
+            if (accepted.isEmpty()) return uint32_t(0);
+            const QStringList bytes = accepted.first().split(QLatin1Char(' '));
+            return uint32_t(bytes.at(8).toUInt(nullptr, 16) | bytes.at(9).toUInt(nullptr, 16) << 8);
+        };
+        form.ShowCall(1);
+        QVERIFY(button->isVisible());
+        FLine.mark();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(FLine.waitForPut(QStringLiteral("1c 00"))); // CONNECT_RESP taking a call
+        QCOMPARE(acceptedPlci(), newer & 0xFFFF);
+        QTRY_VERIFY(!button->isVisible());
+        QTRY_COMPARE(lists.calls().row(1).status, QStringLiteral("rejected"));
+        QCOMPARE(lists.calls().row(0).status, QStringLiteral(" "));
+
+        // The older call on show can still be rejected.
+        form.ShowCall(0);
+        QVERIFY(button->isVisible());
+        FLine.mark();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(FLine.waitForPut(QStringLiteral("1c 00")));
+        QCOMPARE(acceptedPlci(), older & 0xFFFF);
+        QTRY_COMPARE(lists.calls().row(0).status, QStringLiteral("rejected"));
+        form.CallHandler().StopMonitor();
+    }
+};
+
+QTEST_MAIN(TestPopupLine)
+#include "tst_popupline.moc"
