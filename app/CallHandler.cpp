@@ -5,12 +5,11 @@
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 #include "platform/DataDir.h"
+#include "platform/PrivateFiles.h"
 #include "settings/SettingsStore.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cstdlib>
@@ -348,9 +347,8 @@ void TCallHandler::WriteLog(const QString &text, bool force)
 {
     qDebug().noquote() << text;
     if (!FSettings.settings.debug && !force) return;
-    QFile log(DataDir::logFile());
-    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&log);
-    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
-        << text << '\n';
+    const QString line =
+        QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +
+        QStringLiteral(": ") + text + u'\n';
+    PrivateFiles::append(DataDir::logFile(), line.toUtf8());
 }

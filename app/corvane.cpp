@@ -25,10 +25,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,10 +93,46 @@ PhoneField exportField(OutlookField field)
     return PhoneField::Primary;
 }
 
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// "--help", "--version" and unknown "--options" are answered before anything else, so they
+// work without a display and never reach a running instance. Returns the exit code, or -1
+// to go on.
+int answerOptions(const QStringList &arguments)
+{
+    const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    switch (parsed.action) {
+    case platform::StartAction::Run:
+        return -1;
+    case platform::StartAction::Help:
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stdout);
+        return 0;
+    case platform::StartAction::Version:
+        std::printf("Corvane %s\n", CORVANE_VERSION);
+        return 0;
+    case platform::StartAction::UnknownOption:
+        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
+                     qPrintable(arguments.at(1)));
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stderr);
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
+        return exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
@@ -113,9 +151,12 @@ int main(int argc, char *argv[])
         if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
         return 0;
     }
+    // Nothing runs that could be ended.
+    if (platform::ParseCommandLine(arguments).command == platform::InstanceCommand::Quit) return 0;
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
 
+    DataDir::tightenPermissions();
     SettingsStore settings(DataDir::iniFile());
     settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
     TPromptBoxes prompts;

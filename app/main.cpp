@@ -20,7 +20,6 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -32,7 +31,6 @@
 #include <QScreen>
 #include <QSizeGrip>
 #include <QSystemTrayIcon>
-#include <QTextStream>
 #include <QToolButton>
 #include <cmath>
 
@@ -428,6 +426,11 @@ void TMainForm::StartDisplayTimer()
 void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
 {
     using platform::InstanceCommand;
+    // Ending is always possible, also while the start screen shows.
+    if (command == InstanceCommand::Quit) {
+        CloseProgram();
+        return;
+    }
     if (!FDialogsReady) return;
     switch (command) {
     case InstanceCommand::ShowPopup:
@@ -462,6 +465,7 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     }
     case InstanceCommand::None:
+    case InstanceCommand::Quit:
         break;
     }
 }

@@ -129,6 +129,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void WidenToColumns(const QList<TListView *> &views);
     void BuildMenu();
     void OpenSearch();
     void CloseSearch();
@@ -149,6 +150,11 @@ private:
     QString FNumberToTakeOver;
     QPointer<QDialog> FSearchDlg;
     bool FApplyingSettings = false;
+    // Lists whose widths the settings did not hold: widened to their contents when the
+    // dialog is first shown.
+    QList<TListView *> FWidenOnShow;
+    // No size in the settings: the first open may widen the window for those columns.
+    bool FWindowAtDesignSize = true;
 
     QTabWidget *PageControl1;
     QWidget *Panel1;
