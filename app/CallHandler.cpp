@@ -205,7 +205,6 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     QString name;
     const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
     if (nickIndex < 0) {
-        if (Lookup) Lookup->StartLookup(number);
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && FOutlookMatch) {
         if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
@@ -238,6 +237,9 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     Calls.Add(number, name, timeText, QString(), town, target);
     Calls.Get(-1).CallId = callId;
     if (OnNewCall) OnNewCall();
+    // Asked last: its answer, however quick, finds the pending call and the row in place. A
+    // call without number is not looked up: its answer would name every such call.
+    if (nickIndex < 0 && Lookup && !IsNotTransmitted(number)) Lookup->StartLookup(number);
 }
 
 void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason, uint32_t aPLCI)

@@ -389,10 +389,10 @@ void TListDlg::UpdateMenuStates(MenuSource source)
     Dial->setVisible(page != ListPage::Msn);
     Dial->setEnabled(selected && IsPhoneNumber(number) && settings.settings.useTapi &&
                      !settings.settings.tapiDevice.isEmpty());
-    const bool lookup = ReverseSearchEnabled
-                            ? ReverseSearchEnabled()
-                            : settings.settings.internalReverseSearch ||
-                                  !settings.settings.externalNumberLookupDll.isEmpty();
+    const GeneralSettings &g = settings.settings;
+    const bool lookup = ReverseSearchEnabled      ? ReverseSearchEnabled()
+                        : g.internalReverseSearch ? !g.reverseLookupUrl.isEmpty()
+                                                  : !g.externalNumberLookupDll.isEmpty();
     mnuReverseSearch->setVisible(true);
     mnuReverseSearch->setEnabled(calls && selected && IsPhoneNumber(number) && lookup);
 

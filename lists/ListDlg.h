@@ -68,8 +68,9 @@ public:
     std::function<void(const QString &number)> OnDial;
     // Synchronous reverse lookup: true with the result text, false when nothing was found.
     std::function<bool(const QString &number, QString &text)> OnReverseSearch;
-    // A reverse search is configured (built-in lookup or a loaded lookup plug-in). Unset: the
-    // settings decide (built-in lookup on, or a lookup plug-in named).
+    // A reverse search is configured (built-in lookup with a server, or a loaded lookup
+    // plug-in). Unset: the settings decide (built-in lookup with "ReverseLookupURL", or a lookup
+    // plug-in named).
     std::function<bool()> ReverseSearchEnabled;
     // Export a nickname entry as a contact with the number in the given field.
     std::function<void(const QString &nickname, const QString &number, OutlookField field)>

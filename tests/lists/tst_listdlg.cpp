@@ -185,6 +185,11 @@ void TestListDlg::menuStatesPerPageAndSelection()
     FSettings->settings.tapiDevice = "Modem";
     FSettings->settings.internalReverseSearch = true;
     FDlg->UpdateMenuStates();
+    // The built-in lookup needs a server.
+    QCOMPARE(menuStates(), QStringLiteral("Lschen1+ ClearNoSubmit1+ Allelschen1+ N2 nickedit+ N3 "
+                                          "Dial+ mnuReverseSearch-"));
+    FSettings->settings.reverseLookupUrl = "http://lookup.example/";
+    FDlg->UpdateMenuStates();
     QCOMPARE(menuStates(), QStringLiteral("Lschen1+ ClearNoSubmit1+ Allelschen1+ N2 nickedit+ N3 "
                                           "Dial+ mnuReverseSearch+"));
     bool lookup = false;

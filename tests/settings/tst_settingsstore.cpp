@@ -204,6 +204,7 @@ void TestSettingsStore::roundTripsEveryKey()
     s.tapiDevice = "ISDN Modem";
     s.prependNum = "0";
     s.externalNumberLookupDll = "/opt/lookup.so";
+    s.reverseLookupUrl = "https://lookup.example/rs/";
     store.picture = {true, true, QString::fromUtf8("/home/u/Bilder/Blümchen.jpg")};
     store.mainPos = {10, 20, 500, 120};
     store.listViews.callsSort = 3;
@@ -226,6 +227,9 @@ void TestSettingsStore::roundTripsEveryKey()
     QCOMPARE(again.settings.countryCode, QString("++43"));
     QCOMPARE(again.settings.tapiDevice, QString("ISDN Modem"));
     QCOMPARE(again.settings.externalNumberLookupDll, QString("/opt/lookup.so"));
+    QCOMPARE(again.settings.reverseLookupUrl, QString("https://lookup.example/rs/"));
+    QVERIFY(readFile(FIni).contains(
+        "InternalReverseSearch=0\nReverseLookupURL=https://lookup.example/rs/\n"));
     QCOMPARE(again.picture.file, store.picture.file);
     QCOMPARE(again.mainPos.height, 120);
     QCOMPARE(again.listViews.callsSort, 3);
