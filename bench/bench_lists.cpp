@@ -113,7 +113,7 @@ void loadAndSort(benchmark::State &state, int sortKey, bool shuffled)
     QString file = f.file();
     if (shuffled) {
         // The same calls in random order: the sort has all the work.
-        QList<CallRow> rows = f.lists.calls().rows();
+        QList<CallRow> rows = f.lists.calls().rows().toList();
         std::shuffle(rows.begin(), rows.end(), std::mt19937(7));
         QByteArray bytes;
         std::vector<int> order(rows.size());

@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(row.town, QStringLiteral("Oldenburg"));
         QCOMPARE(row.status, QStringLiteral(" "));
         // Written at once, so the call survives a line that never reports its end.
-        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+        QTRY_VERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
         end(0x3490);
         QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
@@ -490,6 +490,7 @@ private slots:
         ring(QStringLiteral("0301111"));
         ring(QStringLiteral("0302222"));
         ring(QStringLiteral("03011119")); // a longer number that begins with the first
+        QVERIFY(FLists->WaitForSaves());
         const QDateTime fileTime = QFileInfo(FLists->fileName(ListKind::Calls)).lastModified();
         QTest::qWait(20);
 
@@ -503,6 +504,7 @@ private slots:
         QCOMPARE(nicknameOf("0301111"), QStringLiteral("Anna"));
         QCOMPARE(nicknameOf("03011119"), QStringLiteral("Anna")); // the lists' prefix rule
         QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
+        QVERIFY(FLists->WaitForSaves());
         QVERIFY(QFileInfo(FLists->fileName(ListKind::Calls)).lastModified() > fileTime);
 
         // Information without a name names nothing.

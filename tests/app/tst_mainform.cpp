@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(row.town, QStringLiteral("Oldenburg"));
         QCOMPARE(row.status, QStringLiteral(" "));
         // Written at once, so the call survives a line that never reports its end.
-        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+        QTRY_VERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
         s().duration = 0;
         s().closeDisCon = true;
