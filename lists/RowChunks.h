@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 // The rows of a list in chunks of a few thousand, each an implicitly shared QList. A copy of
@@ -18,10 +19,10 @@
 template <class Row> class TRowChunks
 {
 public:
-    static constexpr int ChunkSize = 2048; // a chunk is split when it grows past twice this
+    static constexpr int ChunkSize = 512; // a chunk is split when it grows past twice this
 
     TRowChunks() = default;
-    explicit TRowChunks(const QList<Row> &rows) { assign(rows); }
+    explicit TRowChunks(QList<Row> rows) { assign(std::move(rows)); }
 
     int size() const { return FSize; }
     bool isEmpty() const { return FSize == 0; }
@@ -38,11 +39,21 @@ public:
         return FChunks[size_t(c)][index - FStarts[size_t(c)]];
     }
 
-    void assign(const QList<Row> &rows)
+    void assign(QList<Row> rows)
     {
         FChunks.clear();
-        for (qsizetype start = 0; start < rows.size(); start += ChunkSize)
-            FChunks.push_back(rows.mid(start, ChunkSize));
+        if (rows.size() <= ChunkSize) {
+            if (!rows.isEmpty()) FChunks.push_back(std::move(rows));
+        } else {
+            // Moved, not copied: a long list is read once at start-up.
+            for (qsizetype start = 0; start < rows.size(); start += ChunkSize) {
+                QList<Row> chunk;
+                chunk.reserve(std::min<qsizetype>(ChunkSize, rows.size() - start));
+                for (qsizetype i = start; i < start + ChunkSize && i < rows.size(); ++i)
+                    chunk.append(std::move(rows[i]));
+                FChunks.push_back(std::move(chunk));
+            }
+        }
         reindex();
     }
     QList<Row> toList() const

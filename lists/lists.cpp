@@ -177,10 +177,10 @@ template <class Row> std::vector<QStringView> TListModel<Row>::columnTexts(int c
     return texts;
 }
 
-template <class Row> void TListModel<Row>::setRows(const QList<Row> &rows)
+template <class Row> void TListModel<Row>::setRows(QList<Row> rows)
 {
     beginResetModel();
-    FRows.assign(rows);
+    FRows.assign(std::move(rows));
     endResetModel();
     changed();
 }

@@ -115,7 +115,7 @@ public:
     // Views of one stored column's texts, valid until the list changes (for sorting).
     std::vector<QStringView> columnTexts(int column) const;
 
-    void setRows(const QList<Row> &rows);
+    void setRows(QList<Row> rows);
     void appendRow(const Row &row);
     // Inserts the row before index (count() appends). The caller tells whether the rows are
     // still in the order they were sorted by.

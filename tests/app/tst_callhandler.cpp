@@ -2,6 +2,7 @@
 // rules, number forms, status words, close rules, the repeat filter and the rows it stores.
 #include "app/CallHandler.h"
 #include "capi/CpConst.h"
+#include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "phone/isdntool.h"
@@ -517,6 +518,59 @@ private slots:
         h().LookupResult(QStringLiteral("-not transmitted-"), QStringLiteral("Nobody"));
         QCOMPARE(h().Calls.Get(-1).value("NickName"), QString());
         QCOMPARE(nicknameOf("-not transmitted-"), QStringLiteral(" "));
+    }
+
+    void burstWithALongList()
+    {
+        // 400 calls, two ringing at a time, with 100,000 stored: each call stored once with
+        // its own status, and far fewer rewrites of the file than changes.
+        QList<CallRow> stored;
+        for (int i = 0; i < 100000; ++i)
+            stored.append(CallRow{QString::number(40000 + i * 0.01, 'f', 2),
+                                  QStringLiteral("0301%1").arg(i), QStringLiteral(" "),
+                                  QStringLiteral("Berlin"), QStringLiteral("Office"),
+                                  QStringLiteral("answered")});
+        FLists->calls().setRows(stored);
+        QVERIFY(FLists->SaveList(ListKind::Calls));
+        addNick(QStringLiteral("Spam"), QStringLiteral("0999000013"),
+                QStringLiteral("log|popup|reject all|"));
+        const qint64 rewritesBefore = FLists->files().writer().Rewrites;
+
+        const uint16_t reasons[] = {0x3490, 0x34A2, 0x3400};
+        const QString words[] = {"not anwsered", "busy", "answered"};
+        auto number = [](int call) {
+            return QStringLiteral("0999%1").arg(call, 6, 10, QChar('0'));
+        };
+        for (int call = 0; call <= 400; ++call) {
+            if (call < 400) {
+                FTick += 1000;
+                uint16_t cause = capi::RejectUndecided;
+                h().CapiMonitor1RejectCallQuestion(number(call), "85606", 16, cause,
+                                                   uint32_t(0x100 + call));
+            }
+            if (call > 0)
+                h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reasons[(call - 1) % 3],
+                                               uint32_t(0x100 + call - 1));
+        }
+        QVERIFY(FLists->WaitForSaves());
+        const qint64 rewrites = FLists->files().writer().Rewrites - rewritesBefore;
+        QVERIFY2(rewrites >= 1 && rewrites < 100, qPrintable(QString::number(rewrites)));
+
+        TLists reloaded(*FSettings, FPrompts, FDir->path());
+        reloaded.SetLanguage(Language::English);
+        QVERIFY(reloaded.LoadList(ListKind::Calls));
+        QCOMPARE(reloaded.calls().count(), 100400);
+        QHash<QString, QString> statuses;
+        for (const CallRow &row : reloaded.calls().rows()) {
+            if (!row.number.startsWith(QLatin1String("0999"))) continue;
+            QVERIFY2(!statuses.contains(row.number), qPrintable(row.number + " stored twice"));
+            statuses.insert(row.number, row.status);
+        }
+        QCOMPARE(statuses.size(), 400);
+        for (int call = 0; call < 400; ++call) {
+            const QString expected = call == 13 ? QStringLiteral("rejected") : words[call % 3];
+            QCOMPARE(statuses.value(number(call)), expected);
+        }
     }
 
     void overlappingCallsOnTheLine()
