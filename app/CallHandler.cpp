@@ -5,12 +5,11 @@
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 #include "platform/DataDir.h"
+#include "platform/PrivateFiles.h"
 #include "settings/SettingsStore.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cstdlib>
@@ -206,7 +205,6 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     QString name;
     const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
     if (nickIndex < 0) {
-        if (Lookup) Lookup->StartLookup(number);
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && FOutlookMatch) {
         if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
@@ -240,6 +238,9 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     Calls.Add(number, name, timeText, QString(), town, target);
     Calls.Get(-1).CallId = callId;
     if (OnNewCall) OnNewCall();
+    // Asked last: its answer, however quick, finds the pending call and the row in place. A
+    // call without number is not looked up: its answer would name every such call.
+    if (nickIndex < 0 && Lookup && !IsNotTransmitted(number)) Lookup->StartLookup(number);
 }
 
 void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason, uint32_t aPLCI)
@@ -345,9 +346,8 @@ void TCallHandler::WriteLog(const QString &text, bool force)
 {
     qDebug().noquote() << text;
     if (!FSettings.settings.debug && !force) return;
-    QFile log(DataDir::logFile());
-    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&log);
-    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
-        << text << '\n';
+    const QString line =
+        QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +
+        QStringLiteral(": ") + text + u'\n';
+    PrivateFiles::append(DataDir::logFile(), line.toUtf8());
 }

@@ -1,5 +1,6 @@
 // The program's entry: one instance per user, the start-up order, and the shut-down that
 // keeps settings and lists when the menu, the session or a signal ends the program.
+#include "app/OptionsLink.h"
 #include "app/about.h"
 #include "app/main.h"
 #include "capi/CpDLL.h"
@@ -17,14 +18,18 @@
 #include "platform/SingleInstance.h"
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
+#include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,10 +65,46 @@ void watchTerminationSignals(TMainForm &mainForm)
         sigaction(signal, &action, nullptr);
 }
 
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// "--help", "--version" and unknown "--options" are answered before anything else, so they
+// work without a display and never reach a running instance. Returns the exit code, or -1
+// to go on.
+int answerOptions(const QStringList &arguments)
+{
+    const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    switch (parsed.action) {
+    case platform::StartAction::Run:
+        return -1;
+    case platform::StartAction::Help:
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stdout);
+        return 0;
+    case platform::StartAction::Version:
+        std::printf("Corvane %s\n", CORVANE_VERSION);
+        return 0;
+    case platform::StartAction::UnknownOption:
+        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
+                     qPrintable(arguments.at(1)));
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stderr);
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
+        return exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
@@ -82,9 +123,12 @@ int main(int argc, char *argv[])
         if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
         return 0;
     }
+    // Nothing runs that could be ended.
+    if (platform::ParseCommandLine(arguments).command == platform::InstanceCommand::Quit) return 0;
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
 
+    DataDir::tightenPermissions();
     SettingsStore settings(DataDir::iniFile());
     settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
     TPromptBoxes prompts;
@@ -101,6 +145,9 @@ int main(int argc, char *argv[])
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
+        TOptionPromptBoxes optionPrompts(prompts);
+        TOptDlg optDlg(settings, lists, optionPrompts);
+        optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
         TAboutBox about;
         mainForm.AboutBox = &about;
 
@@ -120,6 +167,10 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
+        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
+            return mainForm.Lookup().SynchronousLookup(number, text);
+        };
+        listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
         mainForm.OnShowSearch = [&searchDlg] {
             if (!searchDlg.isVisible()) searchDlg.exec();
@@ -128,11 +179,17 @@ int main(int argc, char *argv[])
             listDlg.OfferNewNickname(nickname, number);
         };
 
+        // Every setting into every window: at start-up and when the options are cancelled.
+        auto readSettings = [&] {
+            mainForm.ReadIni();
+            listDlg.ReadSettings();
+            searchDlg.ReadSettings();
+            about.SetDebug(settings.settings.debug);
+        };
+        LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+
         mainForm.UpdateMenuAvailability();
-        mainForm.ReadIni();
-        listDlg.ReadSettings();
-        searchDlg.ReadSettings();
-        about.SetDebug(settings.settings.debug);
+        readSettings();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();

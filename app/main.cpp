@@ -12,6 +12,7 @@
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "settings/option.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -31,7 +31,6 @@
 #include <QScreen>
 #include <QSizeGrip>
 #include <QSystemTrayIcon>
-#include <QTextStream>
 #include <QToolButton>
 #include <cmath>
 
@@ -40,12 +39,6 @@ namespace {
 constexpr int kTimerIntervalMs = 300;
 constexpr int kInfoMargin = 14;
 const char *const kProductHint = "Tremlow Corvane";
-
-QColor colorFromSetting(int value)
-{
-    // Stored as 0x00BBGGRR.
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -84,7 +77,7 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
                      ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led),
-      FSound(sound), FCallHandler(settings, lists, towns)
+      FSound(sound), FCallHandler(settings, lists, towns), FLookupSources(prompts)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvane"));
@@ -110,6 +103,11 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     };
     FCallHandler.OnPendingCallChanged = [this] { ShowCall(ShownCallIndex()); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
+    FCallHandler.Lookup = &FLookupSources;
+    FLookupSources.OnLookupResult = [this](const LookupResult &result) {
+        FCallHandler.LookupResult(result.number, result.name,
+                                  result.hasInfo ? std::optional(result.info) : std::nullopt);
+    };
 
     FTimer.setInterval(kTimerIntervalMs);
     connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
@@ -360,8 +358,9 @@ void TMainForm::ReadIni()
     FBaseHeight = place.height;
     setGeometry(place.left, place.top, std::max(200, place.width),
                 std::max(place.height, place.width / 4));
-    setWindowFlag(Qt::WindowStaysOnTopHint, s.stayOnTop);
+    ApplyStayOnTop();
     ApplyAppearance();
+    FLookupSources.ApplySettings(s);
 
     if (OnLanguageSetting)
         OnLanguageSetting(s.language);
@@ -374,11 +373,11 @@ void TMainForm::ApplyAppearance()
 {
     const GeneralSettings &s = FSettings.settings;
     QPalette palette = pnlMain->palette();
-    palette.setColor(QPalette::Window, colorFromSetting(s.bgColor));
+    palette.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
     pnlMain->setPalette(palette);
     QPalette own = this->palette();
-    own.setColor(QPalette::Window, colorFromSetting(s.bgColor));
-    own.setColor(QPalette::Base, colorFromSetting(s.bgColor));
+    own.setColor(QPalette::Window, ColorFromSetting(s.bgColor));
+    own.setColor(QPalette::Base, ColorFromSetting(s.bgColor));
     setPalette(own);
     setAutoFillBackground(true);
     setTextColor(lbTremlow, QColor(0, 255, 0));
@@ -391,6 +390,19 @@ void TMainForm::ApplyAppearance()
         Image1->hide();
     ApplyTransparency();
     SetSize();
+}
+
+void TMainForm::ApplyStayOnTop()
+{
+    const bool onTop = FSettings.settings.stayOnTop;
+    if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == onTop) return;
+    // A new window flag hides the window; a popup on show stays on show.
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    if (visible) {
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        show();
+    }
 }
 
 bool TMainForm::WriteIni(QString *error)
@@ -420,6 +432,11 @@ void TMainForm::StartDisplayTimer()
 void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
 {
     using platform::InstanceCommand;
+    // Ending is always possible, also while the start screen shows.
+    if (command == InstanceCommand::Quit) {
+        CloseProgram();
+        return;
+    }
     if (!FDialogsReady) return;
     switch (command) {
     case InstanceCommand::ShowPopup:
@@ -454,6 +471,7 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     }
     case InstanceCommand::None:
+    case InstanceCommand::Quit:
         break;
     }
 }
@@ -793,7 +811,7 @@ void TMainForm::SetSize()
     const int w = width();
     LayoutInfo();
     const int base = w * 3 / 100;
-    SetFonts(FSettings.settings.font, colorFromSetting(FSettings.settings.fColor), base);
+    SetFonts(FSettings.settings.font, ColorFromSetting(FSettings.settings.fColor), base);
     for (QLabel *l : {lbTremlow, lbCorvane, CallLabel, OrtLabel, TimeLabel, TargetLabel})
         l->adjustSize();
 
@@ -857,6 +875,8 @@ void TMainForm::ShowAdditionalInfo(const QString &text)
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The lookup ends every line with a break; the last one opens no line of its own.
+    if (plain.endsWith(QLatin1Char('\n'))) plain.chop(1);
     const int lines = int(plain.split(QLatin1Char('\n')).size());
     memInfo->setPlainText(plain);
     const int base = FBaseHeight;

@@ -1,7 +1,8 @@
 // The main window: the caller popup, the display timer and the tray icons with their menu.
 //
 // TMainForm is the program's root object: it owns the call handling (which owns the call
-// monitor and the pending calls) and the tray icons, shows what the call handling decides,
+// monitor and the pending calls), the lookup sources (created before the other windows and
+// destroyed after them) and the tray icons, shows what the call handling decides,
 // and uses the settings store, the lists and the area-code table, which the program's entry
 // creates before it and destroys after it. Everything runs in the main thread. The other
 // windows are reached through the hooks below, so that the popup can be tested alone.
@@ -10,6 +11,7 @@
 #include "app/CallHandler.h"
 #include "lists/ListDlg.h"
 #include "lists/lang.h"
+#include "lookup/LookupSources.h"
 #include "phone/isdntool.h"
 #include "platform/InstanceCommand.h"
 
@@ -49,6 +51,10 @@ public:
 
     // The call handling: its events drive the popup and the tray.
     TCallHandler &CallHandler() { return FCallHandler; }
+    // The reverse lookup and the user's plug-ins; the call handling asks them for unknown
+    // callers and their answers fill the popup.
+    LookupSources &Lookup() { return FLookupSources; }
+    SettingsStore &Settings() { return FSettings; }
 
     // ---- Other windows (unset: the action does nothing) --------------------------------
     TAboutBox *AboutBox = nullptr;
@@ -112,6 +118,8 @@ public:
     static int TransparencyAlpha(int percent);
     void ApplyTransparency();
     void ApplyAppearance();
+    // Stay-on-top or a normal window, as the setting says.
+    void ApplyStayOnTop();
     void ShowPopup();
     void HidePopup();
     void ResetPosition();
@@ -176,6 +184,7 @@ private:
     platform::Sound &FSound;
 
     TCallHandler FCallHandler;
+    LookupSources FLookupSources; // after the call handling: ends before it
     bool FDialogsReady = false;
     bool FClosed = false;
     Language FLanguage = Language::German;

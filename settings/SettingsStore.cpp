@@ -37,6 +37,16 @@ void readPlace(const IniFile &ini, const QString &section, WindowPlace &place)
     place.height = ini.readInt(section, QStringLiteral("Height"), place.height);
 }
 
+// Keys that only exist while they hold something.
+void writeUnlessEmpty(IniFile &ini, const QString &section, const QString &key,
+                      const QString &value)
+{
+    if (value.isEmpty())
+        ini.deleteKey(section, key);
+    else
+        ini.writeString(section, key, value);
+}
+
 void writePlace(IniFile &ini, const QString &section, const WindowPlace &place)
 {
     ini.writeInt(section, QStringLiteral("Left"), place.left);
@@ -173,6 +183,12 @@ void SettingsStore::readValues()
     s.internalReverseSearch =
         ini.readBool(General, QStringLiteral("InternalReverseSearch"), d.internalReverseSearch);
 
+    s.reverseLookupUrl =
+        ini.readString(General, QStringLiteral("ReverseLookupURL"), d.reverseLookupUrl);
+    s.modemPorts = ini.readString(General, QStringLiteral("ModemPorts"), d.modemPorts);
+    s.contactsSource = ini.readString(General, QStringLiteral("OLEObject"), d.contactsSource);
+    s.contactsVCard = ini.readString(General, QStringLiteral("ContactsVCard"), d.contactsVCard);
+
     s.lastWavePath = ini.readString(General, QStringLiteral("LastWavePath"),
                                     QFileInfo(FIni.path()).absolutePath() + u'/');
 
@@ -183,9 +199,13 @@ void SettingsStore::readValues()
         listViews.nicksCol[i] = ini.readInt(Nicks, col(i), ld.nicksCol[i]);
     for (int i = 0; i < int(ld.msnCol.size()); ++i)
         listViews.msnCol[i] = ini.readInt(MsnCol, col(i), ld.msnCol[i]);
+    listViews.callsColStored = ini.keyExists(Calls, col(1));
+    listViews.nicksColStored = ini.keyExists(Nicks, col(0));
+    listViews.msnColStored = ini.keyExists(MsnCol, col(0));
     listViews.nicksSort = ini.readInt(Nicks, QStringLiteral("Sort"), ld.nicksSort);
     listViews.callsSort = ini.readInt(Calls, QStringLiteral("Sort"), ld.callsSort);
     readPlace(ini, List, listWindow);
+    listWindowStored = ini.keyExists(List, QStringLiteral("Width"));
     readPlace(ini, Search, searchWindow);
 
     for (int i = 0; i < int(outlookNumbers.size()); ++i)
@@ -233,13 +253,17 @@ bool SettingsStore::writeAll(QString *error)
     ini.writeInt(General, QStringLiteral("ClearCallDays"), s.clearCallDays);
     ini.writeBool(General, QStringLiteral("SearchOutlook"), s.searchOutlook);
     ini.writeString(General, QStringLiteral("CountryCode"), s.countryCode);
+    writeUnlessEmpty(ini, General, QStringLiteral("OLEObject"), s.contactsSource);
+    writeUnlessEmpty(ini, General, QStringLiteral("ContactsVCard"), s.contactsVCard);
     ini.writeBool(General, QStringLiteral("UseTAPI"), s.useTapi);
     ini.writeBool(General, QStringLiteral("DoPrependNum"), s.doPrependNum);
     ini.writeString(General, QStringLiteral("PrependNum"), s.prependNum);
+    writeUnlessEmpty(ini, General, QStringLiteral("ModemPorts"), s.modemPorts);
     ini.writeString(General, QStringLiteral("ExternalNumberManipulationDLL"),
                     s.externalNumberManipulationDll);
     ini.writeString(General, QStringLiteral("ExternalNumberLookupDLL"), s.externalNumberLookupDll);
     ini.writeBool(General, QStringLiteral("InternalReverseSearch"), s.internalReverseSearch);
+    writeUnlessEmpty(ini, General, QStringLiteral("ReverseLookupURL"), s.reverseLookupUrl);
     ini.writeInt(General, QStringLiteral("CutZeroes"), s.cutZeroes);
     if (s.useTapi && !s.tapiDevice.isEmpty())
         ini.writeString(General, QStringLiteral("TAPIDevice"), s.tapiDevice);

@@ -152,6 +152,31 @@ private slots:
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
     }
 
+    void lookupIsAskedOnceTheCallIsInPlace()
+    {
+        // However quick the answer, it finds the pending call and its row.
+        struct Lookup : ICallerLookup
+        {
+            TCallHandler *handler;
+            TLists *lists;
+            QStringList seen;
+            void StartLookup(const QString &number) override
+            {
+                seen << QStringLiteral("%1 pending as %2, %3 rows")
+                            .arg(number, handler->Calls.Get(-1).value("Caller"))
+                            .arg(lists->calls().count());
+            }
+        } lookup;
+        lookup.handler = FHandler.get();
+        lookup.lists = FLists.get();
+        h().Lookup = &lookup;
+        ring(QStringLiteral("0301234"));
+        ring(QStringLiteral("0441999"));
+        QCOMPARE(lookup.seen, QStringList({"0301234 pending as 0301234, 1 rows",
+                                           "0441999 pending as 0441999, 2 rows"}));
+        h().Lookup = &FLookup;
+    }
+
     void soundsOfNicknameAndMsn()
     {
         QTemporaryDir sounds;
@@ -259,8 +284,9 @@ private slots:
         const uint16_t cause = ring(caller);
         QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
         QCOMPARE(shownCaller(), shown);
-        // A prefix entry gives name and rejection, not the flags of an exact entry.
-        QCOMPARE(FLookup.numbers.isEmpty(), shown == QStringLiteral("Nick"));
+        // A prefix entry gives name and rejection, not the flags of an exact entry. A call
+        // without number is not looked up.
+        QCOMPARE(FLookup.numbers.isEmpty(), shown == QStringLiteral("Nick") || caller.isEmpty());
         end(0x3490);
         QCOMPARE(lastStatus(*FLists),
                  rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
@@ -297,6 +323,7 @@ private slots:
         ring(QString());
         QCOMPARE(shownCaller(), QStringLiteral("-not transmitted-"));
         QCOMPARE(FLists->calls().count(), 1);
+        QVERIFY(FLookup.numbers.isEmpty());
 
         // A nickname entry for the not-transmitted text names such calls.
         addNick(*FLists, QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),

@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <dlfcn.h>
+
 namespace {
 
 class FakeLed : public platform::KeyboardLed
@@ -156,6 +158,40 @@ private slots:
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Town: Berlin"));
         QCOMPARE(FLookup.numbers, QStringList({"0301234"}));
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
+    }
+
+    void blockingLookupPluginFreezesNothing()
+    {
+        FForm->CallHandler().Lookup = &FForm->Lookup();
+        QVERIFY(FForm->Lookup().SelectPlugin(QStringLiteral(BLOCKING_PLUGIN)));
+        void *plugin = dlopen(BLOCKING_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(plugin);
+        auto inside = reinterpret_cast<int (*)()>(dlsym(plugin, "TestPluginInside"));
+        auto release = reinterpret_cast<void (*)()>(dlsym(plugin, "TestPluginRelease"));
+
+        ring(QStringLiteral("0301234"));
+        QVERIFY(FForm->isVisible());
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
+        QTRY_COMPARE_WITH_TIMEOUT(inside(), 1, 10000);
+        // While the plug-in blocks, the display timer ticks and the next call is shown.
+        FForm->StartDisplayTimer();
+        const int ticksBefore = FForm->FTickCount;
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->FTickCount >= ticksBefore + 3, 5000);
+        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        ring(QStringLiteral("0441123"));
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(inside(), 1);
+
+        release();
+        QTRY_COMPARE_WITH_TIMEOUT(FForm->CallHandler().Calls.Get(0).value("NickName"),
+                                  QStringLiteral("Found 0301234"), 10000);
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(FLists->calls().count(), 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(FLists->calls().row(i).nickname, FLists->calls().row(i).number == "0301234"
+                                                          ? QStringLiteral("Found 0301234")
+                                                          : QStringLiteral("Anna"));
+        dlclose(plugin);
     }
 
     void numbersArePlainText()
@@ -320,6 +356,13 @@ private slots:
         QCOMPARE(info->toPlainText().split('\n').size(), 3);
         QVERIFY(FForm->height() > base + 28);
         QCOMPARE(FForm->BaseHeight(), base);
+        // Lines as the lookup delivers them, each ended by a carriage return: as many lines.
+        const int threeLines = FForm->height();
+        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo",
+                                                    "Line one\rLine two\rLine three\r");
+        FForm->ShowCall(-1);
+        QCOMPARE(info->toPlainText(), QStringLiteral("Line one\nLine two\nLine three"));
+        QCOMPARE(FForm->height(), threeLines);
 
         ring(QStringLiteral("0441124"));
         QVERIFY(!info->isVisible());

@@ -127,6 +127,14 @@ inline QImage screenshot(const QString &file)
     return QImage(file);
 }
 
+// One window as the screen shows it.
+inline bool windowShot(const QString &window, const QString &file)
+{
+    QFile::remove(file);
+    run(QStringLiteral("import"), {QStringLiteral("-window"), window, file});
+    return !QImage(file).isNull();
+}
+
 // Pixels of exactly this colour inside the rectangle.
 inline int countPixels(const QImage &image, const QRect &rect, QRgb color)
 {

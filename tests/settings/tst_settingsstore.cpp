@@ -55,6 +55,7 @@ private slots:
     void oldRegClearedMovesAutostartOnce();
     void msnSectionIsParsedAndErasedByTheNextSave();
     void tapiDeviceByIndexOrName();
+    void sourceAddressesExistOnlyWhileSet();
     void singleKeysSeeEditsMadeWhileRunning();
     void unwritableFileReportsItsPath();
     void windows1252FileKeepsItsUmlauts();
@@ -202,6 +203,7 @@ void TestSettingsStore::roundTripsEveryKey()
     s.tapiDevice = "ISDN Modem";
     s.prependNum = "0";
     s.externalNumberLookupDll = "/opt/lookup.so";
+    s.reverseLookupUrl = "https://lookup.example/rs/";
     store.picture = {true, true, QString::fromUtf8("/home/u/Bilder/Blümchen.jpg")};
     store.mainPos = {10, 20, 500, 120};
     store.listViews.callsSort = 3;
@@ -224,6 +226,9 @@ void TestSettingsStore::roundTripsEveryKey()
     QCOMPARE(again.settings.countryCode, QString("++43"));
     QCOMPARE(again.settings.tapiDevice, QString("ISDN Modem"));
     QCOMPARE(again.settings.externalNumberLookupDll, QString("/opt/lookup.so"));
+    QCOMPARE(again.settings.reverseLookupUrl, QString("https://lookup.example/rs/"));
+    QVERIFY(readFile(FIni).contains(
+        "InternalReverseSearch=0\nReverseLookupURL=https://lookup.example/rs/\n"));
     QCOMPARE(again.picture.file, store.picture.file);
     QCOMPARE(again.mainPos.height, 120);
     QCOMPARE(again.listViews.callsSort, 3);
@@ -399,6 +404,37 @@ void TestSettingsStore::tapiDeviceByIndexOrName()
     store.settings.useTapi = true;
     QVERIFY(store.writeAll());
     QVERIFY(readFile(FIni).contains("TAPIDevice=Modem A\n"));
+}
+
+void TestSettingsStore::sourceAddressesExistOnlyWhileSet()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.writeAll());
+    for (const char *key : {"ReverseLookupURL", "ModemPorts", "OLEObject", "ContactsVCard"})
+        QVERIFY2(!readFile(FIni).contains(key), key);
+
+    store.settings.reverseLookupUrl = "https://lookup.example/rs.php";
+    store.settings.modemPorts = "/dev/ttyACM0;/dev/ttyUSB1@57600";
+    store.settings.contactsSource = "Family";
+    store.settings.contactsVCard = "/home/u/contacts.vcf";
+    QVERIFY(store.writeAll());
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.reverseLookupUrl, QString("https://lookup.example/rs.php"));
+    QCOMPARE(again.settings.modemPorts, QString("/dev/ttyACM0;/dev/ttyUSB1@57600"));
+    QCOMPARE(again.settings.contactsSource, QString("Family"));
+    QCOMPARE(again.settings.contactsVCard, QString("/home/u/contacts.vcf"));
+
+    // An emptied field takes its key away, so the old value does not come back.
+    again.settings.reverseLookupUrl.clear();
+    again.settings.contactsVCard.clear();
+    QVERIFY(again.writeAll());
+    const QByteArray written = readFile(FIni);
+    QVERIFY(!written.contains("ReverseLookupURL"));
+    QVERIFY(!written.contains("ContactsVCard"));
+    QVERIFY(written.contains("ModemPorts=/dev/ttyACM0;/dev/ttyUSB1@57600\n"));
+    QVERIFY(written.contains("OLEObject=Family\n"));
 }
 
 void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()

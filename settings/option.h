@@ -1,0 +1,239 @@
+#pragma once
+
+#include "lists/lang.h"
+#include "platform/Autostart.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <array>
+#include <functional>
+
+class AreaCodeTable;
+class OptionPrompts;
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class QToolButton;
+class SettingsStore;
+class TLists;
+
+// A colour of the ini file (0x00BBGGRR, blue in the high byte) as a QColor and back.
+QColor ColorFromSetting(int value);
+int SettingFromColor(const QColor &color);
+
+// The country codes of the area-code table ("++43" of "++43 Österreich"), each once, sorted.
+QStringList CountryCodeChoices(const AreaCodeTable &table);
+
+// The options dialog: six pages of controls over the settings store. Opening fills the
+// controls from the store; OK takes them back and writes the ini file; any other close reads
+// the file again, which restores the store, the controls and the popup. The appearance of the
+// popup (colours, font, picture, transparency, close button) and the lookup sources follow
+// the controls at once, so these controls write into the store as they change.
+//
+// The dialog reaches the popup, the tray, the lookup sources, the line devices and the
+// contacts only through the hooks below, which the program's entry sets; an unset hook leaves
+// the controls working on the settings alone.
+//
+// Created once at start-up and owned by the program's entry; main thread only. The store, the
+// lists and the prompts must outlive it.
+class TOptDlg : public QDialog, public ILanguageSwitchable
+{
+    Q_OBJECT
+public:
+    TOptDlg(SettingsStore &settings, TLists &lists, OptionPrompts &prompts,
+            QWidget *parent = nullptr);
+    ~TOptDlg() override;
+
+    // ---- Hooks ----------------------------------------------------------------------
+    // The popup shows the store's colours, font, picture and close button again.
+    std::function<void()> OnPopupAppearance;
+    // The popup takes the store's transparency.
+    std::function<void()> OnPopupTransparency;
+    // The popup loads this picture (true when it could).
+    std::function<bool(const QString &file)> OnLoadPicture;
+    // OK: the popup stays on top or not, as the store says.
+    std::function<void()> OnStayOnTop;
+    // The tray shows the icons of the ini file again.
+    std::function<void()> OnTrayIcons;
+    // A click on a language: every window switches at once.
+    std::function<void(int index)> OnLanguage;
+    // OK: writes every setting (the popup's place included); false with the error text.
+    std::function<bool(QString *error)> OnWriteSettings;
+    // Any other close: every setting is read again and applied.
+    std::function<void()> OnReadSettings;
+    // After OK with contacts search on: the contacts are imported.
+    std::function<void()> OnImportContacts;
+    // The line devices (telephony); false when they cannot be listed.
+    std::function<bool(QStringList &devices)> OnListDevices;
+    // The lookup sources. A load shows its own message and returns false when it fails.
+    std::function<bool(const QString &file)> OnLoadLookupPlugin;
+    std::function<void()> OnUnloadLookupPlugin;
+    std::function<bool(const QString &file)> OnLoadNumberPlugin;
+    std::function<void()> OnUnloadNumberPlugin;
+    // The built-in lookup switched on (the lookup plug-in goes, the HTTP worker starts anew)
+    // or off (the worker stops, the plug-in named in the store is loaded).
+    std::function<void(bool builtIn)> OnSelectLookupSource;
+    // Whether the popup's transparency can be seen; asked at each opening.
+    std::function<bool()> TransparencyAvailable;
+
+    // The per-user autostart entry that "Load at startup" stands for.
+    void SetAutostart(const platform::Autostart &autostart) { FAutostart = autostart; }
+    void SetCountryCodeChoices(const QStringList &codes);
+
+    // ---- Opening and closing --------------------------------------------------------
+    // Shows the dialog modally, unless it is visible already. True when closed with OK.
+    bool Open();
+    // Fills every control from the store (opening, and after the file was read again).
+    void FillControls();
+    // OK: takes the controls into the store and writes the file; on success the dialog
+    // closes. A file that cannot be written is named in a message and the dialog stays.
+    void OKBtnClick();
+
+    // ---- Pages ----------------------------------------------------------------------
+    // Enabling of the Calls page's popup options by the popup box and the duration.
+    void UpdatePopupOptions();
+    void UpdatePictureOptions();
+    void UpdateTransparencyOptions();
+    void UpdateLookupOptions();
+    void UpdateTelephonyOptions();
+    void UpdateContactsOptions();
+
+    void btnSelectClick();
+    void btnLoadClick();
+    // Reads an icon file into a slot of one of the two icon sets; "Icon read error" when the
+    // file holds no icon (the slot keeps its image).
+    bool LoadIconToImageList(bool active, const QString &file, int slot);
+    const std::array<QIcon, 4> &ActiveIcons() const { return FActiveIcons; }
+    const std::array<QIcon, 4> &InactiveIcons() const { return FInactiveIcons; }
+
+    void shBgClick();
+    void shFontColorClick();
+    void cbFontChange();
+    void cbPicClick();
+    void cbStretchClick();
+    void sbPicClick();
+    void sbClearClick();
+    void cbTransClick();
+    void tbTransChange();
+    void cbUseTapiClick();
+    void sbDLLClick();
+    void btnDLLClearClick();
+    void btnLookupLoadClick();
+    void btnLookupDLLClearClick();
+    void cbBuiltInClick();
+    void sbVCardClick();
+    void LangGroupClick(int index);
+
+    // The file chooser filters in Qt's form.
+    QString PictureFilter() const;
+    static QString IconFilter();
+    static QString PluginFilter();
+
+    void ApplyLanguage(Language language) override;
+    Language language() const { return FLanguage; }
+
+private:
+    void CreatePages();
+    QWidget *CreateGeneralPage();
+    QWidget *CreateCallsPage();
+    QWidget *CreateIconPage();
+    QWidget *CreateColorPage();
+    QWidget *CreateTapiPage();
+    QWidget *CreateOutlookPage();
+    void TakeControls();
+    void FillDevices(bool tellFailure);
+    void LoadIconSets();
+    void ShowIcons();
+    void ShowPictureFile();
+    void SetColorSquare(QAbstractButton *square, int value);
+    QString Text(const char *name) const;
+    QString Message(const char *name) const;
+    void PopupAppearance();
+    void NumberOutOfRange(QSpinBox *box, qint64 typed);
+
+    SettingsStore &FSettings;
+    TLists &FLists;
+    OptionPrompts &FPrompts;
+    platform::Autostart FAutostart;
+    Language FLanguage = Language::German;
+    int FLanguageOnShow = 0;
+    bool FTransparencyAvailable = false;
+    bool FFilling = false;
+    std::array<QIcon, 4> FActiveIcons;
+    std::array<QIcon, 4> FInactiveIcons;
+
+    // Controls by their design names; spin boxes carry the names of their spin buttons.
+    QTabWidget *PageControl1;
+    QWidget *tsGeneral, *tsOnCall, *tsIcon, *tsColor, *tsTAPI, *tsOutlook;
+    QPushButton *OKBtn;
+
+    QGroupBox *LangGroup;
+    std::array<QRadioButton *, 2> LangButtons;
+    QGroupBox *gbDiv;
+    QCheckBox *StayOnTopBox, *NumberGroupBox, *cbCloseBtn, *cbGetFocus, *cbScreensaver;
+    QGroupBox *gbStart;
+    QCheckBox *LoadBox, *NagBox, *cbClearCall;
+    QSpinBox *udDays;
+    QGroupBox *gbLookup;
+    QCheckBox *cbBuiltIn;
+    QLabel *lbLookupURL;
+    QLineEdit *edLookupURL;
+    QLineEdit *edLookupDll;
+    QToolButton *btnLookupLoad, *btnLookupDLLClear;
+
+    QGroupBox *gbOnCall;
+    QCheckBox *cbPopup;
+    QLabel *DauerLabel;
+    QSpinBox *udDuration;
+    QCheckBox *cbCloseOnDisconnect, *cbCloseOnConnect, *cbCloseOnReject, *cbCloseOnBusy,
+        *cbKeepUnknownOpen, *cbMultipleCalls, *cbBalloon, *cbShowReject, *ScrollLEDBox,
+        *cbStoreNoNum;
+    QLabel *lbCutNumber;
+    QSpinBox *udCutNumber;
+
+    QLabel *IconLabel;
+    QListWidget *EnabledIconsListView;
+    QPushButton *btnSelect, *btnLoad;
+
+    QGroupBox *gbColor;
+    QLabel *lbBGColor, *lbFontColor;
+    QAbstractButton *shBg, *shFontColor;
+    QGroupBox *gbPic;
+    QCheckBox *cbPic, *cbStretch;
+    QLabel *lbFile;
+    QToolButton *sbPic, *sbClear;
+    QGroupBox *gbFont;
+    QComboBox *cbFont;
+    QGroupBox *gbTrans;
+    QCheckBox *cbTrans;
+    QSlider *tbTrans;
+
+    QCheckBox *cbUseTapi;
+    QListWidget *lbTAPI;
+    QCheckBox *cbPreNumber;
+    QLineEdit *edPreNumber;
+    QLabel *lbModemPorts;
+    QLineEdit *edModemPorts;
+    QGroupBox *gbModifyNumber;
+    QLineEdit *edDLL;
+    QToolButton *sbDLL, *btnDLLClear;
+
+    QCheckBox *cbSearchOutlook;
+    QLabel *lbCC;
+    QComboBox *cbCountryCode;
+    QListWidget *lvOutlookSearch;
+    QGroupBox *gbAddressBook;
+    QLabel *lbAddressBook, *lbVCard;
+    QLineEdit *edAddressBook, *edVCard;
+    QToolButton *sbVCard;
+};

@@ -1,0 +1,115 @@
+// The options dialog in the real program: opened by "/o" from a second start, every page
+// photographed in both languages, a colour and the language changed with the keyboard, OK;
+// after a restart the popup of the next call shows the colour and the language.
+#include "tests/e2e/Desktop.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace e2e;
+
+class TestE2eOptions : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TrayHost> FTray;
+    QString FShots;
+
+    // Screenshots of the six pages, from the one shown; ends on that page again.
+    void photographPages(const QString &language)
+    {
+        const QStringList pages = {"general", "calls", "icon", "colours", "tapi", "outlook"};
+        for (const QString &page : pages) {
+            QTest::qWait(300);
+            screenshot(FShots + QStringLiteral("/options-%1-%2.png").arg(language, page));
+            key(QStringLiteral("ctrl+Next"));
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "runs on an X server (xvfb-run)");
+        FTray = std::make_unique<TrayHost>();
+        QVERIFY(FTray->start());
+        FShots = QStringLiteral(E2E_SCREENSHOTS);
+        QDir().mkpath(FShots);
+    }
+
+    void cleanupTestCase() { FTray.reset(); }
+
+    void colourAndLanguageChangedByKeyboard()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nRejectTime=1\n"
+                         "bgColor=0\n[Mine]\nkept=yes\n");
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+
+        QElapsedTimer opening;
+        opening.start();
+        QCOMPARE(corvane.secondStart({QStringLiteral("/o")}), 0);
+        const QString dialog = waitForWindow(QStringLiteral("^Options$"));
+        QVERIFY2(!dialog.isEmpty(), "/o opened the options");
+        qInfo("from the second start to the visible dialog: %lld ms", opening.elapsed());
+
+        // A second request while it is open is ignored.
+        QCOMPARE(corvane.secondStart({QStringLiteral("/options")}), 0);
+        QTest::qWait(500);
+        QCOMPARE(visibleWindows(QStringLiteral("^Options$")).size(), 1);
+
+        photographPages(QStringLiteral("english"));
+        key(QStringLiteral("alt+g")); // "&German"
+        QVERIFY2(!waitForWindow(QStringLiteral("^Optionen$")).isEmpty(),
+                 "the dialog switched to German");
+        photographPages(QStringLiteral("german"));
+
+        // The colours page: the keyboard starts on the background square.
+        for (int i = 0; i < 3; ++i)
+            key(QStringLiteral("ctrl+Next"));
+        QTest::qWait(300);
+        key(QStringLiteral("space"));
+        const QString chooser = waitForWindow(QStringLiteral("^Select Colou?r$"));
+        QVERIFY2(!chooser.isEmpty(), "the colour chooser opened");
+        QTest::qWait(300);
+        key(QStringLiteral("alt+h")); // "&HTML:"
+        key(QStringLiteral("ctrl+a"));
+        type(QStringLiteral("#ff0000"));
+        QTest::qWait(200);
+        screenshot(FShots + QStringLiteral("/options-colour-chooser.png"));
+        key(QStringLiteral("Return"));
+        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Select Colou?r$")).isEmpty(); }));
+        QTest::qWait(300);
+        screenshot(FShots + QStringLiteral("/options-german-colours-red.png"));
+        key(QStringLiteral("Return")); // OK
+        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Optionen$")).isEmpty(); }));
+
+        const QString ini = corvane.readFile(QStringLiteral("corvane.ini"));
+        QVERIFY2(ini.contains(QStringLiteral("bgColor=255\n")), qPrintable(ini));
+        QVERIFY(ini.contains(QStringLiteral("Language=0\n")));
+        QVERIFY(ini.contains(QStringLiteral("[Mine]\nkept=yes\n")));
+        // The language changed: the lists were saved in it.
+        QVERIFY(QFile::exists(corvane.file(QStringLiteral("Calls"))));
+        QVERIFY(corvane.stop());
+
+        // Restarted, the next call's popup is red and German.
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY(corvane.line(QStringLiteral("ring --to 85606 --end-after 0.3")));
+        const QString popup = waitForWindow(QStringLiteral("^Corvane - -nicht übermittelt-$"));
+        QVERIFY2(!popup.isEmpty(), "the popup speaks German after the restart");
+        QTest::qWait(500);
+        const QRect area = windowGeometry(popup);
+        const QImage shot = screenshot(FShots + QStringLiteral("/options-popup-after-restart.png"));
+        const int red = countPixels(shot, area, qRgb(255, 0, 0));
+        QVERIFY2(red > area.width() * area.height() / 3,
+                 qPrintable(QStringLiteral("%1 red pixels in %2x%3")
+                                .arg(red)
+                                .arg(area.width())
+                                .arg(area.height())));
+        QVERIFY(corvane.stop());
+    }
+};
+
+QTEST_MAIN(TestE2eOptions)
+#include "tst_e2e_options.moc"
