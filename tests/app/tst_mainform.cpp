@@ -177,7 +177,8 @@ private slots:
         FForm->StartDisplayTimer();
         const int ticksBefore = FForm->FTickCount;
         QTRY_VERIFY_WITH_TIMEOUT(FForm->FTickCount >= ticksBefore + 3, 5000);
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441123"));
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(inside(), 1);
