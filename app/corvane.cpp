@@ -13,6 +13,7 @@
 #include "phone/isdntool.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/InstanceCommand.h"
 #include "platform/KeyboardLed.h"
 #include "platform/SingleInstance.h"
@@ -138,10 +139,13 @@ int main(int argc, char *argv[])
     std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
     platform::Sound sound;
 
+    platform::DesktopNotifications notifications;
+
     int exitCode = 0;
     {
         // The windows, in the order the program has always made them.
         TMainForm mainForm(settings, lists, towns, prompts, *led, sound);
+        mainForm.Notifications = &notifications;
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
@@ -199,13 +203,15 @@ int main(int argc, char *argv[])
                              mainForm.AppMessage(command, dir);
                          });
         QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
-                         [&mainForm] {
+                         [&mainForm](platform::InstanceCommand command) {
                              QWidget *front = QApplication::activeModalWidget();
                              if (!front && mainForm.isVisible()) front = &mainForm;
                              if (front) {
                                  front->raise();
                                  front->activateWindow();
                              }
+                             if (command == platform::InstanceCommand::None)
+                                 mainForm.AppMessage(command, QString());
                          });
         watchTerminationSignals(mainForm);
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
@@ -216,6 +222,7 @@ int main(int argc, char *argv[])
         if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
         mainForm.SetDialogsReady(true);
         mainForm.StartDisplayTimer();
+        mainForm.TrayWatch().Start();
 
         // This start's own switch acts like one from a second start.
         const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "app/CallHandler.h"
+#include "app/TrayWatch.h"
 #include "lists/ListDlg.h"
 #include "lists/lang.h"
 #include "lookup/LookupSources.h"
@@ -20,6 +21,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AreaCodeTable;
 class ListPrompts;
@@ -36,6 +38,7 @@ class TAboutBox;
 class TLists;
 
 namespace platform {
+class DesktopNotifications;
 class KeyboardLed;
 class Sound;
 } // namespace platform
@@ -67,6 +70,9 @@ public:
     std::function<void(const QString &number)> OnDial;
     // The language setting as read from the file; switches the interface when it differs.
     std::function<void(int index)> OnLanguageSetting;
+    // The desktop's notifications: new calls (in place of Qt's balloon), the line lost and
+    // back, a missing tray. Unset or without a service: Qt's balloon, and nothing else.
+    platform::DesktopNotifications *Notifications = nullptr;
 
     // ---- Start-up and shut-down ------------------------------------------------------
     // Reads every setting and applies it to the popup, the tray and the language.
@@ -135,6 +141,14 @@ public:
     Language CurrentLanguage() const { return FLanguage; }
     // "Tremlow Corvane", followed by the line's error while it cannot be used.
     QString TrayHint() const;
+    // Whether a tray is there; Start() it to look every few seconds and to say how to reach
+    // the program without one.
+    TTrayWatch &TrayWatch() { return FTrayWatch; }
+    // The line cannot be used (not installed, a register error, lost); false before the
+    // monitor started.
+    bool LineDown() const { return FLineUsable == false; }
+    // The newest pending call in one line: name or number, town, target.
+    QString NewestCallerLine() const;
     QMenu *PopupMenu() const { return PopupMenu1; }
     QSystemTrayIcon *TrayIcon() const { return FTrayIcon; }
     QSystemTrayIcon *SecondTrayIcon() const { return FSecondTrayIcon; }
@@ -174,6 +188,7 @@ private:
     void OpenLists(ListPage page);
     void LayoutInfo();
     void HideBalloon();
+    void TrayMissing();
     int InfoLineHeight() const;
 
     SettingsStore &FSettings;
@@ -193,7 +208,10 @@ private:
     int FBaseHeight = 100;
     int FInfoHeight = 0; // 0 while the info area is hidden
     QString FLineState;
+    std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
+    bool FBalloonIsNotification = false;
+    TTrayWatch FTrayWatch;
     QPoint FDragOffset;
     bool FDragging = false;
 

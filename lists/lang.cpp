@@ -275,6 +275,19 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"NicknameTooLong1", u"Benutzen Sie keine Spitznamen mit mehr als ",
      u"Please do not use nicknames longer than "},
     {UiForm::Messages, u"NicknameTooLong2", u" Buchstaben", u" characters"},
+    {UiForm::Messages, u"NoTray", u"Corvane läuft ohne Symbol im Infobereich",
+     u"Corvane runs without a tray icon"},
+    {UiForm::Messages, u"NoTrayHelp",
+     u"Dieser Desktop zeigt keinen Infobereich (Systemtray oder StatusNotifier). Starten Sie "
+     u"Corvane erneut, um die Anrufliste zu öffnen. Die Aktionen seines Menüeintrags, oder "
+     u"\"corvane /n\", \"/m\", \"/o\" und \"/q\" im Terminal, öffnen Spitznamen, MSN-Liste "
+     u"und Optionen und beenden Corvane.",
+     u"This desktop shows no tray (system tray or StatusNotifier). Start Corvane again to open "
+     u"the call list. The actions of its menu entry, or \"corvane /n\", \"/m\", \"/o\" and "
+     u"\"/q\" in a terminal, open the nicknames, the MSN list and the options and end Corvane."},
+    {UiForm::Messages, u"LineDown", u"Die ISDN-Leitung ist nicht nutzbar",
+     u"The ISDN line cannot be used"},
+    {UiForm::Messages, u"LineBack", u"Die ISDN-Leitung ist wieder da", u"The ISDN line is back"},
 
     // Program-wide words.
     {UiForm::Words, u"BalloonTitle", u"Hinweis", u"Hint"},

@@ -83,8 +83,9 @@ public:
     static QByteArray EncodeFrame(InstanceCommand command, const QString &workingDirectory);
 
 signals:
-    // Every valid message: the user started the program again.
-    void activationRequested();
+    // Every valid message: the user started the program again (command None: without a
+    // switch).
+    void activationRequested(platform::InstanceCommand command);
     // After activationRequested, for a message with a command. workingDirectory is
     // where the sender wrote "testcallnum" (ReadTestCallNumber(workingDirectory)).
     void commandReceived(platform::InstanceCommand command, const QString &workingDirectory);

@@ -9,6 +9,7 @@
 #include "phone/isdntool.h"
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
+#include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
 #include "tests/app/CallTestSupport.h"
 
@@ -414,6 +415,60 @@ private slots:
             FForm->TrayHint(),
             QStringLiteral("Tremlow Corvane: File \"/nonexistent/libcapi20.so.3\" not found."));
         QCOMPARE(FForm->TrayIcon()->toolTip(), FForm->TrayHint());
+
+        // The tray shows it: the active image with its badge, while monitoring is on.
+        const auto image = [](const QIcon &icon) { return icon.pixmap(22, 22).toImage(); };
+        const QIcon active = platform::TrayIcon(platform::TrayIconState::Active, 2);
+        QVERIFY(FForm->LineDown());
+        QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
+        FForm->ToggleActive();
+        QCOMPARE(image(FForm->TrayIcon()->icon()),
+                 image(platform::TrayIcon(platform::TrayIconState::Deactivated, 2)));
+        FForm->ToggleActive();
+        // A new call's blink alternates with the line's image, not the plain one.
+        ring("0301234");
+        ticks(2);
+        QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
+    }
+
+    // Missing at the first look and each time it goes again, back in between: one report
+    // each; a tray there from the start is no news.
+    void trayWatchReportsEachChange()
+    {
+        const QList<bool> seen = {false, false, true, true, false, false};
+        int look = 0, missing = 0, back = 0;
+        TTrayWatch watch;
+        watch.TrayAvailable = [&] { return seen.value(look++, false); };
+        watch.OnTrayMissing = [&] { ++missing; };
+        watch.OnTrayBack = [&] { ++back; };
+        QVERIFY(watch.Available()); // not looked yet
+        watch.Start(5);
+        QTRY_VERIFY(look > seen.size());
+        QCOMPARE(missing, 2);
+        QCOMPARE(back, 1);
+        QVERIFY(!watch.Available());
+
+        TTrayWatch there;
+        there.TrayAvailable = [] { return true; };
+        there.OnTrayBack = [&] { ++back; };
+        there.Start(5);
+        QTest::qWait(50);
+        QCOMPARE(back, 1);
+    }
+
+    void secondStartWithoutTrayOpensTheCallList()
+    {
+        QList<ListPage> opened;
+        FForm->OnShowLists = [&opened](ListPage page) { opened << page; };
+        bool tray = true;
+        FForm->TrayWatch().TrayAvailable = [&tray] { return tray; };
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QVERIFY(opened.isEmpty());
+        tray = false;
+        ring("0301234");
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QCOMPARE(opened, QList<ListPage>{ListPage::Calls});
+        QVERIFY(FForm->CallHandler().Calls.IsAcknowledged());
     }
 };
 

@@ -55,6 +55,13 @@ class TestE2eLookup : public QObject
     std::unique_ptr<TrayHost> FTray;
     QString FShots;
 
+    // The program on its line, asking the server at the URL (no lookup when it is empty).
+    static bool startOnLine(Corvane &corvane, const QString &url)
+    {
+        corvane.writeIni(lookupIni(url));
+        return corvane.start() && corvane.line(QStringLiteral("wait-listening --timeout 20"));
+    }
+
     // CONNECT_IND to the popup on screen, for each of `calls` unknown callers.
     QList<qint64> popupTimes(Corvane &corvane, int calls, int firstNumber)
     {
@@ -95,9 +102,7 @@ private slots:
         server.answer("0301234", "Name: M&uuml;ller\r\nHauptstra%C3%9Fe 1\r\n10115 Berlin", 1000);
         server.behave("0301999", LookupServer::Behaviour::Hang);
         Corvane corvane;
-        corvane.writeIni(lookupIni(server.baseUrl()));
-        QVERIFY(corvane.start());
-        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY(startOnLine(corvane, server.baseUrl()));
 
         QVERIFY(corvane.line(QStringLiteral("ring --from 301234 --type 0x21 --to 85606 "
                                             "--end-after 4")));
@@ -144,34 +149,22 @@ private slots:
         const int calls = qEnvironmentVariableIntValue("E2E_FIGURES_CALLS") > 0
                               ? qEnvironmentVariableIntValue("E2E_FIGURES_CALLS")
                               : 15;
-        QList<qint64> without;
-        {
+        const auto measure = [&](const QString &url, int firstNumber) {
             Corvane corvane;
-            corvane.writeIni(lookupIni(QString()));
-            QVERIFY(corvane.start());
-            QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
-            popupTimes(corvane, 2, 10000); // warm-up
-            without = popupTimes(corvane, calls, 11000);
-        }
-        QList<qint64> slow;
-        {
-            LookupServer server;
-            server.answerAll("Slow %n\nSomewhere", 5000);
-            Corvane corvane;
-            corvane.writeIni(lookupIni(server.baseUrl()));
-            QVERIFY(corvane.start());
-            QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
-            popupTimes(corvane, 2, 20000);
-            slow = popupTimes(corvane, calls, 21000);
-        }
+            if (!startOnLine(corvane, url)) return QList<qint64>();
+            popupTimes(corvane, 2, firstNumber); // warm-up
+            return popupTimes(corvane, calls, firstNumber + 1000);
+        };
+        const QList<qint64> without = measure(QString(), 10000);
+        LookupServer slowServer;
+        slowServer.answerAll("Slow %n\nSomewhere", 5000);
+        const QList<qint64> slow = measure(slowServer.baseUrl(), 20000);
         QList<qint64> filled;
         {
             LookupServer server;
             server.answerAll("Filled %n\nSomewhere", 1000);
             Corvane corvane;
-            corvane.writeIni(lookupIni(server.baseUrl()));
-            QVERIFY(corvane.start());
-            QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+            QVERIFY(startOnLine(corvane, server.baseUrl()));
             for (int i = 0; i < calls; ++i) {
                 const QString number = QStringLiteral("0%1").arg(3031000 + i);
                 QVERIFY(corvane.line(QStringLiteral("ring --from %1 --type 0x21 --to 85606 "
