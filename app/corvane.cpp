@@ -9,6 +9,7 @@
 #include "lists/lang.h"
 #include "lists/lists.h"
 #include "lists/nick.h"
+#include "lookup/OutlookContacts.h"
 #include "lookup/search.h"
 #include "phone/isdntool.h"
 #include "platform/Autostart.h"
@@ -64,6 +65,33 @@ void watchTerminationSignals(TMainForm &mainForm)
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+// The call handling asks the desktop's contacts through this.
+class TContactsForCalls : public IContactIndex
+{
+public:
+    explicit TContactsForCalls(TOutlookContacts &contacts) : FContacts(contacts) {}
+    int Match(const QString &number) override { return FContacts.Match(number); }
+    bool Name(int contact, QString &name) override { return FContacts.Name(contact, name); }
+
+private:
+    TOutlookContacts &FContacts;
+};
+
+PhoneField exportField(OutlookField field)
+{
+    switch (field) {
+    case OutlookField::Home:
+        return PhoneField::Home;
+    case OutlookField::Mobile:
+        return PhoneField::Mobile;
+    case OutlookField::Business:
+        return PhoneField::Business;
+    case OutlookField::Primary:
+        break;
+    }
+    return PhoneField::Primary;
 }
 
 QStringList rawArguments(int argc, char *argv[])
@@ -152,6 +180,13 @@ int main(int argc, char *argv[])
         TOptionPromptBoxes optionPrompts(prompts);
         TOptDlg optDlg(settings, lists, optionPrompts);
         optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
+        TOutlookContacts contacts(&settings, prompts);
+        contacts.Towns = &towns;
+        TContactsForCalls contactsForCalls(contacts);
+        optDlg.OnImportContacts = [&contacts] { contacts.Import(); };
+        contacts.OnCountryCodes = [&optDlg](const QStringList &codes) {
+            optDlg.SetCountryCodeChoices(codes);
+        };
         TAboutBox about;
         mainForm.AboutBox = &about;
 
@@ -182,10 +217,23 @@ int main(int argc, char *argv[])
         mainForm.OnOfferNewNickname = [&listDlg](const QString &nickname, const QString &number) {
             listDlg.OfferNewNickname(nickname, number);
         };
+        mainForm.CallHandler().Contacts = &contactsForCalls;
+        contacts.OnImported = [&mainForm, &contacts](bool imported) {
+            if (imported)
+                mainForm.CallHandler().WriteLog(
+                    QStringLiteral("Contacts imported: %1").arg(contacts.Index().Count()), false);
+        };
+        listDlg.OnExportToOutlook = [&contacts, &language](const QString &nickname,
+                                                           const QString &number,
+                                                           OutlookField field) {
+            contacts.Export(nickname, number, exportField(field), language.language());
+        };
 
         // Every setting into every window: at start-up and when the options are cancelled.
         auto readSettings = [&] {
             mainForm.ReadIni();
+            // In the background: the line listens and calls are matched while it runs.
+            if (settings.settings.searchOutlook) contacts.Import();
             listDlg.ReadSettings();
             searchDlg.ReadSettings();
             about.SetDebug(settings.settings.debug);

@@ -211,12 +211,7 @@ int SettingFromColor(const QColor &color)
 
 QStringList CountryCodeChoices(const AreaCodeTable &table)
 {
-    QStringList codes;
-    for (const QString &line : table.lines()) {
-        if (!line.contains(QStringLiteral("++"))) continue;
-        const QString code = line.section(u' ', 0, 0).trimmed();
-        if (!code.isEmpty() && !codes.contains(code)) codes.append(code);
-    }
+    QStringList codes = table.CountryCodes();
     codes.sort();
     return codes;
 }

@@ -52,6 +52,7 @@ private slots:
     void badValuesReadAsDefaultsOrClamped();
     void stringsFollowTheProfileRules();
     void hiddenKeysAreNeverWritten();
+    void contactsVCardIsWrittenOnlyWhenSet();
     void oldRegClearedMovesAutostartOnce();
     void msnSectionIsParsedAndErasedByTheNextSave();
     void tapiDeviceByIndexOrName();
@@ -343,6 +344,28 @@ void TestSettingsStore::hiddenKeysAreNeverWritten()
     store.settings.homeFritz = false;
     QVERIFY(store.writeAll());
     QVERIFY(readFile(FIni).contains("HomeFritz=1\n"));
+}
+
+void TestSettingsStore::contactsVCardIsWrittenOnlyWhenSet()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.writeAll());
+    QVERIFY(!readFile(FIni).contains("ContactsVCard"));
+
+    store.settings.contactsVCard = QString::fromUtf8("/home/u/Kontakte/Büro.vcf");
+    QVERIFY(store.writeAll());
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.contactsVCard, store.settings.contactsVCard);
+
+    // Cleared in the dialog: the old file must not come back at the next start.
+    again.settings.contactsVCard.clear();
+    QVERIFY(again.writeAll());
+    QVERIFY(!readFile(FIni).contains("ContactsVCard"));
+    SettingsStore third(FIni);
+    third.readAll();
+    QCOMPARE(third.settings.contactsVCard, QString());
 }
 
 void TestSettingsStore::oldRegClearedMovesAutostartOnce()
