@@ -229,9 +229,10 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
         call.RowKey = FLists.calls().text(row, CallRow::DateTime);
         call.RowNumber = number;
         call.RowAdded = true;
-        // Stored at once, so a call whose end never comes (a lost line) is not lost.
+        // Saved at once (in the background), so a call whose end never comes (a lost line)
+        // is not lost.
         FLists.SortCalls();
-        FLists.SaveList(ListKind::Calls);
+        FLists.RequestSave(ListKind::Calls);
     }
 
     Calls.Add(number, name, timeText, QString(), town, target);
@@ -300,15 +301,11 @@ void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReas
 
     if (call.RowAdded) {
         // The row of this call, wherever sorting has put it.
-        const TCallList &calls = FLists.calls();
-        for (int i = calls.count() - 1; i >= 0; --i) {
-            const CallRow &row = calls.row(i);
-            if (row.dateTime == call.RowKey && row.number == call.RowNumber) {
-                FLists.SetCallStatus(i, status);
-                FLists.SortCalls();
-                FLists.SaveList(ListKind::Calls);
-                break;
-            }
+        const int row = FLists.FindCall(call.RowKey, call.RowNumber);
+        if (row >= 0) {
+            FLists.SetCallStatus(row, status);
+            FLists.SortCalls();
+            FLists.RequestSave(ListKind::Calls);
         }
     }
     Forget();

@@ -534,6 +534,7 @@ void TMainForm::FormCloseQuery()
     FPrompts.Quiet = true;
     WriteIni();
     if (FDialogsReady) FLists.SaveMissingLists();
+    FLists.WaitForSaves(); // every change reaches its file before the program ends
     setWindowOpacity(1.0);
 }
 

@@ -144,7 +144,7 @@ TListDlg::TListDlg(TLists &lists, TNickForm &editor, QWidget *parent)
     }
     // A toggled check box is a change of the MSN list; a new selection is not.
     connect(&lists.msns(), &TMsnList::checkedChanged, this,
-            [this] { FLists.SaveList(ListKind::Msn); });
+            [this] { FLists.RequestSave(ListKind::Msn); });
 
     ApplyViewSettings();
     ApplyLanguage(FLanguage);
@@ -468,7 +468,7 @@ void TListDlg::Lschen1Click()
         }
     }
     RemoveRows(page, rows);
-    FLists.SaveList(kindOf(page));
+    FLists.RequestSave(kindOf(page));
     if (pendingChanged && OnPendingCallChanged) OnPendingCallChanged();
 }
 
@@ -489,7 +489,7 @@ void TListDlg::Allelschen1Click()
         FLists.msns().clear();
         break;
     }
-    FLists.SaveList(kindOf(page));
+    FLists.RequestSave(kindOf(page));
 }
 
 void TListDlg::ClearNoSubmit1Click()
@@ -502,7 +502,7 @@ void TListDlg::ClearNoSubmit1Click()
         if (!IsNotTransmitted(row.number)) kept.append(row);
     }
     if (kept.size() != calls.count()) calls.setRows(kept);
-    FLists.SaveList(ListKind::Calls);
+    FLists.RequestSave(ListKind::Calls);
 }
 
 void TListDlg::New1Click()
@@ -520,7 +520,7 @@ void TListDlg::New1Click()
         TMsnList &msns = FLists.msns();
         msns.appendRow(MsnRow{true, FEditor.Number(), FEditor.Nickname(), FEditor.Sound(),
                               FEditor.ActionText()});
-        FLists.SaveList(ListKind::Msn);
+        FLists.RequestSave(ListKind::Msn);
         lvMSN->selectOnlyRow(msns.count() - 1);
         return;
     }
@@ -529,7 +529,7 @@ void TListDlg::New1Click()
     const QString number = FEditor.Number();
     FLists.nicks().appendRow(NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
     ApplyNickname(nickname, number);
-    FLists.SaveList(ListKind::Nicks);
+    FLists.RequestSave(ListKind::Nicks);
     FLists.SortNicks();
     SetCurrentPage(ListPage::Nicks);
     lvNicks->selectOnlyRow(FLists.FindNickByNumber(number));
@@ -551,7 +551,7 @@ void TListDlg::Edit1Click()
             const QString number = FEditor.Number();
             FLists.nicks().setRow(row,
                                   NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
-            FLists.SaveList(ListKind::Nicks);
+            FLists.RequestSave(ListKind::Nicks);
             ApplyNickname(nickname, number);
             FLists.SortNicks();
         }
@@ -567,7 +567,7 @@ void TListDlg::Edit1Click()
         if (FEditor.Open(TNickForm::Mode::Msn)) {
             FLists.msns().setRow(row, MsnRow{entry.checked, FEditor.Number(), FEditor.Nickname(),
                                              FEditor.Sound(), FEditor.ActionText()});
-            FLists.SaveList(ListKind::Msn);
+            FLists.RequestSave(ListKind::Msn);
         }
     } else {
         return;

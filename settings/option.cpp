@@ -842,9 +842,9 @@ void TOptDlg::OKBtnClick()
     if (OnStayOnTop) OnStayOnTop();
     if (FSettings.settings.language != FLanguageOnShow) {
         // The stored words were converted to the new language.
-        FLists.SaveList(ListKind::Calls);
-        FLists.SaveList(ListKind::Nicks);
-        FLists.SaveList(ListKind::Msn);
+        FLists.RequestSave(ListKind::Calls);
+        FLists.RequestSave(ListKind::Nicks);
+        FLists.RequestSave(ListKind::Msn);
     }
     using Scope = platform::Autostart::Scope;
     if (LoadBox->isChecked() != FAutostart.RunKeyIsSet(Scope::User) &&

@@ -11,6 +11,7 @@
 #include "platform/Sound.h"
 #include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -63,14 +64,8 @@ class TestMainForm : public QObject
     std::unique_ptr<TMainForm> FForm;
     qint64 FTick = 100000;
     uint32_t FPlci = 0x1;
-    QStringList FLookups;
 
-    class RecordingLookup : public ICallerLookup
-    {
-    public:
-        QStringList *numbers;
-        void StartLookup(const QString &number) override { numbers->append(number); }
-    } FLookup;
+    RecordingLookup FLookup;
 
     GeneralSettings &s() { return FSettings->settings; }
 
@@ -88,23 +83,6 @@ class TestMainForm : public QObject
         FForm->CallHandler().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony,
                                                             cause, FPlci);
         return cause;
-    }
-
-    void addNick(const QString &name, const QString &number, const QString &action,
-                 const QString &sound = QString())
-    {
-        FLists->nicks().appendRow(NickRow{name, number, sound, action});
-    }
-
-    void addMsn(const QString &msn, const QString &name, const QString &action, bool checked = true)
-    {
-        FLists->msns().appendRow(MsnRow{checked, msn, name, QString(), action});
-    }
-
-    QString lastStatus() const
-    {
-        const TCallList &calls = FLists->calls();
-        return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
     }
 
     void ticks(int n)
@@ -131,8 +109,7 @@ private slots:
         FLed = FakeLed();
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
         FForm->CallHandler().TickCount = [this] { return FTick; };
-        FLookups.clear();
-        FLookup.numbers = &FLookups;
+        FLookup.numbers.clear();
         FForm->CallHandler().Lookup = &FLookup;
         FForm->ApplyLanguage(Language::English);
         FForm->SetListsLoaded(true);
@@ -151,13 +128,14 @@ private slots:
 
     void knownCallerIsShownAndStored()
     {
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
         QVERIFY(FForm->isVisible());
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Nr.: 0441123"));
         QCOMPARE(child<QLabel>("TargetLabel")->text(), QStringLiteral(" Target: 85606"));
-        QVERIFY(FLookups.isEmpty());
+        QVERIFY(FLookup.numbers.isEmpty());
         QCOMPARE(FLists->calls().count(), 1);
         const CallRow row = FLists->calls().row(0);
         QCOMPARE(row.number, QStringLiteral("0441123"));
@@ -165,12 +143,12 @@ private slots:
         QCOMPARE(row.town, QStringLiteral("Oldenburg"));
         QCOMPARE(row.status, QStringLiteral(" "));
         // Written at once, so the call survives a line that never reports its end.
-        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+        QTRY_VERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
         s().duration = 0;
         s().closeDisCon = true;
         FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490, FPlci);
-        QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
+        QCOMPARE(lastStatus(*FLists), QStringLiteral("not anwsered"));
         QVERIFY(!FForm->isVisible());
     }
 
@@ -179,7 +157,7 @@ private slots:
         ring(QStringLiteral("0301234"));
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Town: Berlin"));
-        QCOMPARE(FLookups, QStringList({"0301234"}));
+        QCOMPARE(FLookup.numbers, QStringList({"0301234"}));
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
     }
 
@@ -200,7 +178,8 @@ private slots:
         FForm->StartDisplayTimer();
         const int ticksBefore = FForm->FTickCount;
         QTRY_VERIFY_WITH_TIMEOUT(FForm->FTickCount >= ticksBefore + 3, 5000);
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441123"));
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(inside(), 1);
@@ -235,13 +214,13 @@ private slots:
 
     void ignoredMsnAndDeactivation()
     {
-        addMsn(QStringLiteral("85606"), QStringLiteral("Office"), QStringLiteral("log|popup|"),
-               false);
+        addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"),
+               QStringLiteral("log|popup|"), false);
         ring(QStringLiteral("0441123"));
         QVERIFY(!FForm->isVisible());
         QCOMPARE(FLists->calls().count(), 0);
 
-        addMsn(QStringLiteral("85607"), QStringLiteral("Fax"),
+        addMsn(*FLists, QStringLiteral("85607"), QStringLiteral("Fax"),
                QStringLiteral("log|popup|reject all|"));
         FForm->ToggleActive();
         QCOMPARE(FForm->PopupMenu()->findChild<QAction *>("Deaktivieren1")->text(),
@@ -356,12 +335,13 @@ private slots:
 
     void longNamesShrinkToFit()
     {
-        addNick(QString(60, QLatin1Char('W')), QStringLiteral("0441123"),
+        addNick(*FLists, QString(60, QLatin1Char('W')), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441123"));
         auto *number = child<QLabel>("NumberLabel");
         QCOMPARE(number->font().pointSize(), 3); // clipped at the smallest size
-        addNick(QStringLiteral("Bo"), QStringLiteral("0441124"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Bo"), QStringLiteral("0441124"),
+                QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441124"));
         QCOMPARE(number->font().pointSize(), 24);
     }

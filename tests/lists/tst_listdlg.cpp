@@ -351,11 +351,13 @@ void TestListDlg::deleteAsksAndSaves()
     FPrompts.yesNoAnswers = {false, true};
     FDlg->Lschen1Click();
     QCOMPARE(FLists->calls().count(), 3);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FDir->filePath("Calls")));
     FDlg->Lschen1Click();
     QCOMPARE(FPrompts.questions, QStringList({"Delete line(s)?", "Delete line(s)?"}));
     QCOMPARE(FLists->calls().count(), 1);
     QCOMPARE(FLists->calls().row(0).number, QStringLiteral("0402"));
+    QVERIFY(FLists->WaitForSaves());
     const QString file = readFile(FDir->filePath("Calls"));
     QVERIFY(file.contains(";0402;"));
     QVERIFY(!file.contains(";0301;"));
@@ -380,6 +382,7 @@ void TestListDlg::deletingTheCallersNicknameClearsThePopupName()
     QCOMPARE(redisplays, 1);
     QVERIFY(FPending.Get(-1).value("NickName").isEmpty());
     QCOMPARE(FLists->nicks().count(), 0);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(QFile::exists(FDir->filePath("Nicks")));
 }
 
@@ -397,6 +400,7 @@ void TestListDlg::deleteAllOnCallsBlanksThePopupNumber()
     QCOMPARE(FPrompts.questions.last(), QStringLiteral("Delete all lines?"));
     QCOMPARE(blanked, 1);
     QCOMPARE(FLists->calls().count(), 0);
+    QVERIFY(FLists->WaitForSaves());
     QCOMPARE(readFile(FDir->filePath("Calls")).count("\r\n"), 2); // header and captions
 
     FDlg->SetCurrentPage(ListPage::Nicks);
@@ -414,6 +418,7 @@ void TestListDlg::clearNoSubmitRemovesCallsWithoutNumber()
     QCOMPARE(FLists->calls().count(), 2);
     QCOMPARE(FLists->calls().row(0).number, QStringLiteral("0402"));
     QCOMPARE(FLists->calls().row(1).number, QStringLiteral("-not transmitted"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(QFile::exists(FDir->filePath("Calls")));
 }
 
@@ -448,6 +453,7 @@ void TestListDlg::doubleClickOnACallTakesItOver()
     // The new name reaches the calls that begin with the number.
     QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral("Anna"));
     QCOMPARE(FLists->calls().row(2).nickname, QStringLiteral("Anna"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("Nicks")).contains("Anna;0301;;log|popup|;"));
 }
 
@@ -475,6 +481,7 @@ void TestListDlg::newEntryNamesCallsAndThePendingCall()
     // Sorted by the stored key: 100 is descending by nickname.
     QCOMPARE(FLists->nicks().row(0).nickname, QStringLiteral("Zora"));
     QCOMPARE(FLists->nicks().row(1).nickname, QStringLiteral("Anna"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("Calls")).contains(";1239;Anna;"));
 
     // Cancel adds nothing.
@@ -540,6 +547,7 @@ void TestListDlg::editingAnMsnWritesItBack()
     QVERIFY(offered);
     QCOMPARE(FLists->msns().row(0),
              (MsnRow{true, "4711", "Desk", "", "log|reject not submmitted|"}));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("MSN")).contains("1;4711;Desk;;log|reject not submmitted|;"));
 }
 
@@ -560,11 +568,13 @@ void TestListDlg::toggledMsnCheckBoxSavesAtOnce()
         msns->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, msns);
     QTest::mouseClick(msns->viewport(), Qt::LeftButton, {}, box.center());
     QVERIFY(!FLists->msns().row(0).checked);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("MSN")).contains("0;4711;Office;;;"));
 
     QVERIFY(QFile::remove(FDir->filePath("MSN")));
     msns->selectOnlyRow(1);
     msns->selectOnlyRow(0);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FDir->filePath("MSN")));
 }
 

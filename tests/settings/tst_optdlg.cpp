@@ -434,6 +434,7 @@ void TestOptDlg::languageSwitchFromTheDialog()
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("Language=0\n"));
+    QVERIFY(FLists->WaitForSaves()); // saved in the background
     QVERIFY(readFile(callsFile).contains(";besetzt"));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Nicks)));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Msn)));
