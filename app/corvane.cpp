@@ -23,6 +23,10 @@
 #include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
 #include "settings/option.h"
+#include "tapi/LineApi.h"
+#include "tapi/ModemProvider.h"
+#include "tapi/TelLinkProvider.h"
+#include "tapi/tapifrm.h"
 
 #include <QApplication>
 #include <QDir>
@@ -166,6 +170,12 @@ int main(int argc, char *argv[])
     towns.load(DataDir::areaCodeFile());
     std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
     platform::Sound sound;
+    // Line devices for dialling back; the providers outlive the line layer.
+    tapi::ModemProvider modems([&settings] { return settings.settings.modemPorts; });
+    tapi::TelLinkProvider telLink;
+    tapi::LineApi lines;
+    lines.addProvider(&modems, QStringLiteral("Modems on serial ports"));
+    lines.addProvider(&telLink, QStringLiteral("Desktop tel: handler"));
 
     platform::DesktopNotifications notifications;
 
@@ -189,12 +199,14 @@ int main(int argc, char *argv[])
         };
         TAboutBox about;
         mainForm.AboutBox = &about;
+        TTapiForm tapiForm(lines, settings, prompts);
 
         TLanguageSwitch language(&lists);
         language.Register(&mainForm, UiForm::Main);
         language.Register(&listDlg, UiForm::Lists);
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
+        language.Register(&tapiForm, UiForm::Tapi);
         language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
@@ -217,6 +229,18 @@ int main(int argc, char *argv[])
         mainForm.OnOfferNewNickname = [&listDlg](const QString &nickname, const QString &number) {
             listDlg.OfferNewNickname(nickname, number);
         };
+        // The popup, the lists and "/d" dial on the device of the settings; a failure is
+        // shown here.
+        const auto dial = [&tapiForm, &prompts](const QString &number) {
+            QString error;
+            if (!tapiForm.Dial(tapiForm.SelectedDevice(), number, &error) && !error.isEmpty())
+                prompts.inform(error);
+        };
+        mainForm.OnDial = dial;
+        listDlg.OnDial = dial;
+        tapiForm.ModifyNumber = [&mainForm](const QString &number) {
+            return mainForm.Lookup().ModifyNumber(number);
+        };
         mainForm.CallHandler().Contacts = &contactsForCalls;
         contacts.OnImported = [&mainForm, &contacts](bool imported) {
             if (imported)
@@ -236,12 +260,21 @@ int main(int argc, char *argv[])
             if (settings.settings.searchOutlook) contacts.Import();
             listDlg.ReadSettings();
             searchDlg.ReadSettings();
+            tapiForm.ReadSettings();
             about.SetDebug(settings.settings.debug);
         };
         LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+        // The options list the line devices; opening them looks for modems again, and a look
+        // that ends while they are open shows what it found.
+        optDlg.OnListDevices = [&tapiForm](QStringList &devices) {
+            return tapiForm.ListDevices(devices);
+        };
+        optDlg.OnProbeDevices = [&tapiForm] { tapiForm.ProbeDevices(); };
+        QObject::connect(&tapiForm, &TTapiForm::DevicesProbed, &optDlg, &TOptDlg::DevicesChanged);
 
         mainForm.UpdateMenuAvailability();
         readSettings();
+        tapiForm.ProbeDevices();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();

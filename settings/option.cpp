@@ -677,6 +677,7 @@ bool TOptDlg::Open()
     FLanguageOnShow = FLanguage == Language::English ? 1 : 0;
     FTransparencyAvailable =
         TransparencyAvailable ? TransparencyAvailable() : platform::WindowOpacityAvailable();
+    if (OnProbeDevices) OnProbeDevices();
     FillControls();
     LoadBox->setChecked(FAutostart.RunKeyIsSet(platform::Autostart::Scope::User));
     // The keyboard starts in the page, not on the tab bar.
@@ -1130,6 +1131,18 @@ void TOptDlg::cbUseTapiClick()
         FillDevices(true);
     else
         lbTAPI->clear();
+}
+
+void TOptDlg::DevicesChanged()
+{
+    QStringList devices;
+    if (!isVisible() || !cbUseTapi->isChecked() || !OnListDevices || !OnListDevices(devices))
+        return;
+    const QListWidgetItem *chosen = lbTAPI->currentItem();
+    const QString name = chosen ? chosen->text() : QString();
+    lbTAPI->clear();
+    lbTAPI->addItems(devices);
+    lbTAPI->setCurrentRow(int(devices.indexOf(name)));
 }
 
 // ---- Lookup sources ---------------------------------------------------------------------
