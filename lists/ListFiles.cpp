@@ -944,7 +944,8 @@ bool TListFiles::LoadCalls(const QString &fileName)
                 calls.setRows(calls.rows().toList() + result.purgedRows);
         }
         FLists.SortCalls();
-        if (save) SaveCalls(fileName);
+        // In the background: a long list would hold up the start.
+        if (save) RequestSave(ListKind::Calls, fileName);
         return true;
     }
 }

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 TListWriter::TListWriter(std::function<void()> onResult) : FOnResult(std::move(onResult))
 {
     FThread = std::thread([this] { Run(); });
@@ -57,6 +61,9 @@ bool TListWriter::Busy() const
 
 void TListWriter::Run()
 {
+    // Below the main thread: a save of a long list (and the helper thread it starts, which
+    // inherits this) must not take a small machine's processors from a call being answered.
+    setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10);
     std::unique_lock guard(FLock);
     for (;;) {
         FChanged.wait(guard, [this] { return FStop || !FQueue.empty(); });

@@ -257,6 +257,7 @@ void TestListFiles::commaDecimalMarkIsRepaired()
     TLists &lists = makeLists();
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).dateTime, QString("46000.75"));
+    QVERIFY(lists.WaitForSaves()); // rewritten in the background
     QVERIFY(readFile(path("Calls")).contains("\r\n46000.75;09.12.2025;"));
 }
 
@@ -300,6 +301,7 @@ void TestListFiles::invalidCallsFileAnswers()
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
     QCOMPARE(lists.calls().count(), 1);
+    QVERIFY(lists.WaitForSaves());
     QCOMPARE(readFile(path("Calls")),
              Header + CallsCaption +
                  "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
@@ -308,6 +310,7 @@ void TestListFiles::invalidCallsFileAnswers()
     writeFile(path("Calls"), "");
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     QVERIFY(lists.LoadList(ListKind::Calls));
+    QVERIFY(lists.WaitForSaves());
     QCOMPARE(readFile(path("Calls")), Header + CallsCaption);
     // A second dated copy in the same second does not replace the first.
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
@@ -373,6 +376,7 @@ void TestListFiles::clearCallsMovesOldCallsToTheArchive()
     QCOMPARE(lists.calls().row(0).number, QString("0302"));
     // The last one read comes first, the older archive follows.
     QCOMPARE(readFile(path("Calls.old")), exactlyTen + "\r\n" + older + "\r\narchived before\r\n");
+    QVERIFY(lists.WaitForSaves());
     const QByteArray rewritten = readFile(path("Calls"));
     QVERIFY(!rewritten.contains(";0301;") && rewritten.contains(";0302;"));
 
