@@ -23,8 +23,8 @@ public:
     void probe() override;
     std::unique_ptr<LineConnection> open(int index, int32_t &error, QString &detail) override;
 
-    // The URI handed to the handler: the number with everything but digits, "+" and "*"
-    // percent-encoded ("#" becomes %23).
+    // The URI handed to the handler: "tel:" and the number, percent-encoded as a URI part
+    // with "+" and "*" kept ("#" becomes %23).
     static QString TelUri(const QString &number);
 
 private:
