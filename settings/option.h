@@ -75,6 +75,8 @@ public:
     std::function<void()> OnImportContacts;
     // The line devices (telephony); false when they cannot be listed.
     std::function<bool(QStringList &devices)> OnListDevices;
+    // Opening: look for line devices again (in the background; DevicesChanged follows).
+    std::function<void()> OnProbeDevices;
     // The lookup sources. A load shows its own message and returns false when it fails.
     std::function<bool(const QString &file)> OnLoadLookupPlugin;
     std::function<void()> OnUnloadLookupPlugin;
@@ -126,6 +128,9 @@ public:
     void cbTransClick();
     void tbTransChange();
     void cbUseTapiClick();
+    // The line devices may have changed: while telephony is on in the open dialog, the list
+    // shows them anew and keeps the device chosen, if it is still there.
+    void DevicesChanged();
     void sbDLLClick();
     void btnDLLClearClick();
     void btnLookupLoadClick();

@@ -202,6 +202,7 @@ void TestOptions::languageClickSwitchesEveryWindowAndOkSavesTheLists()
     FDlg->Open();
     QCOMPARE(exit->text(), QString("&Beenden"));
     QVERIFY(readFile(FSettings->iniPath()).contains("Language=0\n"));
+    QVERIFY(FLists->WaitForSaves()); // the lists are saved in the background
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Nicks)));
     QCOMPARE(FReads, 0);
 }

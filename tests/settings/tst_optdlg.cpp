@@ -434,6 +434,7 @@ void TestOptDlg::languageSwitchFromTheDialog()
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("Language=0\n"));
+    QVERIFY(FLists->WaitForSaves()); // saved in the background
     QVERIFY(readFile(callsFile).contains(";besetzt"));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Nicks)));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Msn)));
@@ -453,15 +454,24 @@ void TestOptDlg::telephonyDevices()
 
     writeFile(ini(), "[Settings]\nUseTAPI=1\nTAPIDevice=Desktop telephony (tel: link)\n");
     FSettings->readAll();
-    FDlg->OnListDevices = [](QStringList &devices) {
-        devices = {"Modem on /dev/ttyACM0", "Desktop telephony (tel: link)"};
+    QStringList found = {"Modem on /dev/ttyACM0", "Desktop telephony (tel: link)"};
+    FDlg->OnListDevices = [&found](QStringList &devices) {
+        devices = found;
         return true;
     };
+    int probes = 0;
+    FDlg->OnProbeDevices = [&probes] { ++probes; };
     inDialog([&](TOptDlg *dlg) {
+        QCOMPARE(probes, 1);
         auto *list = c<QListWidget>("lbTAPI");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentRow(), 1);
-        list->setCurrentRow(0);
+        // A probe that ends while the dialog is open shows its devices, the choice kept.
+        found.prepend("Modem on /dev/ttyACM1");
+        dlg->DevicesChanged();
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->currentItem()->text(), QString("Desktop telephony (tel: link)"));
+        list->setCurrentRow(1);
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("TAPIDevice=Modem on /dev/ttyACM0\n"));
