@@ -32,6 +32,7 @@ void LinkOptionsDialog(TOptDlg &options, TMainForm &mainForm, TLanguageSwitch &l
         return lookup.LoadNumberPlugin(file);
     };
     options.OnUnloadNumberPlugin = [&lookup] { lookup.LoadNumberPlugin(QString()); };
+    options.LoadedNumberPlugin = [&lookup] { return lookup.NumberPluginPath(); };
     // The dialog has put the choice (and the server's address) into the settings.
     options.OnSelectLookupSource = [&lookup, &mainForm](bool) {
         lookup.SelectSource(mainForm.Settings().settings);

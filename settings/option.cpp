@@ -765,7 +765,7 @@ void TOptDlg::FillControls()
     cbPreNumber->setChecked(s.doPrependNum);
     edPreNumber->setText(s.prependNum);
     edModemPorts->setText(s.modemPorts);
-    edDLL->setText(s.externalNumberManipulationDll);
+    edDLL->setText(LoadedNumberPlugin ? LoadedNumberPlugin() : s.externalNumberManipulationDll);
 
     cbSearchOutlook->setChecked(s.searchOutlook);
     cbCountryCode->setEditText(s.countryCode);

@@ -82,6 +82,9 @@ public:
     std::function<void()> OnUnloadLookupPlugin;
     std::function<bool(const QString &file)> OnLoadNumberPlugin;
     std::function<void()> OnUnloadNumberPlugin;
+    // The number plug-in that is loaded: only its path is shown, so a plug-in that could not be
+    // loaded at start is not written back.
+    std::function<QString()> LoadedNumberPlugin;
     // The built-in lookup switched on (the lookup plug-in goes, the HTTP worker starts anew)
     // or off (the worker stops, the plug-in named in the store is loaded).
     std::function<void(bool builtIn)> OnSelectLookupSource;
