@@ -5,12 +5,11 @@
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 #include "platform/DataDir.h"
+#include "platform/PrivateFiles.h"
 #include "settings/SettingsStore.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cstdlib>
@@ -206,7 +205,6 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     QString name;
     const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
     if (nickIndex < 0) {
-        if (Lookup) Lookup->StartLookup(number);
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && FOutlookMatch) {
         if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
@@ -231,14 +229,18 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
         call.RowKey = FLists.calls().text(row, CallRow::DateTime);
         call.RowNumber = number;
         call.RowAdded = true;
-        // Stored at once, so a call whose end never comes (a lost line) is not lost.
+        // Saved at once (in the background), so a call whose end never comes (a lost line)
+        // is not lost.
         FLists.SortCalls();
-        FLists.SaveList(ListKind::Calls);
+        FLists.RequestSave(ListKind::Calls);
     }
 
     Calls.Add(number, name, timeText, QString(), town, target);
     Calls.Get(-1).CallId = callId;
     if (OnNewCall) OnNewCall();
+    // Asked last: its answer, however quick, finds the pending call and the row in place. A
+    // call without number is not looked up: its answer would name every such call.
+    if (nickIndex < 0 && Lookup && !IsNotTransmitted(number)) Lookup->StartLookup(number);
 }
 
 void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason, uint32_t aPLCI)
@@ -299,15 +301,11 @@ void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReas
 
     if (call.RowAdded) {
         // The row of this call, wherever sorting has put it.
-        const TCallList &calls = FLists.calls();
-        for (int i = calls.count() - 1; i >= 0; --i) {
-            const CallRow &row = calls.row(i);
-            if (row.dateTime == call.RowKey && row.number == call.RowNumber) {
-                FLists.SetCallStatus(i, status);
-                FLists.SortCalls();
-                FLists.SaveList(ListKind::Calls);
-                break;
-            }
+        const int row = FLists.FindCall(call.RowKey, call.RowNumber);
+        if (row >= 0) {
+            FLists.SetCallStatus(row, status);
+            FLists.SortCalls();
+            FLists.RequestSave(ListKind::Calls);
         }
     }
     Forget();
@@ -348,9 +346,8 @@ void TCallHandler::WriteLog(const QString &text, bool force)
 {
     qDebug().noquote() << text;
     if (!FSettings.settings.debug && !force) return;
-    QFile log(DataDir::logFile());
-    if (!log.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&log);
-    out << QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) << ": "
-        << text << '\n';
+    const QString line =
+        QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +
+        QStringLiteral(": ") + text + u'\n';
+    PrivateFiles::append(DataDir::logFile(), line.toUtf8());
 }

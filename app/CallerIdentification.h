@@ -4,16 +4,9 @@
 // the program implement; without an implementation nothing happens.
 #pragma once
 
-#include <QString>
+#include "lookup/CallerLookup.h"
 
-class ICallerLookup
-{
-public:
-    virtual ~ICallerLookup() = default;
-    // Starts a lookup of the number in the background; the result arrives later in
-    // the main thread and fills the newest pending call.
-    virtual void StartLookup(const QString &number) = 0;
-};
+#include <QString>
 
 class IContactIndex
 {

@@ -2,6 +2,8 @@
 
 #include "app/main.h"
 #include "lists/lang.h"
+#include "lookup/LookupSources.h"
+#include "settings/SettingsStore.h"
 #include "settings/option.h"
 
 void LinkOptionsDialog(TOptDlg &options, TMainForm &mainForm, TLanguageSwitch &language,
@@ -20,6 +22,20 @@ void LinkOptionsDialog(TOptDlg &options, TMainForm &mainForm, TLanguageSwitch &l
         const QRect place = mainForm.geometry();
         readSettings();
         mainForm.setGeometry(place);
+    };
+    LookupSources &lookup = mainForm.Lookup();
+    options.OnLoadLookupPlugin = [&lookup](const QString &file) {
+        return lookup.SelectPlugin(file);
+    };
+    options.OnUnloadLookupPlugin = [&lookup] { lookup.SelectPlugin(QString()); };
+    options.OnLoadNumberPlugin = [&lookup](const QString &file) {
+        return lookup.LoadNumberPlugin(file);
+    };
+    options.OnUnloadNumberPlugin = [&lookup] { lookup.LoadNumberPlugin(QString()); };
+    options.LoadedNumberPlugin = [&lookup] { return lookup.NumberPluginPath(); };
+    // The dialog has put the choice (and the server's address) into the settings.
+    options.OnSelectLookupSource = [&lookup, &mainForm](bool) {
+        lookup.SelectSource(mainForm.Settings().settings);
     };
     language.Register(&options, UiForm::Options);
     mainForm.OnShowOptions = [&options] { options.Open(); };

@@ -9,10 +9,12 @@
 #include "lists/lang.h"
 #include "lists/lists.h"
 #include "lists/nick.h"
+#include "lookup/OutlookContacts.h"
 #include "lookup/search.h"
 #include "phone/isdntool.h"
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/InstanceCommand.h"
 #include "platform/KeyboardLed.h"
 #include "platform/SingleInstance.h"
@@ -21,13 +23,19 @@
 #include "settings/OptionPrompts.h"
 #include "settings/SettingsStore.h"
 #include "settings/option.h"
+#include "tapi/LineApi.h"
+#include "tapi/ModemProvider.h"
+#include "tapi/TelLinkProvider.h"
+#include "tapi/tapifrm.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,10 +71,73 @@ void watchTerminationSignals(TMainForm &mainForm)
         sigaction(signal, &action, nullptr);
 }
 
+// The call handling asks the desktop's contacts through this.
+class TContactsForCalls : public IContactIndex
+{
+public:
+    explicit TContactsForCalls(TOutlookContacts &contacts) : FContacts(contacts) {}
+    int Match(const QString &number) override { return FContacts.Match(number); }
+    bool Name(int contact, QString &name) override { return FContacts.Name(contact, name); }
+
+private:
+    TOutlookContacts &FContacts;
+};
+
+PhoneField exportField(OutlookField field)
+{
+    switch (field) {
+    case OutlookField::Home:
+        return PhoneField::Home;
+    case OutlookField::Mobile:
+        return PhoneField::Mobile;
+    case OutlookField::Business:
+        return PhoneField::Business;
+    case OutlookField::Primary:
+        break;
+    }
+    return PhoneField::Primary;
+}
+
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// "--help", "--version" and unknown "--options" are answered before anything else, so they
+// work without a display and never reach a running instance. Returns the exit code, or -1
+// to go on.
+int answerOptions(const QStringList &arguments)
+{
+    const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    switch (parsed.action) {
+    case platform::StartAction::Run:
+        return -1;
+    case platform::StartAction::Help:
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stdout);
+        return 0;
+    case platform::StartAction::Version:
+        std::printf("Corvane %s\n", CORVANE_VERSION);
+        return 0;
+    case platform::StartAction::UnknownOption:
+        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
+                     qPrintable(arguments.at(1)));
+        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stderr);
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
+        return exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
@@ -85,9 +156,12 @@ int main(int argc, char *argv[])
         if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
         return 0;
     }
+    // Nothing runs that could be ended.
+    if (platform::ParseCommandLine(arguments).command == platform::InstanceCommand::Quit) return 0;
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
 
+    DataDir::tightenPermissions();
     SettingsStore settings(DataDir::iniFile());
     settings.onMoveAutostart = [] { platform::Autostart().MoveMachineWideToUser(); };
     TPromptBoxes prompts;
@@ -96,25 +170,43 @@ int main(int argc, char *argv[])
     towns.load(DataDir::areaCodeFile());
     std::unique_ptr<platform::KeyboardLed> led = platform::CreateKeyboardLed();
     platform::Sound sound;
+    // Line devices for dialling back; the providers outlive the line layer.
+    tapi::ModemProvider modems([&settings] { return settings.settings.modemPorts; });
+    tapi::TelLinkProvider telLink;
+    tapi::LineApi lines;
+    lines.addProvider(&modems, QStringLiteral("Modems on serial ports"));
+    lines.addProvider(&telLink, QStringLiteral("Desktop tel: handler"));
+
+    platform::DesktopNotifications notifications;
 
     int exitCode = 0;
     {
         // The windows, in the order the program has always made them.
         TMainForm mainForm(settings, lists, towns, prompts, *led, sound);
+        mainForm.Notifications = &notifications;
         TNickForm nickForm(lists);
         TListDlg listDlg(lists, nickForm);
         TSearchDlg searchDlg(lists, listDlg);
         TOptionPromptBoxes optionPrompts(prompts);
         TOptDlg optDlg(settings, lists, optionPrompts);
         optDlg.SetCountryCodeChoices(CountryCodeChoices(towns));
+        TOutlookContacts contacts(&settings, prompts);
+        contacts.Towns = &towns;
+        TContactsForCalls contactsForCalls(contacts);
+        optDlg.OnImportContacts = [&contacts] { contacts.Import(); };
+        contacts.OnCountryCodes = [&optDlg](const QStringList &codes) {
+            optDlg.SetCountryCodeChoices(codes);
+        };
         TAboutBox about;
         mainForm.AboutBox = &about;
+        TTapiForm tapiForm(lines, settings, prompts);
 
         TLanguageSwitch language(&lists);
         language.Register(&mainForm, UiForm::Main);
         language.Register(&listDlg, UiForm::Lists);
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
+        language.Register(&tapiForm, UiForm::Tapi);
         language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
@@ -126,6 +218,10 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().Calls;
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
+        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
+            return mainForm.Lookup().SynchronousLookup(number, text);
+        };
+        listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
         mainForm.OnShowSearch = [&searchDlg] {
             if (!searchDlg.isVisible()) searchDlg.exec();
@@ -133,18 +229,52 @@ int main(int argc, char *argv[])
         mainForm.OnOfferNewNickname = [&listDlg](const QString &nickname, const QString &number) {
             listDlg.OfferNewNickname(nickname, number);
         };
+        // The popup, the lists and "/d" dial on the device of the settings; a failure is
+        // shown here.
+        const auto dial = [&tapiForm, &prompts](const QString &number) {
+            QString error;
+            if (!tapiForm.Dial(tapiForm.SelectedDevice(), number, &error) && !error.isEmpty())
+                prompts.inform(error);
+        };
+        mainForm.OnDial = dial;
+        listDlg.OnDial = dial;
+        tapiForm.ModifyNumber = [&mainForm](const QString &number) {
+            return mainForm.Lookup().ModifyNumber(number);
+        };
+        mainForm.CallHandler().Contacts = &contactsForCalls;
+        contacts.OnImported = [&mainForm, &contacts](bool imported) {
+            if (imported)
+                mainForm.CallHandler().WriteLog(
+                    QStringLiteral("Contacts imported: %1").arg(contacts.Index().Count()), false);
+        };
+        listDlg.OnExportToOutlook = [&contacts, &language](const QString &nickname,
+                                                           const QString &number,
+                                                           OutlookField field) {
+            contacts.Export(nickname, number, exportField(field), language.language());
+        };
 
         // Every setting into every window: at start-up and when the options are cancelled.
         auto readSettings = [&] {
             mainForm.ReadIni();
+            // In the background: the line listens and calls are matched while it runs.
+            if (settings.settings.searchOutlook) contacts.Import();
             listDlg.ReadSettings();
             searchDlg.ReadSettings();
+            tapiForm.ReadSettings();
             about.SetDebug(settings.settings.debug);
         };
         LinkOptionsDialog(optDlg, mainForm, language, readSettings);
+        // The options list the line devices; opening them looks for modems again, and a look
+        // that ends while they are open shows what it found.
+        optDlg.OnListDevices = [&tapiForm](QStringList &devices) {
+            return tapiForm.ListDevices(devices);
+        };
+        optDlg.OnProbeDevices = [&tapiForm] { tapiForm.ProbeDevices(); };
+        QObject::connect(&tapiForm, &TTapiForm::DevicesProbed, &optDlg, &TOptDlg::DevicesChanged);
 
         mainForm.UpdateMenuAvailability();
         readSettings();
+        tapiForm.ProbeDevices();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();
@@ -154,13 +284,15 @@ int main(int argc, char *argv[])
                              mainForm.AppMessage(command, dir);
                          });
         QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
-                         [&mainForm] {
+                         [&mainForm](platform::InstanceCommand command) {
                              QWidget *front = QApplication::activeModalWidget();
                              if (!front && mainForm.isVisible()) front = &mainForm;
                              if (front) {
                                  front->raise();
                                  front->activateWindow();
                              }
+                             if (command == platform::InstanceCommand::None)
+                                 mainForm.AppMessage(command, QString());
                          });
         watchTerminationSignals(mainForm);
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
@@ -172,6 +304,7 @@ int main(int argc, char *argv[])
         // shown, stored and carried out like any other.
         mainForm.SetDialogsReady(true);
         mainForm.StartDisplayTimer();
+        mainForm.TrayWatch().Start();
         if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
 
         // This start's own switch acts like one from a second start.

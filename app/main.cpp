@@ -6,6 +6,7 @@
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "platform/DataDir.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Help.h"
 #include "platform/KeyboardLed.h"
 #include "platform/ScreenSaver.h"
@@ -20,7 +21,6 @@
 #include <QCloseEvent>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -32,10 +32,10 @@
 #include <QScreen>
 #include <QSizeGrip>
 #include <QSystemTrayIcon>
-#include <QTextStream>
 #include <QToolButton>
 #include <QWindow>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -43,6 +43,10 @@ namespace {
 constexpr int kTimerIntervalMs = 300;
 constexpr int kInfoMargin = 14;
 const char *const kProductHint = "Tremlow Corvane";
+// Notification topics: each replaces its own earlier notification.
+const QString kCallsTopic = QStringLiteral("calls");
+const QString kLineTopic = QStringLiteral("line");
+const QString kTrayTopic = QStringLiteral("tray");
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -81,7 +85,7 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
                      ListPrompts &prompts, platform::KeyboardLed &led, platform::Sound &sound)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       FSettings(settings), FLists(lists), FTowns(towns), FPrompts(prompts), FLed(led),
-      FSound(sound), FCallHandler(settings, lists, towns)
+      FSound(sound), FCallHandler(settings, lists, towns), FLookupSources(prompts)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Corvane"));
@@ -107,9 +111,19 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     };
     FCallHandler.OnPendingCallChanged = [this] { ShowCall(ShownCallIndex()); };
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
+    FCallHandler.Lookup = &FLookupSources;
+    FLookupSources.OnLookupResult = [this](const LookupResult &result) {
+        FCallHandler.LookupResult(result.number, result.name,
+                                  result.hasInfo ? std::optional(result.info) : std::nullopt);
+    };
 
     FTimer.setInterval(kTimerIntervalMs);
     connect(&FTimer, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+
+    FTrayWatch.OnTrayMissing = [this] { TrayMissing(); };
+    FTrayWatch.OnTrayBack = [this] {
+        if (Notifications) Notifications->Close(kTrayTopic);
+    };
 }
 
 TMainForm::~TMainForm()
@@ -318,8 +332,11 @@ void TMainForm::SetTrayImage(bool callIcon)
 {
     // While the second icon is up, it blinks instead of the main one.
     QSystemTrayIcon *icon = FSecondTrayIcon->isVisible() ? FSecondTrayIcon : FTrayIcon;
-    // The idle icon and the one restored between flashes are the same slot.
-    icon->setIcon(callIcon ? platform::CallIcon() : ActiveIcon(1));
+    // The idle icon and the one restored between flashes are the same slot; while the line
+    // cannot be used, it carries the sign of that.
+    QIcon idle = ActiveIcon(1);
+    if (LineDown() && FCallHandler.FActive) idle = platform::LineDownIcon(idle);
+    icon->setIcon(callIcon ? platform::CallIcon() : idle);
 }
 
 QString TMainForm::TrayHint() const
@@ -330,15 +347,40 @@ QString TMainForm::TrayHint() const
 
 void TMainForm::UpdateLineState()
 {
-    QStringList problems;
     const TCapiMonitor *monitor = FCallHandler.CapiMonitor1.get();
-    if (monitor && monitor->Error() != 0) problems << monitor->ErrorString();
+    QString line;
+    if (monitor && monitor->Error() != 0) line = monitor->ErrorString();
+    QStringList problems;
+    if (!line.isEmpty()) problems << line;
     if (!FSettings.readError().isEmpty()) problems << SettingsUnreadableText();
     const QString state = problems.join(QStringLiteral("; "));
-    if (state == FLineState) return;
-    FLineState = state;
-    FTrayIcon->setToolTip(TrayHint());
-    FSecondTrayIcon->setToolTip(TrayHint());
+    if (state != FLineState) {
+        FLineState = state;
+        FTrayIcon->setToolTip(TrayHint());
+        FSecondTrayIcon->setToolTip(TrayHint());
+    }
+    // Said when the line goes and when it comes back; the reasons of the attempts between
+    // change the hint only.
+    const bool usable = line.isEmpty();
+    if (FLineUsable == usable) return;
+    const bool wasDown = FLineUsable == false;
+    FLineUsable = usable;
+    SetTrayImage(false);
+    if (!Notifications) return;
+    if (!usable)
+        Notifications->Show(kLineTopic, UiText(UiForm::Messages, u"LineDown", FLanguage), line);
+    else if (wasDown)
+        Notifications->Show(kLineTopic, UiText(UiForm::Messages, u"LineBack", FLanguage),
+                            QString());
+}
+
+void TMainForm::TrayMissing()
+{
+    const QString summary = UiText(UiForm::Messages, u"NoTray", FLanguage);
+    const QString help = UiText(UiForm::Messages, u"NoTrayHelp", FLanguage);
+    std::fprintf(stderr, "Corvane: %s. %s\n", qPrintable(summary), qPrintable(help));
+    std::fflush(stderr);
+    if (Notifications) Notifications->Show(kTrayTopic, summary, help);
 }
 
 // ---- Settings -------------------------------------------------------------------------
@@ -364,6 +406,7 @@ void TMainForm::ReadIni()
                 std::max(place.height, place.width / 4));
     ApplyStayOnTop();
     ApplyAppearance();
+    FLookupSources.ApplySettings(s);
 
     if (OnLanguageSetting)
         OnLanguageSetting(s.language);
@@ -436,6 +479,11 @@ void TMainForm::StartDisplayTimer()
 void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
 {
     using platform::InstanceCommand;
+    // Ending is always possible, also while the start screen shows.
+    if (command == InstanceCommand::Quit) {
+        CloseProgram();
+        return;
+    }
     if (!FDialogsReady) return;
     switch (command) {
     case InstanceCommand::ShowPopup:
@@ -470,6 +518,13 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     }
     case InstanceCommand::None:
+        // Started again without a switch: without a tray there is no other way in.
+        if (!FTrayWatch.TrayAvailable()) {
+            AcknowledgeCalls();
+            OpenLists(ListPage::Calls);
+        }
+        break;
+    case InstanceCommand::Quit:
         break;
     }
 }
@@ -494,6 +549,7 @@ void TMainForm::SaveForExit()
 {
     WriteIni();
     if (FDialogsReady) FLists.SaveMissingLists();
+    FLists.WaitForSaves(); // every change reaches its file before the program ends
 }
 
 void TMainForm::CommitSessionData()
@@ -574,6 +630,10 @@ void TMainForm::HideBalloon()
 {
     if (!FBalloonShown) return;
     FBalloonShown = false;
+    if (FBalloonIsNotification) {
+        Notifications->Close(kCallsTopic);
+        return;
+    }
     // Qt's own balloon closes on an empty message; a desktop notification service would
     // show an empty notification instead, and closes its own by time-out.
     static const bool notificationService =
@@ -595,10 +655,29 @@ void TMainForm::AnnounceNewCall()
     if (FSettings.settings.balloon) {
         const QString text = count == 1 ? QStringLiteral("1 ") + Word("NewCall")
                                         : QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls"));
-        FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information, 10000);
+        // A notification service shows the newest caller too, with or without a tray.
+        FBalloonIsNotification =
+            Notifications && Notifications->Show(kCallsTopic, Word("BalloonTitle"),
+                                                 text + u'\n' + NewestCallerLine(), 10000);
+        if (!FBalloonIsNotification)
+            FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information, 10000);
         FBalloonShown = true;
     }
     FTimer.start();
+}
+
+QString TMainForm::NewestCallerLine() const
+{
+    if (FCallHandler.Calls.Count() == 0) return QString();
+    const TCallRecord &record = FCallHandler.Calls.Get(-1);
+    const QString nickname = record.value(QStringLiteral("NickName")).trimmed();
+    QStringList parts{nickname.isEmpty() ? record.value(QStringLiteral("Caller")) : nickname};
+    const QString town = record.value(QStringLiteral("Town")).trimmed();
+    if (!town.isEmpty()) parts << town;
+    QString line = parts.join(QStringLiteral(", "));
+    const QString target = record.value(QStringLiteral("Target")).trimmed();
+    if (!target.isEmpty()) line += QStringLiteral(" \u2192 ") + target;
+    return line;
 }
 
 void TMainForm::CapiMonitor1StateChange(bool bUserCanReject)
@@ -906,6 +985,8 @@ void TMainForm::ShowAdditionalInfo(const QString &text)
     QString plain = text;
     plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
         .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // The lookup ends every line with a break; the last one opens no line of its own.
+    if (plain.endsWith(QLatin1Char('\n'))) plain.chop(1);
     const int lines = int(plain.split(QLatin1Char('\n')).size());
     memInfo->setPlainText(plain);
     const int base = FBaseHeight;

@@ -1,15 +1,18 @@
 // The main window: the caller popup, the display timer and the tray icons with their menu.
 //
 // TMainForm is the program's root object: it owns the call handling (which owns the call
-// monitor and the pending calls) and the tray icons, shows what the call handling decides,
+// monitor and the pending calls), the lookup sources (created before the other windows and
+// destroyed after them) and the tray icons, shows what the call handling decides,
 // and uses the settings store, the lists and the area-code table, which the program's entry
 // creates before it and destroys after it. Everything runs in the main thread. The other
 // windows are reached through the hooks below, so that the popup can be tested alone.
 #pragma once
 
 #include "app/CallHandler.h"
+#include "app/TrayWatch.h"
 #include "lists/ListDlg.h"
 #include "lists/lang.h"
+#include "lookup/LookupSources.h"
 #include "phone/isdntool.h"
 #include "platform/InstanceCommand.h"
 
@@ -19,6 +22,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AreaCodeTable;
 class ListPrompts;
@@ -34,6 +38,7 @@ class TAboutBox;
 class TLists;
 
 namespace platform {
+class DesktopNotifications;
 class KeyboardLed;
 class Sound;
 } // namespace platform
@@ -49,6 +54,10 @@ public:
 
     // The call handling: its events drive the popup and the tray.
     TCallHandler &CallHandler() { return FCallHandler; }
+    // The reverse lookup and the user's plug-ins; the call handling asks them for unknown
+    // callers and their answers fill the popup.
+    LookupSources &Lookup() { return FLookupSources; }
+    SettingsStore &Settings() { return FSettings; }
 
     // ---- Other windows (unset: the action does nothing) --------------------------------
     TAboutBox *AboutBox = nullptr;
@@ -61,6 +70,9 @@ public:
     std::function<void(const QString &number)> OnDial;
     // The language setting as read from the file; switches the interface when it differs.
     std::function<void(int index)> OnLanguageSetting;
+    // The desktop's notifications: new calls (in place of Qt's balloon), the line lost and
+    // back, a missing tray. Unset or without a service: Qt's balloon, and nothing else.
+    platform::DesktopNotifications *Notifications = nullptr;
 
     // ---- Start-up and shut-down ------------------------------------------------------
     // Reads every setting and applies it to the popup, the tray and the language.
@@ -135,6 +147,14 @@ public:
     // "Tremlow Corvane", followed by the line's error while it cannot be used and by the
     // settings file's while it cannot be read.
     QString TrayHint() const;
+    // Whether a tray is there; Start() it to look every few seconds and to say how to reach
+    // the program without one.
+    TTrayWatch &TrayWatch() { return FTrayWatch; }
+    // The line cannot be used (not installed, a register error, lost); false before the
+    // monitor started.
+    bool LineDown() const { return FLineUsable == false; }
+    // The newest pending call in one line: name or number, town, target.
+    QString NewestCallerLine() const;
     QMenu *PopupMenu() const { return PopupMenu1; }
     QSystemTrayIcon *TrayIcon() const { return FTrayIcon; }
     QSystemTrayIcon *SecondTrayIcon() const { return FSecondTrayIcon; }
@@ -179,6 +199,7 @@ private:
     void OpenLists(ListPage page);
     void LayoutInfo();
     void HideBalloon();
+    void TrayMissing();
     int InfoLineHeight() const;
 
     SettingsStore &FSettings;
@@ -189,6 +210,7 @@ private:
     platform::Sound &FSound;
 
     TCallHandler FCallHandler;
+    LookupSources FLookupSources; // after the call handling: ends before it
     bool FDialogsReady = false;
     bool FClosed = false;
     Language FLanguage = Language::German;
@@ -197,7 +219,10 @@ private:
     int FBaseHeight = 100;
     int FInfoHeight = 0; // 0 while the info area is hidden
     QString FLineState;
+    std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
+    bool FBalloonIsNotification = false;
+    TTrayWatch FTrayWatch;
     QPoint FDragOffset;
     bool FDragging = false;
     qint64 FLastTrayClick = std::numeric_limits<qint64>::min() / 2;

@@ -5,6 +5,7 @@
 //   FindTown over orte.asc         < 5 us per number
 //   FindNickByNumber / Prefix      < 2 us / < 10 us with 10,000 entries
 
+#include "bench/ListData.h"
 #include "lists/DayCount.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
@@ -61,28 +62,6 @@ double medianSeconds(const std::vector<std::string> &command, int runs)
     return times[times.size() / 2];
 }
 
-QList<CallRow> makeCalls(int count)
-{
-    QRandomGenerator random(2025);
-    const QStringList towns = {"Berlin", "Hamburg", QString::fromUtf8("München"), "Oldenburg", " "};
-    const QStringList states = {"answered", "not anwsered", "busy", "rejected"};
-    QList<CallRow> rows;
-    double key = 44000.3;
-    for (int i = 0; i < count; ++i) {
-        key += random.bounded(0.02);
-        CallRow row;
-        row.dateTime = DayCount::keyText(key);
-        row.number = "0" + QString::number(30000000 + random.bounded(20000));
-        row.nickname =
-            random.bounded(3) == 0 ? " " : "Nick " + QString::number(random.bounded(500));
-        row.town = towns[random.bounded(towns.size())];
-        row.target = "Office " + QString::number(random.bounded(3));
-        row.status = states[random.bounded(states.size())];
-        rows.append(row);
-    }
-    return rows;
-}
-
 // A data directory with a 100,000-call file, as the program writes it.
 struct CallsFixture
 {
@@ -113,7 +92,7 @@ void loadAndSort(benchmark::State &state, int sortKey, bool shuffled)
     QString file = f.file();
     if (shuffled) {
         // The same calls in random order: the sort has all the work.
-        QList<CallRow> rows = f.lists.calls().rows();
+        QList<CallRow> rows = f.lists.calls().rows().toList();
         std::shuffle(rows.begin(), rows.end(), std::mt19937(7));
         QByteArray bytes;
         std::vector<int> order(rows.size());
@@ -218,16 +197,13 @@ struct NickFixture
     NickFixture()
     {
         // 9,000 exact entries and 1,000 prefix entries, in no particular order.
-        QList<NickRow> rows;
-        for (int i = 0; i < 10000; ++i) {
-            const QString number = "0" + QString::number(400000000 + i * 7919);
-            if (i % 10 == 9) {
-                rows.append({"Group " + QString::number(i), number.left(7) + "*", "", "log|"});
-                prefixed.append(number.left(7) + "1234");
-            } else {
-                rows.append({"Nick " + QString::number(i), number, "", "log|popup|"});
+        const QList<NickRow> rows = makeNicks(10000);
+        for (int i = 0; i < rows.size(); ++i) {
+            const QString &number = rows.at(i).number;
+            if (number.endsWith('*'))
+                prefixed.append(number.chopped(1) + "1234");
+            else
                 exact.append(number);
-            }
             unknown.append("0" + QString::number(800000000 + i));
         }
         lists.nicks().setRows(rows);

@@ -11,11 +11,14 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -141,7 +144,7 @@ TListDlg::TListDlg(TLists &lists, TNickForm &editor, QWidget *parent)
     }
     // A toggled check box is a change of the MSN list; a new selection is not.
     connect(&lists.msns(), &TMsnList::checkedChanged, this,
-            [this] { FLists.SaveList(ListKind::Msn); });
+            [this] { FLists.RequestSave(ListKind::Msn); });
 
     ApplyViewSettings();
     ApplyLanguage(FLanguage);
@@ -254,7 +257,12 @@ void TListDlg::ApplyViewSettings()
     lvCalls->setColumnWidths(toList(settings.listViews.callsCol));
     lvNicks->setColumnWidths(toList(settings.listViews.nicksCol));
     lvMSN->setColumnWidths(toList(settings.listViews.msnCol));
+    FWidenOnShow.clear();
+    if (!settings.listViews.callsColStored) FWidenOnShow << lvCalls;
+    if (!settings.listViews.nicksColStored) FWidenOnShow << lvNicks;
+    if (!settings.listViews.msnColStored) FWidenOnShow << lvMSN;
     const WindowPlace &place = settings.listWindow;
+    FWindowAtDesignSize = !settings.listWindowStored;
     if (place.width > 0 && place.height > 0)
         resize(qMax(place.width, minimumWidth()), qMax(place.height, minimumHeight()));
     move(place.left, place.top);
@@ -297,6 +305,11 @@ void TListDlg::resizeEvent(QResizeEvent *event)
 void TListDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The design's widths cut dates, states and long names off; the user's own stay.
+    const QList<TListView *> widen = std::exchange(FWidenOnShow, {});
+    for (TListView *view : widen)
+        view->widenColumnsToContents();
+    if (!widen.isEmpty() && std::exchange(FWindowAtDesignSize, false)) WidenToColumns(widen);
     for (TListView *view : {lvCalls, lvNicks, lvMSN}) {
         if (!view->selectionModel()->hasSelection())
             view->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
@@ -304,6 +317,21 @@ void TListDlg::showEvent(QShowEvent *event)
     View(CurrentPage())->setFocus();
     UpdateCaption();
     StorePlace();
+}
+
+void TListDlg::WidenToColumns(const QList<TListView *> &views)
+{
+    // A window of its design size at its first open: wide enough for the widened columns,
+    // within the screen.
+    const TListView *shown = View(CurrentPage());
+    const int chrome = width() - shown->viewport()->width() +
+                       style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, shown);
+    int wanted = width();
+    for (const TListView *view : views)
+        wanted = std::max(wanted, view->header()->length() + chrome);
+    if (const QScreen *display = screen())
+        wanted = std::min(wanted, display->availableGeometry().width() * 9 / 10);
+    if (wanted > width()) resize(wanted, height());
 }
 
 void TListDlg::UpdateCaption()
@@ -358,10 +386,10 @@ void TListDlg::UpdateMenuStates(MenuSource source)
     Dial->setVisible(page != ListPage::Msn);
     Dial->setEnabled(selected && IsPhoneNumber(number) && settings.settings.useTapi &&
                      !settings.settings.tapiDevice.isEmpty());
-    const bool lookup = ReverseSearchEnabled
-                            ? ReverseSearchEnabled()
-                            : settings.settings.internalReverseSearch ||
-                                  !settings.settings.externalNumberLookupDll.isEmpty();
+    const GeneralSettings &g = settings.settings;
+    const bool lookup = ReverseSearchEnabled      ? ReverseSearchEnabled()
+                        : g.internalReverseSearch ? !g.reverseLookupUrl.isEmpty()
+                                                  : !g.externalNumberLookupDll.isEmpty();
     mnuReverseSearch->setVisible(true);
     mnuReverseSearch->setEnabled(calls && selected && IsPhoneNumber(number) && lookup);
 
@@ -437,7 +465,7 @@ void TListDlg::Lschen1Click()
         }
     }
     RemoveRows(page, rows);
-    FLists.SaveList(kindOf(page));
+    FLists.RequestSave(kindOf(page));
     if (pendingChanged && OnPendingCallChanged) OnPendingCallChanged();
 }
 
@@ -458,7 +486,7 @@ void TListDlg::Allelschen1Click()
         FLists.msns().clear();
         break;
     }
-    FLists.SaveList(kindOf(page));
+    FLists.RequestSave(kindOf(page));
 }
 
 void TListDlg::ClearNoSubmit1Click()
@@ -471,7 +499,7 @@ void TListDlg::ClearNoSubmit1Click()
         if (!IsNotTransmitted(row.number)) kept.append(row);
     }
     if (kept.size() != calls.count()) calls.setRows(kept);
-    FLists.SaveList(ListKind::Calls);
+    FLists.RequestSave(ListKind::Calls);
 }
 
 void TListDlg::New1Click()
@@ -489,7 +517,7 @@ void TListDlg::New1Click()
         TMsnList &msns = FLists.msns();
         msns.appendRow(MsnRow{true, FEditor.Number(), FEditor.Nickname(), FEditor.Sound(),
                               FEditor.ActionText()});
-        FLists.SaveList(ListKind::Msn);
+        FLists.RequestSave(ListKind::Msn);
         lvMSN->selectOnlyRow(msns.count() - 1);
         return;
     }
@@ -498,7 +526,7 @@ void TListDlg::New1Click()
     const QString number = FEditor.Number();
     FLists.nicks().appendRow(NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
     ApplyNickname(nickname, number);
-    FLists.SaveList(ListKind::Nicks);
+    FLists.RequestSave(ListKind::Nicks);
     FLists.SortNicks();
     SetCurrentPage(ListPage::Nicks);
     lvNicks->selectOnlyRow(FLists.FindNickByNumber(number));
@@ -520,7 +548,7 @@ void TListDlg::Edit1Click()
             const QString number = FEditor.Number();
             FLists.nicks().setRow(row,
                                   NickRow{nickname, number, FEditor.Sound(), FEditor.ActionText()});
-            FLists.SaveList(ListKind::Nicks);
+            FLists.RequestSave(ListKind::Nicks);
             ApplyNickname(nickname, number);
             FLists.SortNicks();
         }
@@ -536,7 +564,7 @@ void TListDlg::Edit1Click()
         if (FEditor.Open(TNickForm::Mode::Msn)) {
             FLists.msns().setRow(row, MsnRow{entry.checked, FEditor.Number(), FEditor.Nickname(),
                                              FEditor.Sound(), FEditor.ActionText()});
-            FLists.SaveList(ListKind::Msn);
+            FLists.RequestSave(ListKind::Msn);
         }
     } else {
         return;

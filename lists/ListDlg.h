@@ -68,8 +68,9 @@ public:
     std::function<void(const QString &number)> OnDial;
     // Synchronous reverse lookup: true with the result text, false when nothing was found.
     std::function<bool(const QString &number, QString &text)> OnReverseSearch;
-    // A reverse search is configured (built-in lookup or a loaded lookup plug-in). Unset: the
-    // settings decide (built-in lookup on, or a lookup plug-in named).
+    // A reverse search is configured (built-in lookup with a server, or a loaded lookup
+    // plug-in). Unset: the settings decide (built-in lookup with "ReverseLookupURL", or a lookup
+    // plug-in named).
     std::function<bool()> ReverseSearchEnabled;
     // Export a nickname entry as a contact with the number in the given field.
     std::function<void(const QString &nickname, const QString &number, OutlookField field)>
@@ -129,6 +130,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void WidenToColumns(const QList<TListView *> &views);
     void BuildMenu();
     void OpenSearch();
     void CloseSearch();
@@ -149,6 +151,11 @@ private:
     QString FNumberToTakeOver;
     QPointer<QDialog> FSearchDlg;
     bool FApplyingSettings = false;
+    // Lists whose widths the settings did not hold: widened to their contents when the
+    // dialog is first shown.
+    QList<TListView *> FWidenOnShow;
+    // No size in the settings: the first open may widen the window for those columns.
+    bool FWindowAtDesignSize = true;
 
     QTabWidget *PageControl1;
     QWidget *Panel1;

@@ -8,6 +8,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QFileInfo>
+#include <QMetaObject>
 
 #include <algorithm>
 #include <cstring>
@@ -663,6 +664,23 @@ FileFormats FileFormats::fromLocale(const QLocale &locale)
 QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order, Language language,
                        const FileFormats &formats, int *steps)
 {
+    return formatCalls(TRowChunks<CallRow>(rows), order, language, formats, steps);
+}
+
+QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
+                       int *steps)
+{
+    return formatNicks(TRowChunks<NickRow>(rows), order, language, steps);
+}
+
+QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps)
+{
+    return formatMsn(TRowChunks<MsnRow>(rows), language, steps);
+}
+
+QByteArray formatCalls(const TRowChunks<CallRow> &rows, const std::vector<int> &order,
+                       Language language, const FileFormats &formats, int *steps)
+{
     LineWriter out(rows.size() * 96 + 256);
     QStringList captions = callColumnCaptions(language);
     captions[0] = captions.at(CallRow::Date) + u'-' + captions.at(CallRow::Time);
@@ -719,8 +737,8 @@ QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order
     return out.bytes();
 }
 
-QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
-                       int *steps)
+QByteArray formatNicks(const TRowChunks<NickRow> &rows, const std::vector<int> &order,
+                       Language language, int *steps)
 {
     LineWriter out(rows.size() * 96 + 256);
     writeHeader(out, nickColumnCaptions(language));
@@ -736,7 +754,7 @@ QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order
     return out.bytes();
 }
 
-QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps)
+QByteArray formatMsn(const TRowChunks<MsnRow> &rows, Language language, int *steps)
 {
     LineWriter out(rows.size() * 96 + 256);
     writeHeader(out, msnColumnCaptions(language).mid(1));
@@ -776,9 +794,31 @@ QString tail(const QString &error, int steps)
 
 } // namespace
 
-TListFiles::TListFiles(TLists &lists)
-    : fileFormats(ListFormat::FileFormats::fromLocale(lists.collator().locale())), FLists(lists)
+namespace {
+
+template <class Row> std::vector<QStringView> columnTexts(const TRowChunks<Row> &rows, int column)
 {
+    std::vector<QStringView> texts;
+    texts.reserve(size_t(rows.size()));
+    rows.forEach([&texts, column](const Row &row) { texts.push_back(*row.field(column)); });
+    return texts;
+}
+
+} // namespace
+
+TListFiles::TListFiles(TLists &lists)
+    : fileFormats(ListFormat::FileFormats::fromLocale(lists.collator().locale())), FLists(lists),
+      FWriter(std::make_unique<TListWriter>([this] {
+          QMetaObject::invokeMethod(
+              &FNotices, [this] { HandleResults(); }, Qt::QueuedConnection);
+      }))
+{
+}
+
+TListFiles::~TListFiles()
+{
+    // The writer ends after the jobs it has; nobody is asked any more.
+    FWriter.reset();
 }
 
 QString TListFiles::backupName(const QString &fileName)
@@ -901,10 +941,11 @@ bool TListFiles::LoadCalls(const QString &fileName)
             if (writeArchive(fileName, result.purged))
                 save = true;
             else
-                calls.setRows(calls.rows() + result.purgedRows);
+                calls.setRows(calls.rows().toList() + result.purgedRows);
         }
         FLists.SortCalls();
-        if (save) SaveCalls(fileName);
+        // In the background: a long list would hold up the start.
+        if (save) RequestSave(ListKind::Calls, fileName);
         return true;
     }
 }
@@ -965,83 +1006,167 @@ bool TListFiles::LoadMsn(const QString &fileName)
     }
 }
 
-bool TListFiles::save(ListKind kind, const QString &fileName,
-                      const std::function<QByteArray(int *steps)> &build)
+TListWriter::Result TListFiles::writeList(ListKind kind, const QString &fileName,
+                                          const std::function<QByteArray(int *steps)> &build)
 {
+    // Runs in the writer's thread: files only, no questions.
+    TListWriter::Result result;
+    int steps = 1;
+    QString error;
+    // A file that failed to load stays out of the backup: the older backup is better.
+    if (FTrusted[int(kind)] && QFileInfo::exists(fileName) &&
+        !AtomicFile::backup(fileName, backupName(fileName), &error))
+        result.backupError = error;
+    ++steps;
+    QByteArray bytes;
+    try {
+        bytes = build(&steps);
+    } catch (const std::exception &e) {
+        result.error = QString::fromLocal8Bit(e.what());
+        result.steps = steps;
+        return result;
+    }
+    ++steps;
+    result.steps = steps;
+    if (AtomicFile::write(fileName, bytes, &error)) {
+        FTrusted[int(kind)] = true;
+        result.ok = true;
+        result.bytes = bytes.size();
+    } else {
+        result.error = error;
+    }
+    return result;
+}
+
+void TListFiles::RequestSave(ListKind kind, const QString &fileName)
+{
+    TListWriter::Job job;
+    job.list = int(kind);
+    const Language language = FLists.language();
+    switch (kind) {
+    case ListKind::Calls: {
+        FLists.SortCalls(); // the user's order; the file gets the key order below
+        // A snapshot: the rows are shared, not copied (see TRowChunks).
+        job.run = [this, fileName, language, rows = FLists.calls().rows(),
+                   ascending = FLists.calls().sortedBy() == -1, locale = FLists.collator().locale(),
+                   formats = fileFormats] {
+            return writeList(ListKind::Calls, fileName, [&](int *steps) {
+                // Rows go out in ascending key order, which the list often is in already.
+                std::vector<int> order(size_t(rows.size()));
+                std::iota(order.begin(), order.end(), 0);
+                if (!ascending) order = TextCollator(locale).order(columnTexts(rows, 0), false);
+                return ListFormat::formatCalls(rows, order, language, formats, steps);
+            });
+        };
+        break;
+    }
+    case ListKind::Nicks: {
+        FLists.SortNicks();
+        job.run = [this, fileName, language, rows = FLists.nicks().rows(),
+                   ascending = FLists.nicks().sortedBy() == -100,
+                   locale = FLists.collator().locale()] {
+            return writeList(ListKind::Nicks, fileName, [&](int *steps) {
+                std::vector<int> order(size_t(rows.size()));
+                std::iota(order.begin(), order.end(), 0);
+                if (!ascending)
+                    order = TextCollator(locale).order(columnTexts(rows, NickRow::Nickname), false);
+                return ListFormat::formatNicks(rows, order, language, steps);
+            });
+        };
+        break;
+    }
+    case ListKind::Msn:
+        job.run = [this, fileName, language, rows = FLists.msns().rows()] {
+            return writeList(ListKind::Msn, fileName, [&](int *steps) {
+                return ListFormat::formatMsn(rows, language, steps);
+            });
+        };
+        break;
+    }
+    FOutcome[int(kind)] = std::nullopt;
+    FWriter->Submit(std::move(job));
+}
+
+bool TListFiles::WaitForSaves()
+{
+    bool allOk = true;
+    for (;;) {
+        FWriter->WaitIdle();
+        const std::vector<TListWriter::Result> results = FWriter->TakeResults();
+        if (results.empty()) break;
+        for (const TListWriter::Result &result : results)
+            handleResult(result);
+    }
+    for (const std::optional<bool> &outcome : FOutcome)
+        if (outcome && !*outcome) allOk = false;
+    return allOk;
+}
+
+void TListFiles::HandleResults()
+{
+    // A question below runs an event loop, which may bring the next notice: one at a time.
+    if (FHandling) return;
+    FHandling = true;
+    for (;;) {
+        const std::vector<TListWriter::Result> results = FWriter->TakeResults();
+        if (results.empty()) break;
+        for (const TListWriter::Result &result : results)
+            handleResult(result);
+    }
+    FHandling = false;
+}
+
+void TListFiles::handleResult(const TListWriter::Result &result)
+{
+    const auto kind = ListKind(result.list);
     ListPrompts &prompts = FLists.prompts();
     const QString backupMessage = text(u"BackupFailed");
-    const QString backup = backupName(fileName);
-    for (;;) {
-        int steps = 1;
-        QString error;
-        // A file that failed to load stays out of the backup: the older backup is better.
-        if (FTrusted[int(kind)] && QFileInfo::exists(fileName) &&
-            !AtomicFile::backup(fileName, backup, &error)) {
-            prompts.inform(backupMessage + QStringLiteral(": ") + error +
-                           (kind == ListKind::Msn ? QString() : QStringLiteral(" (Errorcode 0)")));
-        }
-        ++steps;
-        const QByteArray bytes = build(&steps);
-        ++steps;
-        if (AtomicFile::write(fileName, bytes, &error)) {
-            FTrusted[int(kind)] = true;
-            return true;
-        }
-        const QString message = kind == ListKind::Calls   ? text(u"SaveCalls")
-                                : kind == ListKind::Nicks ? text(u"SaveNicks")
-                                                          : text(u"SaveMsn");
-        const Answer answer = prompts.askFileError(message + tail(error, steps));
-        if (answer == Answer::Retry) continue;
-        if (prompts.askRestoreBackup(text(u"RestoreQuestion"))) {
-            QString restoreError;
-            if (AtomicFile::copy(backup, fileName, &restoreError))
-                FTrusted[int(kind)] = true;
-            else
-                prompts.inform(backupMessage + tail(restoreError, steps));
-        }
-        return answer == Answer::Ignore;
+    if (!result.backupError.isEmpty())
+        prompts.inform(backupMessage + QStringLiteral(": ") + result.backupError +
+                       (kind == ListKind::Msn ? QString() : QStringLiteral(" (Errorcode 0)")));
+    if (result.ok) {
+        FOutcome[int(kind)] = true;
+        return;
     }
+    const QString message = kind == ListKind::Calls   ? text(u"SaveCalls")
+                            : kind == ListKind::Nicks ? text(u"SaveNicks")
+                                                      : text(u"SaveMsn");
+    const QString fileName = FLists.fileName(kind);
+    const Answer answer = prompts.askFileError(message + tail(result.error, result.steps));
+    // The rows stay in memory either way; Retry writes them as they are now.
+    if (answer == Answer::Retry) {
+        RequestSave(kind, fileName);
+        return;
+    }
+    if (prompts.askRestoreBackup(text(u"RestoreQuestion"))) {
+        FWriter->WaitIdle(); // no save of this file may run under the copy
+        QString restoreError;
+        if (AtomicFile::copy(backupName(fileName), fileName, &restoreError))
+            FTrusted[int(kind)] = true;
+        else
+            prompts.inform(backupMessage + tail(restoreError, result.steps));
+    }
+    FOutcome[int(kind)] = answer == Answer::Ignore;
+}
+
+bool TListFiles::saveNow(ListKind kind, const QString &fileName)
+{
+    RequestSave(kind, fileName);
+    WaitForSaves();
+    return FOutcome[int(kind)].value_or(true);
 }
 
 bool TListFiles::SaveCalls(const QString &fileName)
 {
-    const QList<CallRow> &rows = FLists.calls().rows();
-    const bool ok = save(ListKind::Calls, fileName, [&](int *steps) {
-        // Rows go out in ascending key order, which the list often is in already.
-        const int sortedBy = FLists.calls().sortedBy();
-        std::vector<int> order;
-        if (sortedBy == -1) {
-            order.resize(size_t(rows.size()));
-            std::iota(order.begin(), order.end(), 0);
-        } else {
-            order = FLists.collator().order(FLists.calls().columnTexts(CallRow::DateTime), false);
-        }
-        return ListFormat::formatCalls(rows, order, FLists.language(), fileFormats, steps);
-    });
-    FLists.SortCalls();
-    return ok;
+    return saveNow(ListKind::Calls, fileName);
 }
 
 bool TListFiles::SaveNicks(const QString &fileName)
 {
-    const QList<NickRow> &rows = FLists.nicks().rows();
-    const bool ok = save(ListKind::Nicks, fileName, [&](int *steps) {
-        std::vector<int> order;
-        if (FLists.nicks().sortedBy() == -100) {
-            order.resize(size_t(rows.size()));
-            std::iota(order.begin(), order.end(), 0);
-        } else {
-            order = FLists.collator().order(FLists.nicks().columnTexts(NickRow::Nickname), false);
-        }
-        return ListFormat::formatNicks(rows, order, FLists.language(), steps);
-    });
-    FLists.SortNicks();
-    return ok;
+    return saveNow(ListKind::Nicks, fileName);
 }
 
 bool TListFiles::SaveMsn(const QString &fileName)
 {
-    const QList<MsnRow> &rows = FLists.msns().rows();
-    return save(ListKind::Msn, fileName,
-                [&](int *steps) { return ListFormat::formatMsn(rows, FLists.language(), steps); });
+    return saveNow(ListKind::Msn, fileName);
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "lists/ListWriter.h"
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 
 #include <QByteArray>
 #include <QLocale>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <memory>
+#include <optional>
 #include <vector>
 
 // The text format of the list files "Calls", "Nicks" and "MSN": a header line with the version
@@ -74,7 +79,12 @@ struct FileFormats
     static FileFormats fromLocale(const QLocale &locale);
 };
 
-// The whole file, rows in the given order (indexes into rows).
+// The whole file, rows in the given order (indexes into rows). Safe in any thread.
+QByteArray formatCalls(const TRowChunks<CallRow> &rows, const std::vector<int> &order,
+                       Language language, const FileFormats &formats, int *steps = nullptr);
+QByteArray formatNicks(const TRowChunks<NickRow> &rows, const std::vector<int> &order,
+                       Language language, int *steps = nullptr);
+QByteArray formatMsn(const TRowChunks<MsnRow> &rows, Language language, int *steps = nullptr);
 QByteArray formatCalls(const QList<CallRow> &rows, const std::vector<int> &order, Language language,
                        const FileFormats &formats, int *steps = nullptr);
 QByteArray formatNicks(const QList<NickRow> &rows, const std::vector<int> &order, Language language,
@@ -89,17 +99,31 @@ QByteArray formatMsn(const QList<MsnRow> &rows, Language language, int *steps = 
 // so a crash at any moment leaves the list or its backup complete; a backup is only made from
 // a file that was read or written completely.
 //
+// Saves run in the list writer's thread from a snapshot of the rows taken when the save is
+// asked for (RequestSave), so nobody waits for the disk; a save that fails is reported on the
+// main thread, where the questions are asked, and the rows stay in memory meanwhile.
+//
 // Owned by its TLists; main thread only. Long call lists are parsed and formatted with the help
 // of one more thread, which always ends before the call returns.
 class TListFiles
 {
 public:
     explicit TListFiles(TLists &lists);
+    ~TListFiles();
+
+    // Saves the list in the background; a newer request replaces one not yet started.
+    void RequestSave(ListKind kind, const QString &fileName);
+    // Waits for every save asked for so far and answers the questions of those that failed
+    // (Retry waits for that save too). False when one of them ended with Abort.
+    bool WaitForSaves();
+    bool SavesPending() const { return FWriter->Busy(); }
+    const TListWriter &writer() const { return *FWriter; }
+    TListWriter &writer() { return *FWriter; }
 
     bool LoadCalls(const QString &fileName);
     bool LoadNicks(const QString &fileName);
     bool LoadMsn(const QString &fileName);
-    // True also after Ignore; false after Abort.
+    // Save and wait. True also after Ignore; false after Abort.
     bool SaveCalls(const QString &fileName);
     bool SaveNicks(const QString &fileName);
     bool SaveMsn(const QString &fileName);
@@ -115,8 +139,13 @@ public:
     ListFormat::FileFormats fileFormats;
 
 private:
-    bool save(ListKind kind, const QString &fileName,
-              const std::function<QByteArray(int *steps)> &build);
+    // In the writer's thread.
+    TListWriter::Result writeList(ListKind kind, const QString &fileName,
+                                  const std::function<QByteArray(int *steps)> &build);
+    // On the main thread.
+    void HandleResults();
+    void handleResult(const TListWriter::Result &result);
+    bool saveNow(ListKind kind, const QString &fileName);
     bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text, bool *retry);
     bool keepDatedCopy(const QString &fileName);
     bool writeArchive(const QString &fileName, const QStringList &purged);
@@ -124,5 +153,10 @@ private:
 
     TLists &FLists;
     // Per list: the file on disk was read or written completely, so it may become the backup.
-    bool FTrusted[3] = {true, true, true};
+    std::atomic<bool> FTrusted[3] = {true, true, true};
+    // Per list: how its last save ended (true also after Ignore); empty while it runs.
+    std::optional<bool> FOutcome[3];
+    bool FHandling = false;
+    QObject FNotices; // the writer's notices arrive in the main thread through it
+    std::unique_ptr<TListWriter> FWriter;
 };

@@ -64,6 +64,15 @@ QList<int> TListView::columnWidths() const
     return widths;
 }
 
+void TListView::widenColumnsToContents()
+{
+    for (int c = 0; c < header()->count(); ++c) {
+        if (header()->isSectionHidden(c)) continue;
+        const int needed = std::max(sizeHintForColumn(c), header()->sectionSizeHint(c));
+        if (needed > header()->sectionSize(c)) header()->resizeSection(c, needed);
+    }
+}
+
 void TListView::setFixedHiddenColumn(int column)
 {
     // A hidden section has no divider to drag and ignores resizeSection.

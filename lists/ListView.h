@@ -17,6 +17,8 @@ public:
     // Column widths in logical order; missing entries keep their width.
     void setColumnWidths(const QList<int> &widths);
     QList<int> columnWidths() const;
+    // Widens every visible column that is narrower than its header or the rows' texts.
+    void widenColumnsToContents();
     // The column is hidden and cannot be widened (the date-time key of the calls).
     void setFixedHiddenColumn(int column);
 

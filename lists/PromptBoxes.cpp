@@ -54,8 +54,7 @@ void TPromptBoxes::inform(const QString &text)
 
 bool TPromptBoxes::askYesNo(const QString &text)
 {
-    if (Quiet)
-        return false;
+    if (Quiet) return false;
     QMessageBox box(QMessageBox::Question, title(), text, QMessageBox::Yes | QMessageBox::No,
                     owner());
     box.setTextFormat(Qt::PlainText);
@@ -65,7 +64,6 @@ bool TPromptBoxes::askYesNo(const QString &text)
 
 QString TPromptBoxes::chooseOpenFile(const QString &directory, const QString &filter)
 {
-    if (Quiet)
-        return QString();
+    if (Quiet) return QString();
     return QFileDialog::getOpenFileName(owner(), QString(), directory, filter);
 }

@@ -147,9 +147,8 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
     std::vector<int> otherRows;
     for (int i = 0; i < count; ++i)
         (isPlain(texts[size_t(i)]) ? plainRows : otherRows).push_back(i);
-    stableOrder(plainRows, [&texts](int a, int b) {
-        return texts[size_t(a)].compare(texts[size_t(b)]) < 0;
-    });
+    stableOrder(plainRows,
+                [&texts](int a, int b) { return texts[size_t(a)].compare(texts[size_t(b)]) < 0; });
 
     QHash<QStringView, int> distinctIndex;
     std::vector<int> distinctOf(result.size(), -1);
@@ -183,8 +182,7 @@ std::vector<int> TextCollator::order(const std::vector<QStringView> &texts, bool
     auto nextRank = [&](QStringView t, bool plainText) {
         bool same = false;
         if (havePrevious)
-            same = previousPlain && plainText ? previous == t
-                                              : FCollator.compare(previous, t) == 0;
+            same = previousPlain && plainText ? previous == t : FCollator.compare(previous, t) == 0;
         previous = t;
         havePrevious = true;
         previousPlain = plainText;

@@ -180,9 +180,25 @@ constexpr TextEntry Texts[] = {
     {UiForm::Search, u"btnSearch", u"Suchen", u"Search"},
     {UiForm::Search, u"btnClear", u"Löschen", u"Clear"},
 
-    // TAPI window.
+    // TAPI window, and the call states its label shows, by the states' constant names.
     {UiForm::Tapi, u"Caption", u"Anruf", u"Calling"},
     {UiForm::Tapi, u"btnHangUp", u"Auflegen", u"Hang up"},
+    {UiForm::Tapi, u"LINECALLSTATE_IDLE", u"Leerlauf", u"Idle"},
+    {UiForm::Tapi, u"LINECALLSTATE_OFFERING", u"Warte auf Anruf", u"Offering"},
+    {UiForm::Tapi, u"LINECALLSTATE_ACCEPTED", u"Angenommen", u"Accepted"},
+    {UiForm::Tapi, u"LINECALLSTATE_DIALTONE", u"Freizeichen", u"Dialtone"},
+    {UiForm::Tapi, u"LINECALLSTATE_DIALING", u"Wähle", u"Dialing"},
+    {UiForm::Tapi, u"LINECALLSTATE_RINGBACK", u"Klingelt", u"Ringback"},
+    {UiForm::Tapi, u"LINECALLSTATE_BUSY", u"Besetzt", u"Busy"},
+    {UiForm::Tapi, u"LINECALLSTATE_SPECIALINFO", u"Spezialinfo", u"Special info"},
+    {UiForm::Tapi, u"LINECALLSTATE_CONNECTED", u"Verbunden", u"Connected"},
+    {UiForm::Tapi, u"LINECALLSTATE_PROCEEDING", u"Fahre fort", u"Proceeding"},
+    {UiForm::Tapi, u"LINECALLSTATE_ONHOLD", u"Gehalten", u"Holding"},
+    {UiForm::Tapi, u"LINECALLSTATE_CONFERENCED", u"Konferenz", u"Conferenced"},
+    {UiForm::Tapi, u"LINECALLSTATE_ONHOLDPENDCONF", u"Gehaltene Konferenz", u"Conference pending"},
+    {UiForm::Tapi, u"LINECALLSTATE_ONHOLDPENDTRANSFER", u"Übertragung", u"Transfer pending"},
+    {UiForm::Tapi, u"LINECALLSTATE_DISCONNECTED", u"Nicht verbunden", u"Disconnected"},
+    {UiForm::Tapi, u"LINECALLSTATE_UNKNOWN", u"unbekannt", u"unknown"},
 
     // About window: one text for both languages.
     {UiForm::About, u"Caption", u"Info", u"Info"},
@@ -275,6 +291,19 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"NicknameTooLong1", u"Benutzen Sie keine Spitznamen mit mehr als ",
      u"Please do not use nicknames longer than "},
     {UiForm::Messages, u"NicknameTooLong2", u" Buchstaben", u" characters"},
+    {UiForm::Messages, u"NoTray", u"Corvane läuft ohne Symbol im Infobereich",
+     u"Corvane runs without a tray icon"},
+    {UiForm::Messages, u"NoTrayHelp",
+     u"Dieser Desktop zeigt keinen Infobereich (Systemtray oder StatusNotifier). Starten Sie "
+     u"Corvane erneut, um die Anrufliste zu öffnen. Die Aktionen seines Menüeintrags, oder "
+     u"\"corvane /n\", \"/m\", \"/o\" und \"/q\" im Terminal, öffnen Spitznamen, MSN-Liste "
+     u"und Optionen und beenden Corvane.",
+     u"This desktop shows no tray (system tray or StatusNotifier). Start Corvane again to open "
+     u"the call list. The actions of its menu entry, or \"corvane /n\", \"/m\", \"/o\" and "
+     u"\"/q\" in a terminal, open the nicknames, the MSN list and the options and end Corvane."},
+    {UiForm::Messages, u"LineDown", u"Die ISDN-Leitung ist nicht nutzbar",
+     u"The ISDN line cannot be used"},
+    {UiForm::Messages, u"LineBack", u"Die ISDN-Leitung ist wieder da", u"The ISDN line is back"},
 
     // Program-wide words.
     {UiForm::Words, u"BalloonTitle", u"Hinweis", u"Hint"},

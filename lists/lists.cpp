@@ -170,27 +170,36 @@ template <class Row> std::vector<QStringView> TListModel<Row>::columnTexts(int c
 {
     std::vector<QStringView> texts;
     texts.reserve(size_t(FRows.size()));
-    for (const Row &row : FRows) {
+    FRows.forEach([&texts, column](const Row &row) {
         const QString *field = row.field(column);
         texts.push_back(field ? QStringView(*field) : QStringView());
-    }
+    });
     return texts;
 }
 
 template <class Row> void TListModel<Row>::setRows(QList<Row> rows)
 {
     beginResetModel();
-    FRows = std::move(rows);
+    FRows.assign(std::move(rows));
     endResetModel();
     changed();
 }
 
 template <class Row> void TListModel<Row>::appendRow(const Row &row)
 {
-    beginInsertRows(QModelIndex(), count(), count());
-    FRows.append(row);
+    insertRow(count(), row, false);
+}
+
+template <class Row> void TListModel<Row>::insertRow(int index, const Row &row, bool keepsSortOrder)
+{
+    index = std::clamp(index, 0, count());
+    beginInsertRows(QModelIndex(), index, index);
+    FRows.insert(index, row);
     endInsertRows();
-    changed();
+    if (keepsSortOrder)
+        rowsChanged();
+    else
+        changed();
 }
 
 template <class Row> void TListModel<Row>::setRow(int index, const Row &row)
@@ -204,12 +213,16 @@ template <class Row> void TListModel<Row>::setRow(int index, const Row &row)
 template <class Row> void TListModel<Row>::setText(int row, int column, const QString &text)
 {
     if (row < 0 || row >= count() || column < 0 || column >= int(Row::ColumnCount)) return;
-    QString *cell = FRows[row].field(column);
-    if (!cell || *cell == text) return;
-    *cell = text;
+    const QString *current = FRows.at(row).field(column);
+    if (!current || *current == text) return;
+    *FRows[row].field(column) = text;
     const QModelIndex at = this->index(row, column);
     emit this->dataChanged(at, at);
-    changed();
+    // A column the rows are not sorted by leaves them in order.
+    if (FSortedBy != NotSorted && sortColumn(FSortedBy) != column)
+        rowsChanged();
+    else
+        changed();
 }
 
 template <class Row> void TListModel<Row>::clear()
@@ -229,24 +242,7 @@ template <class Row> void TListModel<Row>::reorder(const std::vector<int> &order
     std::vector<int> newPlace(order.size());
     for (size_t i = 0; i < order.size(); ++i)
         newPlace[size_t(order[i])] = int(i);
-    // In place, cycle by cycle: a second list of this size would cost more than the moves.
-    std::vector<char> done(order.size());
-    Row *rows = FRows.data();
-    for (size_t start = 0; start < order.size(); ++start) {
-        if (done[start] || order[start] == int(start)) continue;
-        Row held = std::move(rows[start]);
-        size_t at = start;
-        for (;;) {
-            done[at] = true;
-            const size_t from = size_t(order[at]);
-            if (from == start) {
-                rows[at] = std::move(held);
-                break;
-            }
-            rows[at] = std::move(rows[from]);
-            at = from;
-        }
-    }
+    FRows.reorder(order);
     const QModelIndexList from = this->persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -447,7 +443,7 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
     // "*" alone is no prefix entry: it would rename every call.
     if (prefix.isEmpty()) return false;
     for (int i = 0; i < FCalls.count(); ++i) {
-        if (FCalls.row(i).number.startsWith(prefix)) FCalls.setText(i, CallRow::Nickname, nickname);
+        if (FCalls.row(i).number.startsWith(prefix)) setCallText(i, CallRow::Nickname, nickname);
     }
     bool pendingChanged = false;
     if (pending && pending->Count() > 0) {
@@ -457,15 +453,83 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
             pendingChanged = true;
         }
     }
-    SaveList(ListKind::Calls);
+    RequestSave(ListKind::Calls);
     return pendingChanged;
 }
 
 bool TLists::SetCallStatus(int index, const QString &text)
 {
     if (index < 0 || index >= FCalls.count()) return false;
-    FCalls.setText(index, CallRow::Status, text);
+    setCallText(index, CallRow::Status, text);
     return true;
+}
+
+void TLists::setCallText(int index, int column, const QString &text)
+{
+    const int key = FCalls.sortedBy();
+    if (key == TCallList::NotSorted || FCalls.sortColumn(key) != column ||
+        *FCalls.row(index).field(column) == text) {
+        FCalls.setText(index, column, text);
+        return;
+    }
+    // The column the list is sorted by: the row moves to its new place.
+    CallRow row = FCalls.row(index);
+    *row.field(column) = text;
+    FCalls.removeRows(index, 1);
+    insertCall(row);
+}
+
+int TLists::FindCall(const QString &dateTime, const QString &number) const
+{
+    const int key = FCalls.sortedBy();
+    if (key == TCallList::NotSorted || FCalls.sortColumn(key) != CallRow::DateTime) {
+        // Newest rows first: they are the ones asked for.
+        for (int i = FCalls.count() - 1; i >= 0; --i) {
+            const CallRow &row = FCalls.row(i);
+            if (row.dateTime == dateTime && row.number == number) return i;
+        }
+        return -1;
+    }
+    // The first row whose key does not sort before the one looked for, then its equals.
+    const bool descending = key >= 0;
+    int low = 0;
+    int high = FCalls.count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const int c = FCollator.compare(FCalls.row(middle).dateTime, dateTime);
+        if (descending ? c > 0 : c < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    for (int i = low; i < FCalls.count() && FCalls.row(i).dateTime == dateTime; ++i)
+        if (FCalls.row(i).number == number) return i;
+    return -1;
+}
+
+int TLists::insertCall(const CallRow &row)
+{
+    const int key = FCalls.sortedBy();
+    const int column = key == TCallList::NotSorted ? -1 : FCalls.sortColumn(key);
+    if (column < 0 || column == CallRow::Date || column == CallRow::Time || FSettings.sortDebug) {
+        FCalls.appendRow(row);
+        return FCalls.count() - 1;
+    }
+    // After every row it does not sort before, as sorting the appended row would put it.
+    const bool descending = key >= 0;
+    const QString &text = *row.field(column);
+    int low = 0;
+    int high = FCalls.count();
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        const int c = FCollator.compare(*FCalls.row(middle).field(column), text);
+        if (descending ? c < 0 : c > 0)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    FCalls.insertRow(low, row, true);
+    return low;
 }
 
 QString TLists::BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const
@@ -486,8 +550,7 @@ int TLists::AddCall(const QDateTime &when, const QString &number, const QString 
     row.town = place.isEmpty() ? Blank : place;
     row.target = target;
     row.status = Blank;
-    FCalls.appendRow(row);
-    return FCalls.count() - 1;
+    return insertCall(row);
 }
 
 void TLists::SortCalls(int key)
@@ -498,7 +561,7 @@ void TLists::SortCalls(int key)
         (FCalls.sortedBy() == key && !FSettings.sortDebug))
         return;
     const bool descending = key >= 0;
-    const QList<CallRow> &rows = FCalls.rows();
+    const TRowChunks<CallRow> &rows = FCalls.rows();
     if (FSettings.sortDebug && column == CallRow::DateTime) {
         // Traces every comparison of two keys, for finding out why an order looks wrong.
         std::vector<int> order(size_t(rows.size()));
@@ -638,6 +701,8 @@ QString TLists::fileName(ListKind kind) const
 
 bool TLists::LoadList(ListKind kind)
 {
+    // A save still under way would write the old rows over what is read now.
+    FFiles->WaitForSaves();
     switch (kind) {
     case ListKind::Calls:
         return FFiles->LoadCalls(fileName(kind));
@@ -662,6 +727,16 @@ bool TLists::SaveList(ListKind kind)
     return FFiles->SaveMsn(fileName(kind));
 }
 
+void TLists::RequestSave(ListKind kind)
+{
+    FFiles->RequestSave(kind, fileName(kind));
+}
+
+bool TLists::WaitForSaves()
+{
+    return FFiles->WaitForSaves();
+}
+
 bool TLists::LoadAtStartup()
 {
     if (!LoadList(ListKind::Calls) || !LoadList(ListKind::Nicks)) return false;
@@ -679,6 +754,7 @@ bool TLists::LoadAtStartup()
 
 void TLists::SaveMissingLists()
 {
+    WaitForSaves();
     for (const ListKind kind : {ListKind::Nicks, ListKind::Calls, ListKind::Msn}) {
         if (!QFileInfo::exists(fileName(kind))) SaveList(kind);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lists/DayCount.h"
+#include "lists/RowChunks.h"
 #include "lists/TextCollator.h"
 #include "phone/isdntool.h"
 
@@ -11,6 +12,7 @@
 #include <QString>
 
 #include <climits>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -104,9 +106,10 @@ public:
                         int role = Qt::DisplayRole) const override;
     bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
 
-    int count() const { return int(FRows.size()); }
+    int count() const { return FRows.size(); }
     const Row &row(int index) const { return FRows.at(index); }
-    const QList<Row> &rows() const { return FRows; }
+    // Copying the rows is cheap (a snapshot that shares them, see TRowChunks).
+    const TRowChunks<Row> &rows() const { return FRows; }
     // The text of a cell as the lists dialog shows it.
     virtual QString text(int row, int column) const;
     // Views of one stored column's texts, valid until the list changes (for sorting).
@@ -114,6 +117,9 @@ public:
 
     void setRows(QList<Row> rows);
     void appendRow(const Row &row);
+    // Inserts the row before index (count() appends). The caller tells whether the rows are
+    // still in the order they were sorted by.
+    void insertRow(int index, const Row &row, bool keepsSortOrder);
     void setRow(int index, const Row &row);
     // Sets a stored column; derived columns are left alone.
     void setText(int row, int column, const QString &text);
@@ -127,6 +133,8 @@ public:
     // The sort key the rows are known to be in (set by the lists after sorting, dropped by
     // any change that may break the order), or NotSorted.
     static constexpr int NotSorted = INT_MIN;
+    // The column a sort key orders by (a change elsewhere keeps the order); -1 for none.
+    virtual int sortColumn(int key) const = 0;
     int sortedBy() const { return FSortedBy; }
     void setSortedBy(int key) { FSortedBy = key; }
 
@@ -139,7 +147,7 @@ protected:
         rowsChanged();
     }
 
-    QList<Row> FRows;
+    TRowChunks<Row> FRows;
     Language FLanguage = Language::German;
     int FSortedBy = NotSorted;
 };
@@ -151,6 +159,9 @@ class TCallList : public TListModel<CallRow>
 public:
     void setFormats(const GeneralSettings *settings, const QLocale &locale);
     QString text(int row, int column) const override;
+
+    // Keys of magnitude 0 or 1 order by the date-time key, which the date and time show.
+    int sortColumn(int key) const override { return std::abs(key) <= 1 ? 0 : std::abs(key); }
 
 protected:
     QStringList captions() const override { return callColumnCaptions(FLanguage); }
@@ -174,6 +185,10 @@ public:
     // First prefix entry ("12*") whose prefix begins the number; "*" alone never matches.
     int FindNickByPrefix(const QString &number) const;
     bool NickExists(const QString &nickname) const;
+    int sortColumn(int key) const override
+    {
+        return key == 0 || std::abs(key) == 100 ? 0 : std::abs(key);
+    }
 
 protected:
     QStringList captions() const override { return nickColumnCaptions(FLanguage); }
@@ -201,6 +216,7 @@ public:
 
     int FindMsn(const QString &msn) const;
     void setChecked(int row, bool checked);
+    int sortColumn(int) const override { return -1; } // never sorted
 
 signals:
     void checkedChanged(int row);
@@ -266,14 +282,18 @@ public:
     // empty nickname, an empty number or "*" alone.
     bool ApplyNicknameToCalls(const QString &nickname, const QString &number,
                               TCalls *pending = nullptr);
-    // Column "Status" of a call row; false for a bad index. The caller saves the list.
+    // The call row with this date-time key and number, or -1; quick while the list is sorted
+    // by the date-time key.
+    int FindCall(const QString &dateTime, const QString &number) const;
+    // Column "Status" of a call row; false for a bad index. A list sorted by the status moves
+    // the row to its place. The caller saves the list.
     bool SetCallStatus(int index, const QString &text);
     // The action text of the nickname editor's four boxes, in the language in force.
     QString BuildActionText(bool log, bool popup, bool reject, bool rejectNotSubmitted) const;
 
-    // Appends a call row for a call at `when`: its key (the date and time columns follow from
-    // it), " " for an empty nickname or town, status " ". Returns its index. The caller sorts
-    // and saves.
+    // Adds a call row for a call at `when`: its key (the date and time columns follow from
+    // it), " " for an empty nickname or town, status " ". A sorted list gets the row at its
+    // place and stays sorted; otherwise it is appended. Returns its index. The caller saves.
     int AddCall(const QDateTime &when, const QString &number, const QString &nickname,
                 const QString &town, const QString &target);
 
@@ -301,7 +321,14 @@ public:
     QString directory() const { return FDirectory; }
     QString fileName(ListKind kind) const;
     bool LoadList(ListKind kind);
+    // Saves and waits for the file (and the answers to its questions).
     bool SaveList(ListKind kind);
+    // Saves in the background from a snapshot of the rows as they are now; the file is
+    // current shortly after (see TListFiles). Every change of a list while the program runs
+    // is saved this way.
+    void RequestSave(ListKind kind);
+    // Waits for the saves asked for; false when one ended with Abort.
+    bool WaitForSaves();
     TListFiles &files() { return *FFiles; }
     // Start-up: calls, then nicknames, then the MSN list, from the old ini section when the
     // settings still have one (saved to the MSN file at once), else from its file. False when
@@ -314,6 +341,9 @@ public:
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 
 private:
+    int insertCall(const CallRow &row);
+    void setCallText(int index, int column, const QString &text);
+
     SettingsStore &FSettings;
     ListPrompts &FPrompts;
     QString FDirectory;

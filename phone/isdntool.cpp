@@ -220,6 +220,19 @@ void AreaCodeTable::setLines(const QStringList &lines)
     }
 }
 
+QStringList AreaCodeTable::CountryCodes() const
+{
+    QStringList codes;
+    for (const QString &line : FLines) {
+        if (!line.contains(u"++")) continue;
+        const qsizetype blank = line.indexOf(u' ');
+        if (blank < 0) continue;
+        const QString code = line.left(blank).trimmed();
+        if (!code.isEmpty() && !codes.contains(code)) codes.append(code);
+    }
+    return codes;
+}
+
 QString AreaCodeTable::FindTown(const QString &number) const
 {
     // A line matches when the first occurrence of its prefix in the number starts at the

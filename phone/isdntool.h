@@ -88,6 +88,9 @@ public:
     // The lines of the file, in file order (the country-code choices are drawn from them).
     const QStringList &lines() const { return FLines; }
     int count() const { return FLines.size(); }
+    // The country codes the table names: the prefix of every line that contains "++", once
+    // each, in table order (a line without a blank names nothing, as for FindTown).
+    QStringList CountryCodes() const;
 
     static constexpr int MaxNameLength = 100;
 

@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -89,13 +91,18 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
         return false;
     }
     const int fd =
-        ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+        ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+               PrivateFiles::FileMode);
     if (fd < 0) {
         setError(error, errno);
         return false;
     }
+    // Also a temporary file a crash left behind gets the mode, which O_CREAT would not set.
     struct stat old;
-    if (::stat(QFile::encodeName(target).constData(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
+        ::fchmod(fd, PrivateFiles::rewriteMode(old.st_mode & 07777));
+    else
+        ::fchmod(fd, PrivateFiles::FileMode);
 
     bool ok = writeAll(fd, bytes.data(), bytes.size());
     ok = ok && stageAllowed(Stage::Sync) && ::fsync(fd) == 0;
@@ -157,6 +164,9 @@ bool backup(const QString &path, const QString &backupPath, QString *error)
     const QByteArray link = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
                                               info.fileName() + QStringLiteral(".tmp"));
     ::unlink(link.constData());
+    // The backup shares the list's inode: a list an earlier version left readable to others
+    // is tightened first, since its next replacement cannot tighten the backup.
+    PrivateFiles::restrictToOwner(source);
     if (::link(QFile::encodeName(source).constData(), link.constData()) == 0) {
         // No directory sync here: the new name of old, already durable data. A crash before
         // the next sync of the directory leaves the previous backup, which is complete too.

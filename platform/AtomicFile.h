@@ -11,9 +11,9 @@
 // Stateless functions, safe from any thread; the fault hook is a test seam only.
 namespace AtomicFile {
 
-// Replaces `path` (or the file a symbolic link at `path` points to) with `bytes`. An existing
-// file keeps its permissions. On failure the old file is untouched and `error` holds the
-// system's text.
+// Replaces `path` (or the file a symbolic link at `path` points to) with `bytes`. The file is
+// private to its owner (PrivateFiles::FileMode); an existing stricter file keeps its mode.
+// On failure the old file is untouched and `error` holds the system's text.
 bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system

@@ -1,10 +1,14 @@
 #include "platform/DataDir.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace DataDir {
 
@@ -24,10 +28,36 @@ QString xdgDataDir()
 void ensureDirectory(const QString &dir)
 {
     if (QFileInfo::exists(dir)) return;
-    if (QDir().mkpath(dir)) {
-        // Call lists and phone books are private.
-        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Call lists and phone books are private from the first moment on.
+    QDir().mkpath(QFileInfo(dir).absolutePath());
+    ::mkdir(QFile::encodeName(dir).constData(), PrivateFiles::DirectoryMode);
+}
+
+enum class Origin
+{
+    Home,     // $CORVANE_HOME
+    Portable, // beside the program
+    Xdg,      // $XDG_DATA_HOME/corvane
+};
+
+struct Choice
+{
+    QString dir;
+    Origin origin;
+};
+
+Choice choose()
+{
+    Choice choice{qEnvironmentVariable("CORVANE_HOME"), Origin::Home};
+    if (choice.dir.isEmpty()) {
+        const QString own = programDir();
+        if (!own.isEmpty() && QFileInfo::exists(own + u'/' + IniName))
+            choice = {own, Origin::Portable};
+        else
+            choice = {xdgDataDir(), Origin::Xdg};
     }
+    choice.dir = QDir::cleanPath(QDir(choice.dir).absolutePath());
+    return choice;
 }
 
 } // namespace
@@ -40,17 +70,21 @@ QString programDir()
 
 QString path()
 {
-    QString dir = qEnvironmentVariable("CORVANE_HOME");
-    if (dir.isEmpty()) {
-        const QString own = programDir();
-        if (!own.isEmpty() && QFileInfo::exists(own + u'/' + IniName))
-            dir = own;
-        else
-            dir = xdgDataDir();
-    }
-    dir = QDir::cleanPath(QDir(dir).absolutePath());
+    const QString dir = choose().dir;
     ensureDirectory(dir);
     return dir;
+}
+
+QString location()
+{
+    return choose().dir;
+}
+
+void tightenPermissions()
+{
+    const Choice choice = choose();
+    // The directory beside a portable program and one the user named stay as they are.
+    PrivateFiles::tightenDataDirectory(choice.dir, choice.origin == Origin::Xdg);
 }
 
 QString filePath(const QString &name)

@@ -7,8 +7,17 @@
 namespace DataDir {
 
 // $CORVANE_HOME when set; else the program's own directory when corvane.ini is there (a
-// portable installation); else $XDG_DATA_HOME/corvane. A missing directory is created.
+// portable installation); else $XDG_DATA_HOME/corvane. A missing directory is created with
+// mode 0700.
 QString path();
+
+// path() without creating it (for texts such as the usage).
+QString location();
+
+// Earlier versions left the files readable to others: the program's files in the data
+// directory become private, and so does the directory itself when it is the one under
+// $XDG_DATA_HOME.
+void tightenPermissions();
 
 // A file in the data directory, e.g. filePath("Calls").
 QString filePath(const QString &name);

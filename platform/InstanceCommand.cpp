@@ -17,7 +17,7 @@ struct Switch
     InstanceCommand command;
 };
 
-constexpr std::array<Switch, 7> Switches{{
+constexpr std::array<Switch, 8> Switches{{
     {"/w", "/window", InstanceCommand::ShowPopup},
     {"/c", "/calls", InstanceCommand::Calls},
     {"/m", "/msn", InstanceCommand::Msn},
@@ -25,6 +25,7 @@ constexpr std::array<Switch, 7> Switches{{
     {"/o", "/options", InstanceCommand::Options},
     {"/d", "/dial", InstanceCommand::Dial},
     {"/t", "/test", InstanceCommand::TestCall},
+    {"/q", "/quit", InstanceCommand::Quit},
 }};
 
 QString numberFilePath(const QString &directory)
@@ -48,6 +49,18 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     ParsedCommandLine parsed;
     if (arguments.size() < 2) return parsed;
     const QString &first = arguments.at(1);
+    if (first == QLatin1String("--help")) {
+        parsed.action = StartAction::Help;
+        return parsed;
+    }
+    if (first == QLatin1String("--version")) {
+        parsed.action = StartAction::Version;
+        return parsed;
+    }
+    if (first.startsWith(QLatin1String("--")) && first != QLatin1String("--")) {
+        parsed.action = StartAction::UnknownOption;
+        return parsed;
+    }
     for (const Switch &s : Switches) {
         if (first != QLatin1String(s.shortName) && first != QLatin1String(s.longName)) continue;
         if (s.command == InstanceCommand::TestCall) {
@@ -58,6 +71,39 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
         return parsed;
     }
     return parsed;
+}
+
+QString UsageText(const QString &programName, const QString &dataDirectory)
+{
+    return QStringLiteral(
+               "Usage: %1 [SWITCH]\n"
+               "Shows who is calling on an ISDN line. Without a switch, starts Corvane in the\n"
+               "tray, or brings the running Corvane to the front (and opens its call list when\n"
+               "the desktop has no tray).\n"
+               "\n"
+               "Switches, carried out by the running Corvane (a first start carries them out\n"
+               "itself):\n"
+               "  /w, /window        show the caller popup\n"
+               "  /c, /calls         open the call list\n"
+               "  /n, /nicknames     open the nicknames (the phone book)\n"
+               "  /m, /msn           open the list of your own numbers (MSNs)\n"
+               "  /o, /options       open the options\n"
+               "  /d, /dial          dial the number in the clipboard (when dialling is on)\n"
+               "  /t, /test NUMBER   show a test call from NUMBER\n"
+               "  /q, /quit          end the running Corvane (starts nothing when none runs)\n"
+               "  --help             show this help and exit\n"
+               "  --version          show the version and exit\n"
+               "\n"
+               "Environment:\n"
+               "  CORVANE_HOME          keep every file in this directory instead\n"
+               "  CORVANE_CAPI_LIBRARY  the CAPI 2.0 library to load (default libcapi20.so.3)\n"
+               "  XDG_DATA_HOME         the data directory is $XDG_DATA_HOME/corvane\n"
+               "  XDG_CONFIG_HOME       \"Load at startup\" writes its entry to\n"
+               "                        $XDG_CONFIG_HOME/autostart/corvane.desktop\n"
+               "  XDG_RUNTIME_DIR       where the running Corvane listens for a second start\n"
+               "\n"
+               "Data directory: %2\n")
+        .arg(programName, dataDirectory);
 }
 
 bool WriteTestCallNumber(const QString &number, QString *error, const QString &directory)

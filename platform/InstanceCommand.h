@@ -20,22 +20,37 @@ enum class InstanceCommand : int
     Nicknames = 3027, // "/n", "/nicknames"
     Options = 3028,   // "/o", "/options"
     Dial = 3029,      // "/d", "/dial"
+    Quit = 3030,      // "/q", "/quit": ends the running instance as the menu's Exit does
     TestCall = 3124,  // "/t", "/test" followed by a number
 };
 
-// True for the seven commands above (None excluded).
+// True for the commands above (None excluded).
 bool IsKnownCommand(int code);
+
+// What a start does besides handing a command over.
+enum class StartAction
+{
+    Run,
+    Help,          // "--help": print the usage, exit 0
+    Version,       // "--version": print the version, exit 0
+    UnknownOption, // any other first parameter beginning with "--": usage on stderr, exit 2
+};
 
 struct ParsedCommandLine
 {
     InstanceCommand command = InstanceCommand::None;
     QString testNumber; // only with TestCall
+    StartAction action = StartAction::Run;
 };
 
 // arguments as QCoreApplication::arguments() gives them: the program first. The first
 // parameter is compared case-sensitively with the switches; "/t" and "/test" count only
-// with a second parameter. Anything else gives None.
+// with a second parameter. "--help", "--version" and other options written the Linux way
+// set the action; "--" alone is no option. Anything else gives None.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
+
+// The text of "--help": the switches, the environment variables and the data directory.
+QString UsageText(const QString &programName, const QString &dataDirectory);
 
 // The test number travels in the file "testcallnum": one line, created or overwritten.
 inline constexpr char TestCallNumberFileName[] = "testcallnum";

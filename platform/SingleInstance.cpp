@@ -203,7 +203,7 @@ void SingleInstance::readClient(QLocalSocket *socket, QByteArray &buffer)
     QMetaObject::invokeMethod(
         this,
         [this, command, directory] {
-            emit activationRequested();
+            emit activationRequested(command);
             if (command != InstanceCommand::None) emit commandReceived(command, directory);
         },
         Qt::QueuedConnection);

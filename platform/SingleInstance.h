@@ -9,7 +9,7 @@
 // Wire format, one frame per connection, client to server (integers big-endian):
 //   "CRVN"  magic, 4 bytes
 //   1       version, 1 byte
-//   command quint16: 0 (just bring to front) or 3024-3029, 3124
+//   command quint16: 0 (just bring to front) or 3024-3030, 3124
 //   length  quint16, at most MaxDirectoryBytes
 //   bytes   the sender's working directory, UTF-8, absolute (or empty)
 // The server answers "OK" to a valid frame and closes; anything else (wrong magic or
@@ -83,8 +83,9 @@ public:
     static QByteArray EncodeFrame(InstanceCommand command, const QString &workingDirectory);
 
 signals:
-    // Every valid message: the user started the program again.
-    void activationRequested();
+    // Every valid message: the user started the program again (command None: without a
+    // switch).
+    void activationRequested(platform::InstanceCommand command);
     // After activationRequested, for a message with a command. workingDirectory is
     // where the sender wrote "testcallnum" (ReadTestCallNumber(workingDirectory)).
     void commandReceived(platform::InstanceCommand command, const QString &workingDirectory);

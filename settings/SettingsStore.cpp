@@ -205,9 +205,13 @@ void SettingsStore::readValues()
         listViews.nicksCol[i] = ini.readInt(Nicks, col(i), ld.nicksCol[i]);
     for (int i = 0; i < int(ld.msnCol.size()); ++i)
         listViews.msnCol[i] = ini.readInt(MsnCol, col(i), ld.msnCol[i]);
+    listViews.callsColStored = ini.keyExists(Calls, col(1));
+    listViews.nicksColStored = ini.keyExists(Nicks, col(0));
+    listViews.msnColStored = ini.keyExists(MsnCol, col(0));
     listViews.nicksSort = ini.readInt(Nicks, QStringLiteral("Sort"), ld.nicksSort);
     listViews.callsSort = ini.readInt(Calls, QStringLiteral("Sort"), ld.callsSort);
     readPlace(ini, List, listWindow);
+    listWindowStored = ini.keyExists(List, QStringLiteral("Width"));
     readPlace(ini, Search, searchWindow);
 
     for (int i = 0; i < int(outlookNumbers.size()); ++i)

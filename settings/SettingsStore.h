@@ -108,6 +108,10 @@ struct ListViewSettings
     std::array<int, 4> nicksCol = {110, 160, 150, 70};               // "Nicks": Col0..Col3
     int nicksSort = 100;                                             // "Nicks"/"Sort"
     std::array<int, 5> msnCol = {25, 70, 70, 70, 50};                // "MSNCol": Col0..Col4
+    // The file held widths for the list (else the widths above are the design's).
+    bool callsColStored = false;
+    bool nicksColStored = false;
+    bool msnColStored = false;
 };
 
 // One row of the old "MSN" ini section, parsed for the move into the MSN list.
@@ -148,6 +152,7 @@ public:
     PictureSettings picture;
     ListViewSettings listViews;
     WindowPlace listWindow = {100, 100, 566, 382};   // "List": the lists dialog
+    bool listWindowStored = false;                   // the file held "List"/"Width"
     WindowPlace searchWindow = {100, 100, 600, 300}; // "Search": the search dialog
     std::array<bool, 13> outlookNumbers = {};        // in the order of outlookNumberKeys()
     bool sortDebug = false;                          // "Debug"/"SortDebug", see readSortDebug()

@@ -211,12 +211,7 @@ int SettingFromColor(const QColor &color)
 
 QStringList CountryCodeChoices(const AreaCodeTable &table)
 {
-    QStringList codes;
-    for (const QString &line : table.lines()) {
-        if (!line.contains(QStringLiteral("++"))) continue;
-        const QString code = line.section(u' ', 0, 0).trimmed();
-        if (!code.isEmpty() && !codes.contains(code)) codes.append(code);
-    }
+    QStringList codes = table.CountryCodes();
     codes.sort();
     return codes;
 }
@@ -682,6 +677,7 @@ bool TOptDlg::Open()
     FLanguageOnShow = FLanguage == Language::English ? 1 : 0;
     FTransparencyAvailable =
         TransparencyAvailable ? TransparencyAvailable() : platform::WindowOpacityAvailable();
+    if (OnProbeDevices) OnProbeDevices();
     FillControls();
     LoadBox->setChecked(FAutostart.RunKeyIsSet(platform::Autostart::Scope::User));
     // The keyboard starts in the page, not on the tab bar.
@@ -769,7 +765,7 @@ void TOptDlg::FillControls()
     cbPreNumber->setChecked(s.doPrependNum);
     edPreNumber->setText(s.prependNum);
     edModemPorts->setText(s.modemPorts);
-    edDLL->setText(s.externalNumberManipulationDll);
+    edDLL->setText(LoadedNumberPlugin ? LoadedNumberPlugin() : s.externalNumberManipulationDll);
 
     cbSearchOutlook->setChecked(s.searchOutlook);
     cbCountryCode->setEditText(s.countryCode);
@@ -846,9 +842,9 @@ void TOptDlg::OKBtnClick()
     if (OnStayOnTop) OnStayOnTop();
     if (FSettings.settings.language != FLanguageOnShow) {
         // The stored words were converted to the new language.
-        FLists.SaveList(ListKind::Calls);
-        FLists.SaveList(ListKind::Nicks);
-        FLists.SaveList(ListKind::Msn);
+        FLists.RequestSave(ListKind::Calls);
+        FLists.RequestSave(ListKind::Nicks);
+        FLists.RequestSave(ListKind::Msn);
     }
     using Scope = platform::Autostart::Scope;
     if (LoadBox->isChecked() != FAutostart.RunKeyIsSet(Scope::User) &&
@@ -1135,6 +1131,18 @@ void TOptDlg::cbUseTapiClick()
         FillDevices(true);
     else
         lbTAPI->clear();
+}
+
+void TOptDlg::DevicesChanged()
+{
+    QStringList devices;
+    if (!isVisible() || !cbUseTapi->isChecked() || !OnListDevices || !OnListDevices(devices))
+        return;
+    const QListWidgetItem *chosen = lbTAPI->currentItem();
+    const QString name = chosen ? chosen->text() : QString();
+    lbTAPI->clear();
+    lbTAPI->addItems(devices);
+    lbTAPI->setCurrentRow(int(devices.indexOf(name)));
 }
 
 // ---- Lookup sources ---------------------------------------------------------------------

@@ -75,11 +75,16 @@ public:
     std::function<void()> OnImportContacts;
     // The line devices (telephony); false when they cannot be listed.
     std::function<bool(QStringList &devices)> OnListDevices;
+    // Opening: look for line devices again (in the background; DevicesChanged follows).
+    std::function<void()> OnProbeDevices;
     // The lookup sources. A load shows its own message and returns false when it fails.
     std::function<bool(const QString &file)> OnLoadLookupPlugin;
     std::function<void()> OnUnloadLookupPlugin;
     std::function<bool(const QString &file)> OnLoadNumberPlugin;
     std::function<void()> OnUnloadNumberPlugin;
+    // The number plug-in that is loaded: only its path is shown, so a plug-in that could not be
+    // loaded at start is not written back.
+    std::function<QString()> LoadedNumberPlugin;
     // The built-in lookup switched on (the lookup plug-in goes, the HTTP worker starts anew)
     // or off (the worker stops, the plug-in named in the store is loaded).
     std::function<void(bool builtIn)> OnSelectLookupSource;
@@ -126,6 +131,9 @@ public:
     void cbTransClick();
     void tbTransChange();
     void cbUseTapiClick();
+    // The line devices may have changed: while telephony is on in the open dialog, the list
+    // shows them anew and keeps the device chosen, if it is still there.
+    void DevicesChanged();
     void sbDLLClick();
     void btnDLLClearClick();
     void btnLookupLoadClick();

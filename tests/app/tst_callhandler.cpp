@@ -2,10 +2,12 @@
 // rules, number forms, status words, close rules, the repeat filter and the rows it stores.
 #include "app/CallHandler.h"
 #include "capi/CpConst.h"
+#include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "phone/isdntool.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 #include "tests/capi/SimLine.h"
 
 #include <QTemporaryDir>
@@ -23,17 +25,11 @@ class TestCallHandler : public QObject
     std::unique_ptr<TCallHandler> FHandler;
     qint64 FTick = 100000;
     uint32_t FPlci = 0x1;
-    QStringList FLookups;
     QStringList FSounds;
     bool FPopup = false;
     int FNewCalls = 0;
 
-    class RecordingLookup : public ICallerLookup
-    {
-    public:
-        QStringList *numbers;
-        void StartLookup(const QString &number) override { numbers->append(number); }
-    } FLookup;
+    RecordingLookup FLookup;
 
     GeneralSettings &s() { return FSettings->settings; }
     TCallHandler &h() { return *FHandler; }
@@ -53,23 +49,6 @@ class TestCallHandler : public QObject
     void end(uint16_t reason, uint32_t plci = 0)
     {
         h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reason, plci ? plci : FPlci);
-    }
-
-    void addNick(const QString &name, const QString &number, const QString &action,
-                 const QString &sound = QString())
-    {
-        FLists->nicks().appendRow(NickRow{name, number, sound, action});
-    }
-
-    void addMsn(const QString &msn, const QString &name, const QString &action, bool checked = true)
-    {
-        FLists->msns().appendRow(MsnRow{checked, msn, name, QString(), action});
-    }
-
-    QString lastStatus() const
-    {
-        const TCallList &calls = FLists->calls();
-        return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
     }
 
     // The status and the nickname of the call-list row of a number.
@@ -114,9 +93,8 @@ private slots:
                          QStringLiteral("++43 Österreich")});
         FHandler = std::make_unique<TCallHandler>(*FSettings, *FLists, FTowns);
         h().TickCount = [this] { return FTick; };
-        FLookups.clear();
+        FLookup.numbers.clear();
         FSounds.clear();
-        FLookup.numbers = &FLookups;
         h().Lookup = &FLookup;
         FPopup = false;
         FNewCalls = 0;
@@ -142,11 +120,12 @@ private slots:
 
     void knownCallerIsStoredAtOnce()
     {
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
         QVERIFY(FPopup);
         QCOMPARE(FNewCalls, 1);
-        QVERIFY(FLookups.isEmpty());
+        QVERIFY(FLookup.numbers.isEmpty());
         const TCallRecord &r = h().Calls.Get(-1);
         QCOMPARE(r.value("NickName"), QStringLiteral("Anna"));
         QCOMPARE(r.value("Town"), QStringLiteral("Oldenburg"));
@@ -158,10 +137,10 @@ private slots:
         QCOMPARE(row.town, QStringLiteral("Oldenburg"));
         QCOMPARE(row.status, QStringLiteral(" "));
         // Written at once, so the call survives a line that never reports its end.
-        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+        QTRY_VERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
         end(0x3490);
-        QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
+        QCOMPARE(lastStatus(*FLists), QStringLiteral("not anwsered"));
     }
 
     void unknownCallerGetsTownAndLookup()
@@ -169,8 +148,33 @@ private slots:
         ring(QStringLiteral("0301234"));
         QCOMPARE(shownCaller(), QStringLiteral("0301234"));
         QCOMPARE(h().Calls.Get(-1).value("Town"), QStringLiteral("Berlin"));
-        QCOMPARE(FLookups, QStringList({"0301234"}));
+        QCOMPARE(FLookup.numbers, QStringList({"0301234"}));
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
+    }
+
+    void lookupIsAskedOnceTheCallIsInPlace()
+    {
+        // However quick the answer, it finds the pending call and its row.
+        struct Lookup : ICallerLookup
+        {
+            TCallHandler *handler;
+            TLists *lists;
+            QStringList seen;
+            void StartLookup(const QString &number) override
+            {
+                seen << QStringLiteral("%1 pending as %2, %3 rows")
+                            .arg(number, handler->Calls.Get(-1).value("Caller"))
+                            .arg(lists->calls().count());
+            }
+        } lookup;
+        lookup.handler = FHandler.get();
+        lookup.lists = FLists.get();
+        h().Lookup = &lookup;
+        ring(QStringLiteral("0301234"));
+        ring(QStringLiteral("0441999"));
+        QCOMPARE(lookup.seen, QStringList({"0301234 pending as 0301234, 1 rows",
+                                           "0441999 pending as 0441999, 2 rows"}));
+        h().Lookup = &FLookup;
     }
 
     void soundsOfNicknameAndMsn()
@@ -184,11 +188,12 @@ private slots:
         }
         FLists->msns().appendRow(
             MsnRow{true, QStringLiteral("85606"), QStringLiteral("Office"), office, "log|popup|"});
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"),
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"), anna);
+        addNick(*FLists, QStringLiteral("Bert"), QStringLiteral("0441124"),
+                QStringLiteral("log|popup|"), sounds.filePath("missing.wav"));
+        addNick(*FLists, QStringLiteral("Quiet"), QStringLiteral("0441125"), QStringLiteral("log|"),
                 anna);
-        addNick(QStringLiteral("Bert"), QStringLiteral("0441124"), QStringLiteral("log|popup|"),
-                sounds.filePath("missing.wav"));
-        addNick(QStringLiteral("Quiet"), QStringLiteral("0441125"), QStringLiteral("log|"), anna);
         ring(QStringLiteral("0441123"));
         ring(QStringLiteral("0441124")); // its own file is missing: the MSN's sound
         ring(QStringLiteral("0441125")); // no popup flag: silent
@@ -221,7 +226,7 @@ private slots:
     void questionsBeforeTheListsAreLoaded()
     {
         h().SetListsLoaded(false);
-        addNick(QStringLiteral("Nick"), QStringLiteral("0441123"),
+        addNick(*FLists, QStringLiteral("Nick"), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|reject all|"));
         QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
         QCOMPARE(h().Calls.Count(), 0);
@@ -274,22 +279,24 @@ private slots:
         QFETCH(QString, shown);
         s().allowGroup = allowGroup;
         if (!msnAction.isEmpty())
-            addMsn(QStringLiteral("85606"), QStringLiteral("Office"), msnAction);
-        if (!nickNumber.isEmpty()) addNick(QStringLiteral("Nick"), nickNumber, nickAction);
+            addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"), msnAction);
+        if (!nickNumber.isEmpty()) addNick(*FLists, QStringLiteral("Nick"), nickNumber, nickAction);
         const uint16_t cause = ring(caller);
         QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
         QCOMPARE(shownCaller(), shown);
-        // A prefix entry gives name and rejection, not the flags of an exact entry.
-        QCOMPARE(FLookups.isEmpty(), shown == QStringLiteral("Nick"));
+        // A prefix entry gives name and rejection, not the flags of an exact entry. A call
+        // without number is not looked up.
+        QCOMPARE(FLookup.numbers.isEmpty(), shown == QStringLiteral("Nick") || caller.isEmpty());
         end(0x3490);
-        QCOMPARE(lastStatus(),
+        QCOMPARE(lastStatus(*FLists),
                  rejected ? QStringLiteral("rejected") : QStringLiteral("not anwsered"));
     }
 
     void numberForms()
     {
         s().cutZeroes = 1;
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         ring(QStringLiteral("00441123"));
         QCOMPARE(shownCaller(), QStringLiteral("Anna"));
 
@@ -316,9 +323,10 @@ private slots:
         ring(QString());
         QCOMPARE(shownCaller(), QStringLiteral("-not transmitted-"));
         QCOMPARE(FLists->calls().count(), 1);
+        QVERIFY(FLookup.numbers.isEmpty());
 
         // A nickname entry for the not-transmitted text names such calls.
-        addNick(QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),
+        addNick(*FLists, QStringLiteral("Hidden"), QStringLiteral("-not transmitted-"),
                 QStringLiteral("log|popup|"));
         ring(QString());
         QCOMPARE(shownCaller(), QStringLiteral("Hidden"));
@@ -327,19 +335,19 @@ private slots:
         ring(QString());
         QCOMPARE(FLists->calls().count(), 2);
         end(0x3490);
-        QCOMPARE(lastStatus(), QStringLiteral(" "));
+        QCOMPARE(lastStatus(*FLists), QStringLiteral(" "));
     }
 
     void ignoredMsnAndDeactivation()
     {
-        addMsn(QStringLiteral("85606"), QStringLiteral("Office"), QStringLiteral("log|popup|"),
-               false);
+        addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"),
+               QStringLiteral("log|popup|"), false);
         ring(QStringLiteral("0441123"));
         QVERIFY(!FPopup);
         QCOMPARE(FNewCalls, 0);
         QCOMPARE(FLists->calls().count(), 0);
 
-        addMsn(QStringLiteral("85607"), QStringLiteral("Fax"),
+        addMsn(*FLists, QStringLiteral("85607"), QStringLiteral("Fax"),
                QStringLiteral("log|popup|reject all|"));
         h().FActive = false;
         // Deactivated: still rejected by the lists, nothing shown or stored.
@@ -377,7 +385,7 @@ private slots:
                    SettingsStore::statusCodeKey(uint16_t(reason)), configured);
         ring(QStringLiteral("0441123"));
         end(uint16_t(reason));
-        QCOMPARE(lastStatus(), status);
+        QCOMPARE(lastStatus(*FLists), status);
     }
 
     void statusFollowsItsRowAfterSorting()
@@ -419,17 +427,17 @@ private slots:
         // Rejected calls follow CloseReject.
         h().Calls.Acknowledge();
         s().closeReject = true;
-        addNick(QStringLiteral("Spam"), QStringLiteral("0441126"),
+        addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441126"),
                 QStringLiteral("log|popup|reject all|"));
         ring(QStringLiteral("0441126"));
         end(0x3400);
         QVERIFY(!FPopup);
-        QCOMPARE(lastStatus(), QStringLiteral("rejected"));
+        QCOMPARE(lastStatus(*FLists), QStringLiteral("rejected"));
     }
 
     void overlappingCallsKeepTheirOwnRowsAndStatuses()
     {
-        addNick(QStringLiteral("Spam"), QStringLiteral("0441666"),
+        addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441666"),
                 QStringLiteral("log|popup|reject all|"));
         ring(QStringLiteral("0441111"));
         const uint32_t a = FPlci;
@@ -490,6 +498,7 @@ private slots:
         ring(QStringLiteral("0301111"));
         ring(QStringLiteral("0302222"));
         ring(QStringLiteral("03011119")); // a longer number that begins with the first
+        QVERIFY(FLists->WaitForSaves());
         const QDateTime fileTime = QFileInfo(FLists->fileName(ListKind::Calls)).lastModified();
         QTest::qWait(20);
 
@@ -503,6 +512,7 @@ private slots:
         QCOMPARE(nicknameOf("0301111"), QStringLiteral("Anna"));
         QCOMPARE(nicknameOf("03011119"), QStringLiteral("Anna")); // the lists' prefix rule
         QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
+        QVERIFY(FLists->WaitForSaves());
         QVERIFY(QFileInfo(FLists->fileName(ListKind::Calls)).lastModified() > fileTime);
 
         // Information without a name names nothing.
@@ -515,6 +525,59 @@ private slots:
         h().LookupResult(QStringLiteral("-not transmitted-"), QStringLiteral("Nobody"));
         QCOMPARE(h().Calls.Get(-1).value("NickName"), QString());
         QCOMPARE(nicknameOf("-not transmitted-"), QStringLiteral(" "));
+    }
+
+    void burstWithALongList()
+    {
+        // 400 calls, two ringing at a time, with 100,000 stored: each call stored once with
+        // its own status, and far fewer rewrites of the file than changes.
+        QList<CallRow> stored;
+        for (int i = 0; i < 100000; ++i)
+            stored.append(CallRow{QString::number(40000 + i * 0.01, 'f', 2),
+                                  QStringLiteral("0301%1").arg(i), QStringLiteral(" "),
+                                  QStringLiteral("Berlin"), QStringLiteral("Office"),
+                                  QStringLiteral("answered")});
+        FLists->calls().setRows(stored);
+        QVERIFY(FLists->SaveList(ListKind::Calls));
+        addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0999000013"),
+                QStringLiteral("log|popup|reject all|"));
+        const qint64 rewritesBefore = FLists->files().writer().Rewrites;
+
+        const uint16_t reasons[] = {0x3490, 0x34A2, 0x3400};
+        const QString words[] = {"not anwsered", "busy", "answered"};
+        auto number = [](int call) {
+            return QStringLiteral("0999%1").arg(call, 6, 10, QChar('0'));
+        };
+        for (int call = 0; call <= 400; ++call) {
+            if (call < 400) {
+                FTick += 1000;
+                uint16_t cause = capi::RejectUndecided;
+                h().CapiMonitor1RejectCallQuestion(number(call), "85606", 16, cause,
+                                                   uint32_t(0x100 + call));
+            }
+            if (call > 0)
+                h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reasons[(call - 1) % 3],
+                                               uint32_t(0x100 + call - 1));
+        }
+        QVERIFY(FLists->WaitForSaves());
+        const qint64 rewrites = FLists->files().writer().Rewrites - rewritesBefore;
+        QVERIFY2(rewrites >= 1 && rewrites < 100, qPrintable(QString::number(rewrites)));
+
+        TLists reloaded(*FSettings, FPrompts, FDir->path());
+        reloaded.SetLanguage(Language::English);
+        QVERIFY(reloaded.LoadList(ListKind::Calls));
+        QCOMPARE(reloaded.calls().count(), 100400);
+        QHash<QString, QString> statuses;
+        for (const CallRow &row : reloaded.calls().rows()) {
+            if (!row.number.startsWith(QLatin1String("0999"))) continue;
+            QVERIFY2(!statuses.contains(row.number), qPrintable(row.number + " stored twice"));
+            statuses.insert(row.number, row.status);
+        }
+        QCOMPARE(statuses.size(), 400);
+        for (int call = 0; call < 400; ++call) {
+            const QString expected = call == 13 ? QStringLiteral("rejected") : words[call % 3];
+            QCOMPARE(statuses.value(number(call)), expected);
+        }
     }
 
     void overlappingCallsOnTheLine()

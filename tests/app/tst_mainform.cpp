@@ -9,7 +9,9 @@
 #include "phone/isdntool.h"
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
+#include "platform/TrayIcons.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -18,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -62,14 +66,8 @@ class TestMainForm : public QObject
     std::unique_ptr<TMainForm> FForm;
     qint64 FTick = 100000;
     uint32_t FPlci = 0x1;
-    QStringList FLookups;
 
-    class RecordingLookup : public ICallerLookup
-    {
-    public:
-        QStringList *numbers;
-        void StartLookup(const QString &number) override { numbers->append(number); }
-    } FLookup;
+    RecordingLookup FLookup;
 
     GeneralSettings &s() { return FSettings->settings; }
 
@@ -87,23 +85,6 @@ class TestMainForm : public QObject
         FForm->CallHandler().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony,
                                                             cause, FPlci);
         return cause;
-    }
-
-    void addNick(const QString &name, const QString &number, const QString &action,
-                 const QString &sound = QString())
-    {
-        FLists->nicks().appendRow(NickRow{name, number, sound, action});
-    }
-
-    void addMsn(const QString &msn, const QString &name, const QString &action, bool checked = true)
-    {
-        FLists->msns().appendRow(MsnRow{checked, msn, name, QString(), action});
-    }
-
-    QString lastStatus() const
-    {
-        const TCallList &calls = FLists->calls();
-        return calls.count() ? calls.row(calls.count() - 1).status : QStringLiteral("<none>");
     }
 
     void ticks(int n)
@@ -130,8 +111,7 @@ private slots:
         FLed = FakeLed();
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
         FForm->CallHandler().TickCount = [this] { return FTick; };
-        FLookups.clear();
-        FLookup.numbers = &FLookups;
+        FLookup.numbers.clear();
         FForm->CallHandler().Lookup = &FLookup;
         FForm->ApplyLanguage(Language::English);
         FForm->SetListsLoaded(true);
@@ -150,13 +130,14 @@ private slots:
 
     void knownCallerIsShownAndStored()
     {
-        addNick(QStringLiteral("Anna"), QStringLiteral("0441123"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
         QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
         QVERIFY(FForm->isVisible());
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Nr.: 0441123"));
         QCOMPARE(child<QLabel>("TargetLabel")->text(), QStringLiteral(" Target: 85606"));
-        QVERIFY(FLookups.isEmpty());
+        QVERIFY(FLookup.numbers.isEmpty());
         QCOMPARE(FLists->calls().count(), 1);
         const CallRow row = FLists->calls().row(0);
         QCOMPARE(row.number, QStringLiteral("0441123"));
@@ -164,12 +145,12 @@ private slots:
         QCOMPARE(row.town, QStringLiteral("Oldenburg"));
         QCOMPARE(row.status, QStringLiteral(" "));
         // Written at once, so the call survives a line that never reports its end.
-        QVERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
+        QTRY_VERIFY(QFile(FLists->fileName(ListKind::Calls)).size() > 0);
 
         s().duration = 0;
         s().closeDisCon = true;
         FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490, FPlci);
-        QCOMPARE(lastStatus(), QStringLiteral("not anwsered"));
+        QCOMPARE(lastStatus(*FLists), QStringLiteral("not anwsered"));
         QVERIFY(!FForm->isVisible());
     }
 
@@ -178,8 +159,43 @@ private slots:
         ring(QStringLiteral("0301234"));
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Town: Berlin"));
-        QCOMPARE(FLookups, QStringList({"0301234"}));
+        QCOMPARE(FLookup.numbers, QStringList({"0301234"}));
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
+    }
+
+    void blockingLookupPluginFreezesNothing()
+    {
+        FForm->CallHandler().Lookup = &FForm->Lookup();
+        QVERIFY(FForm->Lookup().SelectPlugin(QStringLiteral(BLOCKING_PLUGIN)));
+        void *plugin = dlopen(BLOCKING_PLUGIN, RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(plugin);
+        auto inside = reinterpret_cast<int (*)()>(dlsym(plugin, "TestPluginInside"));
+        auto release = reinterpret_cast<void (*)()>(dlsym(plugin, "TestPluginRelease"));
+
+        ring(QStringLiteral("0301234"));
+        QVERIFY(FForm->isVisible());
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
+        QTRY_COMPARE_WITH_TIMEOUT(inside(), 1, 10000);
+        // While the plug-in blocks, the display timer ticks and the next call is shown.
+        FForm->StartDisplayTimer();
+        const int ticksBefore = FForm->FTickCount;
+        QTRY_VERIFY_WITH_TIMEOUT(FForm->FTickCount >= ticksBefore + 3, 5000);
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
+        ring(QStringLiteral("0441123"));
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(inside(), 1);
+
+        release();
+        QTRY_COMPARE_WITH_TIMEOUT(FForm->CallHandler().Calls.Get(0).value("NickName"),
+                                  QStringLiteral("Found 0301234"), 10000);
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(FLists->calls().count(), 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(FLists->calls().row(i).nickname, FLists->calls().row(i).number == "0301234"
+                                                          ? QStringLiteral("Found 0301234")
+                                                          : QStringLiteral("Anna"));
+        dlclose(plugin);
     }
 
     void numbersArePlainText()
@@ -200,13 +216,13 @@ private slots:
 
     void ignoredMsnAndDeactivation()
     {
-        addMsn(QStringLiteral("85606"), QStringLiteral("Office"), QStringLiteral("log|popup|"),
-               false);
+        addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"),
+               QStringLiteral("log|popup|"), false);
         ring(QStringLiteral("0441123"));
         QVERIFY(!FForm->isVisible());
         QCOMPARE(FLists->calls().count(), 0);
 
-        addMsn(QStringLiteral("85607"), QStringLiteral("Fax"),
+        addMsn(*FLists, QStringLiteral("85607"), QStringLiteral("Fax"),
                QStringLiteral("log|popup|reject all|"));
         FForm->ToggleActive();
         QCOMPARE(FForm->PopupMenu()->findChild<QAction *>("Deaktivieren1")->text(),
@@ -361,12 +377,13 @@ private slots:
 
     void longNamesShrinkToFit()
     {
-        addNick(QString(60, QLatin1Char('W')), QStringLiteral("0441123"),
+        addNick(*FLists, QString(60, QLatin1Char('W')), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441123"));
         auto *number = child<QLabel>("NumberLabel");
         QCOMPARE(number->font().pointSize(), 3); // clipped at the smallest size
-        addNick(QStringLiteral("Bo"), QStringLiteral("0441124"), QStringLiteral("log|popup|"));
+        addNick(*FLists, QStringLiteral("Bo"), QStringLiteral("0441124"),
+                QStringLiteral("log|popup|"));
         ring(QStringLiteral("0441124"));
         QCOMPARE(number->font().pointSize(), 24);
     }
@@ -383,6 +400,13 @@ private slots:
         QCOMPARE(info->toPlainText().split('\n').size(), 3);
         QVERIFY(FForm->height() > base + 28);
         QCOMPARE(FForm->BaseHeight(), base);
+        // Lines as the lookup delivers them, each ended by a carriage return: as many lines.
+        const int threeLines = FForm->height();
+        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo",
+                                                    "Line one\rLine two\rLine three\r");
+        FForm->ShowCall(-1);
+        QCOMPARE(info->toPlainText(), QStringLiteral("Line one\nLine two\nLine three"));
+        QCOMPARE(FForm->height(), threeLines);
 
         ring(QStringLiteral("0441124"));
         QVERIFY(!info->isVisible());
@@ -433,6 +457,60 @@ private slots:
             FForm->TrayHint(),
             QStringLiteral("Tremlow Corvane: File \"/nonexistent/libcapi20.so.3\" not found."));
         QCOMPARE(FForm->TrayIcon()->toolTip(), FForm->TrayHint());
+
+        // The tray shows it: the active image with its badge, while monitoring is on.
+        const auto image = [](const QIcon &icon) { return icon.pixmap(22, 22).toImage(); };
+        const QIcon active = platform::TrayIcon(platform::TrayIconState::Active, 2);
+        QVERIFY(FForm->LineDown());
+        QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
+        FForm->ToggleActive();
+        QCOMPARE(image(FForm->TrayIcon()->icon()),
+                 image(platform::TrayIcon(platform::TrayIconState::Deactivated, 2)));
+        FForm->ToggleActive();
+        // A new call's blink alternates with the line's image, not the plain one.
+        ring("0301234");
+        ticks(2);
+        QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
+    }
+
+    // Missing at the first look and each time it goes again, back in between: one report
+    // each; a tray there from the start is no news.
+    void trayWatchReportsEachChange()
+    {
+        const QList<bool> seen = {false, false, true, true, false, false};
+        int look = 0, missing = 0, back = 0;
+        TTrayWatch watch;
+        watch.TrayAvailable = [&] { return seen.value(look++, false); };
+        watch.OnTrayMissing = [&] { ++missing; };
+        watch.OnTrayBack = [&] { ++back; };
+        QVERIFY(watch.Available()); // not looked yet
+        watch.Start(5);
+        QTRY_VERIFY(look > seen.size());
+        QCOMPARE(missing, 2);
+        QCOMPARE(back, 1);
+        QVERIFY(!watch.Available());
+
+        TTrayWatch there;
+        there.TrayAvailable = [] { return true; };
+        there.OnTrayBack = [&] { ++back; };
+        there.Start(5);
+        QTest::qWait(50);
+        QCOMPARE(back, 1);
+    }
+
+    void secondStartWithoutTrayOpensTheCallList()
+    {
+        QList<ListPage> opened;
+        FForm->OnShowLists = [&opened](ListPage page) { opened << page; };
+        bool tray = true;
+        FForm->TrayWatch().TrayAvailable = [&tray] { return tray; };
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QVERIFY(opened.isEmpty());
+        tray = false;
+        ring("0301234");
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QCOMPARE(opened, QList<ListPage>{ListPage::Calls});
+        QVERIFY(FForm->CallHandler().Calls.IsAcknowledged());
     }
 };
 

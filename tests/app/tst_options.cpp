@@ -14,11 +14,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -55,6 +57,7 @@ private slots:
     void escapeRestoresThePopupsColourButNotItsPlace();
     void languageClickSwitchesEveryWindowAndOkSavesTheLists();
     void stayOnTopOnOkKeepsAShownPopupShown();
+    void numberPluginShownOnlyWhenItLoaded();
 
 private:
     QColor popupBackground() const
@@ -202,6 +205,7 @@ void TestOptions::languageClickSwitchesEveryWindowAndOkSavesTheLists()
     FDlg->Open();
     QCOMPARE(exit->text(), QString("&Beenden"));
     QVERIFY(readFile(FSettings->iniPath()).contains("Language=0\n"));
+    QVERIFY(FLists->WaitForSaves()); // the lists are saved in the background
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Nicks)));
     QCOMPARE(FReads, 0);
 }
@@ -219,6 +223,39 @@ void TestOptions::stayOnTopOnOkKeepsAShownPopupShown()
     FDlg->Open();
     QVERIFY(!(FForm->windowFlags() & Qt::WindowStaysOnTopHint));
     QVERIFY(FForm->isVisible());
+}
+
+void TestOptions::numberPluginShownOnlyWhenItLoaded()
+{
+    // Named in the file but not there: reported at reading, left out of the dialog, so the
+    // next OK writes the key empty.
+    FSettings->settings.externalNumberManipulationDll = FDir->filePath("gone.so");
+    QVERIFY(FSettings->writeAll());
+    FPrompts.messages.clear();
+    FForm->ReadIni();
+    QCOMPARE(FPrompts.messages.size(), 1);
+    whenModal<TOptDlg>([&](TOptDlg *dlg) {
+        QCOMPARE(option<QLineEdit>("edDLL")->text(), QString());
+        dlg->OKBtnClick();
+    });
+    FDlg->Open();
+    QVERIFY(readFile(FSettings->iniPath()).contains("ExternalNumberManipulationDLL=\n"));
+
+    // A real plug-in chosen in the dialog is loaded at once and rewrites numbers.
+    const QString plugin = QStringLiteral(EXAMPLE_PLUGIN_DIR "/outsideline.so");
+    FOptionPrompts.chosenFiles = {plugin};
+    whenModal<TOptDlg>([&](TOptDlg *dlg) {
+        QTest::mouseClick(option<QToolButton>("sbDLL"), Qt::LeftButton);
+        QCOMPARE(option<QLineEdit>("edDLL")->text(), plugin);
+        dlg->OKBtnClick();
+    });
+    FDlg->Open();
+    QCOMPARE(FForm->Lookup().NumberPluginPath(), plugin);
+    whenModal<TOptDlg>([&](TOptDlg *dlg) {
+        QCOMPARE(option<QLineEdit>("edDLL")->text(), plugin);
+        dlg->reject();
+    });
+    FDlg->Open();
 }
 
 QTEST_MAIN(TestOptions)

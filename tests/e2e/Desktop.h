@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <cstdio>
 
 namespace e2e {
 
@@ -127,6 +128,14 @@ inline QImage screenshot(const QString &file)
     return QImage(file);
 }
 
+// One window as the screen shows it.
+inline bool windowShot(const QString &window, const QString &file)
+{
+    QFile::remove(file);
+    run(QStringLiteral("import"), {QStringLiteral("-window"), window, file});
+    return !QImage(file).isNull();
+}
+
 // Pixels of exactly this colour inside the rectangle.
 inline int countPixels(const QImage &image, const QRect &rect, QRgb color)
 {
@@ -194,11 +203,34 @@ public:
     {
         FProcess.setProcessEnvironment(env);
         FProcess.setWorkingDirectory(FRoot.path());
-        FProcess.setProcessChannelMode(QProcess::ForwardedChannels);
+        // With captureErrors(), standard error is kept for errorOutput() and passed on there.
+        FProcess.setProcessChannelMode(FCaptureErrors ? QProcess::ForwardedOutputChannel
+                                                      : QProcess::ForwardedChannels);
+        FProcess.setReadChannel(QProcess::StandardError);
         FProcess.start(QStringLiteral(CORVANE_PROGRAM), arguments);
         return FProcess.waitForStarted(5000);
     }
     bool start() { return start(environment()); }
+
+    // The next start keeps standard error for errorOutput() (call it now and then: a full pipe
+    // would stop the program).
+    void captureErrors() { FCaptureErrors = true; }
+    // What the program wrote to standard error so far.
+    QString errorOutput()
+    {
+        while (FProcess.waitForReadyRead(50)) {
+        }
+        const QByteArray bytes = FProcess.readAllStandardError();
+        std::fputs(bytes.constData(), stderr);
+        FErrors += QString::fromUtf8(bytes);
+        return FErrors;
+    }
+    int exitCode() const { return FProcess.exitCode(); }
+    // Waits for the program to end by itself; true when it ended normally.
+    bool ended(int timeoutMs)
+    {
+        return FProcess.waitForFinished(timeoutMs) && FProcess.exitStatus() == QProcess::NormalExit;
+    }
 
     // A second start of the program with a switch; it hands the command over and ends.
     int secondStart(const QStringList &arguments)
@@ -257,6 +289,8 @@ private:
     QTemporaryDir FRoot;
     QString FHome;
     QProcess FProcess;
+    QString FErrors;
+    bool FCaptureErrors = false;
 };
 
 } // namespace e2e

@@ -109,6 +109,55 @@ private slots:
         QVERIFY(corvane.stop());
     }
 
+    // A user of an earlier version: the usual data directory and its files readable to
+    // everyone. After a start and a call, nobody else can read them.
+    void filesArePrivateAfterAStartAndACall()
+    {
+        Corvane corvane;
+        const QString xdg = corvane.file(QStringLiteral("xdg"));
+        const QString data = xdg + QStringLiteral("/corvane");
+        QVERIFY(QDir().mkpath(data));
+        QFile::setPermissions(data, QFile::Permissions(0x7755));
+        const QByteArray header = "196608 # DO NOT EDIT / NICHT VERAENDERN/LOESCHEN!!\r\n";
+        const QMap<QString, QByteArray> files = {
+            {"corvane.ini", "[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nDebug=1\n"
+                            "[StatusCodes]\n$3490=1\n"},
+            {"Calls", header + "Date-Time;Date;Time;Phone number;Nickname;Town;Target;State;\r\n"},
+            {"Calls.bak", header},
+            {"Nicks.09.12.2025_18.00.00", "damaged"},
+            {"corvane.log", "12:00:00: earlier\n"},
+        };
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            QFile file(data + u'/' + it.key());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(it.value());
+            file.close();
+            QVERIFY(file.setPermissions(QFile::Permissions(0x6644)));
+        }
+        QProcessEnvironment env = corvane.environment();
+        env.remove(QStringLiteral("CORVANE_HOME"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), xdg);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), corvane.home());
+        QVERIFY(corvane.start(env));
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY(corvane.line(QStringLiteral("ring --from 301234 --type 0x21 --to 85606 "
+                                            "--end-after 0.5 --reason 0x3490")));
+        QVERIFY(waitFor([&] {
+            QFile calls(data + QStringLiteral("/Calls"));
+            return calls.open(QIODevice::ReadOnly) && calls.readAll().contains(";0301234;");
+        }));
+        QVERIFY(corvane.stop());
+
+        QCOMPARE(int(QFileInfo(data).permissions() & 0x0FFF), 0x0700);
+        const QStringList written = QDir(data).entryList(QDir::Files | QDir::Hidden);
+        for (const char *name : {"Calls", "Calls.bak", "Nicks", "MSN", "corvane.ini", "corvane.log",
+                                 "Nicks.09.12.2025_18.00.00"})
+            QVERIFY2(written.contains(name), name);
+        for (const QString &name : written)
+            QVERIFY2((QFileInfo(data + u'/' + name).permissions() & 0x0FFF) == 0x0600,
+                     qPrintable(name));
+    }
+
     void rejectButtonClickedWithTheMouse()
     {
         Corvane corvane;

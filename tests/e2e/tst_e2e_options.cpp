@@ -89,7 +89,7 @@ private slots:
         QVERIFY(ini.contains(QStringLiteral("Language=0\n")));
         QVERIFY(ini.contains(QStringLiteral("[Mine]\nkept=yes\n")));
         // The language changed: the lists were saved in it.
-        QVERIFY(QFile::exists(corvane.file(QStringLiteral("Calls"))));
+        QVERIFY(waitFor([&] { return QFile::exists(corvane.file(QStringLiteral("Calls"))); }));
         QVERIFY(corvane.stop());
 
         // Restarted, the next call's popup is red and German.

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
@@ -69,6 +70,7 @@ private slots:
     void menuStatesPerPageAndSelection();
     void headerClicksToggleSortKeysAndStoreThem();
     void hiddenKeyColumnStaysHiddenAndWidthsPersist();
+    void firstOpenWidensColumnsToTheirContents();
     void deleteAsksAndSaves();
     void deletingTheCallersNicknameClearsThePopupName();
     void deleteAllOnCallsBlanksThePopupNumber();
@@ -185,6 +187,11 @@ void TestListDlg::menuStatesPerPageAndSelection()
     FSettings->settings.tapiDevice = "Modem";
     FSettings->settings.internalReverseSearch = true;
     FDlg->UpdateMenuStates();
+    // The built-in lookup needs a server.
+    QCOMPARE(menuStates(), QStringLiteral("Lschen1+ ClearNoSubmit1+ Allelschen1+ N2 nickedit+ N3 "
+                                          "Dial+ mnuReverseSearch-"));
+    FSettings->settings.reverseLookupUrl = "http://lookup.example/";
+    FDlg->UpdateMenuStates();
     QCOMPARE(menuStates(), QStringLiteral("Lschen1+ ClearNoSubmit1+ Allelschen1+ N2 nickedit+ N3 "
                                           "Dial+ mnuReverseSearch+"));
     bool lookup = false;
@@ -285,6 +292,56 @@ void TestListDlg::hiddenKeyColumnStaysHiddenAndWidthsPersist()
     QCOMPARE(FSettings->listViews.callsCol[CallRow::DateTime], 0);
 }
 
+void TestListDlg::firstOpenWidensColumnsToTheirContents()
+{
+    CallRow longCall = call("46000.75", "0301234567890", "Anna Example-Longname");
+    longCall.town = "Garmisch-Partenkirchen";
+    longCall.target = "Office downstairs";
+    longCall.status = "not answered";
+    FLists->calls().setRows({longCall});
+    FLists->nicks().setRows(
+        {NickRow{"Bakery round the corner", "0301234567", "/home/anna/bakery.wav", "log|popup|"}});
+    FDlg->ReadSettings();
+    FDlg->show();
+    const std::array<int, 8> design = ListViewSettings().callsCol;
+    // No text is cut off: each fits with the style's margin on either side.
+    for (const char *name : {"lvCalls", "lvNicks"}) {
+        TListView *list = view(name);
+        const int margin =
+            list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        for (int c = 0; c < list->header()->count(); ++c) {
+            if (list->header()->isSectionHidden(c)) continue;
+            const QString text = list->model()->index(0, c).data().toString();
+            const int needed = list->fontMetrics().horizontalAdvance(text) + 2 * margin;
+            QVERIFY2(list->header()->sectionSize(c) >= needed,
+                     qPrintable(QString("%1 column %2: %3").arg(name).arg(c).arg(text)));
+        }
+    }
+    // Date and state were cut off at the design's widths; an empty column keeps its width.
+    QVERIFY(view("lvCalls")->header()->sectionSize(CallRow::Date) > design[CallRow::Date]);
+    QVERIFY(view("lvCalls")->header()->sectionSize(CallRow::Status) > design[CallRow::Status]);
+    QCOMPARE(view("lvMSN")->header()->sectionSize(1), ListViewSettings().msnCol[1]);
+    // The window, never opened before, grows to show the wider columns, within the screen.
+    QVERIFY(FDlg->width() > 566);
+    QVERIFY(FDlg->width() <= FDlg->screen()->availableGeometry().width());
+    // The widths are the settings' from now on.
+    QCOMPARE(FSettings->listViews.callsCol[CallRow::Town],
+             view("lvCalls")->header()->sectionSize(CallRow::Town));
+    FDlg->hide();
+
+    // Widths the user keeps in the file stay, even narrower than the contents.
+    QVERIFY(FSettings->writeAll());
+    QFile ini(FDir->filePath("corvane.ini"));
+    QVERIFY(ini.open(QIODevice::Append));
+    ini.write("[Calls]\nCol5=40\n");
+    ini.close();
+    FSettings->readAll();
+    TListDlg again(*FLists, *FEditor);
+    again.ReadSettings();
+    again.show();
+    QCOMPARE(child<TListView>(&again, "lvCalls")->header()->sectionSize(CallRow::Town), 40);
+}
+
 void TestListDlg::deleteAsksAndSaves()
 {
     FLists->calls().setRows(
@@ -296,11 +353,13 @@ void TestListDlg::deleteAsksAndSaves()
     FPrompts.yesNoAnswers = {false, true};
     FDlg->Lschen1Click();
     QCOMPARE(FLists->calls().count(), 3);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FDir->filePath("Calls")));
     FDlg->Lschen1Click();
     QCOMPARE(FPrompts.questions, QStringList({"Delete line(s)?", "Delete line(s)?"}));
     QCOMPARE(FLists->calls().count(), 1);
     QCOMPARE(FLists->calls().row(0).number, QStringLiteral("0402"));
+    QVERIFY(FLists->WaitForSaves());
     const QString file = readFile(FDir->filePath("Calls"));
     QVERIFY(file.contains(";0402;"));
     QVERIFY(!file.contains(";0301;"));
@@ -325,6 +384,7 @@ void TestListDlg::deletingTheCallersNicknameClearsThePopupName()
     QCOMPARE(redisplays, 1);
     QVERIFY(FPending.Get(-1).value("NickName").isEmpty());
     QCOMPARE(FLists->nicks().count(), 0);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(QFile::exists(FDir->filePath("Nicks")));
 }
 
@@ -342,6 +402,7 @@ void TestListDlg::deleteAllOnCallsBlanksThePopupNumber()
     QCOMPARE(FPrompts.questions.last(), QStringLiteral("Delete all lines?"));
     QCOMPARE(blanked, 1);
     QCOMPARE(FLists->calls().count(), 0);
+    QVERIFY(FLists->WaitForSaves());
     QCOMPARE(readFile(FDir->filePath("Calls")).count("\r\n"), 2); // header and captions
 
     FDlg->SetCurrentPage(ListPage::Nicks);
@@ -359,6 +420,7 @@ void TestListDlg::clearNoSubmitRemovesCallsWithoutNumber()
     QCOMPARE(FLists->calls().count(), 2);
     QCOMPARE(FLists->calls().row(0).number, QStringLiteral("0402"));
     QCOMPARE(FLists->calls().row(1).number, QStringLiteral("-not transmitted"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(QFile::exists(FDir->filePath("Calls")));
 }
 
@@ -393,6 +455,7 @@ void TestListDlg::doubleClickOnACallTakesItOver()
     // The new name reaches the calls that begin with the number.
     QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral("Anna"));
     QCOMPARE(FLists->calls().row(2).nickname, QStringLiteral("Anna"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("Nicks")).contains("Anna;0301;;log|popup|;"));
 }
 
@@ -420,6 +483,7 @@ void TestListDlg::newEntryNamesCallsAndThePendingCall()
     // Sorted by the stored key: 100 is descending by nickname.
     QCOMPARE(FLists->nicks().row(0).nickname, QStringLiteral("Zora"));
     QCOMPARE(FLists->nicks().row(1).nickname, QStringLiteral("Anna"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("Calls")).contains(";1239;Anna;"));
 
     // Cancel adds nothing.
@@ -485,6 +549,7 @@ void TestListDlg::editingAnMsnWritesItBack()
     QVERIFY(offered);
     QCOMPARE(FLists->msns().row(0),
              (MsnRow{true, "4711", "Desk", "", "log|reject not submmitted|"}));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("MSN")).contains("1;4711;Desk;;log|reject not submmitted|;"));
 }
 
@@ -505,11 +570,13 @@ void TestListDlg::toggledMsnCheckBoxSavesAtOnce()
         msns->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, msns);
     QTest::mouseClick(msns->viewport(), Qt::LeftButton, {}, box.center());
     QVERIFY(!FLists->msns().row(0).checked);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(readFile(FDir->filePath("MSN")).contains("0;4711;Office;;;"));
 
     QVERIFY(QFile::remove(FDir->filePath("MSN")));
     msns->selectOnlyRow(1);
     msns->selectOnlyRow(0);
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FDir->filePath("MSN")));
 }
 

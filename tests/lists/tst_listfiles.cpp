@@ -6,11 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
 #include <numeric>
+#include <sys/stat.h>
 
 namespace {
 
@@ -44,6 +46,12 @@ public:
     }
 };
 
+int modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
 } // namespace
 
 class TestListFiles : public QObject
@@ -70,6 +78,7 @@ private slots:
     void longFilesAreReadInTwoHalves();
     void startupWithoutFilesAndShutdown();
     void msnSectionMovesIntoTheMsnFile();
+    void everyFileIsPrivate();
 
 private:
     TLists &makeLists(Language language = Language::English);
@@ -248,6 +257,7 @@ void TestListFiles::commaDecimalMarkIsRepaired()
     TLists &lists = makeLists();
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(lists.calls().row(0).dateTime, QString("46000.75"));
+    QVERIFY(lists.WaitForSaves()); // rewritten in the background
     QVERIFY(readFile(path("Calls")).contains("\r\n46000.75;09.12.2025;"));
 }
 
@@ -291,6 +301,7 @@ void TestListFiles::invalidCallsFileAnswers()
     QVERIFY(lists.LoadList(ListKind::Calls));
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
     QCOMPARE(lists.calls().count(), 1);
+    QVERIFY(lists.WaitForSaves());
     QCOMPARE(readFile(path("Calls")),
              Header + CallsCaption +
                  "46000.5;09.12.2025;12:00:00;0301;Anna;Berlin;Office;answered;\r\n");
@@ -299,6 +310,7 @@ void TestListFiles::invalidCallsFileAnswers()
     writeFile(path("Calls"), "");
     FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
     QVERIFY(lists.LoadList(ListKind::Calls));
+    QVERIFY(lists.WaitForSaves());
     QCOMPARE(readFile(path("Calls")), Header + CallsCaption);
     // A second dated copy in the same second does not replace the first.
     QCOMPARE(readFile(path("Calls.20.12.2025_12.00.00")), damaged);
@@ -364,6 +376,7 @@ void TestListFiles::clearCallsMovesOldCallsToTheArchive()
     QCOMPARE(lists.calls().row(0).number, QString("0302"));
     // The last one read comes first, the older archive follows.
     QCOMPARE(readFile(path("Calls.old")), exactlyTen + "\r\n" + older + "\r\narchived before\r\n");
+    QVERIFY(lists.WaitForSaves());
     const QByteArray rewritten = readFile(path("Calls"));
     QVERIFY(!rewritten.contains(";0301;") && rewritten.contains(";0302;"));
 
@@ -560,6 +573,48 @@ void TestListFiles::msnSectionMovesIntoTheMsnFile()
     QVERIFY(!FSettings->hasMsnSection());
     QVERIFY(lists.LoadAtStartup());
     QCOMPARE(lists.msns().count(), 2);
+}
+
+void TestListFiles::everyFileIsPrivate()
+{
+    const mode_t oldUmask = ::umask(022);
+    const auto restore = qScopeGuard([oldUmask] { ::umask(oldUmask); });
+    // Written by an earlier version, readable to every user of the machine; the calls file
+    // is damaged and holds calls for the archive.
+    const QByteArray calls = Header + CallsCaption + "45990.1;d;t;0300;;;;;\r\n" +
+                             "garbage;d;t;0302;Bert;;Office;busy;\r\n" +
+                             "46011.4;d;t;0301;Anna;Berlin;Office;answered;\r\n";
+    writeFile(path("Calls"), calls);
+    writeFile(path("Calls.old"), "archived before\r\n");
+    writeFile(path("Nicks"), Header + NicksCaption + "Anna;0301;;log|popup|;\r\n");
+    writeFile(path("MSN"), Header + MsnCaption + "1;85606;Office;;log|popup|;\r\n");
+    writeFile(path("corvane.ini"), "[Settings]\nClearCalls=1\nClearCallDays=10\n");
+    for (const char *name : {"Calls", "Calls.old", "Nicks", "MSN", "corvane.ini"})
+        QVERIFY(QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ReadGroup | QFile::ReadOther));
+    FSettings->readAll();
+    TLists &lists = makeLists();
+
+    FPrompts.fileErrorAnswers = {ListPrompts::Answer::Ignore};
+    QVERIFY(lists.LoadAtStartup());
+    QVERIFY(QFile::exists(path("Calls.20.12.2025_12.00.00")));
+    lists.nicks().setRows({NickRow{"Anna", "0301", "", "log|popup|"}});
+    lists.SaveList(ListKind::Nicks);
+    lists.SaveList(ListKind::Msn);
+    lists.SaveList(ListKind::Calls);
+    QVERIFY(FSettings->writeAll());
+
+    const QStringList files = QDir(FDir->path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, QStringList({"Calls", "Calls.20.12.2025_12.00.00", "Calls.bak", "Calls.old",
+                                 "corvane.ini", "MSN", "MSN.bak", "Nicks", "Nicks.bak"}));
+    for (const QString &name : files)
+        QVERIFY2(modeOf(path(name)) == 0600,
+                 qPrintable(name + QString(" has mode %1").arg(modeOf(path(name)), 0, 8)));
+
+    // A user who made a file stricter keeps it so.
+    QVERIFY(QFile::setPermissions(path("Nicks"), QFile::ReadOwner));
+    lists.SaveList(ListKind::Nicks);
+    QCOMPARE(modeOf(path("Nicks")), 0400);
 }
 
 QTEST_GUILESS_MAIN(TestListFiles)

@@ -160,11 +160,13 @@ void TestLists::applyNicknameToCallsNamesMatchingCalls()
     pending.Add("12345", "", "10:00", "", "", "Office");
 
     QVERIFY(!FLists->ApplyNicknameToCalls("", "123*", &pending));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FLists->fileName(ListKind::Calls))); // nothing saved either
     QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", " ", " "}));
 
     // "*" alone names nothing and saves nothing.
     QVERIFY(!FLists->ApplyNicknameToCalls("Everyone", "*", &pending));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(!QFile::exists(FLists->fileName(ListKind::Calls)));
     QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", " ", " "}));
     QCOMPARE(pending.Get(-1).value("NickName"), QString());
@@ -176,6 +178,7 @@ void TestLists::applyNicknameToCallsNamesMatchingCalls()
     QVERIFY(FLists->ApplyNicknameToCalls("Anna", "123*", &pending));
     QCOMPARE(column(calls, CallRow::Nickname), QStringList({"Anna", "Anna", " "}));
     QCOMPARE(pending.Get(-1).value("NickName"), QString("Anna"));
+    QVERIFY(FLists->WaitForSaves());
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Calls)));
 
     // Without a star the number still names longer numbers that begin with it.

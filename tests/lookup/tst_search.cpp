@@ -346,8 +346,9 @@ void TestSearch::contextMenuRowIsTheHighlightedResultAfterTheListChanged()
     FDlg->Search();
     FDlg->resultView()->selectOnlyRow(1); // City Bakery
     // A new match before it in list order moves it down the results.
-    QList<NickRow> rows = FLists->nicks().rows();
-    rows.prepend(NickRow{"Apple Bakery", "0300", "", ""});
+    QList<NickRow> rows = {NickRow{"Apple Bakery", "0300", "", ""}};
+    for (int i = 0; i < FLists->nicks().count(); ++i)
+        rows.append(FLists->nicks().row(i));
     FLists->nicks().setRows(rows);
     openMenu();
     const int highlighted = FDlg->resultView()->selectedRow();

@@ -38,6 +38,7 @@ private slots:
     void findTownRules();
     void findTownMatchesTheLineByLineRule();
     void shippedTableHasTheKnownPairs();
+    void countryCodesFromTheTable();
     void flagWordsInEitherLanguage();
     void statusWordsAndNotTransmitted();
     void isPhoneNumber_data();
@@ -137,6 +138,14 @@ void TestIsdnTool::findTownMatchesTheLineByLineRule()
             QCOMPARE(table.FindTown(number), findTownByScan(lines, number));
         }
     }
+}
+
+void TestIsdnTool::countryCodesFromTheTable()
+{
+    AreaCodeTable table;
+    table.setLines({"30 Berlin", "++43 Österreich", "++1 Vereinigte Staaten", "++43 Österreich",
+                    "++44", " ++45 Dänemark", "0++ kein Präfix", "++1 Kanada", "++49 Deutschland"});
+    QCOMPARE(table.CountryCodes(), QStringList({"++43", "++1", "0++", "++49"}));
 }
 
 void TestIsdnTool::shippedTableHasTheKnownPairs()

@@ -1,8 +1,10 @@
-// The command line of a start and the "testcallnum" hand-over.
+// The command line of a start, the menu entry's actions and the "testcallnum" hand-over.
 #include "platform/InstanceCommand.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -38,6 +40,9 @@ private slots:
         row("/dial", {"/dial"}, InstanceCommand::Dial);
         row("/t number", {"/t", "0441123"}, InstanceCommand::TestCall, "0441123");
         row("/test number", {"/test", "++43662123"}, InstanceCommand::TestCall, "++43662123");
+        row("/q", {"/q"}, InstanceCommand::Quit);
+        row("/quit", {"/quit"}, InstanceCommand::Quit);
+        row("/Q", {"/Q"}, InstanceCommand::None);
         row("extra parameters ignored", {"/c", "/o"}, InstanceCommand::Calls);
         // Switches are case-sensitive and exact.
         row("/W", {"/W"}, InstanceCommand::None);
@@ -65,10 +70,105 @@ private slots:
 
     void knownCodes()
     {
-        for (int code : {3024, 3025, 3026, 3027, 3028, 3029, 3124})
+        for (int code : {3024, 3025, 3026, 3027, 3028, 3029, 3030, 3124})
             QVERIFY2(IsKnownCommand(code), qPrintable(QString::number(code)));
-        for (int code : {0, 3023, 3030, 3123, 3125, -1})
+        for (int code : {0, 3023, 3031, 3123, 3125, -1})
             QVERIFY2(!IsKnownCommand(code), qPrintable(QString::number(code)));
+    }
+
+    void linuxOptions_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<int>("action");
+        const auto row = [](const char *name, QStringList params, StartAction action) {
+            QTest::newRow(name) << params << int(action);
+        };
+        row("--help", {"--help"}, StartAction::Help);
+        row("--version", {"--version"}, StartAction::Version);
+        row("--help before a switch", {"--help", "/c"}, StartAction::Help);
+        row("unknown", {"--verbose"}, StartAction::UnknownOption);
+        row("misspelt", {"--hepl"}, StartAction::UnknownOption);
+        row("with a value", {"--help=all"}, StartAction::UnknownOption);
+        row("upper case", {"--HELP"}, StartAction::UnknownOption);
+        // Everything else keeps the old rules: a switch, or nothing at all.
+        row("double dash alone", {"--"}, StartAction::Run);
+        row("one dash", {"-h"}, StartAction::Run);
+        row("switch first", {"/c", "--help"}, StartAction::Run);
+        row("test number", {"/t", "--5"}, StartAction::Run);
+        row("none", {}, StartAction::Run);
+    }
+    void linuxOptions()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(int, action);
+        const ParsedCommandLine parsed = ParseCommandLine(QStringList{"corvane"} + parameters);
+        QCOMPARE(int(parsed.action), action);
+        // An option never becomes a command for the running instance.
+        if (action != int(StartAction::Run)) QCOMPARE(parsed.command, InstanceCommand::None);
+    }
+
+    void usageNamesEverySwitchAndTheDataDirectory()
+    {
+        const QString usage = UsageText("corvane", "/home/anna/.local/share/corvane");
+        QVERIFY(usage.startsWith("Usage: corvane "));
+        for (const char *item :
+             {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn", "/o, /options",
+              "/d, /dial", "/t, /test NUMBER", "/q, /quit", "--help", "--version", "CORVANE_HOME",
+              "CORVANE_CAPI_LIBRARY", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+            QVERIFY2(usage.contains(QLatin1String("\n  ") + item), item);
+        QVERIFY(usage.endsWith("Data directory: /home/anna/.local/share/corvane\n"));
+        // Each switch the usage names is one the program takes.
+        static const QRegularExpression switchLine("\n  (/\\w+), (/\\w+)");
+        int switches = 0;
+        for (auto it = switchLine.globalMatch(usage); it.hasNext(); ++switches) {
+            const QRegularExpressionMatch match = it.next();
+            const ParsedCommandLine shortForm =
+                ParseCommandLine({"corvane", match.captured(1), "0441"});
+            QVERIFY2(shortForm.command != InstanceCommand::None, qPrintable(match.captured(1)));
+            QCOMPARE(ParseCommandLine({"corvane", match.captured(2), "0441"}).command,
+                     shortForm.command);
+        }
+        QCOMPARE(switches, 8);
+    }
+
+    // The launcher's menu reaches the running program through these actions on every
+    // desktop, tray or not.
+    void desktopEntryActionsAreSwitches()
+    {
+        QProcess validate;
+        validate.start("desktop-file-validate", {CORVANE_DESKTOP_FILE});
+        QVERIFY2(validate.waitForFinished(30000), "desktop-file-validate (desktop-file-utils)");
+        QCOMPARE(validate.exitCode(), 0);
+        QCOMPARE(validate.readAll(), QByteArray());
+
+        QFile file(CORVANE_DESKTOP_FILE);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QMap<QString, QMap<QString, QString>> groups;
+        QString group;
+        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n')) {
+            if (line.startsWith('['))
+                group = line.mid(1, line.size() - 2);
+            else if (line.contains('='))
+                groups[group][line.section('=', 0, 0)] = line.section('=', 1);
+        }
+        QCOMPARE(groups["Desktop Entry"]["Exec"], QString("corvane"));
+        const QMap<QString, InstanceCommand> expected = {{"Calls", InstanceCommand::Calls},
+                                                         {"Nicknames", InstanceCommand::Nicknames},
+                                                         {"MSN", InstanceCommand::Msn},
+                                                         {"Options", InstanceCommand::Options},
+                                                         {"Exit", InstanceCommand::Quit}};
+        QStringList actions = groups["Desktop Entry"]["Actions"].split(';', Qt::SkipEmptyParts);
+        QCOMPARE(QSet<QString>(actions.begin(), actions.end()),
+                 QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+        for (const QString &action : actions) {
+            const QMap<QString, QString> &entry = groups["Desktop Action " + action];
+            QVERIFY2(!entry.value("Name").isEmpty(), qPrintable(action));
+            const QStringList exec = entry.value("Exec").split(' ');
+            QCOMPARE(exec.value(0), QString("corvane"));
+            QCOMPARE(ParseCommandLine(exec).command, expected.value(action));
+        }
+        QCOMPARE(groups["Desktop Action Calls"]["Name[de]"], QString("Anrufliste"));
+        QCOMPARE(groups["Desktop Action Exit"]["Name[de]"], QString("Beenden"));
     }
 
     void testNumberFileRoundTrip()

@@ -1,15 +1,40 @@
 #include "platform/AtomicFile.h"
 #include "platform/DataDir.h"
+#include "platform/PrivateFiles.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
 
 namespace {
+
+int modeOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
+    return int(st.st_mode & 07777);
+}
+
+void setMode(const QString &path, int mode)
+{
+    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+}
+
+// Files and directories as a usual umask makes them, readable to everyone.
+class OpenUmask
+{
+public:
+    OpenUmask() : FOld(::umask(022)) {}
+    ~OpenUmask() { ::umask(FOld); }
+
+private:
+    mode_t FOld;
+};
 
 QByteArray readFile(const QString &path)
 {
@@ -35,6 +60,12 @@ private slots:
     void areaCodeFilePrefersTheDataDirectory();
     void decodesUtf8AndFallsBackToWindows1252();
     void atomicWriteReplacesAndKeepsPermissions();
+    void writtenFilesArePrivate();
+    void backupsArePrivate();
+    void appendCreatesAPrivateFile();
+    void recognisesTheProgramsFiles_data();
+    void recognisesTheProgramsFiles();
+    void startTightensWhatEarlierVersionsLeftOpen();
     void atomicWriteFollowsSymlinks();
     void failedWriteLeavesTheOldFile_data();
     void failedWriteLeavesTheOldFile();
@@ -103,14 +134,142 @@ void TestPlatform::atomicWriteReplacesAndKeepsPermissions()
     QString error;
     QVERIFY2(AtomicFile::write(path, "first", &error), qPrintable(error));
     QCOMPARE(readFile(path), QByteArray("first"));
-    ::chmod(QFile::encodeName(path).constData(), 0640);
+    ::chmod(QFile::encodeName(path).constData(), 0400);
     QVERIFY(AtomicFile::write(path, "second"));
     QCOMPARE(readFile(path), QByteArray("second"));
     struct stat st;
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-    QCOMPARE(int(st.st_mode & 0777), 0640);
+    QCOMPARE(int(st.st_mode & 0777), 0400);
     // Nothing but the file itself is left behind.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Calls"});
+}
+
+void TestPlatform::writtenFilesArePrivate()
+{
+    OpenUmask umask;
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/Nicks";
+    QVERIFY(AtomicFile::write(path, "new"));
+    QCOMPARE(modeOf(path), 0600);
+
+    // A file an earlier version wrote readable to all, or group-readable.
+    for (int mode : {0644, 0664, 0640, 0755}) {
+        setMode(path, mode);
+        QVERIFY(AtomicFile::write(path, "rewritten"));
+        QCOMPARE(modeOf(path), 0600);
+    }
+    // The temporary file a crash left behind is reused, and its mode is not.
+    writeFile(dir.path() + "/.MSN.tmp", "half");
+    setMode(dir.path() + "/.MSN.tmp", 0666);
+    QVERIFY(AtomicFile::write(dir.path() + "/MSN", "complete"));
+    QCOMPARE(modeOf(dir.path() + "/MSN"), 0600);
+    // A copy (the dated copy of a damaged list) is private even when its source is not.
+    setMode(path, 0644);
+    QVERIFY(AtomicFile::copy(path, dir.path() + "/Nicks.20.12.2025_12.00.00"));
+    QCOMPARE(modeOf(dir.path() + "/Nicks.20.12.2025_12.00.00"), 0600);
+}
+
+void TestPlatform::backupsArePrivate()
+{
+    OpenUmask umask;
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/Calls";
+    writeFile(path, "version 1");
+    setMode(path, 0644);
+    writeFile(dir.path() + "/Calls.bak", "version 0");
+    setMode(dir.path() + "/Calls.bak", 0644);
+    QVERIFY(AtomicFile::backup(path, dir.path() + "/Calls.bak"));
+    QCOMPARE(readFile(dir.path() + "/Calls.bak"), QByteArray("version 1"));
+    QCOMPARE(modeOf(dir.path() + "/Calls.bak"), 0600);
+    QVERIFY(AtomicFile::write(path, "version 2"));
+    QCOMPARE(modeOf(path), 0600);
+    QCOMPARE(modeOf(dir.path() + "/Calls.bak"), 0600);
+}
+
+void TestPlatform::appendCreatesAPrivateFile()
+{
+    OpenUmask umask;
+    QTemporaryDir dir;
+    const QString log = dir.path() + "/corvane.log";
+    QVERIFY(PrivateFiles::append(log, "one\n"));
+    QCOMPARE(modeOf(log), 0600);
+    setMode(log, 0644);
+    QVERIFY(PrivateFiles::append(log, "two\n"));
+    QCOMPARE(modeOf(log), 0600);
+    QCOMPARE(readFile(log), QByteArray("one\ntwo\n"));
+    QString error;
+    QVERIFY(!PrivateFiles::append(dir.path() + "/missing/corvane.log", "x", &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestPlatform::recognisesTheProgramsFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ours");
+    for (const char *name :
+         {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak", "Calls.old",
+          "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2", "corvane.ini", "corvane.log",
+          ".Calls.tmp", ".corvane.ini.tmp", ".Calls.bak.tmp"})
+        QTest::newRow(name) << QString(name) << true;
+    for (const char *name : {"orte.asc", "notes.txt", "Calls.txt", "calls", "Calls.tmp", ".Calls",
+                             "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum"})
+        QTest::newRow(name) << QString(name) << false;
+}
+
+void TestPlatform::recognisesTheProgramsFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ours);
+    QCOMPARE(PrivateFiles::isProgramFile(name), ours);
+}
+
+void TestPlatform::startTightensWhatEarlierVersionsLeftOpen()
+{
+    OpenUmask umask;
+    QTemporaryDir xdg, home;
+    const QByteArray oldHome = qgetenv("CORVANE_HOME");
+    const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] {
+        qputenv("CORVANE_HOME", oldHome);
+        if (oldHome.isNull()) qunsetenv("CORVANE_HOME");
+        qputenv("XDG_DATA_HOME", oldXdg);
+        if (oldXdg.isNull()) qunsetenv("XDG_DATA_HOME");
+    });
+
+    // As an earlier version left the directory under $XDG_DATA_HOME.
+    const QString data = xdg.path() + "/corvane";
+    QVERIFY(QDir().mkdir(data));
+    setMode(data, 0755);
+    const QStringList ours = {"Calls", "Calls.bak", "Calls.old",   "Calls.09.12.2025_18.00.00",
+                              "Nicks", "MSN.bak",   "corvane.ini", "corvane.log"};
+    for (const QString &name : ours) {
+        writeFile(data + '/' + name, "x");
+        setMode(data + '/' + name, 0644);
+    }
+    writeFile(data + "/orte.asc", "441 Oldenburg\n");
+    setMode(data + "/orte.asc", 0644);
+    setMode(data + "/Nicks", 0400);
+
+    qunsetenv("CORVANE_HOME");
+    qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
+    DataDir::tightenPermissions();
+    QCOMPARE(modeOf(data), 0700);
+    for (const QString &name : ours)
+        QCOMPARE(modeOf(data + '/' + name), name == "Nicks" ? 0400 : 0600);
+    QCOMPARE(modeOf(data + "/orte.asc"), 0644); // the user's own table, not ours
+
+    // A directory the user named keeps its mode; the files in it do not.
+    setMode(home.path(), 0755);
+    writeFile(home.path() + "/Calls", "x");
+    setMode(home.path() + "/Calls", 0664);
+    qputenv("CORVANE_HOME", home.path().toUtf8());
+    DataDir::tightenPermissions();
+    QCOMPARE(modeOf(home.path()), 0755);
+    QCOMPARE(modeOf(home.path() + "/Calls"), 0600);
+    // Created fresh, the directory is private from the start.
+    qputenv("CORVANE_HOME", (home.path() + "/new/corvane").toUtf8());
+    QCOMPARE(DataDir::path(), home.path() + "/new/corvane");
+    QCOMPARE(modeOf(home.path() + "/new/corvane"), 0700);
 }
 
 void TestPlatform::atomicWriteFollowsSymlinks()

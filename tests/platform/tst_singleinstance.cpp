@@ -196,7 +196,7 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("wrong magic") << QByteArray("HELLO WORLD\n");
         QTest::newRow("newer version") << frame(2, 3025, "/tmp");
-        QTest::newRow("unknown code") << frame(1, 3030, "/tmp");
+        QTest::newRow("unknown code") << frame(1, 3031, "/tmp");
         QTest::newRow("code between") << frame(1, 3100, "/tmp");
         QTest::newRow("oversized") << frame(1, 3025, QByteArray(5000, 'a'), 5000);
         QTest::newRow("length above limit") << frame(1, 3025, "/tmp", 0xFFFF);

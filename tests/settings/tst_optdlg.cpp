@@ -436,6 +436,7 @@ void TestOptDlg::languageSwitchFromTheDialog()
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("Language=0\n"));
+    QVERIFY(FLists->WaitForSaves()); // saved in the background
     QVERIFY(readFile(callsFile).contains(";besetzt"));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Nicks)));
     QVERIFY(QFile::exists(FLists->fileName(ListKind::Msn)));
@@ -455,15 +456,24 @@ void TestOptDlg::telephonyDevices()
 
     writeFile(ini(), "[Settings]\nUseTAPI=1\nTAPIDevice=Desktop telephony (tel: link)\n");
     FSettings->readAll();
-    FDlg->OnListDevices = [](QStringList &devices) {
-        devices = {"Modem on /dev/ttyACM0", "Desktop telephony (tel: link)"};
+    QStringList found = {"Modem on /dev/ttyACM0", "Desktop telephony (tel: link)"};
+    FDlg->OnListDevices = [&found](QStringList &devices) {
+        devices = found;
         return true;
     };
+    int probes = 0;
+    FDlg->OnProbeDevices = [&probes] { ++probes; };
     inDialog([&](TOptDlg *dlg) {
+        QCOMPARE(probes, 1);
         auto *list = c<QListWidget>("lbTAPI");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentRow(), 1);
-        list->setCurrentRow(0);
+        // A probe that ends while the dialog is open shows its devices, the choice kept.
+        found.prepend("Modem on /dev/ttyACM1");
+        dlg->DevicesChanged();
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->currentItem()->text(), QString("Desktop telephony (tel: link)"));
+        list->setCurrentRow(1);
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("TAPIDevice=Modem on /dev/ttyACM0\n"));
@@ -708,9 +718,23 @@ void TestOptDlg::captionsInBothLanguages()
     QCOMPARE(c<QLabel>("lbModemPorts")->text(), QString("&Modem-Anschlüsse (durch ; getrennt):"));
     QVERIFY(c<QRadioButton>("LangGroup.0")->isChecked());
 
-    // Every check box and label has its caption, in each language.
+    // Every check box and label has its caption, in each language, and no two controls of a
+    // page answer the same Alt key.
     for (Language language : {Language::German, Language::English}) {
         FDlg->ApplyLanguage(language);
+        for (int i = 0; i < pages->count(); ++i) {
+            QStringList keys;
+            for (QWidget *w : pages->widget(i)->findChildren<QWidget *>()) {
+                QString text;
+                if (auto *button = qobject_cast<QAbstractButton *>(w)) text = button->text();
+                if (auto *label = qobject_cast<QLabel *>(w)) text = label->text();
+                const qsizetype amp = text.indexOf(u'&');
+                if (amp < 0 || amp + 1 >= text.size()) continue;
+                const QString key = text.mid(amp + 1, 1).toLower();
+                QVERIFY2(!keys.contains(key), qPrintable(pages->tabText(i) + ": Alt+" + key));
+                keys << key;
+            }
+        }
         for (QAbstractButton *button : FDlg->findChildren<QAbstractButton *>()) {
             if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
                 QVERIFY2(!button->text().isEmpty(), qPrintable(button->objectName()));

@@ -57,6 +57,7 @@ private slots:
     void badValuesReadAsDefaultsOrClamped();
     void stringsFollowTheProfileRules();
     void hiddenKeysAreNeverWritten();
+    void contactsVCardIsWrittenOnlyWhenSet();
     void oldRegClearedMovesAutostartOnce();
     void msnSectionIsParsedAndErasedByTheNextSave();
     void tapiDeviceByIndexOrName();
@@ -210,6 +211,7 @@ void TestSettingsStore::roundTripsEveryKey()
     s.tapiDevice = "ISDN Modem";
     s.prependNum = "0";
     s.externalNumberLookupDll = "/opt/lookup.so";
+    s.reverseLookupUrl = "https://lookup.example/rs/";
     store.picture = {true, true, QString::fromUtf8("/home/u/Bilder/Blümchen.jpg")};
     store.mainPos = {10, 20, 500, 120};
     store.listViews.callsSort = 3;
@@ -232,6 +234,9 @@ void TestSettingsStore::roundTripsEveryKey()
     QCOMPARE(again.settings.countryCode, QString("++43"));
     QCOMPARE(again.settings.tapiDevice, QString("ISDN Modem"));
     QCOMPARE(again.settings.externalNumberLookupDll, QString("/opt/lookup.so"));
+    QCOMPARE(again.settings.reverseLookupUrl, QString("https://lookup.example/rs/"));
+    QVERIFY(readFile(FIni).contains(
+        "InternalReverseSearch=0\nReverseLookupURL=https://lookup.example/rs/\n"));
     QCOMPARE(again.picture.file, store.picture.file);
     QCOMPARE(again.mainPos.height, 120);
     QCOMPARE(again.listViews.callsSort, 3);
@@ -476,6 +481,28 @@ void TestSettingsStore::hiddenKeysAreNeverWritten()
     store.settings.homeFritz = false;
     QVERIFY(store.writeAll());
     QVERIFY(readFile(FIni).contains("HomeFritz=1\n"));
+}
+
+void TestSettingsStore::contactsVCardIsWrittenOnlyWhenSet()
+{
+    SettingsStore store(FIni);
+    store.readAll();
+    QVERIFY(store.writeAll());
+    QVERIFY(!readFile(FIni).contains("ContactsVCard"));
+
+    store.settings.contactsVCard = QString::fromUtf8("/home/u/Kontakte/Büro.vcf");
+    QVERIFY(store.writeAll());
+    SettingsStore again(FIni);
+    again.readAll();
+    QCOMPARE(again.settings.contactsVCard, store.settings.contactsVCard);
+
+    // Cleared in the dialog: the old file must not come back at the next start.
+    again.settings.contactsVCard.clear();
+    QVERIFY(again.writeAll());
+    QVERIFY(!readFile(FIni).contains("ContactsVCard"));
+    SettingsStore third(FIni);
+    third.readAll();
+    QCOMPARE(third.settings.contactsVCard, QString());
 }
 
 void TestSettingsStore::oldRegClearedMovesAutostartOnce()

@@ -3,6 +3,8 @@
 #include "tools/capisim/CapiMessage.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,6 +26,8 @@ bool MessageLog::open(const std::string &path, std::string *error)
     }
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+    const char *times = std::getenv("CAPISIM_LOG_TIMES");
+    times_ = times && *times && std::strcmp(times, "0") != 0;
     return true;
 }
 
@@ -35,7 +39,14 @@ void MessageLog::note(const std::string &text)
 void MessageLog::writeMessage(const char *prefix, const uint8_t *message, size_t size)
 {
     if (fd_ < 0) return;
-    writeLine(prefix + toHex(message, size));
+    std::string line = prefix + toHex(message, size);
+    if (times_) {
+        // Microseconds of the monotonic clock, which every process of the machine shares.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        line += " @" +
+                std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+    }
+    writeLine(std::move(line));
 }
 
 void MessageLog::writeLine(std::string line)

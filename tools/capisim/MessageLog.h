@@ -9,7 +9,9 @@ namespace capisim {
 // Appends one line per CAPI message to the file named by CAPISIM_LOG:
 // "> " program to exchange, "< " exchange to program, "# " notes about input
 // the exchange refused. Each line is one write() on an O_APPEND descriptor, so
-// readers see whole lines while the program runs and threads never mix lines.
+// readers see whole lines while the program runs and threads never mix lines. With
+// CAPISIM_LOG_TIMES=1 each message line ends in " @" and the microseconds of the monotonic
+// clock when it passed (for latency figures).
 // Owned by the Exchange; any thread may call it.
 class MessageLog
 {
@@ -31,6 +33,7 @@ private:
     void writeLine(std::string line);
 
     int fd_ = -1;
+    bool times_ = false;
 };
 
 } // namespace capisim

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "lookup/OutlookIndex.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+typedef struct _EContact EContact;
+
+// An operation of the contacts connection failed; the message is the text the user may see.
+class TOutlookError : public std::runtime_error
+{
+public:
+    explicit TOutlookError(const QString &message)
+        : std::runtime_error(message.toStdString()), FMessage(message)
+    {
+    }
+    QString Message() const { return FMessage; }
+
+private:
+    QString FMessage;
+};
+
+// One contact of an address book or a vCard file, with the string properties the program
+// reads and writes. A cheap handle: copies share the contact.
+class TContactItem
+{
+public:
+    TContactItem() = default;
+    // Takes over one reference to the contact; `book` names its address book or file.
+    TContactItem(EContact *contact, const QString &book);
+
+    bool IsNull() const { return !FContact; }
+    QString NickName() const;
+    QString FullName() const;
+    QString FirstName() const;
+    // The number as stored (of a "tel:" URI, the number alone).
+    QString Phone(PhoneField field) const;
+    // The contact's identity: its address book and its UID there. Empty while it is not stored.
+    QString EntryID() const;
+    // The nickname, or the full name when there is none.
+    QString DisplayName() const;
+
+    void SetNickName(const QString &name);
+    void SetFullName(const QString &name);
+    void SetFirstName(const QString &name);
+    void SetPhone(PhoneField field, const QString &number);
+
+    EContact *Contact() const { return FContact.get(); }
+    QString Book() const { return FBook; }
+    void SetEntry(const QString &book, const QString &uid);
+
+private:
+    std::shared_ptr<EContact> FContact;
+    QString FBook;
+    QString FEntryID; // set for contacts that have no UID of their own (vCard files)
+};
+
+// The desktop's contacts: every enabled address book of Evolution Data Server (the personal
+// one, online accounts, CardDAV books), or the contacts of a vCard file or folder when
+// VCardPath is set. Exports go to the built-in address book; a vCard source is read only.
+//
+// OLEObject and OLENameSpace keep the values of the automation model ("Outlook.Application",
+// "MAPI"); a value other than these names one address book (its UID or display name) that is
+// then used alone, OLENameSpace first.
+//
+// The synchronous operations serve the export and raise TOutlookError with the user's text;
+// the asynchronous ones serve the import, which must not hold up the start. Follow() keeps
+// watching the books for changes until Disconnect().
+//
+// Owned by the contacts import (or an export, for its duration); main thread only. The
+// address book's answers and change signals arrive through the GLib main context, which Qt's
+// event loop runs.
+class TOutlookConnect
+{
+public:
+    TOutlookConnect();
+    ~TOutlookConnect();
+    TOutlookConnect(const TOutlookConnect &) = delete;
+    TOutlookConnect &operator=(const TOutlookConnect &) = delete;
+
+    QString OLEObject = QStringLiteral("Outlook.Application");
+    QString OLENameSpace = QStringLiteral("MAPI");
+    QString VCardPath;
+
+    bool Connected() const;
+    // The address books (or vCard files) connected, by UID (or path).
+    QStringList Books() const;
+    std::function<void()> OnConnect;
+    std::function<void()> OnDisConnect;
+
+    // "Outlook registration failed" when no address book (or vCard source) can be opened.
+    void Connect();
+    void Disconnect();
+    // The contacts fetched by the last FetchContacts(Async); 0 before.
+    int ContactCount() const;
+    // Counted from 1. "Cannot import Item" out of range.
+    TContactItem Contact(int index) const;
+    // A new contact for the built-in address book, stored by Save(); "Cannot create contact"
+    // for a vCard source or when the book cannot be opened.
+    TContactItem CreateContact();
+    void Save(TContactItem &contact);
+    // The first contact whose primary, mobile, home or business number is the number as
+    // stored, or a null item. "Error finding Item" when a book cannot be searched.
+    TContactItem FindContact(const QString &number);
+    // Reads every contact at once (one request per address book).
+    void FetchContacts();
+    // Lets go of the fetched contacts once they are read.
+    void ReleaseContacts();
+
+    // Asynchronous variants: `done` runs later in the main thread, never when the connection
+    // was closed or opened again meanwhile.
+    void ConnectAsync(std::function<void(bool connected)> done);
+    void FetchContactsAsync(std::function<void()> done);
+
+    // Watches every connected book: contacts added, changed or removed from now on arrive
+    // through the two events. `started` runs once every book is watched (or could not be).
+    void Follow(std::function<void()> started);
+    std::function<void(const std::vector<TContactItem> &contacts)> OnContactsChanged;
+    std::function<void(const QStringList &entryIds)> OnContactsRemoved;
+
+    // The EntryID of the contact with this UID in this book.
+    static QString EntryId(const QString &book, const QString &uid);
+
+private:
+    struct State;
+    std::shared_ptr<State> d;
+};

@@ -1,0 +1,189 @@
+#include "lookup/OutlookIndex.h"
+
+#include "settings/SettingsStore.h"
+
+namespace {
+
+struct FieldInfo
+{
+    const char16_t *name;
+    bool searchedByDefault;
+};
+
+constexpr std::array<FieldInfo, PhoneFieldCount> Fields = {{
+    {u"AssistantTelephoneNumber", false},
+    {u"Business2TelephoneNumber", false},
+    {u"BusinessTelephoneNumber", true},
+    {u"CallbackTelephoneNumber", false},
+    {u"CarTelephoneNumber", false},
+    {u"CompanyMainTelephoneNumber", false},
+    {u"Home2TelephoneNumber", false},
+    {u"HomeTelephoneNumber", true},
+    {u"MobileTelephoneNumber", true},
+    {u"OtherTelephoneNumber", false},
+    {u"PrimaryTelephoneNumber", true},
+    {u"RadioTelephoneNumber", false},
+    {u"TTYTDDTelephoneNumber", false},
+}};
+
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+} // namespace
+
+QString PhoneFieldName(PhoneField field)
+{
+    return QString::fromUtf16(Fields[size_t(field)].name);
+}
+
+bool PhoneFieldDefault(PhoneField field)
+{
+    return Fields[size_t(field)].searchedByDefault;
+}
+
+QList<PhoneField> SelectedPhoneFields(SettingsStore &settings)
+{
+    const QString section = QStringLiteral("OutlookNumbers");
+    QList<PhoneField> selected;
+    for (int i = 0; i < PhoneFieldCount; ++i) {
+        const auto field = PhoneField(i);
+        const QString key = PhoneFieldName(field);
+        const qsizetype flag = SettingsStore::outlookNumberKeys().indexOf(key);
+        const bool on = settings.ini().keyExists(section, key)
+                            ? settings.outlookNumbers[size_t(flag)]
+                            : PhoneFieldDefault(field);
+        if (on) selected.append(field);
+    }
+    return selected;
+}
+
+QList<PhoneField> FixedPhoneFields()
+{
+    return {PhoneField::Business, PhoneField::Primary, PhoneField::Mobile, PhoneField::Home};
+}
+
+QString NormaliseContactNumber(const QString &number, const QString &countryCode)
+{
+    QString text = number.trimmed();
+    if (text.size() < 2) return text;
+    const qsizetype trunk = text.indexOf(u"(0");
+    if (trunk >= 0) text[trunk + 1] = u' ';
+    if (text[0] == u'+' && text[1] != u'+') text.prepend(u'+');
+    if (!countryCode.isEmpty() && text.startsWith(countryCode) &&
+        text.size() > countryCode.size() && !isDigit(text[countryCode.size()]))
+        text.remove(0, countryCode.size());
+
+    QString result;
+    result.reserve(text.size() + 1);
+    bool hasDigit = false;
+    for (QChar c : std::as_const(text)) {
+        if (isDigit(c)) hasDigit = true;
+        if (isDigit(c) || c == u'+') result.append(c);
+    }
+    // No digit, no telephone number: a "0" in front would make it match a caller "0".
+    if (!hasDigit) return QString();
+    if (!result.startsWith(u'0') && !result.startsWith(u'+')) result.prepend(u'0');
+    return result;
+}
+
+void TOutlookIndex::Clear(int stride)
+{
+    FStride = qMax(stride, 0);
+    FNames.clear();
+    FNumbers.clear();
+    FKeys.clear();
+    FSlots.clear();
+    FFirstEntry.clear();
+    FRemoved = 0;
+    FStale = false;
+}
+
+void TOutlookIndex::Put(const QString &key, const QString &name, const QStringList &numbers)
+{
+    if (key.isEmpty()) return;
+    QStringList entries = numbers.mid(0, FStride);
+    while (entries.size() < FStride)
+        entries.append(QString());
+
+    const auto known = FSlots.constFind(key);
+    if (known != FSlots.constEnd()) {
+        const int slot = *known;
+        FNames[slot] = name;
+        for (int i = 0; i < FStride; ++i)
+            FNumbers[slot * FStride + i] = entries[i];
+        FStale = true;
+        return;
+    }
+
+    const int slot = FNames.size();
+    FNames.append(name);
+    FKeys.append(key);
+    FSlots.insert(key, slot);
+    for (int i = 0; i < FStride; ++i) {
+        FNumbers.append(entries[i]);
+        if (!FStale && !entries[i].isEmpty()) Index(entries[i], slot * FStride + i);
+    }
+}
+
+void TOutlookIndex::Remove(const QString &key)
+{
+    const auto known = FSlots.constFind(key);
+    if (known == FSlots.constEnd()) return;
+    const int slot = *known;
+    FSlots.erase(known);
+    FNames[slot].clear();
+    FKeys[slot].clear();
+    for (int i = 0; i < FStride; ++i)
+        FNumbers[slot * FStride + i].clear();
+    ++FRemoved;
+    FStale = true;
+}
+
+int TOutlookIndex::Match(const QString &number)
+{
+    if (number.isEmpty() || FStride == 0) return -1;
+    if (FStale) Rebuild();
+    const auto hit = FFirstEntry.constFind(number.toCaseFolded());
+    return hit == FFirstEntry.constEnd() ? -1 : *hit / FStride;
+}
+
+bool TOutlookIndex::Name(int contact, QString &name) const
+{
+    if (contact < 0 || contact >= FNames.size() || FKeys[contact].isEmpty()) return false;
+    name = FNames[contact];
+    return true;
+}
+
+void TOutlookIndex::Index(const QString &number, int entry)
+{
+    const QString key = number.toCaseFolded();
+    if (!FFirstEntry.contains(key)) FFirstEntry.insert(key, entry);
+}
+
+void TOutlookIndex::Rebuild()
+{
+    // Removed slots go once they are the majority, so that a long run of changes stays small.
+    if (FRemoved > 0 && FRemoved * 2 >= FNames.size()) {
+        QStringList names, numbers, keys;
+        FSlots.clear();
+        for (int slot = 0; slot < FNames.size(); ++slot) {
+            if (FKeys[slot].isEmpty()) continue;
+            FSlots.insert(FKeys[slot], names.size());
+            names.append(FNames[slot]);
+            keys.append(FKeys[slot]);
+            numbers.append(FNumbers.mid(slot * FStride, FStride));
+        }
+        FNames = std::move(names);
+        FNumbers = std::move(numbers);
+        FKeys = std::move(keys);
+        FRemoved = 0;
+    }
+    FFirstEntry.clear();
+    FFirstEntry.reserve(FNumbers.size());
+    for (int entry = 0; entry < FNumbers.size(); ++entry) {
+        if (!FNumbers[entry].isEmpty()) Index(FNumbers[entry], entry);
+    }
+    FStale = false;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "lookup/OutLookTools.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Contacts from vCard files, for desktops without an address-book service: one ".vcf" file,
+// or every ".vcf" file of a folder (not its subfolders), in name order. A file is read as
+// UTF-8, or as Windows-1252 when it is not valid UTF-8. Stateless; main thread only (the
+// contacts are GLib objects).
+
+// The source is a readable file or a folder that can be listed.
+bool VCardSourceReadable(const QString &path);
+
+// Appends the contacts of the source; each is known as the file's path, "#" and its place in
+// the file. A file that cannot be read (or is larger than MaxVCardFileSize) is left out and
+// named in `error`; false then.
+bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error);
+
+// The cards of a text: each runs from a "BEGIN:VCARD" line to its "END:VCARD" line (a card
+// nested in a property counts as part of it); a card the text cuts short runs to its end.
+// Lines outside cards are ignored.
+QStringList SplitVCards(const QString &text);
+
+constexpr qint64 MaxVCardFileSize = 64 * 1024 * 1024;

@@ -1,0 +1,80 @@
+#include "platform/PrivateFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace PrivateFiles {
+
+unsigned rewriteMode(unsigned existingMode)
+{
+    return existingMode & FileMode;
+}
+
+bool restrictToOwner(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0) return errno == ENOENT;
+    const mode_t owner = st.st_mode & 0700;
+    if ((st.st_mode & 07777) == owner) return true;
+    return ::chmod(name.constData(), owner) == 0;
+}
+
+bool append(const QString &path, QByteArrayView bytes, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, FileMode);
+    if (fd < 0) {
+        if (error) *error = qt_error_string(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0)
+        ::fchmod(fd, rewriteMode(st.st_mode & 07777));
+    const char *data = bytes.data();
+    qsizetype left = bytes.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= n;
+    }
+    const int code = errno;
+    ::close(fd);
+    if (!ok && error) *error = qt_error_string(code);
+    return ok;
+}
+
+bool isProgramFile(const QString &fileName)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^\\.?(?:(?:Calls|Nicks|MSN)"
+        "(?:\\.bak|\\.old|\\.\\d\\d\\.\\d\\d\\.\\d{4}_\\d\\d\\.\\d\\d\\.\\d\\d(?:_\\d+)?)?"
+        "|corvane\\.ini|corvane\\.log)(?:\\.tmp)?$"));
+    const QRegularExpressionMatch match = pattern.match(fileName);
+    // A leading dot and ".tmp" come together: the temporary file of a replacement.
+    return match.hasMatch() && fileName.startsWith(u'.') == fileName.endsWith(u".tmp");
+}
+
+void tightenDataDirectory(const QString &dir, bool includingDirectory)
+{
+    if (includingDirectory) restrictToOwner(dir);
+    const QStringList names =
+        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        if (isProgramFile(name)) restrictToOwner(dir + u'/' + name);
+    }
+}
+
+} // namespace PrivateFiles

@@ -1,0 +1,61 @@
+// What a source of line devices (modems on serial ports, the desktop's tel: handler) offers
+// to the line layer.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace tapi {
+
+struct LineDeviceInfo
+{
+    QString name;
+    // Empty when the device can be used; otherwise why not. Such a device keeps its place in
+    // the list (so that the ids of the others stay) but cannot be negotiated or opened.
+    QString problem;
+};
+
+// An open line of one device, from lineOpen to lineClose; it carries at most one call. The
+// provider reports the call's course through the two hooks, in the main thread (from inside
+// makeCall only when it returns 0); the line layer posts them as line messages.
+class LineConnection
+{
+public:
+    virtual ~LineConnection() = default;
+
+    // Starts a call. 0 when it is under way, else a LINEERR code with a reason in detail.
+    virtual int32_t makeCall(const QString &number, QString &detail) = 0;
+    // Ends the call; 0, or a LINEERR code when the device could not be told.
+    virtual int32_t drop(QString &detail) = 0;
+
+    std::function<void(uint32_t state, uint32_t mode)> OnCallState;
+    // The outcome of the make-call request: 0, or a LINEERR code.
+    std::function<void(int32_t result)> OnMakeCallReply;
+};
+
+// Owned by the program for the whole run; main thread only.
+class LineProvider
+{
+public:
+    virtual ~LineProvider() = default;
+
+    // The devices as last found; answers at once.
+    virtual QList<LineDeviceInfo> devices() const = 0;
+    // Looks for devices again. May work in the background; the provider's own signal, if
+    // any, tells when the list changed.
+    virtual void probe() = 0;
+    // Blocks until a probe under way has finished and its result is in devices().
+    virtual void finishProbe() {}
+    // Opens device number index of devices(); null with a LINEERR code and a reason when it
+    // cannot be opened.
+    virtual std::unique_ptr<LineConnection> open(int index, int32_t &error, QString &detail) = 0;
+
+    // Set by the line layer: called in the main thread when a probe has changed devices().
+    std::function<void()> OnDevicesChanged;
+};
+
+} // namespace tapi

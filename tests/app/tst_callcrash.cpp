@@ -1,0 +1,170 @@
+// Calls survive a crash: a child process rings calls through the call handling (the list
+// saved in the background) and ends them; the parent kills it at a random moment, during a
+// background save or in the middle of a burst. After the kill the list file loads complete,
+// and every call that rang more than a second before the kill is in it, with its status when
+// its end had come that long before.
+
+#include "app/CallHandler.h"
+#include "capi/CpConst.h"
+#include "lists/ListFiles.h"
+#include "lists/ListPrompts.h"
+#include "lists/lists.h"
+#include "settings/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr int StoredCalls = 20000;
+
+qint64 monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+QString numberOf(int call)
+{
+    return QStringLiteral("0999%1").arg(call, 6, 10, QLatin1Char('0'));
+}
+
+// Child: a stored list, then calls two at a time, each ending busy or unanswered; one line
+// per event on stdout with the monotonic time ("rang N T", "ended N STATUS T"). pauseMs
+// between events: short for a burst, longer so that the kill often meets a save under way.
+int ringForever(const QString &dir, int pauseMs)
+{
+    SettingsStore settings(dir + "/corvane.ini");
+    settings.readAll();
+    ScriptedPrompts prompts;
+    TLists lists(settings, prompts, dir, QLocale::c());
+    lists.SetLanguage(Language::English);
+    if (!lists.LoadAtStartup()) return 1;
+    AreaCodeTable towns;
+    TCallHandler handler(settings, lists, towns);
+    handler.SetListsLoaded(true);
+    handler.SetDialogsReady(true);
+    auto say = [](const QString &line) {
+        fputs(qPrintable(line + QStringLiteral(" %1\n").arg(monotonicMs())), stdout);
+        fflush(stdout);
+    };
+    say(QStringLiteral("ready"));
+    for (int call = 1;; ++call) {
+        uint16_t cause = capi::RejectUndecided;
+        handler.CapiMonitor1RejectCallQuestion(numberOf(call), QStringLiteral("85606"),
+                                               capi::CipTelephony, cause, uint32_t(call));
+        say(QStringLiteral("rang %1").arg(call));
+        if (call > 1) {
+            const bool busy = call % 2 == 0;
+            handler.CapiMonitor1DisconnectInfo(capi::RejectUndecided, busy ? 0x34A2 : 0x3490,
+                                               uint32_t(call - 1));
+            say(QStringLiteral("ended %1 %2").arg(call - 1).arg(busy ? "busy" : "unanswered"));
+        }
+        QCoreApplication::processEvents();
+        if (pauseMs > 0) QTest::qSleep(pauseMs);
+    }
+}
+
+} // namespace
+
+class TestCallCrash : public QObject
+{
+    Q_OBJECT
+
+    void killAndCheck(int pauseMs, int rounds);
+
+private slots:
+    void killedDuringABackgroundSave() { killAndCheck(40, 6); }
+    void killedDuringABurst() { killAndCheck(1, 6); }
+};
+
+void TestCallCrash::killAndCheck(int pauseMs, int rounds)
+{
+    QRandomGenerator random(20251209 + quint32(pauseMs));
+    for (int round = 0; round < rounds; ++round) {
+        QTemporaryDir dir;
+        {
+            // The stored calls, written as the program writes them.
+            SettingsStore settings(dir.filePath("corvane.ini"));
+            ScriptedPrompts prompts;
+            TLists lists(settings, prompts, dir.path(), QLocale::c());
+            QList<CallRow> rows;
+            for (int i = 0; i < StoredCalls; ++i)
+                rows.append(CallRow{QString::number(40000 + i * 0.01, 'f', 2),
+                                    QStringLiteral("0301%1").arg(i), QStringLiteral(" "),
+                                    QStringLiteral("Berlin"), QStringLiteral("Office"),
+                                    QStringLiteral("answered")});
+            lists.calls().setRows(rows);
+            QVERIFY(lists.SaveList(ListKind::Calls));
+        }
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--ring-forever", dir.path(), QString::number(pauseMs)});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(60000));
+        QTest::qWait(random.bounded(1500, 4000));
+        const qint64 killedAt = monotonicMs();
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+
+        // What had happened a second before the kill.
+        QHash<QString, QString> expected; // number -> status
+        for (const QByteArray &raw : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> words = raw.split(' ');
+            if (words.size() < 3 || words.last().toLongLong() > killedAt - 1000) continue;
+            const QString number = numberOf(words.at(1).toInt());
+            if (words.first() == "rang") expected.insert(number, QStringLiteral(" "));
+            if (words.first() == "ended")
+                expected.insert(number, words.at(2) == "busy" ? QStringLiteral("busy")
+                                                              : QStringLiteral("not anwsered"));
+        }
+        QVERIFY2(!expected.isEmpty(), "no call rang long enough before the kill");
+
+        SettingsStore settings(dir.filePath("check.ini"));
+        ScriptedPrompts prompts;
+        TLists lists(settings, prompts, dir.path(), QLocale::c());
+        lists.SetLanguage(Language::English);
+        QVERIFY(lists.files().LoadCalls(dir.filePath("Calls")));
+        QVERIFY2(prompts.fileErrors.isEmpty(), qPrintable(prompts.fileErrors.join('\n')));
+        QVERIFY(lists.calls().count() >= StoredCalls + expected.size());
+        QHash<QString, QString> found;
+        for (const CallRow &row : lists.calls().rows()) {
+            if (!row.number.startsWith(QLatin1String("0999"))) continue;
+            QVERIFY2(!found.contains(row.number), qPrintable(row.number + " stored twice"));
+            found.insert(row.number, row.status);
+        }
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            QVERIFY2(found.contains(it.key()), qPrintable(it.key() + " lost"));
+            // A later status may have been saved too; never an older one.
+            if (it.value() != QLatin1String(" ")) QCOMPARE(found.value(it.key()), it.value());
+        }
+        if (QFile::exists(dir.filePath("Calls.bak"))) {
+            TLists backup(settings, prompts, dir.path(), QLocale::c());
+            QVERIFY(backup.files().LoadCalls(dir.filePath("Calls.bak")));
+            QVERIFY2(prompts.fileErrors.isEmpty(), "the backup is damaged");
+        }
+    }
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--ring-forever") == 0) {
+        QCoreApplication app(argc, argv);
+        return ringForever(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+    }
+    QCoreApplication app(argc, argv);
+    TestCallCrash test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_callcrash.moc"

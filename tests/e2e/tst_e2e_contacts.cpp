@@ -1,0 +1,166 @@
+// The real corvane on Xvfb with a private address-book service (run by tools/private-eds):
+// a call from a contact's number shows and stores the contact's name, also for a contact
+// added while the program runs; a nickname exported from the lists lands in the address book.
+#include <libebook/libebook.h>
+
+#include "lists/ListPrompts.h"
+#include "lists/lists.h"
+#include "settings/SettingsStore.h"
+#include "tests/e2e/Desktop.h"
+
+#include <QtTest>
+
+using namespace e2e;
+
+namespace {
+
+void addContact(EBookClient *book, const char *fullName, EContactField field, const char *number)
+{
+    EContact *contact = e_contact_new();
+    e_contact_set(contact, E_CONTACT_FULL_NAME, fullName);
+    e_contact_set(contact, field, number);
+    GError *error = nullptr;
+    if (!e_book_client_add_contact_sync(book, contact, E_BOOK_OPERATION_FLAG_NONE, nullptr, nullptr,
+                                        &error))
+        qFatal("cannot add a contact: %s", error->message);
+    g_object_unref(contact);
+}
+
+// The full names of the contacts with this number as their mobile number.
+QStringList contactsWithMobile(EBookClient *book, const char *number)
+{
+    EBookQuery *query = e_book_query_field_test(E_CONTACT_PHONE_MOBILE, E_BOOK_QUERY_IS, number);
+    gchar *sexp = e_book_query_to_string(query);
+    e_book_query_unref(query);
+    GSList *found = nullptr;
+    GError *error = nullptr;
+    e_book_client_get_contacts_sync(book, sexp, &found, nullptr, &error);
+    g_clear_error(&error);
+    g_free(sexp);
+    QStringList names;
+    for (GSList *l = found; l; l = l->next)
+        names.append(QString::fromUtf8(static_cast<const char *>(
+            e_contact_get_const(E_CONTACT(l->data), E_CONTACT_FULL_NAME))));
+    g_slist_free_full(found, g_object_unref);
+    return names;
+}
+
+} // namespace
+
+class TestE2eContacts : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TrayHost> FTray;
+    QString FShots;
+    EBookClient *FBook = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "runs on an X server (xvfb-run)");
+        QVERIFY2(qEnvironmentVariableIsSet("CORVANE_PRIVATE_EDS"),
+                 "run through tools/private-eds: the test changes the address book");
+        FTray = std::make_unique<TrayHost>();
+        QVERIFY(FTray->start());
+        FShots = QStringLiteral(E2E_SCREENSHOTS);
+        QDir().mkpath(FShots);
+
+        GError *error = nullptr;
+        ESourceRegistry *registry = e_source_registry_new_sync(nullptr, &error);
+        QVERIFY2(registry, error ? error->message : "");
+        ESource *builtin = e_source_registry_ref_builtin_address_book(registry);
+        FBook = E_BOOK_CLIENT(e_book_client_connect_sync(builtin, guint32(-1), nullptr, &error));
+        g_object_unref(builtin);
+        g_object_unref(registry);
+        QVERIFY2(FBook, error ? error->message : "");
+    }
+
+    void cleanupTestCase()
+    {
+        FTray.reset();
+        if (FBook) g_object_unref(FBook);
+    }
+
+    void callersAreNamedFromTheAddressBook()
+    {
+        addContact(FBook, "Anna Alt", E_CONTACT_PHONE_HOME, "+49 (0)441 123");
+
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nRejectTime=1\nIntervall=0\nLanguage=1\n"
+                         "SearchOutlook=1\nDebug=1\n");
+        {
+            // A nickname to export later.
+            SettingsStore settings(corvane.file(QStringLiteral("corvane.ini")));
+            settings.readAll();
+            ScriptedPrompts prompts;
+            TLists lists(settings, prompts, corvane.home());
+            lists.SetLanguage(Language::English);
+            lists.nicks().setRows({NickRow{"Oma", "0171 999", "", "log|popup|"}});
+            lists.SaveList(ListKind::Nicks);
+        }
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(waitFor(
+                     [&] {
+                         return corvane.readFile(QStringLiteral("corvane.log"))
+                             .contains(QStringLiteral("Contacts imported: 1"));
+                     },
+                     30000),
+                 "the contacts are imported");
+
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
+                                            "--end-after 1 --reason 0x3490")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane - Anna Alt$")).isEmpty(),
+                 "the popup shows the contact's name");
+        screenshot(FShots + QStringLiteral("/popup-contact.png"));
+        QVERIFY(waitFor([&] {
+            return corvane.readFile(QStringLiteral("Calls"))
+                .contains(QStringLiteral(";0441123;Anna Alt;Oldenburg;85606;"));
+        }));
+
+        // Added while the program runs: the next call finds it.
+        addContact(FBook, "Bernd Bauer", E_CONTACT_PHONE_MOBILE, "0172 555");
+        QVERIFY(waitFor(
+            [&] {
+                // Rung again until the change has arrived (the program is not told when).
+                corvane.line(QStringLiteral("ring --from 172555 --type 0x21 --to 85606 "
+                                            "--end-after 0.3"));
+                return !waitForWindow(QStringLiteral("^Corvane - Bernd Bauer$"), 2000).isEmpty();
+            },
+            30000));
+        QVERIFY(waitFor([&] {
+            return corvane.readFile(QStringLiteral("Calls"))
+                .contains(QStringLiteral(";0172555;Bernd Bauer;"));
+        }));
+
+        // The nickname exported from the lists' context menu: Export to Outlook, Mobile.
+        QCOMPARE(corvane.secondStart({QStringLiteral("/n")}), 0);
+        const QString lists = waitForWindow(QStringLiteral("^Lists - "));
+        QVERIFY(!lists.isEmpty());
+        QTest::qWait(300);
+        // A right click on the first row selects it and opens the context menu.
+        click(windowGeometry(lists).topLeft() + QPoint(40, 51), 3);
+        QTest::qWait(300);
+        screenshot(FShots + QStringLiteral("/lists-export-menu.png"));
+        // Delete, Delete All, New, Edit, Export to Outlook; its submenu: Home, Mobile.
+        for (int i = 0; i < 5; ++i)
+            key(QStringLiteral("Down"));
+        key(QStringLiteral("Right"));
+        key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        QVERIFY2(
+            waitFor([&] { return contactsWithMobile(FBook, "0171 999") == QStringList{"Oma"}; },
+                    15000),
+            "the nickname is a contact now");
+        key(QStringLiteral("Escape"));
+
+        QVERIFY(corvane.line(QStringLiteral("ring --from 171999 --type 0x21 --to 85606 "
+                                            "--end-after 0.3")));
+        QVERIFY(!waitForWindow(QStringLiteral("^Corvane - Oma$")).isEmpty());
+        QVERIFY(corvane.stop());
+    }
+};
+
+QTEST_MAIN(TestE2eContacts)
+#include "tst_e2e_contacts.moc"

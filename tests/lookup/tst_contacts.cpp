@@ -1,0 +1,391 @@
+// Contacts from vCard files, the import and export without an address-book service, and the
+// import when the service is missing.
+#include <gio/gio.h>
+#include <libebook-contacts/libebook-contacts.h>
+
+#include "lists/ListPrompts.h"
+#include "lookup/OutlookContacts.h"
+#include "lookup/VCardFile.h"
+#include "settings/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString ConnectError = "Error connecting to Outlook. Outlook stays disabled";
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray card(const QString &fullName, const QString &nick, const QString &tel)
+{
+    QString text = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + fullName + "\r\n";
+    if (!nick.isEmpty()) text += "NICKNAME:" + nick + "\r\n";
+    if (!tel.isEmpty()) text += tel + "\r\n";
+    return (text + "END:VCARD\r\n").toUtf8();
+}
+
+} // namespace
+
+class TestContacts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void splitsCards();
+    void everyPhoneFieldMapsToItsOwn();
+    void readsFolderInNameOrderAndOldEncodings();
+    void importFromVCardFolder();
+    void callsDuringTheImportMatchWhatIsRead();
+    void importWithoutSelectedFieldsSaysSo();
+    void importWithoutSettingsReadsFourFields();
+    void missingVCardSourceDisablesTheSearch();
+    void missingServiceDisablesTheSearch();
+    void exportToVCardSourceShowsAnExistingContact();
+    void exportWithoutServiceReportsTheConnection();
+
+private:
+    void importAndWait(TOutlookContacts &contacts);
+
+    QProcess FBus;
+    QScopedPointer<QTemporaryDir> FBusDir;
+    QScopedPointer<QTemporaryDir> FDir;
+    QScopedPointer<SettingsStore> FSettings;
+    ScriptedPrompts FPrompts;
+    AreaCodeTable FTowns;
+    bool FImported = false; // how the last import ended
+};
+
+void TestContacts::initTestCase()
+{
+    // A session bus of our own that knows no services: the address-book service is missing.
+    FBusDir.reset(new QTemporaryDir);
+    const QString config = FBusDir->path() + "/bus.conf";
+    writeFile(config, QString("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                              "<auth>EXTERNAL</auth><policy context=\"default\">"
+                              "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                              "</busconfig>")
+                          .arg(FBusDir->path())
+                          .toUtf8());
+    FBus.start("dbus-daemon", {"--config-file=" + config, "--nofork", "--print-address=1"});
+    QVERIFY2(FBus.waitForReadyRead(10000), "dbus-daemon did not start");
+    const QByteArray address = FBus.readLine().trimmed();
+    QVERIFY(!address.isEmpty());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    // The bus goes before the test program ends; that must not end the program.
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    QVERIFY(bus);
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    g_object_unref(bus);
+
+    FTowns.setLines({"30 Berlin", "++43 Österreich", "++1 Kanada", "++43 Wien"});
+}
+
+void TestContacts::cleanupTestCase()
+{
+    FBus.kill();
+    FBus.waitForFinished();
+}
+
+void TestContacts::init()
+{
+    FDir.reset(new QTemporaryDir);
+    FSettings.reset(new SettingsStore(FDir->path() + "/corvane.ini"));
+    FSettings->readAll();
+    FSettings->settings.searchOutlook = true;
+    FPrompts.messages.clear();
+}
+
+void TestContacts::importAndWait(TOutlookContacts &contacts)
+{
+    bool ended = false;
+    contacts.OnImported = [this, &ended](bool imported) {
+        ended = true;
+        FImported = imported;
+    };
+    contacts.Import();
+    QVERIFY(contacts.Importing());
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+    QVERIFY(!contacts.Importing());
+}
+
+void TestContacts::splitsCards()
+{
+    const QString text = "junk before\n"
+                         "BEGIN:VCARD\nFN:A\nEND:VCARD\n"
+                         "between\r\n"
+                         "begin:vcard\r\nFN:B\r\nAGENT:\r\nBEGIN:VCARD\r\nFN:Agent\r\nEND:VCARD\r\n"
+                         "TEL:1\r\nend:vcard\r\n"
+                         "END:VCARD\n"
+                         "BEGIN:VCARD\nFN:C cut short\nTEL:2";
+    const QStringList cards = SplitVCards(text);
+    QCOMPARE(cards.size(), 3);
+    QCOMPARE(cards[0], QString("BEGIN:VCARD\r\nFN:A\r\nEND:VCARD\r\n"));
+    QVERIFY(cards[1].contains("FN:Agent\r\nEND:VCARD\r\nTEL:1\r\nend:vcard\r\n"));
+    QVERIFY(cards[2].endsWith("TEL:2\r\nEND:VCARD\r\n"));
+    QVERIFY(SplitVCards("").isEmpty());
+    QVERIFY(SplitVCards("END:VCARD\nFN:x\n").isEmpty());
+}
+
+void TestContacts::everyPhoneFieldMapsToItsOwn()
+{
+    // Each field written through the address book's own field, read back through ours.
+    const std::array<std::pair<PhoneField, EContactField>, PhoneFieldCount> pairs = {{
+        {PhoneField::Assistant, E_CONTACT_PHONE_ASSISTANT},
+        {PhoneField::Business2, E_CONTACT_PHONE_BUSINESS_2},
+        {PhoneField::Business, E_CONTACT_PHONE_BUSINESS},
+        {PhoneField::Callback, E_CONTACT_PHONE_CALLBACK},
+        {PhoneField::Car, E_CONTACT_PHONE_CAR},
+        {PhoneField::CompanyMain, E_CONTACT_PHONE_COMPANY},
+        {PhoneField::Home2, E_CONTACT_PHONE_HOME_2},
+        {PhoneField::Home, E_CONTACT_PHONE_HOME},
+        {PhoneField::Mobile, E_CONTACT_PHONE_MOBILE},
+        {PhoneField::Other, E_CONTACT_PHONE_OTHER},
+        {PhoneField::Primary, E_CONTACT_PHONE_PRIMARY},
+        {PhoneField::Radio, E_CONTACT_PHONE_RADIO},
+        {PhoneField::TtyTdd, E_CONTACT_PHONE_TTYTDD},
+    }};
+    // In the address book's own order: its second home and business numbers are the second
+    // of their kind in the card.
+    auto written = pairs;
+    std::sort(written.begin(), written.end(),
+              [](const auto &a, const auto &b) { return a.second < b.second; });
+    EContact *source = e_contact_new();
+    for (const auto &[field, id] : written)
+        e_contact_set(source, id, QByteArray::number(int(field) + 100).constData());
+    e_contact_set(source, E_CONTACT_NICKNAME, "Oma");
+    gchar *vcard = e_vcard_to_string(E_VCARD(source), EVC_FORMAT_VCARD_30);
+    const QString path = FDir->path() + "/all.vcf";
+    writeFile(path, vcard);
+    g_free(vcard);
+    g_object_unref(source);
+
+    std::vector<TContactItem> contacts;
+    QVERIFY(ReadVCardSource(path, contacts, nullptr));
+    QCOMPARE(contacts.size(), size_t(1));
+    for (const auto &[field, id] : pairs)
+        QCOMPARE(contacts[0].Phone(field), QString::number(int(field) + 100));
+    QCOMPARE(contacts[0].DisplayName(), QString("Oma"));
+
+    // A phone's usual vCard 2.1 export.
+    writeFile(path, "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Muster;Max\r\nFN:Max Muster\r\n"
+                    "TEL;CELL:0171 111\r\nTEL;HOME;VOICE:030 222\r\nTEL;WORK:040 333\r\n"
+                    "TEL;PREF:050 444\r\nEND:VCARD\r\n");
+    contacts.clear();
+    QVERIFY(ReadVCardSource(path, contacts, nullptr));
+    QCOMPARE(contacts.size(), size_t(1));
+    QCOMPARE(contacts[0].Phone(PhoneField::Mobile), QString("0171 111"));
+    QCOMPARE(contacts[0].Phone(PhoneField::Home), QString("030 222"));
+    QCOMPARE(contacts[0].Phone(PhoneField::Business), QString("040 333"));
+    QCOMPARE(contacts[0].Phone(PhoneField::Primary), QString("050 444"));
+    QCOMPARE(contacts[0].FirstName(), QString("Max"));
+    QCOMPARE(contacts[0].DisplayName(), QString("Max Muster"));
+
+    // vCard 4.0: a number as a URI.
+    writeFile(path, "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Max\r\n"
+                    "TEL;TYPE=cell;VALUE=uri:TEL:+49-171-111;ext=5\r\nEND:VCARD\r\n");
+    contacts.clear();
+    QVERIFY(ReadVCardSource(path, contacts, nullptr));
+    QCOMPARE(contacts[0].Phone(PhoneField::Mobile), QString("+49-171-111"));
+}
+
+void TestContacts::readsFolderInNameOrderAndOldEncodings()
+{
+    const QString folder = FDir->path() + "/cards";
+    QVERIFY(QDir().mkpath(folder + "/sub"));
+    writeFile(folder + "/b.VCF", card("Bea", "", "TEL;TYPE=CELL:2") + card("Ben", "", ""));
+    // Windows-1252, as older programs write it.
+    writeFile(folder + "/a.vcf", QByteArray("BEGIN:VCARD\r\nFN:J\xfcrgen\r\nEND:VCARD\r\n"));
+    writeFile(folder + "/notes.txt", card("Not a card file", "", ""));
+    writeFile(folder + "/sub/c.vcf", card("In a subfolder", "", ""));
+
+    std::vector<TContactItem> contacts;
+    QVERIFY(VCardSourceReadable(folder));
+    QVERIFY(ReadVCardSource(folder, contacts, nullptr));
+    QStringList names;
+    for (const TContactItem &contact : contacts)
+        names.append(contact.DisplayName());
+    QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben"}));
+    // Every contact is known apart, also without a UID of its own.
+    QVERIFY(contacts[1].EntryID() != contacts[2].EntryID());
+    QVERIFY(!contacts[1].EntryID().isEmpty());
+
+    QVERIFY(!VCardSourceReadable(folder + "/missing.vcf"));
+}
+
+void TestContacts::importFromVCardFolder()
+{
+    const QString folder = FDir->path() + "/cards";
+    QVERIFY(QDir().mkpath(folder));
+    writeFile(folder + "/people.vcf",
+              card("Anna Alt", "", "TEL;TYPE=HOME,VOICE:+49 (0)30 1234-567") +
+                  card("Bernd Bauer", "Bernie", "TEL;TYPE=CELL:+1 555 1234") +
+                  card("Clara Car", "", "TEL;TYPE=CAR:0441 99"));
+    FSettings->settings.contactsVCard = folder;
+    FSettings->settings.countryCode = " ++49 ";
+
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    contacts.Towns = &FTowns;
+    QStringList offered;
+    contacts.OnCountryCodes = [&offered](const QStringList &codes) { offered = codes; };
+    importAndWait(contacts);
+
+    QVERIFY(FImported);
+    QVERIFY(FPrompts.messages.isEmpty());
+    QCOMPARE(offered, QStringList({"++43", "++1"}));
+    QCOMPARE(contacts.CountryCodes(), offered);
+    QCOMPARE(contacts.Index().Stride(), 4); // the four default fields
+    QCOMPARE(contacts.Index().Names(), QStringList({"Anna Alt", "Bernie", "Clara Car"}));
+    QString name;
+    QVERIFY(contacts.Name(contacts.Match("0301234567"), name));
+    QCOMPARE(name, QString("Anna Alt"));
+    QVERIFY(contacts.Name(contacts.Match("++15551234"), name));
+    QCOMPARE(name, QString("Bernie"));
+    // The car phone is not searched by default.
+    QCOMPARE(contacts.Match("044199"), -1);
+
+    // Another import reads the fields chosen now, and the source as it is now.
+    FSettings->outlookNumbers[SettingsStore::outlookNumberKeys().indexOf("CarTelephoneNumber")] =
+        true;
+    QVERIFY(FSettings->writeAll());
+    writeFile(folder + "/people.vcf", card("Clara Car", "", "TEL;TYPE=CAR:0441 99"));
+    importAndWait(contacts);
+    QCOMPARE(contacts.Index().Stride(), 1);
+    QCOMPARE(contacts.Index().Names(), QStringList({"Clara Car"}));
+    QCOMPARE(contacts.Match("044199"), 0);
+    QCOMPARE(contacts.Match("0301234567"), -1);
+    QVERIFY(FSettings->settings.searchOutlook);
+}
+
+void TestContacts::callsDuringTheImportMatchWhatIsRead()
+{
+    const int total = 1000;
+    QByteArray cards;
+    for (int i = 0; i < total; ++i)
+        cards += card(QString("Person %1").arg(i), "", QString("TEL;TYPE=CELL:0171 %1").arg(i));
+    const QString path = FDir->path() + "/many.vcf";
+    writeFile(path, cards);
+    FSettings->settings.contactsVCard = path;
+
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    contacts.Import();
+    const QDeadlineTimer deadline(30000);
+    while (contacts.Index().Count() == 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents();
+    // Part of the file is read, the rest is still to come: the first contacts answer already.
+    QVERIFY(contacts.Importing());
+    QVERIFY(contacts.Index().Count() > 0);
+    QVERIFY(contacts.Index().Count() < total);
+    QCOMPARE(contacts.Match("01710"), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!contacts.Importing(), 30000);
+    QCOMPARE(contacts.Index().Count(), total);
+    QCOMPARE(contacts.Match("0171999"), 999);
+}
+
+void TestContacts::importWithoutSelectedFieldsSaysSo()
+{
+    const QString path = FDir->path() + "/one.vcf";
+    writeFile(path, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    FSettings->settings.contactsVCard = path;
+    FSettings->outlookNumbers.fill(false);
+    QVERIFY(FSettings->writeAll());
+
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    importAndWait(contacts);
+    QVERIFY(!FImported);
+    QCOMPARE(FPrompts.messages,
+             QStringList({"no phone number types selected in outlook. Outlook stays disabled"}));
+    QCOMPARE(contacts.Index().Count(), 0);
+    QCOMPARE(contacts.Match("0301"), -1);
+}
+
+void TestContacts::importWithoutSettingsReadsFourFields()
+{
+    // Without settings store no vCard source is named: the (missing) service is asked.
+    TOutlookContacts contacts(nullptr, FPrompts);
+    importAndWait(contacts);
+    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+    QCOMPARE(contacts.Fields(), QList<PhoneField>({PhoneField::Business, PhoneField::Primary,
+                                                   PhoneField::Mobile, PhoneField::Home}));
+}
+
+void TestContacts::missingVCardSourceDisablesTheSearch()
+{
+    FSettings->settings.contactsVCard = FDir->path() + "/gone.vcf";
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    importAndWait(contacts);
+    QVERIFY(!FImported);
+    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+    QVERIFY(!FSettings->settings.searchOutlook);
+    // The next save stores it.
+    QVERIFY(FSettings->writeAll());
+    SettingsStore again(FDir->path() + "/corvane.ini");
+    again.readAll();
+    QVERIFY(!again.settings.searchOutlook);
+}
+
+void TestContacts::missingServiceDisablesTheSearch()
+{
+    // A contacts index from an earlier import stays, but the import fails.
+    const QString path = FDir->path() + "/one.vcf";
+    writeFile(path, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    FSettings->settings.contactsVCard = path;
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    importAndWait(contacts);
+    QCOMPARE(contacts.Match("0301"), 0);
+
+    FSettings->settings.contactsVCard.clear();
+    importAndWait(contacts);
+    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+    QVERIFY(!FSettings->settings.searchOutlook);
+}
+
+void TestContacts::exportToVCardSourceShowsAnExistingContact()
+{
+    const QString path = FDir->path() + "/one.vcf";
+    const QByteArray content = card("Anna Alt", "Oma", "TEL;TYPE=CELL:0441 123\r\nTEL;TYPE=CAR:17");
+    writeFile(path, content);
+    FSettings->settings.contactsVCard = path;
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+
+    contacts.Export("Oma", "0441 123", PhoneField::Home, Language::German);
+    QCOMPARE(FPrompts.messages,
+             QStringList({"Für diese Telefonnummer existiert bereits ein Eintrag in Outlook. "
+                          "Zeige entsprechenden Kontakt an",
+                          "Anna Alt\nCarTelephoneNumber: 17\nMobileTelephoneNumber: 0441 123"}));
+
+    // The number as stored, in one of the four fields: the car phone does not count. A vCard
+    // source takes no new contacts; the file stays as it is.
+    FPrompts.messages.clear();
+    contacts.Export("Oma", "17", PhoneField::Mobile, Language::English);
+    contacts.Export("Oma", "0441123", PhoneField::Mobile, Language::English);
+    QVERIFY(FPrompts.messages.isEmpty());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+}
+
+void TestContacts::exportWithoutServiceReportsTheConnection()
+{
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    contacts.Export("Oma", "0441123", PhoneField::Mobile, Language::English);
+    QCOMPARE(FPrompts.messages, QStringList({"Outlook registration failed"}));
+}
+
+QTEST_GUILESS_MAIN(TestContacts)
+#include "tst_contacts.moc"
