@@ -47,13 +47,19 @@ bool IniFile::refresh()
     FStamp = now;
     if (now.size < 0) {
         FIni.Reset();
+        FReadError.clear();
         return true;
     }
     QByteArray bytes;
-    if (!AtomicFile::read(FPath, &bytes)) {
+    QString error;
+    if (!AtomicFile::read(FPath, &bytes, &error)) {
+        // Read again next time: the user may mend the file while the program runs.
         FIni.Reset();
+        FStamp.reset();
+        FReadError = error.isEmpty() ? QStringLiteral("Unknown error") : error;
         return false;
     }
+    FReadError.clear();
     loadData(bytes);
     return true;
 }
@@ -185,12 +191,25 @@ void IniFile::eraseSection(const QString &section)
     FIni.Delete(utf8(section).constData(), nullptr);
 }
 
+QString IniFile::unableToWriteText(const QString &path, const QString &readError)
+{
+    QString text = QStringLiteral("Unable to write to %1").arg(path);
+    if (!readError.isEmpty())
+        text += QStringLiteral(": the file cannot be read (%1)").arg(readError);
+    return text;
+}
+
 bool IniFile::save(QString *error)
 {
+    if (!FReadError.isEmpty()) {
+        // Memory holds defaults only: writing them would replace the user's file.
+        if (error) *error = unableToWriteText(FPath, FReadError);
+        return false;
+    }
     std::string data;
     if (FIni.Save(data) < 0 ||
         !AtomicFile::write(FPath, QByteArrayView(data.data(), qsizetype(data.size())))) {
-        if (error) *error = QStringLiteral("Unable to write to %1").arg(FPath);
+        if (error) *error = unableToWriteText(FPath);
         return false;
     }
     FStamp = currentStamp();

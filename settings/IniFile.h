@@ -24,8 +24,11 @@ public:
     QString path() const { return FPath; }
 
     // Loads the file if it changed since the last load or save. A missing file reads as empty.
-    // False when the file exists but cannot be read (its keys then read as their defaults).
+    // False when the file exists but cannot be read: its keys then read as their defaults, and
+    // save() refuses until a later refresh reads it, so the user's keys are never replaced.
     bool refresh();
+    // Why the file could not be read at the last refresh; empty while it can be.
+    QString readError() const { return FReadError; }
 
     // Replaces the content from memory (fuzzing and tests); the file is not touched.
     void loadData(const QByteArray &bytes);
@@ -49,8 +52,11 @@ public:
     void deleteKey(const QString &section, const QString &key);
     void eraseSection(const QString &section);
 
-    // False with "Unable to write to <path>" in error when the file cannot be replaced.
+    // False with "Unable to write to <path>" in error when the file cannot be replaced, or
+    // (followed by the reason) while it cannot be read.
     bool save(QString *error = nullptr);
+    // "Unable to write to <path>", and why when the file could not be read.
+    static QString unableToWriteText(const QString &path, const QString &readError = QString());
 
     // The integer rule of the profile functions: decimal, or hex with "$" or "0x".
     static std::optional<int> parseInt(QStringView text);
@@ -70,4 +76,5 @@ private:
     QString FPath;
     CSimpleIniA FIni;
     std::optional<Stamp> FStamp; // of the content in memory; empty before the first load
+    QString FReadError;
 };

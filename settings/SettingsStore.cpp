@@ -80,7 +80,9 @@ const QStringList &SettingsStore::outlookNumberKeys()
 bool SettingsStore::readAll()
 {
     const bool readable = FIni.refresh();
-    if (!FIni.readBool(General, QStringLiteral("OldRegCleared"), false)) {
+    FReadError = FIni.readError();
+    // Unread, the flag is unknown: the autostart entry is not touched.
+    if (readable && !FIni.readBool(General, QStringLiteral("OldRegCleared"), false)) {
         if (onMoveAutostart) onMoveAutostart();
         // A read-only file only means the move is tried again at the next start.
         writeOne([this] { FIni.writeBool(General, QStringLiteral("OldRegCleared"), true); },
@@ -217,6 +219,11 @@ void SettingsStore::readValues()
 
 bool SettingsStore::writeAll(QString *error)
 {
+    if (!FReadError.isEmpty()) {
+        // The values are defaults, not the user's: even a file readable again is kept.
+        if (error) *error = IniFile::unableToWriteText(FIni.path(), FReadError);
+        return false;
+    }
     FIni.refresh();
     IniFile &ini = FIni;
     const GeneralSettings &s = settings;

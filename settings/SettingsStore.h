@@ -135,12 +135,16 @@ public:
     QString iniPath() const { return FIni.path(); }
 
     // Reads every key (missing or bad values give the defaults). False when the file exists
-    // but cannot be read.
+    // but cannot be read: every value is then its default, and nothing writes the file until
+    // a later readAll() succeeds (see readError()).
     bool readAll();
     // Writes every saved key, in the order the Windows version wrote them, and removes the old
     // "MSN" section. False with "Unable to write to <path>" in error when the file cannot be
-    // written; the caller decides whether to tell the user.
+    // written, or (followed by the reason) while the last readAll() could not read it; the
+    // caller decides whether to tell the user.
     bool writeAll(QString *error = nullptr);
+    // Why the last readAll() could not read the file; empty when it could.
+    QString readError() const { return FReadError; }
 
     GeneralSettings settings;
     WindowPlace mainPos = {0, 0, 400, 100}; // the popup; height is its base height
@@ -203,4 +207,5 @@ private:
     bool writeOne(const std::function<void()> &change, QString *error);
 
     IniFile FIni;
+    QString FReadError;
 };

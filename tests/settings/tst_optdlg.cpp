@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -87,7 +88,7 @@ private slots:
     void transparencyOnlyWhereItShows();
     void contactsPage();
     void loadAtStartup();
-    void unwritableFileKeepsTheDialogOpen();
+    void unreadableFileKeepsTheDialogOpen();
     void secondRequestWhileOpenIsIgnored();
     void captionsInBothLanguages();
 
@@ -640,17 +641,22 @@ void TestOptDlg::loadAtStartup()
     QVERIFY(FPrompts.messages.first().startsWith("Error writing \"Load at startup\""));
 }
 
-void TestOptDlg::unwritableFileKeepsTheDialogOpen()
+void TestOptDlg::unreadableFileKeepsTheDialogOpen()
 {
-    QVERIFY(QDir().mkpath(ini())); // a directory where the file should be
+    QVERIFY(QDir().mkpath(ini())); // a directory where the file should be: it cannot be read
     makeDialog();
     inDialog([&](TOptDlg *dlg) {
         dlg->OKBtnClick();
         QVERIFY(dlg->isVisible());
-        QCOMPARE(FPrompts.messages,
-                 QStringList("The settings were not saved. Unable to write to " + ini()));
+        QCOMPARE(FPrompts.messages.size(), 1);
+        // The message names the file and why it was not written.
+        QVERIFY2(FPrompts.messages.first().startsWith("The settings were not saved. Unable to "
+                                                      "write to " +
+                                                      ini() + ": the file cannot be read ("),
+                 qPrintable(FPrompts.messages.first()));
         dlg->reject();
     });
+    QVERIFY(QFileInfo(ini()).isDir());
 }
 
 void TestOptDlg::secondRequestWhileOpenIsIgnored()

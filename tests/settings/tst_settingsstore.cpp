@@ -59,6 +59,7 @@ private slots:
     void sourceAddressesExistOnlyWhileSet();
     void singleKeysSeeEditsMadeWhileRunning();
     void unwritableFileReportsItsPath();
+    void unreadableFileIsNeverWrittenOver();
     void windows1252FileKeepsItsUmlauts();
 
 private:
@@ -496,15 +497,46 @@ void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
 
 void TestSettingsStore::unwritableFileReportsItsPath()
 {
-    // A directory where the file should be: nothing can replace it.
-    QVERIFY(QDir().mkpath(FIni));
-    SettingsStore store(FIni);
-    store.readAll();
+    // A file where the file's folder should be: nothing can be created there.
+    writeFile(FDir->path() + "/folder", "a file");
+    const QString ini = FDir->path() + "/folder/corvane.ini";
+    SettingsStore store(ini);
+    QVERIFY(store.readAll()); // no file reads as the defaults
     QString error;
     QVERIFY(!store.writeAll(&error));
-    QCOMPARE(error, "Unable to write to " + FIni);
+    QCOMPARE(error, "Unable to write to " + ini);
     QVERIFY(!store.writeSelectedIcon(1, &error));
-    QCOMPARE(error, "Unable to write to " + FIni);
+    QCOMPARE(error, "Unable to write to " + ini);
+}
+
+void TestSettingsStore::unreadableFileIsNeverWrittenOver()
+{
+    // Something that cannot be read stands where the file is.
+    QVERIFY(QDir().mkpath(FIni));
+    SettingsStore store(FIni);
+    int moves = 0;
+    store.onMoveAutostart = [&moves] { ++moves; };
+    QVERIFY(!store.readAll());
+    QVERIFY(!store.readError().isEmpty());
+    QCOMPARE(moves, 0); // whether the entry moved before is not known
+    QString error;
+    QVERIFY(!store.writeAll(&error));
+    QVERIFY2(error.startsWith("Unable to write to " + FIni + ": the file cannot be read ("),
+             qPrintable(error));
+    QVERIFY(!store.writeSelectedIcon(1, &error));
+
+    // Mended while the program runs: the defaults in memory still do not replace it ...
+    QVERIFY(QDir().rmdir(FIni));
+    writeFile(FIni, "[Settings]\nPopup=0\n[StatusCodes]\n$3490=1\n");
+    QVERIFY(!store.writeAll(&error));
+    QCOMPARE(readFile(FIni), QByteArray("[Settings]\nPopup=0\n[StatusCodes]\n$3490=1\n"));
+    // ... until it has been read.
+    QVERIFY(store.readAll());
+    QVERIFY(store.readError().isEmpty());
+    QVERIFY(!store.settings.popup);
+    QVERIFY(store.writeAll(&error));
+    QVERIFY(readFile(FIni).contains("$3490=1\n"));
+    QVERIFY(readFile(FIni).contains("Popup=0\n"));
 }
 
 void TestSettingsStore::windows1252FileKeepsItsUmlauts()
