@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -89,7 +90,7 @@ private slots:
     void contactsPage();
     void loadAtStartup();
     void unwritableFileKeepsTheDialogOpen();
-    void unreadableFileIsNotWrittenByOk();
+    void unreadableFileKeepsTheDialogOpen();
     void secondRequestWhileOpenIsIgnored();
     void captionsInBothLanguages();
 
@@ -658,14 +659,15 @@ void TestOptDlg::unwritableFileKeepsTheDialogOpen()
     AtomicFile::setFaultHook(nullptr);
 }
 
-void TestOptDlg::unreadableFileIsNotWrittenByOk()
+void TestOptDlg::unreadableFileKeepsTheDialogOpen()
 {
-    QVERIFY(QDir().mkpath(ini())); // a directory cannot be read as the file
+    QVERIFY(QDir().mkpath(ini())); // a directory where the file should be: it cannot be read
     makeDialog();
     inDialog([&](TOptDlg *dlg) {
         dlg->OKBtnClick();
         QVERIFY(dlg->isVisible());
         QCOMPARE(FPrompts.messages.size(), 1);
+        // The message names the file and why it was not written.
         QVERIFY2(FPrompts.messages.first().startsWith("The settings were not saved. Unable to "
                                                       "write to " +
                                                       ini() + ": the file cannot be read ("),

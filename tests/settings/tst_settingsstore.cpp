@@ -66,6 +66,7 @@ private slots:
     void unwritableFileReportsItsPath();
     void unreadableFileIsNeverOverwritten_data();
     void unreadableFileIsNeverOverwritten();
+    void unreadableFileIsNeverWrittenOver();
     void windows1252FileKeepsItsUmlauts();
 
 private:
@@ -633,28 +634,23 @@ void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
 
 void TestSettingsStore::unwritableFileReportsItsPath()
 {
-    const QByteArray before = "[Settings]\nPopup=0\nOldRegCleared=1\n";
-    writeFile(FIni, before);
-    SettingsStore store(FIni);
-    QVERIFY(store.readAll());
-    // The disk refuses the new file at its last step.
-    AtomicFile::setFaultHook(
-        [](AtomicFile::Stage stage) { return stage != AtomicFile::Stage::Rename; });
+    // A file where the file's folder should be: nothing can be created there.
+    writeFile(FDir->path() + "/folder", "a file");
+    const QString ini = FDir->path() + "/folder/corvane.ini";
+    SettingsStore store(ini);
+    QVERIFY(store.readAll()); // no file reads as the defaults
     QString error;
-    const bool written = store.writeAll(&error);
-    const bool iconWritten = store.writeSelectedIcon(1, &error);
-    AtomicFile::setFaultHook(nullptr);
-    QVERIFY(!written);
-    QVERIFY(!iconWritten);
-    QCOMPARE(error, "Unable to write to " + FIni);
-    QCOMPARE(readFile(FIni), before);
+    QVERIFY(!store.writeAll(&error));
+    QCOMPARE(error, "Unable to write to " + ini);
+    QVERIFY(!store.writeSelectedIcon(1, &error));
+    QCOMPARE(error, "Unable to write to " + ini);
 }
 
 void TestSettingsStore::unreadableFileIsNeverOverwritten_data()
 {
     QTest::addColumn<QString>("kind");
+    // A directory in its place: unreadableFileIsNeverWrittenOver.
     QTest::newRow("fifo") << "fifo";
-    QTest::newRow("directory") << "directory";
     QTest::newRow("no read permission") << "permission";
 }
 
@@ -667,8 +663,6 @@ void TestSettingsStore::unreadableFileIsNeverOverwritten()
     writeFile(sideFile, users);
     if (kind == "fifo") {
         QCOMPARE(::mkfifo(QFile::encodeName(FIni).constData(), 0600), 0);
-    } else if (kind == "directory") {
-        QVERIFY(QDir().mkpath(FIni));
     } else {
         if (::geteuid() == 0) QSKIP("root reads every file");
         writeFile(FIni, users);
@@ -693,7 +687,6 @@ void TestSettingsStore::unreadableFileIsNeverOverwritten()
     struct stat st;
     QCOMPARE(::stat(QFile::encodeName(FIni).constData(), &st), 0);
     QCOMPARE(S_ISFIFO(st.st_mode), kind == "fifo");
-    QCOMPARE(S_ISDIR(st.st_mode), kind == "directory");
     if (kind == "permission") {
         QVERIFY(QFile::setPermissions(FIni, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QCOMPARE(readFile(FIni), users);
@@ -701,7 +694,7 @@ void TestSettingsStore::unreadableFileIsNeverOverwritten()
 
     // Mended while the program runs: the values in memory are still the defaults, so the next
     // full write waits for a full read.
-    QVERIFY(QFile::remove(FIni) || QDir(FIni).removeRecursively());
+    QVERIFY(QFile::remove(FIni));
     QVERIFY(QFile::copy(QString::fromUtf8(sideFile), FIni));
     QVERIFY(!store.writeAll(&error));
     QCOMPARE(readFile(FIni), users);
@@ -713,6 +706,36 @@ void TestSettingsStore::unreadableFileIsNeverOverwritten()
     QVERIFY(written.contains("$3490=1"));
     QVERIFY(written.contains("$34BB=Leitung belegt"));
     QVERIFY(written.contains("0=/i/a.ico"));
+}
+
+void TestSettingsStore::unreadableFileIsNeverWrittenOver()
+{
+    // Something that cannot be read stands where the file is.
+    QVERIFY(QDir().mkpath(FIni));
+    SettingsStore store(FIni);
+    int moves = 0;
+    store.onMoveAutostart = [&moves] { ++moves; };
+    QVERIFY(!store.readAll());
+    QVERIFY(!store.readError().isEmpty());
+    QCOMPARE(moves, 0); // whether the entry moved before is not known
+    QString error;
+    QVERIFY(!store.writeAll(&error));
+    QVERIFY2(error.startsWith("Unable to write to " + FIni + ": the file cannot be read ("),
+             qPrintable(error));
+    QVERIFY(!store.writeSelectedIcon(1, &error));
+
+    // Mended while the program runs: the defaults in memory still do not replace it ...
+    QVERIFY(QDir().rmdir(FIni));
+    writeFile(FIni, "[Settings]\nPopup=0\n[StatusCodes]\n$3490=1\n");
+    QVERIFY(!store.writeAll(&error));
+    QCOMPARE(readFile(FIni), QByteArray("[Settings]\nPopup=0\n[StatusCodes]\n$3490=1\n"));
+    // ... until it has been read.
+    QVERIFY(store.readAll());
+    QVERIFY(store.readError().isEmpty());
+    QVERIFY(!store.settings.popup);
+    QVERIFY(store.writeAll(&error));
+    QVERIFY(readFile(FIni).contains("$3490=1\n"));
+    QVERIFY(readFile(FIni).contains("Popup=0\n"));
 }
 
 void TestSettingsStore::windows1252FileKeepsItsUmlauts()
