@@ -27,8 +27,8 @@ QList<ModemPortSpec> ModemProvider::ports() const
 {
     QList<ModemPortSpec> ports = ParseModemPorts(FPortsSetting ? FPortsSetting() : QString());
     QSet<QString> named;
-    for (const ModemPortSpec &spec : std::as_const(ports))
-        named.insert(spec.path);
+    for (const ModemPortSpec &port : std::as_const(ports))
+        named.insert(port.path);
     for (const QString &path : FFound) {
         if (!named.contains(path)) ports.append(ParseModemPort(path));
     }
@@ -38,8 +38,8 @@ QList<ModemPortSpec> ModemProvider::ports() const
 QList<LineDeviceInfo> ModemProvider::devices() const
 {
     QList<LineDeviceInfo> devices;
-    for (const ModemPortSpec &spec : ports())
-        devices.append({DeviceName(spec.path), spec.problem});
+    for (const ModemPortSpec &port : ports())
+        devices.append({DeviceName(port.path), port.problem});
     return devices;
 }
 
@@ -57,8 +57,8 @@ void ModemProvider::startProbe()
     if (FWorker.joinable()) FWorker.join();
     FProbing = true;
     QSet<QString> named;
-    for (const ModemPortSpec &spec : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString()))
-        named.insert(spec.path);
+    for (const ModemPortSpec &port : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString()))
+        named.insert(port.path);
     FWorker =
         std::thread([this, find = FindCandidates, timeout = ProbeTimeoutMs, named, inUse = FInUse] {
             QStringList found;
@@ -120,17 +120,17 @@ void ModemProvider::finishProbe()
 
 std::unique_ptr<LineConnection> ModemProvider::open(int index, int32_t &error, QString &detail)
 {
-    const QList<ModemPortSpec> specs = ports();
-    if (index < 0 || index >= specs.size()) {
+    const QList<ModemPortSpec> known = ports();
+    if (index < 0 || index >= known.size()) {
         error = LINEERR_BADDEVICEID;
         return nullptr;
     }
-    const ModemPortSpec &spec = specs.at(index);
-    std::unique_ptr<SerialPort> port = SerialPort::open(spec, error, detail);
+    const ModemPortSpec &wanted = known.at(index);
+    std::unique_ptr<SerialPort> port = SerialPort::open(wanted, error, detail);
     if (!port) return nullptr;
-    FInUse.insert(spec.path);
+    FInUse.insert(wanted.path);
     return std::make_unique<ModemLine>(std::move(port), SilenceTimeoutMs,
-                                       [this, path = spec.path] { FInUse.remove(path); });
+                                       [this, path = wanted.path] { FInUse.remove(path); });
 }
 
 } // namespace tapi

@@ -75,19 +75,19 @@ int32_t openError(int error, const QString &path, QString &detail)
 
 ModemPortSpec ParseModemPort(const QString &entry)
 {
-    ModemPortSpec spec;
+    ModemPortSpec parsed;
     const QString text = entry.trimmed();
     const qsizetype at = text.lastIndexOf(u'@');
-    spec.path = at < 0 ? text : text.left(at).trimmed();
+    parsed.path = at < 0 ? text : text.left(at).trimmed();
     if (at >= 0) {
         bool number = false;
-        spec.baud = text.mid(at + 1).trimmed().toInt(&number);
-        if (!number || speedCode(spec.baud) == B0)
-            spec.problem = QStringLiteral("unsupported speed in ModemPorts: ") + text;
+        parsed.baud = text.mid(at + 1).trimmed().toInt(&number);
+        if (!number || speedCode(parsed.baud) == B0)
+            parsed.problem = QStringLiteral("unsupported speed in ModemPorts: ") + text;
     }
-    if (!spec.path.startsWith(u'/'))
-        spec.problem = QStringLiteral("not an absolute device path in ModemPorts: ") + text;
-    return spec;
+    if (!parsed.path.startsWith(u'/'))
+        parsed.problem = QStringLiteral("not an absolute device path in ModemPorts: ") + text;
+    return parsed;
 }
 
 QList<ModemPortSpec> ParseModemPorts(const QString &setting)
@@ -96,46 +96,46 @@ QList<ModemPortSpec> ParseModemPorts(const QString &setting)
     QSet<QString> seen;
     for (const QString &entry : setting.split(u';', Qt::SkipEmptyParts)) {
         if (entry.trimmed().isEmpty()) continue;
-        const ModemPortSpec spec = ParseModemPort(entry);
-        if (seen.contains(spec.path)) continue;
-        seen.insert(spec.path);
-        ports.append(spec);
+        const ModemPortSpec port = ParseModemPort(entry);
+        if (seen.contains(port.path)) continue;
+        seen.insert(port.path);
+        ports.append(port);
     }
     return ports;
 }
 
-std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &spec, int32_t &error,
+std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &wanted, int32_t &error,
                                              QString &detail)
 {
     error = 0;
-    if (!spec.problem.isEmpty()) {
+    if (!wanted.problem.isEmpty()) {
         error = LINEERR_NODRIVER;
-        detail = spec.problem;
+        detail = wanted.problem;
         return nullptr;
     }
-    const QByteArray path = spec.path.toLocal8Bit();
+    const QByteArray path = wanted.path.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = openError(errno, spec.path, detail);
+        error = openError(errno, wanted.path, detail);
         return nullptr;
     }
-    std::unique_ptr<SerialPort> port(new SerialPort(fd, spec.path));
+    std::unique_ptr<SerialPort> port(new SerialPort(fd, wanted.path));
     if (!::isatty(fd)) {
         error = LINEERR_NODEVICE;
-        detail = spec.path + QStringLiteral(" is not a serial port");
+        detail = wanted.path + QStringLiteral(" is not a serial port");
         return nullptr;
     }
     // Two lines on one port would mix their commands: the lock keeps out every other open
     // of the port, this program's own included.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = openError(errno, spec.path, detail);
+        error = openError(errno, wanted.path, detail);
         return nullptr;
     }
     ::ioctl(fd, TIOCEXCL);
 
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
-        error = openError(errno, spec.path, detail);
+        error = openError(errno, wanted.path, detail);
         return nullptr;
     }
     ::cfmakeraw(&settings);
@@ -146,10 +146,10 @@ std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &spec, int32_t 
     // fails with EAGAIN (the port is non-blocking).
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    ::cfsetispeed(&settings, speedCode(spec.baud));
-    ::cfsetospeed(&settings, speedCode(spec.baud));
+    ::cfsetispeed(&settings, speedCode(wanted.baud));
+    ::cfsetospeed(&settings, speedCode(wanted.baud));
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-        error = openError(errno, spec.path, detail);
+        error = openError(errno, wanted.path, detail);
         return nullptr;
     }
     // Old answers are no answers to what comes now. (Output is left alone: it may still be
@@ -209,13 +209,13 @@ bool SerialPort::setDtr(bool on)
     return ::ioctl(FFd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
-bool AnswersAt(const ModemPortSpec &spec, int timeoutMs, QString &why)
+bool AnswersAt(const ModemPortSpec &wanted, int timeoutMs, QString &why)
 {
     int32_t error = 0;
-    std::unique_ptr<SerialPort> port = SerialPort::open(spec, error, why);
+    std::unique_ptr<SerialPort> port = SerialPort::open(wanted, error, why);
     if (!port) return false;
     if (!port->write(QByteArrayLiteral("AT\r"))) {
-        why = spec.path + QStringLiteral(": the command could not be written");
+        why = wanted.path + QStringLiteral(": the command could not be written");
         return false;
     }
     QElapsedTimer clock;
@@ -223,14 +223,14 @@ bool AnswersAt(const ModemPortSpec &spec, int timeoutMs, QString &why)
     QByteArray received;
     for (;;) {
         if (!port->read(received)) {
-            why = spec.path + QStringLiteral(" went away");
+            why = wanted.path + QStringLiteral(" went away");
             return false;
         }
         for (const QByteArray &line : received.split('\r')) {
             const QByteArray answer = line.trimmed();
             if (answer == "OK") return true;
             if (answer == "ERROR") {
-                why = spec.path + QStringLiteral(" answered ERROR");
+                why = wanted.path + QStringLiteral(" answered ERROR");
                 return false;
             }
         }
@@ -241,7 +241,7 @@ bool AnswersAt(const ModemPortSpec &spec, int timeoutMs, QString &why)
         pollfd wait{port->fd(), POLLIN, 0};
         ::poll(&wait, 1, left);
     }
-    why = spec.path + QStringLiteral(" did not answer AT");
+    why = wanted.path + QStringLiteral(" did not answer AT");
     return false;
 }
 

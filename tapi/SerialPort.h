@@ -27,7 +27,7 @@ ModemPortSpec ParseModemPort(const QString &entry);
 // twice counts once.
 QList<ModemPortSpec> ParseModemPorts(const QString &setting);
 
-// A port open for AT commands: raw 8N1 at the spec's speed, no flow control, the modem's
+// A port open for AT commands: raw 8N1 at the port's named speed, no flow control, the modem's
 // control lines ignored while open, DTR raised; DTR drops when it closes. The port is locked
 // against other programs (an exclusive flock, and exclusive mode for those without root).
 // Reads and writes never block.
@@ -38,7 +38,7 @@ class SerialPort
 public:
     // Null with a LINEERR code and a reason the user can act on ("busy: another program
     // holds it", "no permission: join the group dialout") when the port cannot be opened.
-    static std::unique_ptr<SerialPort> open(const ModemPortSpec &spec, int32_t &error,
+    static std::unique_ptr<SerialPort> open(const ModemPortSpec &wanted, int32_t &error,
                                             QString &detail);
     ~SerialPort();
 
@@ -63,6 +63,6 @@ private:
 };
 
 // Whether the port answers "AT" with "OK" within the time. why says what happened otherwise.
-bool AnswersAt(const ModemPortSpec &spec, int timeoutMs, QString &why);
+bool AnswersAt(const ModemPortSpec &wanted, int timeoutMs, QString &why);
 
 } // namespace tapi

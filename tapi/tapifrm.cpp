@@ -87,6 +87,8 @@ TTapiForm::TTapiForm(LineApi &lines, SettingsStore &settings, ListPrompts &promp
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(BusyCleanupMs);
+    // A coarse timer may fire up to 5 % early: the busy signal stays its full five seconds.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, [this] {
         Timer1->stop();
         Cleanup();

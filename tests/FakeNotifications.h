@@ -66,11 +66,11 @@ public slots:
         FClosed.append(id);
     }
     QStringList GetCapabilities() { return FCapabilities; }
-    QString GetServerInformation(QString &vendor, QString &version, QString &spec)
+    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion)
     {
         vendor = QStringLiteral("tests");
         version = QStringLiteral("1");
-        spec = QStringLiteral("1.2");
+        specVersion = QStringLiteral("1.2");
         return QStringLiteral("fake");
     }
 
