@@ -80,7 +80,7 @@ private slots:
         const uint32_t older = ring(QStringLiteral("--from 441111 --end-after 30"));
         QTRY_VERIFY(button->isVisible());
         const uint32_t newer = ring(QStringLiteral("--from 441222 --end-after 30"));
-        QTRY_COMPARE(calls.Calls.Count(), 2);
+        QTRY_COMPARE(calls.PendingCalls().Count(), 2);
         QVERIFY(older && newer);
 
         // The newer call on show: the button rejects it, not the older one.
@@ -108,7 +108,7 @@ private slots:
         QVERIFY(FLine.waitForPut(QStringLiteral("1c 00")));
         QCOMPARE(acceptedPlci(), older & 0xFFFF);
         QTRY_COMPARE(lists.calls().row(0).status, QStringLiteral("rejected"));
-        form.CallHandler().StopMonitor();
+        form.CallHandler().StopLines();
     }
 };
 
