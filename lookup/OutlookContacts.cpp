@@ -27,7 +27,6 @@ TOutlookContacts::TOutlookContacts(SettingsStore *settings, ListPrompts &prompts
     FConnection.OnContactsRemoved = [this](const QStringList &entryIds) {
         ContactsRemoved(entryIds);
     };
-    FConnection.OnLog = [this](const QString &text) { Log(text); };
 }
 
 TOutlookContacts::~TOutlookContacts() = default;
