@@ -267,6 +267,16 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
             std::shared_ptr<State> live = state.lock();
             return live && live->generation == generation ? live : nullptr;
         }
+        // Current(); when there is none, the answer's object and error are let go.
+        template <typename T> std::shared_ptr<State> Claim(T *&object, GError *&error) const
+        {
+            std::shared_ptr<State> live = Current();
+            if (!live) {
+                unrefObject(object);
+                g_clear_error(&error);
+            }
+            return live;
+        }
     };
     Ticket Now() { return {weak_from_this(), generation}; }
 
@@ -380,12 +390,8 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
                 ready([ticket = Now(), done, pending](GObject *, GAsyncResult *result) {
                     GError *error = nullptr;
                     EClient *client = e_book_client_connect_finish(result, &error);
-                    std::shared_ptr<State> state = ticket.Current();
-                    if (!state) {
-                        if (client) g_object_unref(client);
-                        g_clear_error(&error);
-                        return;
-                    }
+                    std::shared_ptr<State> state = ticket.Claim(client, error);
+                    if (!state) return;
                     if (client)
                         state->AddBook(client);
                     else
@@ -568,12 +574,8 @@ void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> don
             state->Cancellable(), runReady, ready([ticket, done](GObject *, GAsyncResult *result) {
                 GError *error = nullptr;
                 ESourceRegistry *registry = e_source_registry_new_finish(result, &error);
-                std::shared_ptr<State> state = ticket.Current();
-                if (!state) {
-                    if (registry) g_object_unref(registry);
-                    g_clear_error(&error);
-                    return;
-                }
+                std::shared_ptr<State> state = ticket.Claim(registry, error);
+                if (!state) return;
                 if (!registry) {
                     state->Log(QStringLiteral("no address-book service: ") + errorText(error));
                     g_clear_error(&error);
@@ -694,16 +696,15 @@ void TOutlookConnect::SaveAsync(
         ready([ticket = d->Now(), contact, done, store](GObject *, GAsyncResult *result) {
             GError *error = nullptr;
             EClient *client = e_book_client_connect_finish(result, &error);
-            std::shared_ptr<State> state = ticket.Current();
-            if (state && client) {
+            std::shared_ptr<State> state = ticket.Claim(client, error);
+            if (!state) return;
+            if (client) {
                 // Kept with the others, so that it is let go with the connection.
                 state->AddBook(client);
                 store(*state, E_BOOK_CLIENT(client));
-            } else if (state) {
+            } else {
                 state->Log(QStringLiteral("address book not opened: ") + errorText(error));
                 done(contact, CannotCreate);
-            } else if (client) {
-                g_object_unref(client);
             }
             g_clear_error(&error);
         }));
@@ -725,12 +726,8 @@ void TOutlookConnect::Follow(std::function<void()> started)
                 GError *error = nullptr;
                 EBookClientView *view = nullptr;
                 e_book_client_get_view_finish(E_BOOK_CLIENT(source), result, &view, &error);
-                std::shared_ptr<State> state = ticket.Current();
-                if (!state) {
-                    if (view) g_object_unref(view);
-                    g_clear_error(&error);
-                    return;
-                }
+                std::shared_ptr<State> state = ticket.Claim(view, error);
+                if (!state) return;
                 if (view)
                     state->Watch(state->books[i], view);
                 else
