@@ -207,7 +207,7 @@ int main(int argc, char *argv[])
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
         language.Register(&tapiForm, UiForm::Tapi);
-        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
+        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().Active(); };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
         };
@@ -215,7 +215,7 @@ int main(int argc, char *argv[])
             if (language.Index() != (index == 1 ? 1 : 0)) language.SetLanguage(index);
         };
 
-        listDlg.PendingCalls = &mainForm.CallHandler().Calls;
+        listDlg.PendingCalls = &mainForm.CallHandler().PendingCalls();
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
         listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
