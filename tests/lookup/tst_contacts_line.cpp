@@ -108,7 +108,7 @@ void TestContactsLine::callIsAlertedWhileAnExportWaits()
     TCallHandler calls(settings, lists, towns);
     calls.SetListsLoaded(true);
     calls.SetDialogsReady(true);
-    QVERIFY(calls.StartMonitor());
+    QVERIFY(calls.StartLines());
     QVERIFY(line.command("wait-listening --timeout 10"));
 
     TOutlookContacts contacts(&settings, prompts);
@@ -129,7 +129,7 @@ void TestContactsLine::callIsAlertedWhileAnExportWaits()
     service.Release(bus);
     QTRY_VERIFY_WITH_TIMEOUT(!contacts.Exporting(), 30000);
     QCOMPARE(prompts.messages, QStringList({"Outlook registration failed"}));
-    calls.StopMonitor();
+    calls.StopLines();
     line.tearDown();
 }
 
