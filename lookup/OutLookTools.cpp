@@ -10,9 +10,9 @@
 namespace {
 
 const QString RegistrationFailed = QStringLiteral("Outlook registration failed");
+const QString NotConnected = QStringLiteral("No connection to outlook");
 const QString CannotImport = QStringLiteral("Cannot import Item");
 const QString CannotCreate = QStringLiteral("Cannot create contact");
-const QString NoConnection = QStringLiteral("No connection to outlook");
 
 constexpr std::array<EContactField, PhoneFieldCount> PhoneFields = {
     E_CONTACT_PHONE_ASSISTANT, E_CONTACT_PHONE_BUSINESS_2, E_CONTACT_PHONE_BUSINESS,
@@ -597,7 +597,7 @@ void TOutlookConnect::Disconnect()
 
 void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
 {
-    if (!d->connected) throw TOutlookError(NoConnection);
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
         d->Later([done](State &) { done(); });
         return;
@@ -619,7 +619,7 @@ int TOutlookConnect::ContactCount() const
 
 TContactItem TOutlookConnect::Contact(int index) const
 {
-    if (!d->connected) throw TOutlookError(NoConnection);
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (index < 1 || index > ContactCount()) throw TOutlookError(CannotImport);
     return d->items[size_t(index - 1)];
 }
@@ -632,7 +632,7 @@ void TOutlookConnect::ReleaseContacts()
 void TOutlookConnect::FindContactAsync(const QString &number,
                                        std::function<void(const TContactItem &found)> done)
 {
-    if (!d->connected) throw TOutlookError(NoConnection);
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
         d->Later([done, number](State &state) {
             for (const TContactItem &contact : state.items) {
@@ -655,7 +655,7 @@ void TOutlookConnect::FindContactAsync(const QString &number,
 
 TContactItem TOutlookConnect::CreateContact()
 {
-    if (!d->connected) throw TOutlookError(NoConnection);
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) throw TOutlookError(CannotCreate);
     return TContactItem(e_contact_new(), QString());
 }
@@ -664,7 +664,7 @@ void TOutlookConnect::SaveAsync(
     const TContactItem &contact,
     std::function<void(const TContactItem &saved, const QString &error)> done)
 {
-    if (!d->connected) throw TOutlookError(NoConnection);
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard || contact.IsNull()) throw TOutlookError(CannotCreate);
 
     auto store = [contact, done](State &state, EBookClient *book) {
