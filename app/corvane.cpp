@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
         TOutlookContacts contacts(&settings, prompts);
         contacts.Towns = &towns;
         TContactsForCalls contactsForCalls(contacts);
-        optDlg.OnImportContacts = [&contacts] { contacts.Import(); };
+        optDlg.OnImportContacts = [&contacts] { contacts.Update(); };
         contacts.OnCountryCodes = [&optDlg](const QStringList &codes) {
             optDlg.SetCountryCodeChoices(codes);
         };
@@ -247,6 +247,9 @@ int main(int argc, char *argv[])
                 mainForm.CallHandler().WriteLog(
                     QStringLiteral("Contacts imported: %1").arg(contacts.Index().Count()), false);
         };
+        contacts.OnLog = [&mainForm](const QString &text) {
+            mainForm.CallHandler().WriteLog(text, false);
+        };
         listDlg.OnExportToOutlook = [&contacts, &language](const QString &nickname,
                                                            const QString &number,
                                                            OutlookField field) {
@@ -257,7 +260,7 @@ int main(int argc, char *argv[])
         auto readSettings = [&] {
             mainForm.ReadIni();
             // In the background: the line listens and calls are matched while it runs.
-            if (settings.settings.searchOutlook) contacts.Import();
+            if (settings.settings.searchOutlook) contacts.Update();
             listDlg.ReadSettings();
             searchDlg.ReadSettings();
             tapiForm.ReadSettings();
