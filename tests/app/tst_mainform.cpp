@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -410,6 +411,36 @@ private slots:
 
         ring(QStringLiteral("0441124"));
         QVERIFY(!info->isVisible());
+        QCOMPARE(FForm->height(), base);
+    }
+
+    void aLongAnswerStaysOnTheScreenAndScrolls_data()
+    {
+        QTest::addColumn<bool>("nearTheBottom");
+        QTest::newRow("at the top") << false;
+        QTest::newRow("near the bottom") << true;
+    }
+
+    void aLongAnswerStaysOnTheScreenAndScrolls()
+    {
+        QFETCH(bool, nearTheBottom);
+        const QRect screen = FForm->screen()->availableGeometry();
+        FForm->move(screen.left(), nearTheBottom ? screen.bottom() - 300 : screen.top());
+        ring(QStringLiteral("0441123"));
+        const int base = FForm->height();
+        const QString info = QStringLiteral("Line\n").repeated(5000) + QStringLiteral("Last");
+        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo", info);
+        FForm->ShowCall(-1);
+        auto *memo = child<QPlainTextEdit>("memInfo");
+        QVERIFY(FForm->height() > base);
+        QVERIFY2(FForm->geometry().bottom() <= screen.bottom(),
+                 qPrintable(QString::number(FForm->geometry().bottom())));
+        QCOMPARE(FForm->BaseHeight(), base);
+        QCOMPARE(memo->toPlainText(), info);
+        QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+        QVERIFY(memo->verticalScrollBar()->maximum() > 0);
+
+        ring(QStringLiteral("0441124"));
         QCOMPARE(FForm->height(), base);
     }
 

@@ -1,0 +1,216 @@
+// A call rings while the user waits for a lookup or a plug-in, on the simulated line (the
+// simulator loaded in process): the lists dialog's reverse search on a server that never
+// answers and on a lookup plug-in that sleeps, and the number plug-in before dialling. The
+// call is answered (ALERT_REQ) while the wait goes on.
+#include "app/main.h"
+#include "lists/ListDlg.h"
+#include "lists/ListPrompts.h"
+#include "lists/ListView.h"
+#include "lists/lists.h"
+#include "lists/nick.h"
+#include "platform/KeyboardLed.h"
+#include "platform/Sound.h"
+#include "settings/SettingsStore.h"
+#include "tapi/LineApi.h"
+#include "tapi/tapifrm.h"
+#include "tests/capi/SimLine.h"
+#include "tests/lookup/LookupServer.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+namespace {
+
+class NoLed : public platform::KeyboardLed
+{
+public:
+    bool ReadScrollLock(bool &state, QString *) override
+    {
+        state = false;
+        return true;
+    }
+    bool PressScrollLock(QString *) override { return true; }
+};
+
+// The sleeping plug-in, as this process has loaded it.
+class SleepingPlugin
+{
+public:
+    SleepingPlugin() : FHandle(::dlopen(SLEEPING_PLUGIN, RTLD_NOW)) { call("TestPluginHold"); }
+    ~SleepingPlugin()
+    {
+        release();
+        ::dlclose(FHandle);
+    }
+    int inside() const { return call("TestPluginInside"); }
+    void release() const { call("TestPluginRelease"); }
+
+private:
+    int call(const char *name) const
+    {
+        auto f = reinterpret_cast<int (*)()>(::dlsym(FHandle, name));
+        return f ? f() : -1;
+    }
+    void *FHandle;
+};
+
+} // namespace
+
+class TestLookupLine : public QObject
+{
+    Q_OBJECT
+
+    SimLine FLine;
+    std::unique_ptr<QTemporaryDir> FDir;
+    std::unique_ptr<SettingsStore> FSettings;
+    ScriptedPrompts FPrompts;
+    std::unique_ptr<TLists> FLists;
+    AreaCodeTable FTowns;
+    NoLed FLed;
+    platform::Sound FSound;
+    std::unique_ptr<TMainForm> FForm;
+    std::unique_ptr<TNickForm> FNickForm;
+    std::unique_ptr<TListDlg> FListDlg;
+    int FCaller = 301000;
+
+    // Rings an unknown caller; true when the program answered with ALERT_REQ within 500 ms.
+    bool ringIsAlerted()
+    {
+        FLine.mark();
+        QElapsedTimer clock;
+        clock.start();
+        if (!FLine.command(QStringLiteral("ring --type 0x21 --to 85606 --end-after 5 --from %1")
+                               .arg(++FCaller)))
+            return false;
+        while (clock.elapsed() < 500) {
+            for (const QString &message : FLine.put())
+                if (message.mid(12, 5) == QLatin1String("01 80")) return true;
+            QTest::qWait(5);
+        }
+        return false;
+    }
+
+    // The lists dialog's reverse search of a call from 0441123.
+    void startReverseSearch()
+    {
+        CallRow row;
+        row.dateTime = QStringLiteral("46000.5");
+        row.number = QStringLiteral("0441123");
+        row.nickname = row.town = row.status = QStringLiteral(" ");
+        row.target = QStringLiteral("Office");
+        FLists->calls().appendRow(row);
+        FListDlg->SetCurrentPage(ListPage::Calls);
+        FListDlg->View(ListPage::Calls)->selectOnlyRow(0);
+        FListDlg->mnuReverseSearchClick();
+    }
+    // The busy cursor shows while the search is under way.
+    static bool searching() { return QApplication::overrideCursor() != nullptr; }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(FLine.setUp(SimLine::InProcess, &error), qPrintable(error));
+    }
+
+    void cleanupTestCase() { FLine.tearDown(); }
+
+    void init()
+    {
+        FDir = std::make_unique<QTemporaryDir>();
+        qputenv("CORVANE_HOME", FDir->path().toLocal8Bit());
+        FSettings = std::make_unique<SettingsStore>(FDir->filePath("corvane.ini"));
+        FSettings->readAll();
+        FSettings->settings.balloon = false;
+        FSettings->settings.scrollLed = false;
+        FSettings->settings.rejectTime = 30;
+        FPrompts = ScriptedPrompts();
+        FLists = std::make_unique<TLists>(*FSettings, FPrompts, FDir->path());
+        FLists->SetLanguage(Language::English);
+        QVERIFY(FLists->LoadAtStartup());
+        FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
+        FForm->ApplyLanguage(Language::English);
+        FNickForm = std::make_unique<TNickForm>(*FLists);
+        FListDlg = std::make_unique<TListDlg>(*FLists, *FNickForm);
+        FListDlg->OnReverseSearch = [this](const QString &number,
+                                           TListDlg::ReverseSearchDone done) {
+            FForm->Lookup().ReverseSearch(number, FListDlg.get(), std::move(done));
+        };
+        FForm->SetListsLoaded(true);
+        FForm->SetDialogsReady(true);
+        FForm->FFirstShow = false;
+        QVERIFY(FForm->StartMonitor());
+        QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
+    }
+
+    void cleanup()
+    {
+        FForm->CallHandler().StopMonitor();
+        FListDlg.reset();
+        FNickForm.reset();
+        FForm.reset();
+        FLists.reset();
+        FSettings.reset();
+        FDir.reset();
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+    }
+
+    void reverseSearchOnAServerThatNeverAnswers()
+    {
+        testing::LookupServer server;
+        server.behave("0441123", testing::LookupServer::Behaviour::Hang);
+        FForm->Lookup().SelectBuiltIn(server.baseUrl());
+        startReverseSearch();
+        QTRY_COMPARE(server.busy(), 1);
+        QVERIFY(ringIsAlerted());
+        QVERIFY(searching());
+        QCOMPARE(server.busy(), 1);
+    }
+
+    void reverseSearchOnAPluginThatSleeps()
+    {
+        SleepingPlugin plugin;
+        QVERIFY(FForm->Lookup().SelectPlugin(QStringLiteral(SLEEPING_PLUGIN)));
+        startReverseSearch();
+        QTRY_COMPARE(plugin.inside(), 1);
+        QVERIFY(ringIsAlerted());
+        QVERIFY(searching());
+        QCOMPARE(plugin.inside(), 1);
+
+        plugin.release();
+        QTRY_VERIFY(!searching());
+        QCOMPARE(FPrompts.messages, QStringList{QStringLiteral("Found 0441123")});
+    }
+
+    void numberPluginThatSleepsBeforeDialling()
+    {
+        SleepingPlugin plugin;
+        QVERIFY(FForm->Lookup().LoadNumberPlugin(QStringLiteral(SLEEPING_PLUGIN)));
+        tapi::LineApi lines;
+        TTapiForm dialer(lines, *FSettings, FPrompts);
+        dialer.ModifyNumber = [this](const QString &number) {
+            return FForm->Lookup().ModifyNumber(number);
+        };
+        // While the dial waits for the plug-in: a call rings, then the plug-in answers.
+        bool alerted = false;
+        int insideMeanwhile = 0;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_COMPARE(plugin.inside(), 1);
+            alerted = ringIsAlerted();
+            insideMeanwhile = plugin.inside();
+            plugin.release();
+        });
+        QString number = QStringLiteral("0441");
+        QVERIFY(dialer.PrepareNumber(number));
+        QCOMPARE(number, QStringLiteral("90441"));
+        QVERIFY(alerted);
+        QCOMPARE(insideMeanwhile, 1);
+    }
+};
+
+QTEST_MAIN(TestLookupLine)
+#include "tst_lookupline.moc"
