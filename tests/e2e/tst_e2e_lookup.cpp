@@ -179,11 +179,15 @@ private slots:
         QVERIFY(corvane.line(QStringLiteral("ring --from 301234 --type 0x21 --to 85606 "
                                             "--end-after 5")));
         QTRY_VERIFY_WITH_TIMEOUT(alerts() > alertsBefore, 5000);
-        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        const qint64 alerted = clock.elapsed();
+        QVERIFY2(alerted < 500, qPrintable(QString::number(alerted)));
 
         clock.restart();
         QVERIFY(corvane.stop());
-        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        const qint64 ended = clock.elapsed();
+        qInfo("while a plug-in sleeps: ring to ALERT_REQ %lld ms, SIGTERM to the end %lld ms",
+              alerted, ended);
+        QVERIFY2(ended < 1000, qPrintable(QString::number(ended)));
         QVERIFY(corvane.readFile(QStringLiteral("corvane.ini")).contains("UseTAPI=1"));
         QVERIFY(corvane.readFile(QStringLiteral("Calls")).contains(QStringLiteral(";0301234;")));
         QFile log(entered);
