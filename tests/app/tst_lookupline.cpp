@@ -1,7 +1,6 @@
-// A call rings while the user waits for a lookup or a plug-in, on the simulated line (the
-// simulator loaded in process): the lists dialog's reverse search on a server that never
-// answers and on a lookup plug-in that sleeps, and the number plug-in before dialling. The
-// call is answered (ALERT_REQ) while the wait goes on.
+// A call rings while the user waits, on the simulated line (the simulator loaded in process):
+// for the lists dialog's reverse search on a server that never answers, and for a number
+// plug-in that sleeps before dialling. The call is answered (ALERT_REQ) while the wait goes on.
 #include "app/main.h"
 #include "lists/ListDlg.h"
 #include "lists/ListPrompts.h"
@@ -35,27 +34,12 @@ public:
     bool PressScrollLock(QString *) override { return true; }
 };
 
-// The sleeping plug-in, as this process has loaded it.
-class SleepingPlugin
+// A function of the sleeping plug-in, as this process has loaded it.
+template <typename Function> Function *sleeping(const char *name)
 {
-public:
-    SleepingPlugin() : FHandle(::dlopen(SLEEPING_PLUGIN, RTLD_NOW)) { call("TestPluginHold"); }
-    ~SleepingPlugin()
-    {
-        release();
-        ::dlclose(FHandle);
-    }
-    int inside() const { return call("TestPluginInside"); }
-    void release() const { call("TestPluginRelease"); }
-
-private:
-    int call(const char *name) const
-    {
-        auto f = reinterpret_cast<int (*)()>(::dlsym(FHandle, name));
-        return f ? f() : -1;
-    }
-    void *FHandle;
-};
+    static void *handle = ::dlopen(SLEEPING_PLUGIN, RTLD_NOW);
+    return reinterpret_cast<Function *>(::dlsym(handle, name));
+}
 
 } // namespace
 
@@ -74,6 +58,8 @@ class TestLookupLine : public QObject
     std::unique_ptr<TMainForm> FForm;
     std::unique_ptr<TNickForm> FNickForm;
     std::unique_ptr<TListDlg> FListDlg;
+    // Ends after the program's objects, which end its connections.
+    std::unique_ptr<testing::LookupServer> FServer;
     int FCaller = 301000;
 
     // Rings an unknown caller; true when the program answered with ALERT_REQ within 500 ms.
@@ -93,22 +79,6 @@ class TestLookupLine : public QObject
         return false;
     }
 
-    // The lists dialog's reverse search of a call from 0441123.
-    void startReverseSearch()
-    {
-        CallRow row;
-        row.dateTime = QStringLiteral("46000.5");
-        row.number = QStringLiteral("0441123");
-        row.nickname = row.town = row.status = QStringLiteral(" ");
-        row.target = QStringLiteral("Office");
-        FLists->calls().appendRow(row);
-        FListDlg->SetCurrentPage(ListPage::Calls);
-        FListDlg->View(ListPage::Calls)->selectOnlyRow(0);
-        FListDlg->mnuReverseSearchClick();
-    }
-    // The busy cursor shows while the search is under way.
-    static bool searching() { return QApplication::overrideCursor() != nullptr; }
-
 private slots:
     void initTestCase()
     {
@@ -126,7 +96,6 @@ private slots:
         FSettings->readAll();
         FSettings->settings.balloon = false;
         FSettings->settings.scrollLed = false;
-        FSettings->settings.rejectTime = 30;
         FPrompts = ScriptedPrompts();
         FLists = std::make_unique<TLists>(*FSettings, FPrompts, FDir->path());
         FLists->SetLanguage(Language::English);
@@ -152,6 +121,7 @@ private slots:
         FListDlg.reset();
         FNickForm.reset();
         FForm.reset();
+        FServer.reset();
         FLists.reset();
         FSettings.reset();
         FDir.reset();
@@ -161,34 +131,24 @@ private slots:
 
     void reverseSearchOnAServerThatNeverAnswers()
     {
-        testing::LookupServer server;
-        server.behave("0441123", testing::LookupServer::Behaviour::Hang);
-        FForm->Lookup().SelectBuiltIn(server.baseUrl());
-        startReverseSearch();
-        QTRY_COMPARE(server.busy(), 1);
+        FServer = std::make_unique<testing::LookupServer>();
+        FServer->behave("0441123", testing::LookupServer::Behaviour::Hang);
+        FForm->Lookup().SelectBuiltIn(FServer->baseUrl());
+        CallRow call;
+        call.dateTime = QStringLiteral("46000.5");
+        call.number = QStringLiteral("0441123");
+        FLists->calls().appendRow(call);
+        FListDlg->View(ListPage::Calls)->selectOnlyRow(0);
+        FListDlg->mnuReverseSearchClick();
+        QTRY_COMPARE(FServer->busy(), 1);
+        // The busy cursor shows while the search is under way.
         QVERIFY(ringIsAlerted());
-        QVERIFY(searching());
-        QCOMPARE(server.busy(), 1);
-    }
-
-    void reverseSearchOnAPluginThatSleeps()
-    {
-        SleepingPlugin plugin;
-        QVERIFY(FForm->Lookup().SelectPlugin(QStringLiteral(SLEEPING_PLUGIN)));
-        startReverseSearch();
-        QTRY_COMPARE(plugin.inside(), 1);
-        QVERIFY(ringIsAlerted());
-        QVERIFY(searching());
-        QCOMPARE(plugin.inside(), 1);
-
-        plugin.release();
-        QTRY_VERIFY(!searching());
-        QCOMPARE(FPrompts.messages, QStringList{QStringLiteral("Found 0441123")});
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(FServer->busy(), 1);
     }
 
     void numberPluginThatSleepsBeforeDialling()
     {
-        SleepingPlugin plugin;
         QVERIFY(FForm->Lookup().LoadNumberPlugin(QStringLiteral(SLEEPING_PLUGIN)));
         tapi::LineApi lines;
         TTapiForm dialer(lines, *FSettings, FPrompts);
@@ -199,10 +159,10 @@ private slots:
         bool alerted = false;
         int insideMeanwhile = 0;
         QTimer::singleShot(0, this, [&] {
-            QTRY_COMPARE(plugin.inside(), 1);
+            QTRY_COMPARE(sleeping<int()>("TestPluginInside")(), 1);
             alerted = ringIsAlerted();
-            insideMeanwhile = plugin.inside();
-            plugin.release();
+            insideMeanwhile = sleeping<int()>("TestPluginInside")();
+            sleeping<void()>("TestPluginRelease")();
         });
         QString number = QStringLiteral("0441");
         QVERIFY(dialer.PrepareNumber(number));
