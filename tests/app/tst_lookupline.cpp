@@ -7,11 +7,11 @@
 #include "lists/ListView.h"
 #include "lists/lists.h"
 #include "lists/nick.h"
-#include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
 #include "tapi/LineApi.h"
 #include "tapi/tapifrm.h"
+#include "tests/app/CallTestSupport.h"
 #include "tests/capi/SimLine.h"
 #include "tests/lookup/LookupServer.h"
 
@@ -22,17 +22,6 @@
 #include <dlfcn.h>
 
 namespace {
-
-class NoLed : public platform::KeyboardLed
-{
-public:
-    bool ReadScrollLock(bool &state, QString *) override
-    {
-        state = false;
-        return true;
-    }
-    bool PressScrollLock(QString *) override { return true; }
-};
 
 // A function of the sleeping plug-in, as this process has loaded it.
 template <typename Function> Function *sleeping(const char *name)

@@ -3,29 +3,14 @@
 #include "app/main.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
-#include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 #include "tests/capi/SimLine.h"
 
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
-
-namespace {
-
-class NoLed : public platform::KeyboardLed
-{
-public:
-    bool ReadScrollLock(bool &state, QString *) override
-    {
-        state = false;
-        return true;
-    }
-    bool PressScrollLock(QString *) override { return true; }
-};
-
-} // namespace
 
 class TestPopupLine : public QObject
 {
