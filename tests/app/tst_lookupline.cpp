@@ -45,11 +45,8 @@ class TestLookupLine : public QObject
     NoLed FLed;
     platform::Sound FSound;
     std::unique_ptr<TMainForm> FForm;
-    std::unique_ptr<TNickForm> FNickForm;
-    std::unique_ptr<TListDlg> FListDlg;
     // Ends after the program's objects, which end its connections.
     std::unique_ptr<testing::LookupServer> FServer;
-    int FCaller = 301000;
 
     // Rings an unknown caller; true when the program answered with ALERT_REQ within 500 ms.
     bool ringIsAlerted()
@@ -57,8 +54,7 @@ class TestLookupLine : public QObject
         FLine.mark();
         QElapsedTimer clock;
         clock.start();
-        if (!FLine.command(QStringLiteral("ring --type 0x21 --to 85606 --end-after 5 --from %1")
-                               .arg(++FCaller)))
+        if (!FLine.command(QStringLiteral("ring --from 301234 --type 0x21 --to 85606")))
             return false;
         while (clock.elapsed() < 500) {
             for (const QString &message : FLine.put())
@@ -83,20 +79,12 @@ private slots:
         qputenv("CORVANE_HOME", FDir->path().toLocal8Bit());
         FSettings = std::make_unique<SettingsStore>(FDir->filePath("corvane.ini"));
         FSettings->readAll();
-        FSettings->settings.balloon = false;
-        FSettings->settings.scrollLed = false;
         FPrompts = ScriptedPrompts();
         FLists = std::make_unique<TLists>(*FSettings, FPrompts, FDir->path());
         FLists->SetLanguage(Language::English);
         QVERIFY(FLists->LoadAtStartup());
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
         FForm->ApplyLanguage(Language::English);
-        FNickForm = std::make_unique<TNickForm>(*FLists);
-        FListDlg = std::make_unique<TListDlg>(*FLists, *FNickForm);
-        FListDlg->OnReverseSearch = [this](const QString &number,
-                                           TListDlg::ReverseSearchDone done) {
-            FForm->Lookup().ReverseSearch(number, FListDlg.get(), std::move(done));
-        };
         FForm->SetListsLoaded(true);
         FForm->SetDialogsReady(true);
         FForm->FFirstShow = false;
@@ -107,8 +95,6 @@ private slots:
     void cleanup()
     {
         FForm->CallHandler().StopMonitor();
-        FListDlg.reset();
-        FNickForm.reset();
         FForm.reset();
         FServer.reset();
         FLists.reset();
@@ -127,8 +113,13 @@ private slots:
         call.dateTime = QStringLiteral("46000.5");
         call.number = QStringLiteral("0441123");
         FLists->calls().appendRow(call);
-        FListDlg->View(ListPage::Calls)->selectOnlyRow(0);
-        FListDlg->mnuReverseSearchClick();
+        TNickForm editor(*FLists);
+        TListDlg lists(*FLists, editor);
+        lists.OnReverseSearch = [&](const QString &number, TListDlg::ReverseSearchDone done) {
+            FForm->Lookup().ReverseSearch(number, &lists, std::move(done));
+        };
+        lists.View(ListPage::Calls)->selectOnlyRow(0);
+        lists.mnuReverseSearchClick();
         QTRY_COMPARE(FServer->busy(), 1);
         // The busy cursor shows while the search is under way.
         QVERIFY(ringIsAlerted());
