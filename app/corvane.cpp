@@ -218,8 +218,9 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().PendingCalls();
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
-        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
-            return mainForm.Lookup().SynchronousLookup(number, text);
+        listDlg.OnReverseSearch = [&mainForm, &listDlg](const QString &number,
+                                                        TListDlg::ReverseSearchDone done) {
+            mainForm.Lookup().ReverseSearch(number, &listDlg, std::move(done));
         };
         listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };

@@ -251,6 +251,11 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"ReverseSearchEmpty",
      u"Keine Informationen bei der Rückwärtssuche gefunden.",
      u"No information found in reverse search"},
+    {UiForm::Messages, u"PluginShutOff",
+     u"Das Plug-in %1 hat nicht innerhalb von %2 Sekunden geantwortet. Corvane ruft es bis zum "
+     u"nächsten Start nicht mehr auf.",
+     u"The plug-in %1 did not answer within %2 seconds. Corvane will not call it again until it "
+     u"is restarted."},
     {UiForm::Messages, u"MsnDigitsOnly", u"Für eine MSN sind nur Zahlen gültig",
      u"Only numbers are valid for MSN"},
     {UiForm::Messages, u"IconToReplace", u"Wählen Sie ein Icon, das ersetzt werden soll",

@@ -218,7 +218,11 @@ bool TTapiForm::PrepareNumber(QString &number)
             return false;
         }
     }
-    if (ModifyNumber) number = ModifyNumber(number);
+    if (ModifyNumber) {
+        const std::optional<QString> modified = ModifyNumber(number);
+        if (!modified) return false;
+        number = *modified;
+    }
     if (FSettings.settings.doPrependNum) number.prepend(FSettings.settings.prependNum);
     return true;
 }

@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 
 class ListPrompts;
 class QGroupBox;
@@ -51,7 +52,8 @@ public:
     void Cleanup();
     // Trims the number, turns a leading "+" or "++" into "00", refuses anything but digits
     // (with a message), then applies ModifyNumber and the outside-line prefix. An empty
-    // number, also "+" alone, is passed on empty, without rewrite and prefix.
+    // number, also "+" alone, is passed on empty, without rewrite and prefix. False when the
+    // number was refused or the rewrite gave nothing.
     bool PrepareNumber(QString &number);
     // A line of the step log when it is shown, else the debug output.
     void Log(const QString &text);
@@ -62,8 +64,10 @@ public:
     // setting that names no device is returned as it stands, for Dial to report.
     QString SelectedDevice();
 
-    // The number-manipulation plug-in's rewrite; unset: the number stays.
-    std::function<QString(const QString &number)> ModifyNumber;
+    // The number-manipulation plug-in's rewrite; unset: the number stays. It may let the
+    // event loop turn while the plug-in works; nothing when the number is not to be dialled
+    // (the plug-in did not answer, the user has been told, or the program is ending).
+    std::function<std::optional<QString>(const QString &number)> ModifyNumber;
 
     // "TAPIDebug": whether the step log is shown.
     void ReadSettings();
