@@ -424,7 +424,7 @@ private slots:
         ring(QStringLiteral("0441123"));
         const int base = FForm->height();
         const QString info = QStringLiteral("Line\n").repeated(5000) + QStringLiteral("Last");
-        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo", info);
+        FForm->CallHandler().PendingCalls().Get(-1).setValue("AdditionalInfo", info);
         FForm->ShowCall(-1);
         auto *memo = child<QPlainTextEdit>("memInfo");
         QVERIFY(FForm->height() > base);
