@@ -44,12 +44,10 @@ void BM_DialCommandToAtd(benchmark::State &state)
     settings.settings.useTapi = true;
     settings.settings.tapiDevice = tapi::ModemProvider::DeviceName(modem.path());
     ScriptedPrompts prompts;
+    // udev's modems are looked for at each dial, as in the program.
     tapi::ModemProvider modems([&modem] { return modem.path(); });
-    modems.FindCandidates = [] { return QStringList(); };
     tapi::LineApi lines;
     lines.addProvider(&modems, QStringLiteral("modems"));
-    lines.probe();
-    lines.finishProbe();
     TTapiForm form(lines, settings, prompts);
 
     platform::SingleInstance instance(dir.filePath(QStringLiteral("corvane.sock")));

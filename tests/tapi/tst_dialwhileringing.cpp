@@ -71,7 +71,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(modem.received(), QStringList({"AT", "ATD0301234;"}), 10000);
         QVERIFY(prompts.messages.isEmpty());
         QTRY_COMPARE(form.findChild<QLabel *>(QStringLiteral("lblDial"))->text(),
-                     QStringLiteral("Dialing"));
+                     QStringLiteral("Ringback"));
         form.Cleanup();
         QTRY_COMPARE(modem.received().value(2), QStringLiteral("ATH"));
     }
