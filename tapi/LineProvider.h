@@ -61,7 +61,7 @@ public:
     virtual std::unique_ptr<LineConnection> open(const LineDeviceInfo &device, int32_t &error,
                                                  Reason &detail) = 0;
 
-    // Set by the line layer: called in the main thread when a probe is done.
+    // Set by the line layer: called from the main thread's event loop when a probe is done.
     std::function<void()> OnDevicesChanged;
 };
 

@@ -53,8 +53,15 @@ void ModemProvider::probe(const QString &device)
     for (const QString &path : std::as_const(FCandidates)) {
         if (!named.contains(path) && (device.isEmpty() || device == DeviceName(path))) ask(path);
     }
-    // Also when no answer is to come (nothing to ask, or no port to open).
-    if (FAsking.isEmpty() && OnDevicesChanged) OnDevicesChanged();
+    // Also when no answer is to come (nothing to ask, or no port to open); from the event
+    // loop, as the answers come, so that the list a caller holds stays as it is meanwhile.
+    if (FAsking.isEmpty())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (FAsking.isEmpty() && OnDevicesChanged) OnDevicesChanged();
+            },
+            Qt::QueuedConnection);
 }
 
 void ModemProvider::ask(const QString &path)
