@@ -272,6 +272,7 @@ int main(int argc, char *argv[])
         optDlg.OnProbeDevices = [&tapiForm](const QString &device) {
             tapiForm.ProbeDevices(device);
         };
+        optDlg.ProbeNotes = [&tapiForm] { return tapiForm.ProbeNotes(); };
         QObject::connect(&tapiForm, &TTapiForm::DevicesProbed, &optDlg, &TOptDlg::DevicesChanged);
 
         mainForm.UpdateMenuAvailability();

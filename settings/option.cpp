@@ -532,6 +532,9 @@ QWidget *TOptDlg::CreateTapiPage()
     lbTAPI->setFixedHeight(90);
     btnProbe = named(new QPushButton(page), "btnProbe");
     btnProbe->setAutoDefault(false);
+    lbProbeNotes = named(new QLabel(page), "lbProbeNotes");
+    lbProbeNotes->setTextFormat(Qt::PlainText);
+    lbProbeNotes->setWordWrap(true);
     cbPreNumber = named(new QCheckBox(page), "cbPreNumber");
     edPreNumber = named(new QLineEdit(page), "edPreNumber");
     edPreNumber->setMaxLength(20);
@@ -560,7 +563,8 @@ QWidget *TOptDlg::CreateTapiPage()
     auto *layout = new QGridLayout(page);
     layout->addWidget(cbUseTapi, 0, 0, 1, 2);
     layout->addWidget(lbTAPI, 1, 0, 1, 2);
-    layout->addWidget(btnProbe, 2, 1, Qt::AlignRight);
+    layout->addWidget(lbProbeNotes, 2, 0);
+    layout->addWidget(btnProbe, 2, 1, Qt::AlignRight | Qt::AlignTop);
     layout->addWidget(cbPreNumber, 3, 0);
     layout->addWidget(edPreNumber, 3, 1);
     layout->addWidget(lbModemPorts, 4, 0);
@@ -759,6 +763,7 @@ void TOptDlg::FillControls()
 
     cbUseTapi->setChecked(s.useTapi);
     lbTAPI->clear();
+    lbProbeNotes->clear();
     if (s.useTapi) {
         // A list that is empty for now (a modem unplugged) leaves telephony switched on.
         FillDevices(false);
@@ -1168,6 +1173,7 @@ void TOptDlg::DevicesChanged()
     lbTAPI->clear();
     lbTAPI->addItems(devices);
     lbTAPI->setCurrentRow(int(devices.indexOf(name)));
+    lbProbeNotes->setText(ProbeNotes ? ProbeNotes() : QString());
 }
 
 // ---- Lookup sources ---------------------------------------------------------------------

@@ -78,6 +78,8 @@ public:
     // Modems are asked whether they answer: the device the user chooses, or with an empty
     // name every modem found (the probe button). In the background; DevicesChanged follows.
     std::function<void(const QString &device)> OnProbeDevices;
+    // Why modems that were asked are not listed, shown below the list after an answer.
+    std::function<QString()> ProbeNotes;
     // The lookup sources. A load shows its own message and returns false when it fails.
     std::function<bool(const QString &file)> OnLoadLookupPlugin;
     std::function<void()> OnUnloadLookupPlugin;
@@ -231,6 +233,7 @@ private:
 
     QCheckBox *cbUseTapi;
     QPushButton *btnProbe;
+    QLabel *lbProbeNotes;
     QListWidget *lbTAPI;
     QCheckBox *cbPreNumber;
     QLineEdit *edPreNumber;

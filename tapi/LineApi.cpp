@@ -27,6 +27,14 @@ void LineApi::probe(const QString &device)
         registered.provider->probe(device);
 }
 
+QList<Reason> LineApi::probeNotes() const
+{
+    QList<Reason> notes;
+    for (const Registered &registered : FProviders)
+        notes += registered.provider->probeNotes();
+    return notes;
+}
+
 int32_t LineApi::nextRequest()
 {
     const int32_t request = FNextRequest;

@@ -41,6 +41,8 @@ public:
     // Asks the devices whether they work: the one named, or every one (modems: whether
     // they answer AT). In the background; devicesProbed follows.
     void probe(const QString &device = QString());
+    // Why devices that were asked are not listed.
+    QList<Reason> probeNotes() const;
 
     // Every provider looks for its devices again first (without opening any). Fails with
     // LINEERR_NODEVICE when no provider offers a device.

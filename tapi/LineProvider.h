@@ -56,6 +56,8 @@ public:
     // one named, or with an empty name every one found. Works in the background;
     // OnDevicesChanged follows.
     virtual void probe(const QString &device) { Q_UNUSED(device); }
+    // Why devices that were asked are not listed.
+    virtual QList<Reason> probeNotes() const { return {}; }
     // Opens a device of devices(); null with a LINEERR code and a reason when it cannot be
     // opened.
     virtual std::unique_ptr<LineConnection> open(const LineDeviceInfo &device, int32_t &error,

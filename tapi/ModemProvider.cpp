@@ -41,6 +41,15 @@ QList<LineDeviceInfo> ModemProvider::devices() const
     return devices;
 }
 
+QList<Reason> ModemProvider::probeNotes() const
+{
+    QList<Reason> notes;
+    for (const QString &path : FCandidates) {
+        if (FSilent.contains(path)) notes.append(FSilent.value(path));
+    }
+    return notes;
+}
+
 void ModemProvider::refresh()
 {
     FCandidates = FindCandidates ? FindCandidates() : QStringList();

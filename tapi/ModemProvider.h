@@ -41,7 +41,7 @@ public:
                                          Reason &detail) override;
 
     // Why modems found did not answer when last asked.
-    QList<Reason> probeNotes() const { return FSilent.values(); }
+    QList<Reason> probeNotes() const override;
 
     // Where the candidates for probing come from; tests give their own.
     std::function<QStringList()> FindCandidates = FindUdevModemPorts;

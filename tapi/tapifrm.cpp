@@ -189,6 +189,14 @@ void TTapiForm::ProbeDevices(const QString &device)
     FLines.probe(device);
 }
 
+QString TTapiForm::ProbeNotes() const
+{
+    QStringList lines;
+    for (const Reason &note : FLines.probeNotes())
+        lines << note.text(FLanguage);
+    return lines.join(u'\n');
+}
+
 QString TTapiForm::SelectedDevice()
 {
     QStringList devices;

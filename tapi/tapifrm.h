@@ -58,6 +58,8 @@ public:
     // Asks the device named, or with an empty name every modem found, whether it answers;
     // in the background.
     void ProbeDevices(const QString &device = QString());
+    // Why modems that were asked are not listed, one line each.
+    QString ProbeNotes() const;
     // The device "TAPIDevice" selects: an index into ListDevices, else a device name; a
     // setting that names no device is returned as it stands, for Dial to report.
     QString SelectedDevice();

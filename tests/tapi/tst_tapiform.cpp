@@ -343,6 +343,10 @@ void TestTapiForm::portLostWhileTheDialWaitsIsTold()
                               10000);
     QCOMPARE(dialer.state(), QString("error"));
     QVERIFY(!dialer.form->isVisible());
+    // The probe's note, in the user's language.
+    dialer.form->ApplyLanguage(Language::German);
+    QCOMPARE(dialer.form->ProbeNotes(),
+             modem.path() + QString::fromUtf8(" ist nicht mehr da (ausgesteckt oder ausgeschaltet?)"));
 }
 
 void TestTapiForm::devicesAndTheSelectedOne()
