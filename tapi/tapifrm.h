@@ -22,7 +22,9 @@ class SettingsStore;
 // the line messages then move the state label: the window hides once the call is accepted
 // or connected (the conversation runs on the telephone), and a busy signal closes everything
 // after 5 seconds. With "TAPIDebug" the window also shows the log of every step, and then
-// stays open. Dial's failures come back to the caller as text, for the caller to show.
+// stays open. Dial's failures come back to the caller as text, for the caller to show; a
+// make-call request that fails later (the modem went while the dial waited for its turn) is
+// shown by the window itself.
 //
 // The options dialog lists the devices with ListDevices (at once; no port is opened) and
 // has modems asked with ProbeDevices; DevicesProbed tells when the list may have changed.
