@@ -60,8 +60,7 @@ int32_t LineApi::lineInitialize(HLineApp &app, LineCallback callback, uint32_t &
     }
     app = 0;
     deviceCount = 0;
-    if (entry.devices.empty())
-        return fail(LINEERR_NODEVICE, {QStringLiteral("NoLineDevice"), {}});
+    if (entry.devices.empty()) return fail(LINEERR_NODEVICE, {QStringLiteral("NoLineDevice"), {}});
     app = FNextHandle++;
     deviceCount = uint32_t(entry.devices.size());
     FApps.emplace(app, std::move(entry));

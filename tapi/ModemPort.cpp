@@ -118,7 +118,8 @@ void ModemPort::receive(const QByteArray &line)
     if (word == "OK")
         finishAsk(true, {});
     else if (word == "ERROR")
-        finishAsk(false, {QStringLiteral("ModemAnsweredError"), {FPath, QString::fromLatin1(FAsked)}});
+        finishAsk(false,
+                  {QStringLiteral("ModemAnsweredError"), {FPath, QString::fromLatin1(FAsked)}});
 }
 
 } // namespace tapi

@@ -38,14 +38,15 @@ public:
     // The port is closed at once (not when the object goes).
     void close() { FPort->close(); }
 
-    // In its turn, sends command (without its CR) and waits up to timeoutMs for OK or ERROR. done learns
-    // whether OK came, or why not; it is not called once context has gone.
+    // In its turn, sends command (without its CR) and waits up to timeoutMs for OK or ERROR. done
+    // learns whether OK came, or why not; it is not called once context has gone.
     void ask(const QByteArray &command, int timeoutMs, QObject *context,
              std::function<void(bool ok, const Reason &why)> done);
     // The call of caller begins in its turn: begin runs, and every line the modem sends goes
-    // to answered until hangUp. Also runs on a port that has gone, for the caller to notice.
+    // to answered until hangUp. A caller withdraws its call when the port is lost.
     void beginCall(QObject *caller, std::function<void()> begin);
-    // A call that has not begun yet is withdrawn.
+    // The call of caller is withdrawn: one that waits never begins, one that runs gives the
+    // port back without a hang-up (the modem ended it, or it never began).
     void withdrawCall(QObject *caller);
     // Ends the call that runs and puts the modem on hook, before any other turn: ATH, a
     // moment for its answer (which is no answer to a later command), then DTR drops.

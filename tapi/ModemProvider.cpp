@@ -31,8 +31,8 @@ QList<LineDeviceInfo> ModemProvider::devices() const
     QSet<QString> named;
     for (const ModemPortSpec &port : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString())) {
         named.insert(port.path);
-        devices.append({DeviceName(port.path), port.problem,
-                        port.path + u'@' + QString::number(port.baud)});
+        devices.append(
+            {DeviceName(port.path), port.problem, port.path + u'@' + QString::number(port.baud)});
     }
     for (const QString &path : FCandidates) {
         if (!named.contains(path) && !FSilent.contains(path))

@@ -12,7 +12,7 @@ namespace tapi {
 // apart so that the line layer needs no language and the window tells it in its own.
 struct Reason
 {
-    QString key; // empty: no reason
+    QString key;      // empty: no reason
     QStringList args; // at most two
 
     bool isEmpty() const { return key.isEmpty(); }

@@ -45,9 +45,8 @@ private slots:
 
         TCapiMonitor monitor;
         monitor.OnRejectCallQuestion = [](const QString &, const QString &, uint16_t,
-                                          uint16_t &cause, uint32_t) {
-            cause = capi::RejectUndecided;
-        };
+                                          uint16_t &cause,
+                                          uint32_t) { cause = capi::RejectUndecided; };
         QVERIFY(monitor.Start(1, 30));
         QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
         FLine.mark();

@@ -150,16 +150,15 @@ void TestModemLines::namedPortsThenModemsThatAnswerAt()
     Rig rig(named.path() + QStringLiteral(";/dev/ttyS9@12"),
             {QStringLiteral("/dev/ttyACM97"), refuses.path(), named.path(), silent.path(),
              answers.path()});
-    const auto device = [](const ModemSimProcess &modem) {
-        return "Modem on " + modem.path();
-    };
+    const auto device = [](const ModemSimProcess &modem) { return "Modem on " + modem.path(); };
 
     // Listing opens nothing: udev's modems are listed by name until they are asked.
     HLineApp app = 0;
     uint32_t count = 0;
     QCOMPARE(rig.lines.lineInitialize(app, nullptr, count), 0);
-    QCOMPARE(rig.names(), QStringList({device(named), "Modem on /dev/ttyS9", "Modem on /dev/ttyACM97",
-                                       device(refuses), device(silent), device(answers)}));
+    QCOMPARE(rig.names(),
+             QStringList({device(named), "Modem on /dev/ttyS9", "Modem on /dev/ttyACM97",
+                          device(refuses), device(silent), device(answers)}));
     QCOMPARE(rig.lines.lineShutdown(app), 0);
     // The one the user chooses is asked alone.
     QVERIFY(rig.probe(device(answers)));

@@ -346,7 +346,8 @@ void TestTapiForm::portLostWhileTheDialWaitsIsTold()
     // The probe's note, in the user's language.
     dialer.form->ApplyLanguage(Language::German);
     QCOMPARE(dialer.form->ProbeNotes(),
-             modem.path() + QString::fromUtf8(" ist nicht mehr da (ausgesteckt oder ausgeschaltet?)"));
+             modem.path() +
+                 QString::fromUtf8(" ist nicht mehr da (ausgesteckt oder ausgeschaltet?)"));
 }
 
 void TestTapiForm::devicesAndTheSelectedOne()
