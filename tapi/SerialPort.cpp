@@ -182,9 +182,11 @@ void SerialPort::close()
         notifier->deleteLater();
     }
     FStall.stop();
+    // A port that has not taken all that was written is stuck: what it holds is dropped, or
+    // the close would wait for it. Otherwise the last bytes (a hang-up as the program ends)
+    // still go out.
+    ::tcflush(FFd, FPending.isEmpty() ? TCIFLUSH : TCIOFLUSH);
     FPending.clear();
-    // Output still queued would make the close wait for the port to take it.
-    ::tcflush(FFd, TCIOFLUSH);
     ::ioctl(FFd, TIOCNXCL);
     ::close(FFd);
     FFd = -1;
@@ -200,15 +202,24 @@ void SerialPort::lose()
 bool SerialPort::write(const QByteArray &data)
 {
     if (FFd < 0) return false;
-    // Written from the event loop, so that a port that fails is reported from there and
-    // never from inside the caller.
     FPending.append(data);
-    FWriteNotifier->setEnabled(true);
-    if (!FStall.isActive()) FStall.start();
+    // What the port takes now goes at once; the rest goes when it takes it. A failure is
+    // reported from the event loop (the notifier fires), never from inside the caller.
+    writePending();
+    watchOutput();
     return true;
 }
 
 void SerialPort::writePort()
+{
+    if (!writePending()) {
+        lose();
+        return;
+    }
+    watchOutput();
+}
+
+bool SerialPort::writePending()
 {
     while (!FPending.isEmpty()) {
         const ssize_t n = ::write(FFd, FPending.constData(), size_t(FPending.size()));
@@ -217,11 +228,19 @@ void SerialPort::writePort()
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) lose();
-        return; // the output queue is full: the rest goes when the port takes it
+        // The output queue is full, or the port failed.
+        return n == 0 || errno == EAGAIN;
     }
-    FStall.stop();
-    FWriteNotifier->setEnabled(false);
+    return true;
+}
+
+void SerialPort::watchOutput()
+{
+    FWriteNotifier->setEnabled(!FPending.isEmpty());
+    if (FPending.isEmpty())
+        FStall.stop();
+    else if (!FStall.isActive())
+        FStall.start();
 }
 
 void SerialPort::readPort()

@@ -37,9 +37,9 @@ QList<ModemPortSpec> ParseModemPorts(const QString &setting);
 // control lines ignored while open, DTR raised; DTR drops when it closes. The port is locked
 // against other programs (an exclusive flock, and exclusive mode for those without root).
 //
-// Nothing here waits: writes are queued and go out as the port takes them, what arrives is
-// handed on line by line, and closing discards output the port has not taken (a port that
-// stalls would otherwise hold up the close).
+// Nothing here waits: writes go out as the port takes them, what arrives is handed on line
+// by line, and closing a port that has stalled discards its output (which would otherwise
+// hold up the close).
 //
 // Owned by the modem port that speaks on it; main thread only.
 class SerialPort : public QObject
@@ -74,6 +74,10 @@ private:
     SerialPort(int fd, const QString &path);
     void readPort();
     void writePort();
+    // Hands the port what it takes now; false when it failed.
+    bool writePending();
+    // The notifier and the stall timer watch output still pending.
+    void watchOutput();
     void lose();
 
     int FFd;

@@ -107,6 +107,7 @@ private slots:
     void silenceEndsTheCall();
     void dialDuringAProbeTakesItsTurnAfterIt();
     void hangUpWhileDialingAndOneCallPerLine();
+    void hangUpReachesTheModemAsTheProgramEnds();
     void portThatGoesAwayEndsTheCall();
     void busyMissingAndInUsePorts();
     void hostileNumberNeverReachesThePort();
@@ -323,6 +324,20 @@ void TestModemLines::hangUpWhileDialingAndOneCallPerLine()
     QTRY_COMPARE(modem.received(), QStringList({"ATD030;", "ATH", "ATD050;", "ATH"}));
     QCOMPARE(rig.lines.lineClose(rig.line), 0);
     QCOMPARE(rig.lines.lineClose(rig.line), LINEERR_INVALLINEHANDLE);
+}
+
+void TestModemLines::hangUpReachesTheModemAsTheProgramEnds()
+{
+    ModemSimProcess modem;
+    QVERIFY(modem.start({"ATD*;"}));
+    {
+        Rig rig(modem.path());
+        QVERIFY(rig.dial(0, QStringLiteral("1")) > 0);
+        QTRY_COMPARE(modem.received(), QStringList({"ATD1;"}));
+        // No event loop runs between the hang-up and the end.
+        QCOMPARE(rig.lines.lineShutdown(rig.app), 0);
+    }
+    QTRY_COMPARE(modem.received(), QStringList({"ATD1;", "ATH"}));
 }
 
 void TestModemLines::portThatGoesAwayEndsTheCall()
