@@ -35,7 +35,7 @@ QList<LineDeviceInfo> ModemProvider::devices() const
             {DeviceName(port.path), port.problem, port.path + u'@' + QString::number(port.baud)});
     }
     for (const QString &path : FCandidates) {
-        if (!named.contains(path) && !FSilent.contains(path))
+        if (!named.contains(path))
             devices.append({DeviceName(path), Reason(), path});
     }
     return devices;
@@ -107,8 +107,6 @@ void ModemProvider::asked(const QString &path, bool answered, const Reason &why)
 void ModemProvider::noteSilent(const QString &path, const Reason &why)
 {
     FSilent.insert(path, why);
-    // Why a modem is missing from the list ("... is busy") is worth a line for whoever
-    // wonders.
     qDebug().noquote() << "Modem probe:" << why.text(Language::English);
 }
 

@@ -12,14 +12,16 @@
 namespace tapi {
 
 // The devices are, in this order: the ports named in the "ModemPorts" setting as it stands,
-// then the modems udev knows (FindUdevModemPorts, looked for again by refresh), less those
-// that did not answer when last asked. Each device is named "Modem on <path>"; a named entry
-// that cannot be used (a bad speed) keeps its place as a device with a problem.
+// then the modems udev knows (FindUdevModemPorts, looked for again by refresh). Each device
+// is named "Modem on <path>"; a named entry that cannot be used (a bad speed) keeps its place
+// as a device with a problem.
 //
 // Listing opens no port: a port is opened only to dial on it, or to ask one of udev's modems
 // whether it answers AT (probe). Many boards that are no modems present the same USB
 // interface and reset when opened, so the user decides when that happens. Named ports are
-// never asked, nor is a port a line holds.
+// never asked, nor is a port a line holds. A modem that did not answer stays listed (it may
+// answer once ModemManager lets go of it, and the user may have chosen it); probeNotes says
+// why it did not.
 //
 // The ports the program has open are kept here, one ModemPort each, so that a dial, a probe
 // and a hang-up on one port take their turns instead of locking each other out; a port is
