@@ -35,8 +35,7 @@ QList<LineDeviceInfo> ModemProvider::devices() const
             {DeviceName(port.path), port.problem, port.path + u'@' + QString::number(port.baud)});
     }
     for (const QString &path : FCandidates) {
-        if (!named.contains(path))
-            devices.append({DeviceName(path), Reason(), path});
+        if (!named.contains(path)) devices.append({DeviceName(path), Reason(), path});
     }
     return devices;
 }
