@@ -1143,12 +1143,10 @@ void TOptDlg::FillDevices(bool tellFailure)
 
 void TOptDlg::cbUseTapiClick()
 {
-    if (cbUseTapi->isChecked()) {
+    if (cbUseTapi->isChecked())
         FillDevices(true);
-    } else {
-        const QSignalBlocker quiet(lbTAPI);
+    else
         lbTAPI->clear();
-    }
 }
 
 void TOptDlg::lbTAPIChange(const QString &device)

@@ -137,7 +137,8 @@ public:
     void lbTAPIChange(const QString &device);
     void btnProbeClick();
     // The line devices may have changed: while telephony is on in the open dialog, the list
-    // shows them anew and keeps the device chosen, if it is still there.
+    // shows them anew (none, too) and keeps the device chosen, if it is still there; below
+    // it, why modems that were asked did not answer.
     void DevicesChanged();
     void sbDLLClick();
     void btnDLLClearClick();
