@@ -9,54 +9,12 @@
 #include "phone/isdntool.h"
 #include "settings/SettingsStore.h"
 #include "tests/capi/SimLine.h"
+#include "tests/lookup/HangingService.h"
 
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QThread>
 #include <QtTest>
 
 namespace {
-
-const QString Registry = QStringLiteral("org.gnome.evolution.dataserver.Sources5");
-
-// Owns the address books' registry on the bus and answers nothing until released, as a
-// service that hangs does. Lives in a thread of its own.
-class HangingService : public QDBusVirtualObject
-{
-public:
-    QString introspect(const QString &) const override { return QString(); }
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        QMutexLocker lock(&FMutex);
-        if (FReleased)
-            connection.send(message.createErrorReply(QDBusError::Failed, "released"));
-        else
-            FHeld.append(message);
-        return true;
-    }
-    qsizetype Held() const
-    {
-        QMutexLocker lock(&FMutex);
-        return FHeld.size();
-    }
-    // Every request held, and every one from now on, gets an error.
-    void Release(const QDBusConnection &connection)
-    {
-        QMutexLocker lock(&FMutex);
-        for (const QDBusMessage &message : std::as_const(FHeld))
-            connection.send(message.createErrorReply(QDBusError::Failed, "released"));
-        FHeld.clear();
-        FReleased = true;
-    }
-
-private:
-    mutable QMutex FMutex;
-    QList<QDBusMessage> FHeld;
-    bool FReleased = false;
-};
 
 // An ALERT_REQ as the line's log shows it: command 0x01, subcommand 0x80.
 bool isAlert(const QString &message)
@@ -78,21 +36,8 @@ private slots:
 void TestContactsLine::callIsAlertedWhileAnExportWaits()
 {
     QVERIFY2(QDBusConnection::sessionBus().isConnected(), "runs under dbus-run-session");
-    QThread thread;
-    HangingService service;
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "hanging");
-    const auto stop = qScopeGuard([&] {
-        service.Release(bus);
-        bus.unregisterService(Registry);
-        bus.unregisterObject("/", QDBusConnection::UnregisterTree);
-        QDBusConnection::disconnectFromBus("hanging");
-        thread.quit();
-        thread.wait();
-    });
-    QVERIFY(bus.registerVirtualObject("/", &service, QDBusConnection::SubPath));
-    QVERIFY(bus.registerService(Registry));
-    service.moveToThread(&thread);
-    thread.start();
+    HangingAddressBook service;
+    QVERIFY(service.Registered());
 
     SimLine line;
     QString error;
@@ -126,7 +71,7 @@ void TestContactsLine::callIsAlertedWhileAnExportWaits()
     QVERIFY(service.Held() > 0);
 
     // The service fails at last: the export ends and says so.
-    service.Release(bus);
+    service.Release();
     QTRY_VERIFY_WITH_TIMEOUT(!contacts.Exporting(), 30000);
     QCOMPARE(prompts.messages, QStringList({"Outlook registration failed"}));
     calls.StopLines();
