@@ -10,6 +10,7 @@
 
 #include "app/main.h"
 #include "bench/ListData.h"
+#include "bench/SimulatedLine.h"
 #include "lists/ListDlg.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
@@ -18,6 +19,7 @@
 #include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 #include "tools/capisim/CapisimClient.h"
 
 #include <QApplication>
@@ -41,17 +43,6 @@ qint64 nowUs()
         .count();
 }
 
-class NoLed : public platform::KeyboardLed
-{
-public:
-    bool ReadScrollLock(bool &state, QString *) override
-    {
-        state = false;
-        return true;
-    }
-    bool PressScrollLock(QString *) override { return true; }
-};
-
 // Times when the popup's number label painted each text, first paint only.
 class PaintWatch : public QObject
 {
@@ -72,17 +63,6 @@ double percentile(std::vector<qint64> values, double p)
     if (values.empty()) return -1;
     std::sort(values.begin(), values.end());
     return double(values[std::min(values.size() - 1, size_t(p * double(values.size())))]);
-}
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 uint32_t plciOf(const QStringList &bytes)
@@ -153,7 +133,7 @@ void BM_RingCalls(benchmark::State &state)
             rung.append({QStringLiteral("0") + QString::fromStdString(from),
                          QString::fromStdString(reply).section(' ', 0, 0).toUInt(nullptr, 16)});
             // The call is stored (at the end: the list is in key order) and has ended.
-            const bool ended = waitFor(
+            const bool ended = WaitFor(
                 [&] {
                     return loaded.calls().count() > rows &&
                            loaded.calls().row(rows).status != QLatin1String(" ");
@@ -217,14 +197,8 @@ BENCHMARK(BM_RingCalls)
 
 int main(int argc, char **argv)
 {
-    // The line simulator in process, the popup without a screen.
-    if (qEnvironmentVariableIsEmpty("CORVANE_CAPI_LIBRARY"))
-        qputenv("CORVANE_CAPI_LIBRARY", CAPISIM_LIBRARY);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir dir;
-    qputenv("CAPISIM_SOCKET", dir.filePath("control.sock").toLocal8Bit());
-    qputenv("CAPISIM_LOG", dir.filePath("line.log").toLocal8Bit());
-    qputenv("CAPISIM_LOG_TIMES", "1");
+    UseSimulatedLine(dir);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

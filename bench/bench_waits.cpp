@@ -14,6 +14,7 @@
 // Run on a private session bus: dbus-run-session -- bench_waits --benchmark_counters_tabular=true
 
 #include "app/main.h"
+#include "bench/SimulatedLine.h"
 #include "lists/ListDlg.h"
 #include "lists/ListPrompts.h"
 #include "lists/ListView.h"
@@ -56,17 +57,6 @@ enum Wait
     Lookup,
     Plugin
 };
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 std::string command(const std::string &line)
 {
@@ -165,7 +155,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
         modems.ProbeTimeoutMs = 60000;
         lineDevices.addProvider(&modems, QStringLiteral("modems"));
         modems.probe();
-        waitFor([&] { return modem.received().contains(QStringLiteral("AT")); }, 5000);
+        WaitFor([&] { return modem.received().contains(QStringLiteral("AT")); }, 5000);
         QString error;
         dialer.Dial(tapi::ModemProvider::DeviceName(modem.path()), QStringLiteral("0301234"),
                     &error);
@@ -177,7 +167,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
         contacts = std::make_unique<TOutlookContacts>(&settings, prompts);
         contacts->Export(QStringLiteral("Oma"), QStringLiteral("0441 123"), PhoneField::Mobile,
                          Language::English);
-        waitFor([&] { return book->Held() > 0; }, 5000);
+        WaitFor([&] { return book->Held() > 0; }, 5000);
         pending = [&] { return contacts->Exporting(); };
         break;
     case Lookup: {
@@ -192,7 +182,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
         };
         listDlg.View(ListPage::Calls)->selectOnlyRow(0);
         listDlg.mnuReverseSearchClick();
-        waitFor([&] { return server.busy() == 1; }, 5000);
+        WaitFor([&] { return server.busy() == 1; }, 5000);
         pending = [&] { return server.busy() == 1; };
         break;
     }
@@ -213,7 +203,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
             const int rows = lists.calls().count();
             command("ring --from " + std::to_string(301000 + call) +
                     " --type 0x21 --to 85606 --end-after 0.02 --reason 0x3490");
-            waitFor([&] { return lists.calls().count() > rows; }, 10000);
+            WaitFor([&] { return lists.calls().count() > rows; }, 10000);
             form.AcknowledgeCalls();
         }
         stillPending = pending();
@@ -222,7 +212,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
         if (wait == Plugin) {
             // The dial waits inside its own event loop while the calls ring.
             QTimer::singleShot(0, [&] {
-                waitFor([] { return sleepingPlugin<int()>("TestPluginInside")() == 1; }, 5000);
+                WaitFor([] { return sleepingPlugin<int()>("TestPluginInside")() == 1; }, 5000);
                 ringCalls();
                 sleepingPlugin<void()>("TestPluginRelease")();
             });
@@ -232,7 +222,7 @@ void BM_AnswerWhileWaiting(benchmark::State &state)
             ringCalls();
         }
     }
-    waitFor([] { return false; }, 200); // the last calls end
+    WaitFor([] { return false; }, 200); // the last calls end
     const std::vector<qint64> times = answerTimes(logStart);
     std::vector<qint64> sorted = times;
     std::sort(sorted.begin(), sorted.end());
@@ -254,15 +244,10 @@ BENCHMARK(BM_AnswerWhileWaiting)
 
 int main(int argc, char **argv)
 {
-    // The line simulator in process, the windows without a screen.
-    if (qEnvironmentVariableIsEmpty("CORVANE_CAPI_LIBRARY"))
-        qputenv("CORVANE_CAPI_LIBRARY", CAPISIM_LIBRARY);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The fake desktop services live on the session bus dbus-run-session gives.
     qputenv("CORVANE_PRIVATE_BUS", "1");
     QTemporaryDir dir;
-    qputenv("CAPISIM_SOCKET", dir.filePath("control.sock").toLocal8Bit());
-    qputenv("CAPISIM_LOG", dir.filePath("line.log").toLocal8Bit());
-    qputenv("CAPISIM_LOG_TIMES", "1");
+    UseSimulatedLine(dir);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,52 +1,8 @@
 // The popup's reject button on the simulated line (the simulator loaded in process): with
 // two calls ringing, the button follows the call on show and rejects that call.
-#include "app/main.h"
-#include "lists/ListPrompts.h"
-#include "lists/lists.h"
-#include "platform/Sound.h"
-#include "settings/SettingsStore.h"
-#include "tests/app/CallTestSupport.h"
-#include "tests/capi/SimLine.h"
-#include "tests/platform/FakeScreenSaver.h"
+#include "tests/app/ProgramOnLine.h"
 
-#include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QtTest>
-
-// The program's windows and data on a fresh data directory, with the popup ready for calls.
-struct Program
-{
-    QTemporaryDir dir;
-    SettingsStore settings{dir.filePath("corvane.ini")};
-    ScriptedPrompts prompts;
-    std::unique_ptr<TLists> lists;
-    AreaCodeTable towns;
-    NoLed led;
-    platform::Sound sound;
-    std::unique_ptr<TMainForm> form;
-
-    explicit Program(const std::function<void(GeneralSettings &)> &configure = {})
-    {
-        qputenv("CORVANE_HOME", dir.path().toLocal8Bit());
-        settings.readAll();
-        GeneralSettings &s = settings.settings;
-        s.showReject = true;
-        s.balloon = false;
-        s.scrollLed = false;
-        s.rejectTime = 30;
-        if (configure) configure(s);
-        lists = std::make_unique<TLists>(settings, prompts, dir.path());
-        lists->SetLanguage(Language::English);
-        if (!lists->LoadAtStartup()) qFatal("the lists cannot be loaded");
-        form = std::make_unique<TMainForm>(settings, *lists, towns, prompts, led, sound);
-        form->ApplyLanguage(Language::English);
-        form->SetListsLoaded(true);
-        form->SetDialogsReady(true);
-        form->FFirstShow = false;
-    }
-    ~Program() { form->CallHandler().StopLines(); }
-};
 
 class TestPopupLine : public QObject
 {
@@ -76,8 +32,7 @@ private slots:
         Program program;
         TMainForm &form = *program.form;
         TLists &lists = *program.lists;
-        QVERIFY(form.StartMonitor());
-        QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
+        QVERIFY(program.StartLine(FLine));
         auto *button = form.findChild<QToolButton *>(QStringLiteral("sbReject"));
         TCallHandler &calls = form.CallHandler();
 
@@ -112,28 +67,6 @@ private slots:
         QVERIFY(FLine.waitForPut(QStringLiteral("1c 00")));
         QCOMPARE(acceptedPlci(), older & 0xFFFF);
         QTRY_COMPARE(lists.calls().row(0).status, QStringLiteral("rejected"));
-    }
-
-    void aScreenSaverThatNeverAnswersHoldsNoCallUp()
-    {
-        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
-        FakeScreenSaver saver(QStringLiteral("/org/freedesktop/ScreenSaver"),
-                              FakeScreenSaver::NeverAnswer);
-        QVERIFY(saver.Registered());
-        Program program([](GeneralSettings &s) { s.screensaver = true; });
-        QVERIFY(program.form->StartMonitor());
-        QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
-
-        for (const QString &from : {QStringLiteral("441111"), QStringLiteral("441222")}) {
-            FLine.mark();
-            QElapsedTimer clock;
-            clock.start();
-            QVERIFY(ring(QStringLiteral("--from %1 --end-after 30").arg(from)));
-            QVERIFY(FLine.waitForPut(QStringLiteral("0d 00"), 500)); // ALERT_REQ
-            QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
-        }
-        // Both wake-ups were asked for and neither was answered.
-        QTRY_COMPARE(saver.Calls(), 2);
     }
 };
 
