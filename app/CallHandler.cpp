@@ -207,7 +207,8 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     if (nickIndex < 0) {
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && FOutlookMatch) {
-        if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
+        if (!Contacts || !Contacts->Name(nickIndex, name))
+            name = QStringLiteral("Address book error");
     } else {
         const NickRow &nick = FLists.nicks().row(nickIndex);
         name = nick.nickname;

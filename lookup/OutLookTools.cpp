@@ -11,7 +11,8 @@
 
 namespace {
 
-const QString RegistrationFailed = QStringLiteral("Outlook registration failed");
+const QString RegistrationFailed = QStringLiteral("Address book connection failed");
+const QString NotConnected = QStringLiteral("No connection to the address book");
 const QString CannotImport = QStringLiteral("Cannot import Item");
 const QString CannotCreate = QStringLiteral("Cannot create contact");
 const QString FindError = QStringLiteral("Error finding Item");
@@ -502,7 +503,7 @@ void TOutlookConnect::Disconnect()
 
 void TOutlookConnect::FetchContacts()
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     d->items.clear();
     if (d->vcard) {
         QString error;
@@ -524,7 +525,7 @@ void TOutlookConnect::FetchContacts()
 
 void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
         // A file is read at once; the import then goes through it in steps.
         FetchContacts();
@@ -566,14 +567,14 @@ int TOutlookConnect::ContactCount() const
 
 TContactItem TOutlookConnect::Contact(int index) const
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (index < 1 || index > ContactCount()) throw TOutlookError(CannotImport);
     return d->items[size_t(index - 1)];
 }
 
 TContactItem TOutlookConnect::FindContact(const QString &number)
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
         if (d->items.empty()) FetchContacts();
         for (const TContactItem &contact : d->items) {
@@ -602,14 +603,14 @@ TContactItem TOutlookConnect::FindContact(const QString &number)
 
 TContactItem TOutlookConnect::CreateContact()
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) throw TOutlookError(CannotCreate);
     return TContactItem(e_contact_new(), QString());
 }
 
 void TOutlookConnect::Save(TContactItem &contact)
 {
-    if (!d->connected) throw TOutlookError(QStringLiteral("No connection to outlook"));
+    if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard || contact.IsNull()) throw TOutlookError(CannotCreate);
 
     // The named book when there is one, else the built-in address book.

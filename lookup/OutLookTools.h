@@ -94,7 +94,7 @@ public:
     std::function<void()> OnConnect;
     std::function<void()> OnDisConnect;
 
-    // "Outlook registration failed" when no address book (or vCard source) can be opened.
+    // "Address book connection failed" when no address book (or vCard source) can be opened.
     void Connect();
     void Disconnect();
     // The contacts fetched by the last FetchContacts(Async); 0 before.

@@ -848,8 +848,8 @@ void TOptDlg::OKBtnClick()
     }
     using Scope = platform::Autostart::Scope;
     if (LoadBox->isChecked() != FAutostart.RunKeyIsSet(Scope::User) &&
-        !FAutostart.SetRunKey(Scope::User, LoadBox->isChecked()))
-        FPrompts.inform(Message("AutostartWriteError"));
+        !FAutostart.SetRunKey(Scope::User, LoadBox->isChecked(), &error))
+        FPrompts.inform(Message("AutostartWriteError") + error);
     accept();
 }
 

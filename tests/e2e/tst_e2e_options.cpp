@@ -18,7 +18,7 @@ class TestE2eOptions : public QObject
     // Screenshots of the six pages, from the one shown; ends on that page again.
     void photographPages(const QString &language)
     {
-        const QStringList pages = {"general", "calls", "icon", "colours", "tapi", "outlook"};
+        const QStringList pages = {"general", "calls", "icon", "colours", "telephony", "contacts"};
         for (const QString &page : pages) {
             QTest::qWait(300);
             screenshot(FShots + QStringLiteral("/options-%1-%2.png").arg(language, page));

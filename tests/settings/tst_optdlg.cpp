@@ -449,7 +449,8 @@ void TestOptDlg::telephonyDevices()
     // No line-device layer: telephony cannot be switched on.
     inDialog([&](TOptDlg *dlg) {
         tick(c<QCheckBox>("cbUseTapi"));
-        QCOMPARE(FPrompts.messages, QStringList("TAPI error: telephony stays disabled"));
+        QCOMPARE(FPrompts.messages,
+                 QStringList("No dialling device found: telephony stays disabled"));
         QVERIFY(!c<QCheckBox>("cbUseTapi")->isChecked());
         QCOMPARE(c<QListWidget>("lbTAPI")->count(), 0);
         dlg->reject();
@@ -639,8 +640,11 @@ void TestOptDlg::loadAtStartup()
         tick(c<QCheckBox>("LoadBox"));
         dlg->OKBtnClick();
     });
-    QCOMPARE(FPrompts.messages.size(), 1);
-    QVERIFY(FPrompts.messages.first().startsWith("Error writing \"Load at startup\""));
+    // The message names the entry and says why.
+    QCOMPARE(FPrompts.messages,
+             QStringList("Error writing \"Load at startup\" option to the autostart entry: "
+                         "Cannot create the directory " +
+                         ini() + "/no/such/dir"));
 }
 
 void TestOptDlg::unwritableFileKeepsTheDialogOpen()
@@ -706,7 +710,8 @@ void TestOptDlg::captionsInBothLanguages()
     QStringList english;
     for (int i = 0; i < pages->count(); ++i)
         english << pages->tabText(i);
-    QCOMPARE(english, QStringList({"General", "Calls", "Icon", "Colours", "TAPI", "Outlook"}));
+    QCOMPARE(english,
+             QStringList({"General", "Calls", "Icon", "Colours", "Telephony", "Contacts"}));
     QCOMPARE(c<QCheckBox>("cbStoreNoNum")->text(), QString("Store \"&not submitted\" calls"));
     QCOMPARE(c<QToolButton>("sbPic")->toolTip(), QString("Load"));
     QCOMPARE(c<QLabel>("lbLookupURL")->text(), QString("Ser&ver address:"));
