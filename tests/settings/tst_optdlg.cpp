@@ -81,6 +81,7 @@ private slots:
     void cutZeroesIsTakenOnOkOnly();
     void iconLoadedThenSecondChooserCancelled();
     void iconFileThatIsNoIcon();
+    void storedIconsThatCannotBeReadAreSaidOnce();
     void pictureFileThatIsNoPicture();
     void numbersTypedBeyondTheRange();
     void languageSwitchFromTheDialog();
@@ -325,6 +326,32 @@ void TestOptDlg::iconFileThatIsNoIcon()
     });
     // The icon the file named before is still there.
     QCOMPARE(FSettings->iconFile(2), good);
+}
+
+void TestOptDlg::storedIconsThatCannotBeReadAreSaidOnce()
+{
+    const QString good = FDir->filePath("good.png");
+    const QString text = FDir->filePath("text.ico");
+    writePicture(good, Qt::blue);
+    writeFile(text, "this is text, not an icon\n");
+    // Readable icons: nothing to say.
+    writeFile(ini(), "[Icons]\n1=" + good.toUtf8() + "\n[DIcons]\n1=" + good.toUtf8() + "\n");
+    makeDialog();
+    FDlg->ReportStartIconError();
+    QVERIFY(FPrompts.messages.isEmpty());
+
+    // A file that is gone and one that holds no picture: one message that names them.
+    FDlg.reset();
+    const QString gone = FDir->filePath("gone.png");
+    writeFile(ini(), "[Icons]\n1=" + gone.toUtf8() + "\n[DIcons]\n2=" + text.toUtf8() + "\n");
+    makeDialog();
+    QVERIFY(FPrompts.messages.isEmpty()); // not while the dialog is made
+    FDlg->ReportStartIconError();
+    FDlg->ReportStartIconError();
+    QCOMPARE(FPrompts.messages, QStringList("Icon read error\n" + gone + "\n" + text));
+    // The settings stay, for a file that comes back.
+    QCOMPARE(FSettings->iconFile(1), gone);
+    QCOMPARE(FSettings->disabledIconFile(2), text);
 }
 
 void TestOptDlg::pictureFileThatIsNoPicture()
