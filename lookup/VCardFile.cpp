@@ -76,14 +76,19 @@ bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, Q
             complete = false;
             continue;
         }
-        const QStringList cards = SplitVCards(TextCodec::decode(file.readAll()));
-        for (qsizetype i = 0; i < cards.size(); ++i) {
-            EContact *contact = e_contact_new_from_vcard(cards[i].toUtf8().constData());
-            if (!contact) continue;
-            TContactItem item(contact, fileName);
-            item.SetEntry(fileName, QStringLiteral("#%1").arg(i + 1));
-            contacts.push_back(item);
-        }
+        ReadVCards(file.readAll(), fileName, contacts);
     }
     return complete;
+}
+
+void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts)
+{
+    const QStringList cards = SplitVCards(TextCodec::decode(bytes));
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        EContact *contact = e_contact_new_from_vcard(cards[i].toUtf8().constData());
+        if (!contact) continue;
+        TContactItem item(contact, file);
+        item.SetEntry(file, QStringLiteral("#%1").arg(i + 1));
+        contacts.push_back(item);
+    }
 }

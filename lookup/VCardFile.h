@@ -19,6 +19,8 @@ bool VCardSourceReadable(const QString &path);
 // the file. A file that cannot be read (or is larger than MaxVCardFileSize) is left out and
 // named in `error`; false then.
 bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error);
+// Appends the contacts of one file's bytes, known as `file`, "#" and their place in it.
+void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts);
 
 // The cards of a text: each runs from a "BEGIN:VCARD" line to its "END:VCARD" line (a card
 // nested in a property counts as part of it); a card the text cuts short runs to its end.

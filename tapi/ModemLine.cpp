@@ -1,11 +1,11 @@
 #include "tapi/ModemLine.h"
 
+#include "tapi/ModemAnswer.h"
 #include "tapi/tapiconst.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 
-#include <algorithm>
 #include <poll.h>
 
 namespace tapi {
@@ -14,8 +14,6 @@ namespace {
 
 // What one modem command line takes after "ATD" and before ";".
 constexpr int MaxDialLength = 60;
-// Received text without a line end is cut here (noise, or a device that is no modem).
-constexpr int MaxPendingAnswer = 4096;
 // How long a hang-up waits for the modem's answer to ATH.
 constexpr qint64 HangUpAnswerMs = 300;
 
@@ -125,44 +123,47 @@ void ModemLine::readPort()
         portGone();
         return;
     }
-    for (;;) {
-        const auto found = std::find_if(FReceived.cbegin(), FReceived.cend(),
-                                        [](char c) { return c == '\r' || c == '\n'; });
-        if (found == FReceived.cend()) break;
-        const qsizetype end = found - FReceived.cbegin();
-        const QByteArray line = FReceived.left(end).trimmed();
-        FReceived.remove(0, end + 1);
-        if (!line.isEmpty()) answer(line);
+    while (const std::optional<QByteArray> line = TakeModemLine(FReceived)) {
+        answer(*line);
         if (!FPort) return;
     }
-    if (FReceived.size() > MaxPendingAnswer) FReceived.clear();
+    if (FReceived.size() > MaxPendingModemAnswer) FReceived.clear();
 }
 
 void ModemLine::answer(const QByteArray &line)
 {
     if (FCall != CallState::Dialing && FCall != CallState::Answered) return;
-    const QByteArray word = line.toUpper();
-    if (word.startsWith("AT")) return; // the modem echoes commands
     const bool dialing = FCall == CallState::Dialing;
-    if (word == "OK") {
+    switch (ClassifyModemAnswer(line)) {
+    case ModemAnswer::Ok:
         if (!dialing) return;
         FCall = CallState::Answered;
         FSilence.stop();
         report(LINECALLSTATE_RINGBACK, 0);
-    } else if (word.startsWith("CONNECT")) {
+        break;
+    case ModemAnswer::Connect:
         FCall = CallState::Answered;
         FSilence.stop();
         report(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-    } else if (word == "BUSY") {
+        break;
+    case ModemAnswer::Busy:
         endCall(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
-    } else if (word == "NO CARRIER") {
+        break;
+    case ModemAnswer::NoCarrier:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
-    } else if (word == "NO ANSWER") {
+        break;
+    case ModemAnswer::NoAnswer:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
-    } else if (word == "NO DIALTONE" || word == "NO DIAL TONE") {
+        break;
+    case ModemAnswer::NoDialtone:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
-    } else if (word == "ERROR" && dialing) {
-        endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
+        break;
+    case ModemAnswer::Error:
+        if (dialing) endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
+        break;
+    case ModemAnswer::Echo: // the modem repeats commands
+    case ModemAnswer::Other:
+        break;
     }
 }
 
