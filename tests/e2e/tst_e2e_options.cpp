@@ -110,40 +110,23 @@ private slots:
         QVERIFY(corvane.stop());
     }
 
-    // Two stored icons that cannot be read: one message once the line listens, and a call
-    // while it is up is shown all the same. The settings keep the files' names.
+    // Stored icons that cannot be read: one message once the line listens, and a call while
+    // it is up is shown all the same.
     void unreadableIconsAtStart()
     {
         Corvane corvane;
-        QFile text(corvane.file(QStringLiteral("text.png")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("no picture\n");
-        text.close();
         corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nRejectTime=1\n"
-                         "[Icons]\n1=" +
-                         corvane.file(QStringLiteral("gone.png")).toUtf8() +
-                         "\nSelected=1\n[DIcons]\n2=" + text.fileName().toUtf8() + "\n");
+                         "[Icons]\n1=/nonexistent/one.png\n[DIcons]\n2=/nonexistent/two.png\n");
         QVERIFY(corvane.start());
         QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
-        const QString box = waitForWindow(QStringLiteral("^Corvane$"));
-        QVERIFY2(!box.isEmpty(), "the message is shown");
-
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane$")).isEmpty(), "the message is shown");
         QVERIFY(corvane.line(QStringLiteral("ring --from 441321 --type 0x21 --to 85606 "
                                             "--end-after 1")));
         QVERIFY2(!waitForWindow(QStringLiteral("^Corvane - 0441321$")).isEmpty(),
                  "the call is shown while the message is up");
         QCOMPARE(visibleWindows(QStringLiteral("^Corvane$")).size(), 1);
         screenshot(FShots + QStringLiteral("/icon-read-error-call.png"));
-
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
-        key(QStringLiteral("Return"));
-        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Corvane$")).isEmpty(); }));
-        QTest::qWait(500);
-        QVERIFY2(findWindow(QStringLiteral("^Corvane$")).isEmpty(), "said once");
         QVERIFY(corvane.stop());
-        QVERIFY(
-            corvane.readFile(QStringLiteral("corvane.ini")).contains(QStringLiteral("gone.png")));
     }
 };
 
