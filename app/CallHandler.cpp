@@ -1,6 +1,6 @@
 #include "app/CallHandler.h"
 
-#include "capi/CpConst.h"
+#include "capi/CapiLineSource.h"
 #include "capi/CpInfo.h"
 #include "lists/lists.h"
 #include "phone/isdntool.h"
@@ -15,38 +15,63 @@
 #include <cstdlib>
 
 TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable &towns)
-    : CapiMonitor1(std::make_unique<TCapiMonitor>()), FSettings(settings), FLists(lists),
-      FTowns(towns)
+    : FSettings(settings), FLists(lists), FTowns(towns)
 {
     FClock.start();
     TickCount = [this] { return FClock.elapsed(); };
     Now = [] { return QDateTime::currentDateTime(); };
+    auto capi = std::make_unique<TCapiLineSource>([this] { return FSettings.settings.rejectTimeOut(); });
+    FCapiLine = capi.get();
+    AddLineSource(std::move(capi));
+}
 
-    CapiMonitor1->NoDisturbMode = false;
-    CapiMonitor1->OnRejectCallQuestion = [this](const QString &calling, const QString &called,
-                                                uint16_t cip, uint16_t &cause, uint32_t plci) {
-        CapiMonitor1RejectCallQuestion(calling, called, cip, cause, plci);
+TCallHandler::~TCallHandler()
+{
+    StopLines();
+}
+
+void TCallHandler::AddLineSource(std::unique_ptr<line::TLineSource> source)
+{
+    line::TLineSource *s = source.get();
+    s->OnCallOffered = [this, s](const line::TOfferedCall &call, bool &reject) {
+        CallOffered(s, call, reject);
     };
-    CapiMonitor1->OnIncomingCall = [](const QString &, const QString &, uint16_t, const QString &) {
-    };
-    CapiMonitor1->OnStateChange = [this](bool, bool) {
+    s->OnCallAnswered = [this](line::TCallId id) { CallAnswered(id); };
+    s->OnCallEnded = [this](line::TCallId id, uint16_t reason) { CallEnded(id, reason); };
+    s->OnRejectPossible = [this] {
         if (OnRejectPossible) OnRejectPossible();
     };
-    CapiMonitor1->OnDisconnectInfo = [this](uint16_t cause, uint16_t reason, uint32_t plci) {
-        CapiMonitor1DisconnectInfo(cause, reason, plci);
+    s->OnLineState = [this] {
+        if (OnLineState) OnLineState();
     };
+    FSources.push_back(std::move(source));
 }
 
-TCallHandler::~TCallHandler() = default;
-
-bool TCallHandler::StartMonitor()
+bool TCallHandler::StartLines()
 {
-    return CapiMonitor1->Start(1, FSettings.settings.rejectTimeOut());
+    bool all = true;
+    for (const auto &source : FSources)
+        all = source->Start() && all;
+    return all;
 }
 
-void TCallHandler::StopMonitor()
+void TCallHandler::StopLines()
 {
-    CapiMonitor1.reset();
+    for (const auto &source : FSources)
+        source->Stop();
+}
+
+QString TCallHandler::LineError() const
+{
+    QStringList errors;
+    for (const auto &source : FSources)
+        if (const QString error = source->LineError(); !error.isEmpty()) errors << error;
+    return errors.join(QStringLiteral("; "));
+}
+
+TCapiMonitor *TCallHandler::CapiMonitor() const
+{
+    return FCapiLine->Monitor();
 }
 
 void TCallHandler::HidePopup()
@@ -60,40 +85,29 @@ bool TCallHandler::PlaySound(const QString &file)
     return OnPlaySound(file);
 }
 
-const TCallHandler::TCallState *TCallHandler::CallById(quint64 id) const
+const TCallHandler::TCallState *TCallHandler::CallById(line::TCallId id) const
 {
+    if (id == 0) return nullptr;
     for (const TCallState &call : FCallStates)
         if (call.Id == id) return &call;
     return nullptr;
 }
 
-TCallHandler::TCallState *TCallHandler::FindCall(quint64 id)
+TCallHandler::TCallState *TCallHandler::FindCall(line::TCallId id)
 {
     return const_cast<TCallState *>(CallById(id));
 }
 
-const TCallHandler::TCallState *TCallHandler::CallOf(uint32_t plci) const
+TCallHandler::TCallState &TCallHandler::NewCall(line::TCallId id, line::TLineSource *source,
+                                                bool ended)
 {
-    if (plci == 0) return nullptr;
-    for (const TCallState &call : FCallStates)
-        if (call.PLCI == plci && !call.Ended) return &call;
-    return nullptr;
-}
-
-TCallHandler::TCallState *TCallHandler::FindLiveCall(uint32_t plci)
-{
-    return const_cast<TCallState *>(CallOf(plci));
-}
-
-TCallHandler::TCallState &TCallHandler::CurrentCall()
-{
-    if (TCallState *call = FindCall(FCurrentCallId)) return *call;
-    // HandleCall without a question before it: a call without connection.
-    TCallState call;
-    call.Id = FCurrentCallId = FNextCallId++;
-    call.Ended = true;
-    FCallStates.push_back(call);
+    // Before the new call goes in: erasing from a deque moves its elements.
     Forget();
+    TCallState call;
+    call.Id = id;
+    call.Source = source;
+    call.Ended = ended;
+    FCallStates.push_back(call);
     return FCallStates.back();
 }
 
@@ -101,9 +115,9 @@ void TCallHandler::Forget()
 {
     // Calls still on the line stay; of the ended ones only the newest few.
     size_t ended = 0;
-    for (auto it = FCallStates.rbegin(); it != FCallStates.rend(); ++it)
-        if (it->Ended) ++ended;
-    for (auto it = FCallStates.begin(); ended > KeptEndedCalls && it != FCallStates.end();) {
+    for (const TCallState &call : FCallStates)
+        if (call.Ended) ++ended;
+    for (auto it = FCallStates.begin(); ended >= KeptEndedCalls && it != FCallStates.end();) {
         if (it->Ended) {
             it = FCallStates.erase(it);
             --ended;
@@ -113,75 +127,79 @@ void TCallHandler::Forget()
     }
 }
 
-void TCallHandler::CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
-                                                  const QString &CalledPartyNumber,
-                                                  uint16_t /*CipValue*/, uint16_t &aRejectCause,
-                                                  uint32_t aPLCI)
+void TCallHandler::TestCall(const QString &number)
 {
-    const qint64 tick = TickCount();
-    // The exchange may offer the same call twice in a row.
-    if (CallingPartyNumber == FLastCaller && std::abs(tick - FLastEventTick) < 500) return;
-    FLastCaller = CallingPartyNumber;
-    FLastEventTick = tick;
-
-    TCallState state;
-    state.Id = FCurrentCallId = FNextCallId++;
-    state.PLCI = aPLCI;
-    state.Ended = aPLCI == 0; // no end will be reported
-    FCallStates.push_back(state);
-    Forget();
-    TCallState &call = FCallStates.back();
-
-    const GeneralSettings &s = FSettings.settings;
-    const QString caller = CutLeadingZeroes(CallingPartyNumber, s.cutZeroes);
-    FOutlookMatch = false;
-    if (!FListsLoaded) return;
-
-    const int msnIndex = FLists.FindMsn(CalledPartyNumber);
-    if (msnIndex >= 0) {
-        if (FLists.MsnRejectAllFlag(msnIndex) ||
-            (FLists.MsnRejectNotSubmittedFlag(msnIndex) && caller.isEmpty())) {
-            aRejectCause = capi::RejectAccept; // taken and cleared at once
-            call.Rejected = true;
-        }
-    }
-    int nickIndex = FLists.FindNickByNumber(caller);
-    if (nickIndex < 0 && s.allowGroup) nickIndex = FLists.FindNickByPrefix(caller);
-    if (FLists.NickRejectAllFlag(nickIndex)) {
-        aRejectCause = capi::RejectAccept;
-        call.Rejected = true;
-    }
-    if (nickIndex < 0 && s.searchOutlook && !caller.isEmpty() && Contacts) {
-        const int contact = Contacts->Match(caller);
-        if (contact >= 0) {
-            FOutlookMatch = true;
-            nickIndex = contact;
-        }
-    }
-    HandleCall(caller, CalledPartyNumber, msnIndex, nickIndex);
+    line::TOfferedCall call;
+    call.Id = line::NewCallId();
+    call.CallingPartyNumber = number;
+    call.CalledPartyNumber = QStringLiteral("85606");
+    bool discarded = false;
+    CallOffered(nullptr, call, discarded);
 }
 
-void TCallHandler::HandleCall(const QString &caller, const QString &called, int msnIndex,
-                              int nickIndex)
+void TCallHandler::CallOffered(line::TLineSource *source, const line::TOfferedCall &offered,
+                               bool &bReject)
+{
+    const qint64 tick = TickCount();
+    const QString &calling = offered.CallingPartyNumber;
+    // The exchange may offer the same call twice in a row.
+    if (calling == FLastCaller && std::abs(tick - FLastEventTick) < 500) return;
+    FLastCaller = calling;
+    FLastEventTick = tick;
+
+    // A call without a line reports no end.
+    TCallState &call = NewCall(offered.Id, source, source == nullptr);
+    if (!FListsLoaded) return;
+    const TIdentified who = Identify(calling, offered.CalledPartyNumber, bReject);
+    call.Rejected = bReject;
+    HandleCall(call, who, offered.CalledPartyNumber);
+}
+
+TCallHandler::TIdentified TCallHandler::Identify(const QString &callingNumber,
+                                                 const QString &called, bool &bReject)
 {
     const GeneralSettings &s = FSettings.settings;
-    if (s.ods) qDebug().noquote() << caller;
+    TIdentified who;
+    who.caller = CutLeadingZeroes(callingNumber, s.cutZeroes);
+    who.msnIndex = FLists.FindMsn(called);
+    if (who.msnIndex >= 0 &&
+        (FLists.MsnRejectAllFlag(who.msnIndex) ||
+         (FLists.MsnRejectNotSubmittedFlag(who.msnIndex) && who.caller.isEmpty())))
+        bReject = true;
+    who.nickIndex = FLists.FindNickByNumber(who.caller);
+    if (who.nickIndex < 0 && s.allowGroup) who.nickIndex = FLists.FindNickByPrefix(who.caller);
+    if (FLists.NickRejectAllFlag(who.nickIndex)) bReject = true;
+    if (who.nickIndex < 0 && s.searchOutlook && !who.caller.isEmpty() && Contacts) {
+        const int contact = Contacts->Match(who.caller);
+        if (contact >= 0) {
+            who.contact = true;
+            who.nickIndex = contact;
+        }
+    }
+    return who;
+}
+
+void TCallHandler::HandleCall(TCallState &call, const TIdentified &who, const QString &called)
+{
+    const GeneralSettings &s = FSettings.settings;
+    if (s.ods) qDebug().noquote() << who.caller;
     if (s.screensaver && OnWakeDisplay) OnWakeDisplay();
     if (!FDialogsReady || !FActive) return;
 
     const Language language = FLists.language();
-    QString number = caller;
-    if (TestCallNumber > 0) {
-        number = QString::number(qint64(TestCallNumber) * 1111111);
-        ++TestCallNumber;
+    int nickIndex = who.nickIndex;
+    QString number = who.caller;
+    if (FTestCallNumber > 0) {
+        number = QString::number(qint64(FTestCallNumber) * 1111111);
+        ++FTestCallNumber;
     }
-    FStoreCall = true;
+    bool storeCall = true;
     bool popup = true;
-    const bool noMsn = msnIndex < 0;
+    const bool noMsn = who.msnIndex < 0;
     if (!noMsn) {
-        if (FLists.MsnIgnored(msnIndex)) return;
-        FStoreCall = FLists.MsnStoreFlag(msnIndex);
-        popup = FLists.MsnPopupFlag(msnIndex);
+        if (FLists.MsnIgnored(who.msnIndex)) return;
+        storeCall = FLists.MsnStoreFlag(who.msnIndex);
+        popup = FLists.MsnPopupFlag(who.msnIndex);
     }
 
     QString town;
@@ -199,14 +217,14 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
         nickIndex = FLists.FindNickByNumber(number);
     }
 
-    if (FStoreCall) FStoreCall = FLists.NickStoreFlag(number);
+    if (storeCall) storeCall = FLists.NickStoreFlag(number);
     if (popup) popup = FLists.NickPopupFlag(number);
 
     QString name;
-    const QString msnSound = noMsn ? QString() : FLists.msns().row(msnIndex).sound;
+    const QString msnSound = noMsn ? QString() : FLists.msns().row(who.msnIndex).sound;
     if (nickIndex < 0) {
         if (!noMsn) PlaySound(msnSound);
-    } else if (s.searchOutlook && FOutlookMatch) {
+    } else if (s.searchOutlook && who.contact) {
         if (!Contacts || !Contacts->Name(nickIndex, name))
             name = QStringLiteral("Address book error");
     } else {
@@ -216,130 +234,153 @@ void TCallHandler::HandleCall(const QString &caller, const QString &called, int 
     }
 
     QString target = called;
-    if (msnIndex >= 0) target = FLists.msns().row(msnIndex).nickname;
+    if (!noMsn) target = FLists.msns().row(who.msnIndex).nickname;
 
     const QDateTime now = Now();
     const QString timeText = s.displayTimeFormat.format(now, QLocale::system());
+    const line::TCallId id = call.Id;
     if (s.popup && popup && OnShowPopup) OnShowPopup();
 
-    const quint64 callId = CurrentCall().Id;
-    if (FStoreCall && (s.storeNotSubmitted || number != notTransmittedText(language))) {
-        const int row =
-            FLists.AddCall(now, number, nickIndex < 0 ? QString() : name, town.trimmed(), target);
-        TCallState &call = CurrentCall();
-        call.RowKey = FLists.calls().text(row, CallRow::DateTime);
-        call.RowNumber = number;
-        call.RowAdded = true;
+    if (storeCall && (s.storeNotSubmitted || number != notTransmittedText(language))) {
+        const int row = FLists.AddCall(now, number, nickIndex < 0 ? QString() : name,
+                                       town.trimmed(), target, id);
+        if (TCallState *stored = FindCall(id)) {
+            stored->RowKey = FLists.calls().row(row).dateTime;
+            stored->RowAdded = true;
+        }
         // Saved at once (in the background), so a call whose end never comes (a lost line)
         // is not lost.
         FLists.SortCalls();
         FLists.RequestSave(ListKind::Calls);
     }
 
-    Calls.Add(number, name, timeText, QString(), town, target);
-    Calls.Get(-1).CallId = callId;
+    FCalls.Add(number, name, timeText, QString(), town, target);
+    FCalls.Get(-1).CallId = id;
     if (OnNewCall) OnNewCall();
     // Asked last: its answer, however quick, finds the pending call and the row in place. A
     // call without number is not looked up: its answer would name every such call.
     if (nickIndex < 0 && Lookup && !IsNotTransmitted(number)) Lookup->StartLookup(number);
 }
 
-void TCallHandler::CapiMonitor1DisconnectInfo(uint16_t, uint16_t aDisconnectReason, uint32_t aPLCI)
+QString TCallHandler::EndStatus(TCallState &call, uint16_t aDisconnectReason)
 {
     const GeneralSettings &s = FSettings.settings;
     const Language language = FLists.language();
     const QString key = SettingsStore::statusCodeKey(aDisconnectReason);
     // A lost line says nothing about how the call went.
-    const QString infoText = aDisconnectReason == uint16_t(capi::ErrorLineLost)
+    const QString infoText = aDisconnectReason == line::ReasonLineLost
                                  ? statusWord(CallStatus::Unknown, language)
                                  : CapiInfoText(aDisconnectReason);
     QString status = FSettings.statusCodeString(aDisconnectReason, infoText);
-    TCallState none;
-    TCallState *found = FindLiveCall(aPLCI);
-    TCallState &call = found ? *found : none;
-    call.Ended = true;
     bool rulesApply = true;
     const bool visible = IsPopupVisible();
     auto closeRuleApplies = [&](bool x) {
         return x && IsPopupVisible() && s.duration == 0 &&
-               (!s.showMultipleCalls || Calls.Count() < 2);
+               (!s.showMultipleCalls || FCalls.Count() < 2);
     };
 
     if (call.Rejected) {
-        status = statusWord(CallStatus::Rejected, language);
         if (visible && s.duration == 0 && s.closeReject) HidePopup();
-    } else {
-        if (const std::optional<bool> userCode = FSettings.statusCode(aDisconnectReason)) {
-            if (*userCode && visible) {
-                WriteLog(QStringLiteral("Hiding window due to user defined Statuscode %1: %2")
-                             .arg(key, CapiInfoText(aDisconnectReason)),
-                         false);
-                HidePopup();
-            } else {
-                rulesApply = false;
-            }
-        }
-        bool rule = false;
-        switch (aDisconnectReason) {
-        case 0x3400:
-        case 0x349A:
-            status = statusWord(CallStatus::Answered, language);
-            rule = s.closeConnect;
-            break;
-        case 0x3490:
-            status = statusWord(CallStatus::NotAnswered, language);
-            rule = s.closeDisCon;
-            break;
-        case 0x34A2:
-            status = statusWord(CallStatus::Busy, language);
-            rule = s.closeBusy;
-            break;
-        default:
-            break;
-        }
-        if (rule && closeRuleApplies(rulesApply)) HidePopup();
+        return statusWord(CallStatus::Rejected, language);
     }
-
-    if (call.RowAdded) {
-        // The row of this call, wherever sorting has put it.
-        const int row = FLists.FindCall(call.RowKey, call.RowNumber);
-        if (row >= 0) {
-            FLists.SetCallStatus(row, status);
-            FLists.SortCalls();
-            FLists.RequestSave(ListKind::Calls);
+    if (const std::optional<bool> userCode = FSettings.statusCode(aDisconnectReason)) {
+        if (*userCode && visible) {
+            WriteLog(QStringLiteral("Hiding window due to user defined Statuscode %1: %2")
+                         .arg(key, CapiInfoText(aDisconnectReason)),
+                     false);
+            HidePopup();
+        } else {
+            rulesApply = false;
         }
+    }
+    bool rule = false;
+    switch (aDisconnectReason) {
+    case line::ReasonAnswered:
+    case 0x349A:
+        status = statusWord(CallStatus::Answered, language);
+        rule = s.closeConnect;
+        break;
+    case line::ReasonNotAnswered:
+        status = statusWord(CallStatus::NotAnswered, language);
+        rule = s.closeDisCon;
+        break;
+    case line::ReasonBusy:
+        status = statusWord(CallStatus::Busy, language);
+        rule = s.closeBusy;
+        break;
+    default:
+        break;
+    }
+    if (rule && closeRuleApplies(rulesApply)) HidePopup();
+    return status;
+}
+
+void TCallHandler::WriteStatus(TCallState &call, const QString &status)
+{
+    if (!call.RowAdded) return;
+    // The row of this call, wherever sorting or a language switch has put it.
+    const int row = FLists.FindCall(call.RowKey, call.Id);
+    if (row < 0) return; // deleted meanwhile
+    FLists.SetCallStatus(row, status);
+    FLists.SortCalls();
+    FLists.RequestSave(ListKind::Calls);
+}
+
+void TCallHandler::CallAnswered(line::TCallId id)
+{
+    TCallState *call = FindCall(id);
+    if (!call || call->Ended || call->Answered) return;
+    call->Answered = true;
+    WriteStatus(*call, EndStatus(*call, line::ReasonAnswered));
+}
+
+void TCallHandler::CallEnded(line::TCallId id, uint16_t aDisconnectReason)
+{
+    TCallState none;
+    TCallState *found = FindCall(id);
+    TCallState &call = found && !found->Ended ? *found : none;
+    call.Ended = true;
+    // An answered call has its status since it was answered.
+    if (!call.Answered) {
+        const QString status = EndStatus(call, aDisconnectReason);
+        WriteStatus(call, status);
     }
     Forget();
 }
 
-bool TCallHandler::CanReject(quint64 callId) const
+bool TCallHandler::CanReject(line::TCallId callId) const
 {
     const TCallState *call = CallById(callId);
-    return call && !call->Ended && CapiMonitor1 && CapiMonitor1->CanReject(call->PLCI);
+    return call && !call->Ended && call->Source && call->Source->CanReject(callId);
 }
 
-bool TCallHandler::RejectCall(quint64 callId)
+bool TCallHandler::RejectCall(line::TCallId callId)
 {
     TCallState *call = FindCall(callId);
-    if (!call || call->Ended || !CapiMonitor1 ||
-        !CapiMonitor1->AnswerCall(capi::RejectAccept, call->PLCI))
-        return false;
+    if (!call || call->Ended || !call->Source) return false;
+    // Marked first: a source may end the call before it returns.
+    const bool wasRejected = call->Rejected;
     call->Rejected = true;
-    return true;
+    line::TLineSource *source = call->Source;
+    if (source->RejectCall(callId)) return true;
+    if (TCallState *again = FindCall(callId)) again->Rejected = wasRejected;
+    return false;
 }
 
 void TCallHandler::LookupResult(const QString &number, const QString &name,
                                 const std::optional<QString> &additionalInfo)
 {
     if (IsNotTransmitted(number)) return;
-    for (int i = Calls.Count() - 1; i >= 0; --i) {
-        TCallRecord &record = Calls.Get(i);
+    for (int i = FCalls.Count() - 1; i >= 0; --i) {
+        TCallRecord &record = FCalls.Get(i);
         if (record.value(QStringLiteral("Caller")) != number) continue;
         if (additionalInfo) record.setValue(QStringLiteral("AdditionalInfo"), *additionalInfo);
         if (!name.isEmpty()) record.setValue(QStringLiteral("NickName"), name);
         break;
     }
-    if (!name.isEmpty()) FLists.ApplyNicknameToCalls(name, number);
+    // A name found for one subscriber is not the name of another whose number merely begins
+    // the same way.
+    if (!name.isEmpty()) FLists.NameCallsFromNumber(name, number);
     if (OnPendingCallChanged) OnPendingCallChanged();
 }
 

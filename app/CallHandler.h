@@ -1,21 +1,22 @@
 // The handling of every call event: reject rules, number forms, the call-list rows and their
 // statuses, the pending calls and the repeat filter.
 //
-// Calls may overlap: each call keeps its own row, reject mark and connection (PLCI), so the
-// end of one call never writes into another's row.
+// Calls come from line sources (line/LineSource.h): the ISDN line through the call monitor is
+// the first, and others are added with AddLineSource. Each call is known by its own identity
+// from its offer to its end, keeps its own row, reject mark and source, so the end of one call
+// never writes into another's row, whatever the exchange or the lists do meanwhile.
 //
-// TCallHandler owns the call monitor and binds its events. It decides and stores; what the
-// user sees (popup, tray, sounds) is left to its observers, which it tells through the
-// events below. It has no widgets, so its decisions and their cost are tested and measured
-// without a screen.
+// TCallHandler decides and stores; what the user sees (popup, tray, sounds) is left to its
+// observers, which it tells through the events below. It has no widgets, so its decisions and
+// their cost are tested and measured without a screen.
 //
 // Owned by the main window; main thread only. The settings store, the lists and the
 // area-code table must outlive it.
 #pragma once
 
-#include "app/CallerIdentification.h"
-#include "capi/CpMoni.h"
+#include "line/LineSource.h"
 #include "lists/Calls.h"
+#include "lookup/CallerLookup.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -26,9 +27,12 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class AreaCodeTable;
 class SettingsStore;
+class TCapiLineSource;
+class TCapiMonitor;
 class TLists;
 
 class TCallHandler
@@ -43,8 +47,9 @@ public:
     // Milliseconds of a monotonic clock and the wall clock; tests set their own.
     std::function<qint64()> TickCount;
     std::function<QDateTime()> Now;
-    // Wakes the display on a call (setting "Screensaver").
-    std::function<bool()> OnWakeDisplay;
+    // Wakes the display for a call (setting "Screensaver"). Called once the call has been
+    // answered on the line and shown, so that it must neither wait nor hold anything up.
+    std::function<void()> OnWakeDisplay;
 
     // ---- Observers -----------------------------------------------------------------
     // The popup is on screen (the close rules depend on it).
@@ -57,6 +62,8 @@ public:
     std::function<void()> OnPendingCallChanged;
     // What the user may reject has changed (ask CanReject for the call on show).
     std::function<void()> OnRejectPossible;
+    // A line became usable or unusable (ask LineError).
+    std::function<void()> OnLineState;
     // Plays a wave file; false when it cannot be played.
     std::function<bool(const QString &file)> OnPlaySound;
 
@@ -64,66 +71,81 @@ public:
     void SetListsLoaded(bool loaded) { FListsLoaded = loaded; }
     // The windows exist: calls are shown and stored from now on.
     void SetDialogsReady(bool ready) { FDialogsReady = ready; }
-    // Starts the call monitor on controller 1 with the "RejectTime" setting.
-    bool StartMonitor();
-    // Releases the CAPI application; no call event comes afterwards.
-    void StopMonitor();
+    // Adds a line source; its calls are handled from now on. The ISDN line is there from
+    // the start.
+    void AddLineSource(std::unique_ptr<line::TLineSource> source);
+    // Starts every line (the ISDN line on controller 1 with the "RejectTime" setting); false
+    // when one cannot be used now.
+    bool StartLines();
+    // Stops every line; no call event comes afterwards.
+    void StopLines();
+    // Empty while every line can be used, otherwise why not ("; " between the lines).
+    QString LineError() const;
+    // The ISDN line's call monitor (null while stopped).
+    TCapiMonitor *CapiMonitor() const;
 
     // ---- Call handling -------------------------------------------------------------
-    // aPLCI is the call's connection; 0 for a call without one (a test call), which can
-    // be neither rejected by the user nor ended.
-    void CapiMonitor1RejectCallQuestion(const QString &CallingPartyNumber,
-                                        const QString &CalledPartyNumber, uint16_t CipValue,
-                                        uint16_t &aRejectCause, uint32_t aPLCI = 0);
-    void HandleCall(const QString &caller, const QString &called, int msnIndex, int nickIndex);
-    void CapiMonitor1DisconnectInfo(uint16_t aRejectCause, uint16_t aDisconnectReason,
-                                    uint32_t aPLCI);
+    // A call offered by a line source (its events arrive here).
+    void CallOffered(line::TLineSource *source, const line::TOfferedCall &call, bool &bReject);
+    void CallAnswered(line::TCallId id);
+    void CallEnded(line::TCallId id, uint16_t aDisconnectReason);
+    // A call without a line ("/t"): handled as an offered call that can be neither rejected
+    // nor ended. The called number is the demo's own.
+    void TestCall(const QString &number);
     // The reject button, for the call of a pending record (its CallId): takes the call and
     // clears it. False when that call can no longer be rejected.
-    bool RejectCall(quint64 callId);
+    bool RejectCall(line::TCallId callId);
     // The call of a pending record (its CallId) can be rejected now.
-    bool CanReject(quint64 callId) const;
+    bool CanReject(line::TCallId callId) const;
     // A lookup found a name (may be empty) and, for the HTTP lookup, information lines for
     // the number: they go to the newest pending call from exactly that number, and a name
-    // to the call-list rows whose number begins with it (saved). The popup shows it again.
+    // to the call-list rows of exactly that number (saved). The popup shows it again.
     void LookupResult(const QString &number, const QString &name,
                       const std::optional<QString> &additionalInfo = std::nullopt);
     void WriteLog(const QString &text, bool force);
 
     // ---- State ---------------------------------------------------------------------
-    std::unique_ptr<TCapiMonitor> CapiMonitor1;
-    TCalls Calls;
-    QString FLastCaller;
-    // Far in the past: the first question is never taken for a repeat.
-    qint64 FLastEventTick = std::numeric_limits<qint64>::min() / 2;
-    // Of the call being asked about.
-    bool FStoreCall = false;
-    bool FOutlookMatch = false;
-    bool FActive = true;
-    int TestCallNumber = 0;
+    // Monitoring is on (the menu's "Deactivate" switches it off): calls are shown and stored.
+    bool Active() const { return FActive; }
+    void SetActive(bool active) { FActive = active; }
+    // The "DebugInt" setting: above 0, calls show made-up numbers 1111111, 2222222, ...
+    void SetTestCallNumber(int number) { FTestCallNumber = number; }
+    // The calls since the user last acknowledged them.
+    TCalls &PendingCalls() { return FCalls; }
+    const TCalls &PendingCalls() const { return FCalls; }
+    // The tick of the last call offered (the popup keeps the newest call on show for a while).
+    qint64 LastEventTick() const { return FLastEventTick; }
 
-    // One call from its reject question to its end.
+    // One call from its offer to its end.
     struct TCallState
     {
-        quint64 Id = 0;
-        uint32_t PLCI = 0; // 0: no connection
+        line::TCallId Id = 0;
+        line::TLineSource *Source = nullptr; // null: a call without a line
         bool Rejected = false;
+        bool Answered = false;
         bool Ended = false;
-        // Its call-list row, found again by date-time key and number wherever sorting put it.
+        // Its call-list row (found by the row's date-time key and the call's id).
         bool RowAdded = false;
         QString RowKey;
-        QString RowNumber;
     };
-    // The call with this connection whose end has not come, or nullptr.
-    const TCallState *CallOf(uint32_t plci) const;
-    const TCallState *CallById(quint64 id) const;
+    const TCallState *CallById(line::TCallId id) const;
     // Ended calls kept so that the popup's record still finds its call.
     static constexpr size_t KeptEndedCalls = 64;
 
 private:
-    TCallState *FindCall(quint64 id);
-    TCallState *FindLiveCall(uint32_t plci);
-    TCallState &CurrentCall();
+    struct TIdentified
+    {
+        QString caller; // zeroes cut
+        int msnIndex = -1;
+        int nickIndex = -1;
+        bool contact = false;
+    };
+    TCallState &NewCall(line::TCallId id, line::TLineSource *source, bool ended);
+    TCallState *FindCall(line::TCallId id);
+    TIdentified Identify(const QString &callingNumber, const QString &called, bool &bReject);
+    void HandleCall(TCallState &call, const TIdentified &who, const QString &called);
+    QString EndStatus(TCallState &call, uint16_t aDisconnectReason);
+    void WriteStatus(TCallState &call, const QString &status);
     void Forget();
     bool PlaySound(const QString &file);
     bool IsPopupVisible() const { return PopupVisible && PopupVisible(); }
@@ -132,10 +154,16 @@ private:
     SettingsStore &FSettings;
     TLists &FLists;
     AreaCodeTable &FTowns;
+    std::vector<std::unique_ptr<line::TLineSource>> FSources;
+    TCapiLineSource *FCapiLine = nullptr; // the first of FSources
+    TCalls FCalls;
     bool FListsLoaded = false;
     bool FDialogsReady = false;
+    bool FActive = true;
+    int FTestCallNumber = 0;
+    QString FLastCaller;
+    // Far in the past: the first question is never taken for a repeat.
+    qint64 FLastEventTick = std::numeric_limits<qint64>::min() / 2;
     QElapsedTimer FClock;
     std::deque<TCallState> FCallStates; // oldest first
-    quint64 FNextCallId = 1;
-    quint64 FCurrentCallId = 0; // the call of the reject question under way
 };

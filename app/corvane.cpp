@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
         TOutlookContacts contacts(&settings, prompts);
         contacts.Towns = &towns;
         TContactsForCalls contactsForCalls(contacts);
-        optDlg.OnImportContacts = [&contacts] { contacts.Import(); };
+        optDlg.OnImportContacts = [&contacts] { contacts.Update(); };
         contacts.OnCountryCodes = [&optDlg](const QStringList &codes) {
             optDlg.SetCountryCodeChoices(codes);
         };
@@ -207,7 +207,7 @@ int main(int argc, char *argv[])
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
         language.Register(&tapiForm, UiForm::Tapi);
-        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().FActive; };
+        language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().Active(); };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();
         };
@@ -215,7 +215,7 @@ int main(int argc, char *argv[])
             if (language.Index() != (index == 1 ? 1 : 0)) language.SetLanguage(index);
         };
 
-        listDlg.PendingCalls = &mainForm.CallHandler().Calls;
+        listDlg.PendingCalls = &mainForm.CallHandler().PendingCalls();
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
         listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
@@ -247,6 +247,9 @@ int main(int argc, char *argv[])
                 mainForm.CallHandler().WriteLog(
                     QStringLiteral("Contacts imported: %1").arg(contacts.Index().Count()), false);
         };
+        contacts.OnLog = [&mainForm](const QString &text) {
+            mainForm.CallHandler().WriteLog(text, false);
+        };
         listDlg.OnExportToOutlook = [&contacts, &language](const QString &nickname,
                                                            const QString &number,
                                                            OutlookField field) {
@@ -257,7 +260,7 @@ int main(int argc, char *argv[])
         auto readSettings = [&] {
             mainForm.ReadIni();
             // In the background: the line listens and calls are matched while it runs.
-            if (settings.settings.searchOutlook) contacts.Import();
+            if (settings.settings.searchOutlook) contacts.Update();
             listDlg.ReadSettings();
             searchDlg.ReadSettings();
             tapiForm.ReadSettings();

@@ -1,7 +1,6 @@
 #include "app/main.h"
 
 #include "app/about.h"
-#include "capi/CpConst.h"
 #include "capi/CpInfo.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
@@ -20,7 +19,10 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDebug>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -93,9 +95,17 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
 
     CreateControls();
     CreateTray();
+    AskForStatusNotifierHost();
     resize(400, 100);
 
-    FCallHandler.OnWakeDisplay = [] { return platform::WakeUpDisplay(); };
+    // After the call's answer has gone out and the popup shows.
+    FCallHandler.OnWakeDisplay = [this] {
+        QTimer::singleShot(0, this, [this] { FDisplayWaker.Wake(); });
+    };
+    FDisplayWaker.OnWoken = [](bool woken, const QString &error) {
+        if (!woken) qDebug().noquote() << error;
+    };
+    FCallHandler.OnLineState = [this] { UpdateLineState(); };
     FCallHandler.PopupVisible = [this] { return isVisible(); };
     FCallHandler.OnShowPopup = [this] { ShowPopup(); };
     FCallHandler.OnHidePopup = [this] { HidePopup(); };
@@ -134,7 +144,7 @@ TMainForm::~TMainForm()
         bool on = false;
         if (FLed.ReadScrollLock(on) && on) FLed.PressScrollLock();
     }
-    FCallHandler.StopMonitor(); // releases the CAPI application before the windows go
+    FCallHandler.StopLines(); // releases the CAPI application before the windows go
 }
 
 void TMainForm::CreateControls()
@@ -310,7 +320,7 @@ void TMainForm::UpdateMenuAvailability()
 
 void TMainForm::SetActivationTexts()
 {
-    Deaktivieren1->setText(Text(FCallHandler.FActive ? "Deaktivieren1" : "Aktivieren1"));
+    Deaktivieren1->setText(Text(FCallHandler.Active() ? "Deaktivieren1" : "Aktivieren1"));
     SetTrayImage(false);
 }
 
@@ -318,12 +328,12 @@ QIcon TMainForm::ActiveIcon(int defaultSlot) const
 {
     const int slot = FSettings.selectedIcon().value_or(defaultSlot);
     const QString file =
-        FCallHandler.FActive ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
+        FCallHandler.Active() ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
     if (!file.isEmpty()) {
         QIcon icon(file);
         if (!icon.isNull()) return icon;
     }
-    return platform::TrayIcon(FCallHandler.FActive ? platform::TrayIconState::Active
+    return platform::TrayIcon(FCallHandler.Active() ? platform::TrayIconState::Active
                                                    : platform::TrayIconState::Deactivated,
                               slot + 1);
 }
@@ -335,7 +345,7 @@ void TMainForm::SetTrayImage(bool callIcon)
     // The idle icon and the one restored between flashes are the same slot; while the line
     // cannot be used, it carries the sign of that.
     QIcon idle = ActiveIcon(1);
-    if (LineDown() && FCallHandler.FActive) idle = platform::LineDownIcon(idle);
+    if (LineDown() && FCallHandler.Active()) idle = platform::LineDownIcon(idle);
     icon->setIcon(callIcon ? platform::CallIcon() : idle);
 }
 
@@ -347,9 +357,7 @@ QString TMainForm::TrayHint() const
 
 void TMainForm::UpdateLineState()
 {
-    const TCapiMonitor *monitor = FCallHandler.CapiMonitor1.get();
-    QString line;
-    if (monitor && monitor->Error() != 0) line = monitor->ErrorString();
+    const QString line = FCallHandler.LineError();
     QStringList problems;
     if (!line.isEmpty()) problems << line;
     if (!FSettings.readError().isEmpty()) problems << SettingsUnreadableText();
@@ -395,7 +403,7 @@ void TMainForm::ReadIni()
 {
     if (!FSettings.readAll()) FCallHandler.WriteLog(SettingsUnreadableText(), true);
     const GeneralSettings &s = FSettings.settings;
-    FCallHandler.TestCallNumber = s.debugInt;
+    FCallHandler.SetTestCallNumber(s.debugInt);
     lbTremlow->setVisible(!s.hideFirstLine);
     lbCorvane->setVisible(!s.hideFirstLine);
     TimeLabel->setVisible(!s.hideFirstLine && !sbReject->isVisible());
@@ -466,7 +474,7 @@ bool TMainForm::WriteIni(QString *error)
 
 bool TMainForm::StartMonitor()
 {
-    const bool started = FCallHandler.StartMonitor();
+    const bool started = FCallHandler.StartLines();
     UpdateLineState();
     return started;
 }
@@ -510,11 +518,7 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
         break;
     case InstanceCommand::TestCall: {
         const std::optional<QString> number = platform::ReadTestCallNumber(workingDirectory);
-        if (number) {
-            uint16_t discarded = capi::RejectUndecided;
-            FCallHandler.CapiMonitor1RejectCallQuestion(*number, QStringLiteral("85606"),
-                                                        capi::CipTelephony, discarded);
-        }
+        if (number) FCallHandler.TestCall(*number);
         break;
     }
     case InstanceCommand::None:
@@ -584,7 +588,7 @@ void TMainForm::StopSound()
 
 int TMainForm::ShownCallIndex() const
 {
-    const TCalls &calls = FCallHandler.Calls;
+    const TCalls &calls = FCallHandler.PendingCalls();
     for (int i = calls.Count() - 1; i >= 0; --i)
         if (calls.Get(i).CallId == FShownCallId) return i;
     return -1;
@@ -592,8 +596,8 @@ int TMainForm::ShownCallIndex() const
 
 void TMainForm::ShowCall(int index)
 {
-    if (FCallHandler.Calls.Count() == 0) return;
-    const TCallRecord &r = FCallHandler.Calls.Get(index);
+    if (FCallHandler.PendingCalls().Count() == 0) return;
+    const TCallRecord &r = FCallHandler.PendingCalls().Get(index);
     FShownCallId = r.CallId;
     CapiMonitor1StateChange(FCallHandler.CanReject(FShownCallId));
     const QString nickname = r.value(QStringLiteral("NickName"));
@@ -626,6 +630,23 @@ void TMainForm::ClearNumber()
     setWindowTitle(QStringLiteral("Corvane"));
 }
 
+void TMainForm::AskForStatusNotifierHost()
+{
+    // Asked once, without waiting: the answer of a bus that hangs must not hold up a call.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    auto *watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(call << QStringLiteral("org.kde.StatusNotifierWatcher")), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<bool> reply = *w;
+        FStatusNotifierHost = reply.isValid() && reply.value();
+    });
+}
+
 void TMainForm::HideBalloon()
 {
     if (!FBalloonShown) return;
@@ -636,11 +657,7 @@ void TMainForm::HideBalloon()
     }
     // Qt's own balloon closes on an empty message; a desktop notification service would
     // show an empty notification instead, and closes its own by time-out.
-    static const bool notificationService =
-        QDBusConnection::sessionBus().interface() &&
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(
-            QStringLiteral("org.kde.StatusNotifierWatcher"));
-    if (!notificationService)
+    if (!FStatusNotifierHost)
         FTrayIcon->showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
 }
 
@@ -649,7 +666,7 @@ void TMainForm::AnnounceNewCall()
     FTimer.stop();
     FRotationIndex = 0;
     if (FSettings.settings.secondTrayIcon) FSecondTrayIcon->show();
-    const int count = FCallHandler.Calls.Count();
+    const int count = FCallHandler.PendingCalls().Count();
     UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls")));
     FitLabelFont(UnrecLabel);
     if (FSettings.settings.balloon) {
@@ -668,8 +685,8 @@ void TMainForm::AnnounceNewCall()
 
 QString TMainForm::NewestCallerLine() const
 {
-    if (FCallHandler.Calls.Count() == 0) return QString();
-    const TCallRecord &record = FCallHandler.Calls.Get(-1);
+    if (FCallHandler.PendingCalls().Count() == 0) return QString();
+    const TCallRecord &record = FCallHandler.PendingCalls().Get(-1);
     const QString nickname = record.value(QStringLiteral("NickName")).trimmed();
     QStringList parts{nickname.isEmpty() ? record.value(QStringLiteral("Caller")) : nickname};
     const QString town = record.value(QStringLiteral("Town")).trimmed();
@@ -707,7 +724,7 @@ void TMainForm::Timer1Timer()
     UpdateLineState();
 
     const GeneralSettings &s = FSettings.settings;
-    const int count = FCallHandler.Calls.Count();
+    const int count = FCallHandler.PendingCalls().Count();
     if (s.showMultipleCalls && isVisible()) {
         if (count < 2) {
             if (UnrecLabel->isVisible()) {
@@ -718,7 +735,7 @@ void TMainForm::Timer1Timer()
             }
         } else if (FTickCount % 5 == 0) {
             const qint64 now = FCallHandler.TickCount();
-            const bool recent = now < FCallHandler.FLastEventTick + s.callRotationTimeoutMs();
+            const bool recent = now < FCallHandler.LastEventTick() + s.callRotationTimeoutMs();
             if (FRotationIndex < count || recent) {
                 if (recent) FRotationIndex = count - 1;
                 UnrecLabel->hide();
@@ -740,7 +757,7 @@ void TMainForm::Timer1Timer()
         }
     }
 
-    if (isVisible() && !(s.keepUnknown && !FCallHandler.Calls.HasNickName(-1))) {
+    if (isVisible() && !(s.keepUnknown && !FCallHandler.PendingCalls().HasNickName(-1))) {
         if (s.duration < 1)
             FShownTime += kTimerIntervalMs;
         else if (s.duration * 1000 < FShownTime) {
@@ -756,7 +773,7 @@ void TMainForm::Timer1Timer()
         setTextColor(sbReject, current == normal ? QColor(255, 0, 0) : normal);
     }
 
-    if (!FCallHandler.Calls.IsAcknowledged()) {
+    if (!FCallHandler.PendingCalls().IsAcknowledged()) {
         const int n = count;
         if (BlinkCounter >= 2 * n) {
             if (BlinkCounter > 2 * n + 3) BlinkCounter = -1;
@@ -780,7 +797,7 @@ void TMainForm::AcknowledgeCalls()
     FTimer.stop();
     FRotationIndex = 0;
     ShowCall(-1);
-    FCallHandler.Calls.Acknowledge();
+    FCallHandler.PendingCalls().Acknowledge();
     HideBalloon();
     FSecondTrayIcon->hide();
     // Only what the blinking lit: the user's own Scroll Lock stays as it is.
@@ -814,8 +831,8 @@ bool TMainForm::SetScrollLed(bool on)
 
 void TMainForm::ToggleActive()
 {
-    const bool wasActive = FCallHandler.FActive;
-    FCallHandler.FActive = !FCallHandler.FActive;
+    const bool wasActive = FCallHandler.Active();
+    FCallHandler.SetActive(!FCallHandler.Active());
     if (wasActive) AcknowledgeCalls();
     SetActivationTexts();
 }
@@ -1117,16 +1134,16 @@ void TMainForm::PanelClick(QMouseEvent *event)
     }
     if (event->button() != Qt::LeftButton) return;
     if (shift) {
-        if (FCallHandler.Calls.Count() > 0 && FSettings.settings.useTapi && OnDial) {
-            const QString caller = FCallHandler.Calls.Get(-1).value(QStringLiteral("Caller"));
+        if (FCallHandler.PendingCalls().Count() > 0 && FSettings.settings.useTapi && OnDial) {
+            const QString caller = FCallHandler.PendingCalls().Get(-1).value(QStringLiteral("Caller"));
             if (!caller.isEmpty() && !IsNotTransmitted(caller)) OnDial(caller);
         }
         return;
     }
     const QString shown = NumberLabel->text();
-    if (!shown.isEmpty() && !FLists.NickExists(shown) && FCallHandler.Calls.Count() > 0 &&
+    if (!shown.isEmpty() && !FLists.NickExists(shown) && FCallHandler.PendingCalls().Count() > 0 &&
         OnOfferNewNickname) {
-        const QString number = FCallHandler.Calls.Get(-1).value(QStringLiteral("Caller"));
+        const QString number = FCallHandler.PendingCalls().Get(-1).value(QStringLiteral("Caller"));
         // A name found by a lookup is offered as the nickname.
         OnOfferNewNickname(number != shown ? shown : QString(), number);
         return;

@@ -15,6 +15,7 @@
 #include "lookup/LookupSources.h"
 #include "phone/isdntool.h"
 #include "platform/InstanceCommand.h"
+#include "platform/ScreenSaver.h"
 
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -199,6 +200,7 @@ private:
     void OpenLists(ListPage page);
     void LayoutInfo();
     void HideBalloon();
+    void AskForStatusNotifierHost();
     void TrayMissing();
     int InfoLineHeight() const;
 
@@ -222,7 +224,10 @@ private:
     std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
     bool FBalloonIsNotification = false;
+    // A StatusNotifier host shows the tray (its balloons close by themselves).
+    bool FStatusNotifierHost = false;
     TTrayWatch FTrayWatch;
+    platform::DisplayWaker FDisplayWaker;
     QPoint FDragOffset;
     bool FDragging = false;
     qint64 FLastTrayClick = std::numeric_limits<qint64>::min() / 2;

@@ -203,7 +203,7 @@ void BM_RingCalls(benchmark::State &state)
     state.counters["calls"] = double(answer.size());
     state.counters["bytes_per_call"] = double(writer.BytesWritten - bytesBefore) / CallsRung;
     state.counters["rewrites_per_call"] = double(writer.Rewrites - rewritesBefore) / CallsRung;
-    form.CallHandler().StopMonitor();
+    form.CallHandler().StopLines();
 }
 BENCHMARK(BM_RingCalls)
     ->ArgName("stored")

@@ -34,6 +34,11 @@ void TCapiMonitor::FireStateChange(bool userCanReject, bool userCanChangeNoDistu
     if (OnStateChange) OnStateChange(userCanReject, userCanChangeNoDisturbMode);
 }
 
+void TCapiMonitor::FireLineState()
+{
+    if (OnLineState) OnLineState(this);
+}
+
 bool TCapiMonitor::Start(uint32_t controller, int rejectTimeOut)
 {
     FError = 0;
@@ -47,6 +52,7 @@ bool TCapiMonitor::Start(uint32_t controller, int rejectTimeOut)
     RefreshError();
     if (FError != 0) {
         FCapi.reset();
+        FireLineState();
         return false;
     }
     FCapi->OnMessage = [this](TConnection *connection, TCapiMessage &message, bool &doDefault) {
@@ -66,6 +72,7 @@ bool TCapiMonitor::Start(uint32_t controller, int rejectTimeOut)
     } else {
         FireStateChange(false, true);
     }
+    FireLineState();
     return FError == 0;
 }
 
@@ -96,8 +103,14 @@ void TCapiMonitor::CapiMessage(TConnection *connection, TCapiMessage &message, b
         const QString called = numberText(m.CalledPartyNumber->Text);
 
         const uint32_t plci = m.PLCI;
-        // A PLCI the driver gives again is a new call.
-        if (auto old = FCalls.find(plci); old != FCalls.end()) StopCountdown(old->second);
+        // A PLCI the driver gives again is a new call: the DISCONNECT_IND of the old one was
+        // lost, so it ends now, as a call does whose line is lost.
+        if (auto old = FCalls.find(plci); old != FCalls.end()) {
+            const uint16_t oldCause = old->second.RejectCause;
+            StopCountdown(old->second);
+            FCalls.erase(old);
+            if (OnDisconnectInfo) OnDisconnectInfo(oldCause, uint16_t(ErrorLineLost), plci);
+        }
         FCalls[plci] = TCall();
         uint16_t cause = RejectUndecided;
         FLastRejectCause = RejectUndecided;
@@ -247,6 +260,7 @@ void TCapiMonitor::LineLost()
     FireStateChange(false, false);
     FReconnectPauseMs = ReconnectFirstPauseMs;
     FReconnectTimer.start(FReconnectPauseMs);
+    FireLineState();
 }
 
 void TCapiMonitor::Reconnect()
@@ -261,4 +275,5 @@ void TCapiMonitor::Reconnect()
     FErrorString = CapiDllStatusText(int(ErrorLineLost - ErrorLoadStatusBase));
     FReconnectPauseMs = std::min(FReconnectPauseMs * 2, ReconnectMaxPauseMs);
     FReconnectTimer.start(FReconnectPauseMs);
+    FireLineState();
 }

@@ -35,7 +35,8 @@ using TCapiCallNotification =
                        uint16_t CipValue, const QString &CipValueString)>;
 using TStateChange = std::function<void(bool bUserCanReject, bool bUserCanCangeNoDisturbMode)>;
 // aRejectCause is this call's answer (0xFFFF: none). A call still ringing when the line is
-// lost ends with the reason ErrorLineLost (0x9004).
+// lost ends with the reason ErrorLineLost (0x9004), and so does a call whose PLCI the driver
+// offers again before its DISCONNECT_IND came (the indication was lost).
 using TDisconnectInfo =
     std::function<void(uint16_t aRejectCause, uint16_t aDisconnectReason, uint32_t aPLCI)>;
 using TNotifyEvent = std::function<void(TCapiMonitor *Sender)>;
@@ -71,6 +72,9 @@ public:
     TStateChange OnStateChange;
     TDisconnectInfo OnDisconnectInfo;
     TNotifyEvent OnDoResetCapi;
+    // Error() may have changed: after each start, when the line is lost, and at each failed
+    // attempt to register again.
+    TNotifyEvent OnLineState;
 
     // Length of one countdown step (one second; tests shorten it).
     int CountdownIntervalMs = 1000;
@@ -102,6 +106,7 @@ private:
     void LineLost();
     void Reconnect();
     void FireStateChange(bool userCanReject, bool userCanChangeNoDisturbMode);
+    void FireLineState();
 
     int FRejectTimeOut = 0;
     uint32_t FController = 1;

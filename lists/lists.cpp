@@ -442,9 +442,7 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
     if (prefix.endsWith(u'*')) prefix.chop(1);
     // "*" alone is no prefix entry: it would rename every call.
     if (prefix.isEmpty()) return false;
-    for (int i = 0; i < FCalls.count(); ++i) {
-        if (FCalls.row(i).number.startsWith(prefix)) setCallText(i, CallRow::Nickname, nickname);
-    }
+    renameCalls(nickname, [&prefix](const QString &caller) { return caller.startsWith(prefix); });
     bool pendingChanged = false;
     if (pending && pending->Count() > 0) {
         TCallRecord &newest = pending->Get(-1);
@@ -455,6 +453,41 @@ bool TLists::ApplyNicknameToCalls(const QString &nickname, const QString &number
     }
     RequestSave(ListKind::Calls);
     return pendingChanged;
+}
+
+void TLists::NameCallsFromNumber(const QString &name, const QString &number)
+{
+    if (name.isEmpty() || number.isEmpty()) return;
+    if (renameCalls(name, [&number](const QString &caller) { return caller == number; }))
+        RequestSave(ListKind::Calls);
+}
+
+bool TLists::renameCalls(const QString &nickname,
+                         const std::function<bool(const QString &)> &matches)
+{
+    const int key = FCalls.sortedBy();
+    if (key == TCallList::NotSorted || FCalls.sortColumn(key) != CallRow::Nickname) {
+        bool changed = false;
+        for (int i = 0; i < FCalls.count(); ++i) {
+            if (!matches(FCalls.row(i).number) || FCalls.row(i).nickname == nickname) continue;
+            FCalls.setText(i, CallRow::Nickname, nickname);
+            changed = true;
+        }
+        return changed;
+    }
+    // Sorted by the nickname: renamed rows move, so they are taken out first (from the end,
+    // so that the indexes still to visit stay) and put back at their new places.
+    std::vector<CallRow> renamed;
+    for (int i = FCalls.count() - 1; i >= 0; --i) {
+        if (!matches(FCalls.row(i).number) || FCalls.row(i).nickname == nickname) continue;
+        renamed.push_back(FCalls.row(i));
+        FCalls.removeRows(i, 1);
+    }
+    for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) {
+        it->nickname = nickname;
+        insertCall(*it);
+    }
+    return !renamed.empty();
 }
 
 bool TLists::SetCallStatus(int index, const QString &text)
@@ -479,14 +512,15 @@ void TLists::setCallText(int index, int column, const QString &text)
     insertCall(row);
 }
 
-int TLists::FindCall(const QString &dateTime, const QString &number) const
+int TLists::FindCall(const QString &dateTime, quint64 callId) const
 {
+    if (callId == 0) return -1;
     const int key = FCalls.sortedBy();
     if (key == TCallList::NotSorted || FCalls.sortColumn(key) != CallRow::DateTime) {
         // Newest rows first: they are the ones asked for.
         for (int i = FCalls.count() - 1; i >= 0; --i) {
             const CallRow &row = FCalls.row(i);
-            if (row.dateTime == dateTime && row.number == number) return i;
+            if (row.callId == callId && row.dateTime == dateTime) return i;
         }
         return -1;
     }
@@ -503,7 +537,7 @@ int TLists::FindCall(const QString &dateTime, const QString &number) const
             high = middle;
     }
     for (int i = low; i < FCalls.count() && FCalls.row(i).dateTime == dateTime; ++i)
-        if (FCalls.row(i).number == number) return i;
+        if (FCalls.row(i).callId == callId) return i;
     return -1;
 }
 
@@ -538,9 +572,10 @@ QString TLists::BuildActionText(bool log, bool popup, bool reject, bool rejectNo
 }
 
 int TLists::AddCall(const QDateTime &when, const QString &number, const QString &nickname,
-                    const QString &town, const QString &target)
+                    const QString &town, const QString &target, quint64 callId)
 {
     CallRow row;
+    row.callId = callId;
     row.dateTime = DayCount::keyText(DayCount::fromDateTime(when));
     row.number = number;
     row.nickname = nickname.isEmpty() ? Blank : nickname;

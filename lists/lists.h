@@ -42,11 +42,20 @@ struct CallRow
         ColumnCount
     };
     QString dateTime, number, nickname, town, target, status;
+    // The call that added the row while the program runs (0: a row read from the file). Not
+    // stored; it finds the row again whatever sorting or a language switch did to it.
+    quint64 callId = 0;
 
     // The stored text of a column; nullptr for the date and the time.
     const QString *field(int c) const;
     QString *field(int c);
-    bool operator==(const CallRow &) const = default;
+    // Compares what is stored.
+    bool operator==(const CallRow &other) const
+    {
+        return dateTime == other.dateTime && number == other.number &&
+               nickname == other.nickname && town == other.town && target == other.target &&
+               status == other.status;
+    }
 };
 
 // One phone-book entry. A number ending in "*" is a prefix entry.
@@ -276,15 +285,18 @@ public:
     // False for an index outside the list, so -1 may be passed.
     bool NickRejectAllFlag(int index) const;
 
-    // Names every call whose number begins with the number (a trailing "*" removed) and the
-    // newest pending call when its caller begins with it, then saves the call list. Returns
-    // true when the pending call changed (the popup shows it again). Nothing happens for an
-    // empty nickname, an empty number or "*" alone.
+    // A nickname entry's name for the calls: names every call whose number begins with the
+    // number (a trailing "*" removed) and the newest pending call when its caller begins with
+    // it, then saves the call list. Returns true when the pending call changed (the popup
+    // shows it again). Nothing happens for an empty nickname, an empty number or "*" alone.
     bool ApplyNicknameToCalls(const QString &nickname, const QString &number,
                               TCalls *pending = nullptr);
-    // The call row with this date-time key and number, or -1; quick while the list is sorted
-    // by the date-time key.
-    int FindCall(const QString &dateTime, const QString &number) const;
+    // A name found for a number (a lookup): names the calls of exactly that number, then
+    // saves the call list. Nothing happens for an empty name or number.
+    void NameCallsFromNumber(const QString &name, const QString &number);
+    // The call row with this date-time key added by this call, or -1; quick while the list is
+    // sorted by the date-time key.
+    int FindCall(const QString &dateTime, quint64 callId) const;
     // Column "Status" of a call row; false for a bad index. A list sorted by the status moves
     // the row to its place. The caller saves the list.
     bool SetCallStatus(int index, const QString &text);
@@ -295,7 +307,7 @@ public:
     // it), " " for an empty nickname or town, status " ". A sorted list gets the row at its
     // place and stays sorted; otherwise it is appended. Returns its index. The caller saves.
     int AddCall(const QDateTime &when, const QString &number, const QString &nickname,
-                const QString &town, const QString &target);
+                const QString &town, const QString &target, quint64 callId = 0);
 
     // Sorting. The call key k: |k| <= 1 compares the date-time keys, else column |k|; the
     // nickname key: 0 and |k| = 100 compare nicknames, else column |k|. Negative sorts
@@ -342,6 +354,8 @@ public:
 
 private:
     int insertCall(const CallRow &row);
+    // Names every call whose number matches; true when a row changed.
+    bool renameCalls(const QString &nickname, const std::function<bool(const QString &)> &matches);
     void setCallText(int index, int column, const QString &text);
 
     SettingsStore &FSettings;

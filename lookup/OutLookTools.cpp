@@ -5,8 +5,6 @@
 
 #include "lookup/VCardFile.h"
 
-#include <QDebug>
-#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -15,7 +13,6 @@ const QString RegistrationFailed = QStringLiteral("Address book connection faile
 const QString NotConnected = QStringLiteral("No connection to the address book");
 const QString CannotImport = QStringLiteral("Cannot import Item");
 const QString CannotCreate = QStringLiteral("Cannot create contact");
-const QString FindError = QStringLiteral("Error finding Item");
 
 constexpr std::array<EContactField, PhoneFieldCount> PhoneFields = {
     E_CONTACT_PHONE_ASSISTANT, E_CONTACT_PHONE_BUSINESS_2, E_CONTACT_PHONE_BUSINESS,
@@ -101,6 +98,48 @@ template <typename T> void unrefObject(T *&object)
 {
     if (object) g_object_unref(object);
     object = nullptr;
+}
+
+// GLib's shared connection to the session bus, which libebook uses, raises SIGTERM when the
+// bus goes away. Held here with that switched off before libebook first asks for it, so the
+// address book reaches the same connection and a bus that ends takes only the contacts with
+// it. A connection that has closed is let go, so that GLib can make a new one, which is
+// taken the same way.
+void holdSessionBus(GCancellable *cancellable, std::function<void()> then)
+{
+    static GDBusConnection *held = nullptr;
+    if (held && !g_dbus_connection_is_closed(held)) {
+        then();
+        return;
+    }
+    unrefObject(held);
+    g_bus_get(G_BUS_TYPE_SESSION, cancellable, runReady,
+              ready([then](GObject *, GAsyncResult *result) {
+                  GError *error = nullptr;
+                  if (GDBusConnection *bus = g_bus_get_finish(result, &error)) {
+                      g_dbus_connection_set_exit_on_close(bus, FALSE);
+                      unrefObject(held);
+                      held = bus;
+                  }
+                  // Without a bus the address book reports the failure itself.
+                  g_clear_error(&error);
+                  then();
+              }));
+}
+
+// The contacts of a vCard source, read in a worker thread.
+struct VCardReading
+{
+    QString path;
+    std::vector<TContactItem> contacts;
+    QString error;
+};
+
+void readVCards(GTask *task, gpointer, gpointer data, GCancellable *)
+{
+    auto *reading = static_cast<VCardReading *>(data);
+    ReadVCardSource(reading->path, reading->contacts, &reading->error);
+    g_task_return_boolean(task, TRUE);
 }
 
 } // namespace
@@ -228,6 +267,16 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
             std::shared_ptr<State> live = state.lock();
             return live && live->generation == generation ? live : nullptr;
         }
+        // Current(); when there is none, the answer's object and error are let go.
+        template <typename T> std::shared_ptr<State> Claim(T *&object, GError *&error) const
+        {
+            std::shared_ptr<State> live = Current();
+            if (!live) {
+                unrefObject(object);
+                g_clear_error(&error);
+            }
+            return live;
+        }
     };
     Ticket Now() { return {weak_from_this(), generation}; }
 
@@ -237,6 +286,11 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         QTimer::singleShot(0, [ticket = Now(), function] {
             if (std::shared_ptr<State> state = ticket.Current()) function(*state);
         });
+    }
+
+    void Log(const QString &text) const
+    {
+        if (owner->OnLog) owner->OnLog(text);
     }
 
     void Close()
@@ -320,6 +374,64 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         if (owner->OnConnect) owner->OnConnect();
     }
 
+    // Opens every book the registry offers.
+    void ConnectBooks(std::function<void(const QString &error)> done)
+    {
+        GList *sources = Sources();
+        auto pending = std::make_shared<int>(g_list_length(sources));
+        if (*pending == 0) {
+            Close();
+            done(RegistrationFailed);
+        }
+        for (GList *l = sources; l; l = l->next) {
+            // -1: do not wait for a remote book to come online.
+            e_book_client_connect(
+                E_SOURCE(l->data), guint32(-1), Cancellable(), runReady,
+                ready([ticket = Now(), done, pending](GObject *, GAsyncResult *result) {
+                    GError *error = nullptr;
+                    EClient *client = e_book_client_connect_finish(result, &error);
+                    std::shared_ptr<State> state = ticket.Claim(client, error);
+                    if (!state) return;
+                    if (client)
+                        state->AddBook(client);
+                    else
+                        state->Log(QStringLiteral("address book not opened: ") + errorText(error));
+                    g_clear_error(&error);
+                    if (--*pending > 0) return;
+                    if (state->books.empty()) {
+                        state->Close();
+                        done(RegistrationFailed);
+                        return;
+                    }
+                    state->Opened(false);
+                    done(QString());
+                }));
+        }
+        g_list_free_full(sources, g_object_unref);
+    }
+
+    void ReadVCards(const QString &path, std::function<void(const QString &error)> done)
+    {
+        auto read = [ticket = Now(), done](GObject *, GAsyncResult *result) {
+            auto *reading = static_cast<VCardReading *>(g_task_get_task_data(G_TASK(result)));
+            std::shared_ptr<State> state = ticket.Current();
+            if (!state) return;
+            if (!reading->error.isEmpty()) {
+                state->Log(reading->error);
+                done(RegistrationFailed);
+                return;
+            }
+            state->items = std::move(reading->contacts);
+            state->Opened(true);
+            done(QString());
+        };
+        GTask *task = g_task_new(nullptr, Cancellable(), runReady, ready(read));
+        g_task_set_task_data(task, new VCardReading{path, {}, {}},
+                             [](gpointer data) { delete static_cast<VCardReading *>(data); });
+        g_task_run_in_thread(task, readVCards);
+        g_object_unref(task);
+    }
+
     void TakeContacts(GSList *contacts, const QString &book)
     {
         for (GSList *l = contacts; l; l = l->next)
@@ -333,6 +445,39 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         for (const GSList *l = contacts; l; l = l->next)
             result.emplace_back(E_CONTACT(g_object_ref(l->data)), book);
         return result;
+    }
+
+    // Asks every book at once; `done` gets the answers in the order of the books (null for a
+    // book that failed, which is logged).
+    void AskEveryBook(const QByteArray &query, const QString &failure,
+                      std::function<void(State &state, std::vector<GSList *> &answers)> done)
+    {
+        auto answers = std::make_shared<std::vector<GSList *>>(books.size(), nullptr);
+        auto pending = std::make_shared<size_t>(books.size());
+        if (books.empty()) {
+            Later([done, answers](State &state) { done(state, *answers); });
+            return;
+        }
+        for (size_t i = 0; i < books.size(); ++i) {
+            e_book_client_get_contacts(
+                books[i].client, query.constData(), Cancellable(), runReady,
+                ready([ticket = Now(), done, failure, answers, pending, i](GObject *source,
+                                                                           GAsyncResult *result) {
+                    GError *error = nullptr;
+                    GSList *contacts = nullptr;
+                    const bool answered = e_book_client_get_contacts_finish(
+                        E_BOOK_CLIENT(source), result, &contacts, &error);
+                    (*answers)[i] = contacts;
+                    std::shared_ptr<State> state = ticket.Current();
+                    if (state && !answered)
+                        state->Log(failure.arg(state->books[i].uid, errorText(error)));
+                    g_clear_error(&error);
+                    if (--*pending > 0) return;
+                    if (state) done(*state, *answers);
+                    for (GSList *left : *answers)
+                        g_slist_free_full(left, g_object_unref);
+                }));
+        }
     }
 
     static void ViewChanged(EBookClientView *, const GSList *contacts, gpointer data)
@@ -365,8 +510,28 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         // "complete" comes after the start and again after every change: nothing waits for it.
         GError *error = nullptr;
         e_book_client_view_start(view, &error);
-        if (error) qDebug("Contacts: cannot watch %s: %s", qPrintable(book.uid), error->message);
+        if (error) Log(QStringLiteral("cannot watch %1: %2").arg(book.uid, errorText(error)));
         g_clear_error(&error);
+    }
+
+    // Adds the contact to the book; `done` gets the book's UID for the contact, or nothing.
+    void AddContact(EBookClient *book, const TContactItem &contact,
+                    std::function<void(State &state, const QString &uid)> done)
+    {
+        e_book_client_add_contact(
+            book, contact.Contact(), E_BOOK_OPERATION_FLAG_NONE, Cancellable(), runReady,
+            ready([ticket = Now(), done](GObject *source, GAsyncResult *result) {
+                gchar *uid = nullptr;
+                GError *error = nullptr;
+                e_book_client_add_contact_finish(E_BOOK_CLIENT(source), result, &uid, &error);
+                if (std::shared_ptr<State> state = ticket.Current()) {
+                    if (!uid)
+                        state->Log(QStringLiteral("cannot store the contact: ") + errorText(error));
+                    done(*state, text(uid));
+                }
+                g_free(uid);
+                g_clear_error(&error);
+            }));
     }
 };
 
@@ -395,103 +560,32 @@ QStringList TOutlookConnect::Books() const
     return uids;
 }
 
-void TOutlookConnect::Connect()
+void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> done)
 {
     Disconnect();
     if (!VCardPath.isEmpty()) {
-        if (!VCardSourceReadable(VCardPath)) throw TOutlookError(RegistrationFailed);
-        d->Opened(true);
+        d->ReadVCards(VCardPath, done);
         return;
     }
-    GError *error = nullptr;
-    d->registry = e_source_registry_new_sync(nullptr, &error);
-    if (!d->registry) {
-        qDebug("Contacts: no address-book service: %s", qPrintable(errorText(error)));
-        g_clear_error(&error);
-        throw TOutlookError(RegistrationFailed);
-    }
-    GList *sources = d->Sources();
-    for (GList *l = sources; l; l = l->next) {
-        // -1: do not wait for a remote book to come online (a finite time blocks that long).
-        EClient *client =
-            e_book_client_connect_sync(E_SOURCE(l->data), guint32(-1), nullptr, &error);
-        if (client) d->AddBook(client);
-        g_clear_error(&error);
-    }
-    g_list_free_full(sources, g_object_unref);
-    if (d->books.empty()) {
-        d->Close();
-        throw TOutlookError(RegistrationFailed);
-    }
-    d->Opened(false);
-}
-
-void TOutlookConnect::ConnectAsync(std::function<void(bool connected)> done)
-{
-    Disconnect();
-    if (!VCardPath.isEmpty()) {
-        d->Later([done, path = VCardPath](State &state) {
-            const bool readable = VCardSourceReadable(path);
-            if (readable) state.Opened(true);
-            done(readable);
-        });
-        return;
-    }
-
-    e_source_registry_new(
-        d->Cancellable(), runReady,
-        ready([ticket = d->Now(), done](GObject *, GAsyncResult *result) {
-            GError *error = nullptr;
-            ESourceRegistry *registry = e_source_registry_new_finish(result, &error);
-            std::shared_ptr<State> state = ticket.Current();
-            if (!state) {
-                if (registry) g_object_unref(registry);
-                g_clear_error(&error);
-                return;
-            }
-            if (!registry) {
-                qDebug("Contacts: no address-book service: %s", qPrintable(errorText(error)));
-                g_clear_error(&error);
-                done(false);
-                return;
-            }
-            state->registry = registry;
-            GList *sources = state->Sources();
-            auto pending = std::make_shared<int>(g_list_length(sources));
-            if (*pending == 0) {
-                state->Close();
-                done(false);
-            }
-            for (GList *l = sources; l; l = l->next) {
-                e_book_client_connect(
-                    E_SOURCE(l->data), guint32(-1), state->Cancellable(), runReady,
-                    ready([ticket, done, pending](GObject *, GAsyncResult *result) {
-                        GError *error = nullptr;
-                        EClient *client = e_book_client_connect_finish(result, &error);
-                        std::shared_ptr<State> state = ticket.Current();
-                        if (!state) {
-                            if (client) g_object_unref(client);
-                            g_clear_error(&error);
-                            return;
-                        }
-                        if (client)
-                            state->AddBook(client);
-                        else
-                            qDebug("Contacts: address book not opened: %s",
-                                   qPrintable(errorText(error)));
-                        g_clear_error(&error);
-                        if (--*pending > 0) return;
-                        if (state->books.empty()) {
-                            state->Close();
-                            done(false);
-                            return;
-                        }
-                        state->Opened(false);
-                        done(true);
-                    }));
-            }
-            g_list_free_full(sources, g_object_unref);
-        }));
+    holdSessionBus(d->Cancellable(), [ticket = d->Now(), done] {
+        std::shared_ptr<State> state = ticket.Current();
+        if (!state) return;
+        e_source_registry_new(
+            state->Cancellable(), runReady, ready([ticket, done](GObject *, GAsyncResult *result) {
+                GError *error = nullptr;
+                ESourceRegistry *registry = e_source_registry_new_finish(result, &error);
+                std::shared_ptr<State> state = ticket.Claim(registry, error);
+                if (!state) return;
+                if (!registry) {
+                    state->Log(QStringLiteral("no address-book service: ") + errorText(error));
+                    g_clear_error(&error);
+                    done(RegistrationFailed);
+                    return;
+                }
+                state->registry = registry;
+                state->ConnectBooks(done);
+            }));
+    });
 }
 
 void TOutlookConnect::Disconnect()
@@ -501,63 +595,21 @@ void TOutlookConnect::Disconnect()
     if (wasConnected && OnDisConnect) OnDisConnect();
 }
 
-void TOutlookConnect::FetchContacts()
-{
-    if (!d->connected) throw TOutlookError(NotConnected);
-    d->items.clear();
-    if (d->vcard) {
-        QString error;
-        if (!ReadVCardSource(VCardPath, d->items, &error))
-            qDebug("Contacts: %s", qPrintable(error));
-        return;
-    }
-    const QByteArray query = queryAll();
-    for (const State::Book &book : d->books) {
-        GSList *contacts = nullptr;
-        GError *error = nullptr;
-        // A book that cannot answer counts as empty.
-        if (e_book_client_get_contacts_sync(book.client, query.constData(), &contacts, nullptr,
-                                            &error))
-            d->TakeContacts(contacts, book.uid);
-        g_clear_error(&error);
-    }
-}
-
 void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
-        // A file is read at once; the import then goes through it in steps.
-        FetchContacts();
         d->Later([done](State &) { done(); });
         return;
     }
     d->items.clear();
-    // The answers come in any order; the items keep the order of the books.
-    auto answers = std::make_shared<std::vector<GSList *>>(d->books.size(), nullptr);
-    auto pending = std::make_shared<size_t>(d->books.size());
-    const QByteArray query = queryAll();
-    for (size_t i = 0; i < d->books.size(); ++i) {
-        e_book_client_get_contacts(
-            d->books[i].client, query.constData(), d->Cancellable(), runReady,
-            ready([ticket = d->Now(), done, answers, pending, i](GObject *source,
-                                                                 GAsyncResult *result) {
-                GError *error = nullptr;
-                GSList *contacts = nullptr;
-                e_book_client_get_contacts_finish(E_BOOK_CLIENT(source), result, &contacts, &error);
-                g_clear_error(&error);
-                (*answers)[i] = contacts;
-                if (--*pending > 0) return;
-                std::shared_ptr<State> state = ticket.Current();
-                for (size_t b = 0; b < answers->size(); ++b) {
-                    if (state)
-                        state->TakeContacts((*answers)[b], state->books[b].uid);
-                    else
-                        g_slist_free_full((*answers)[b], g_object_unref);
-                }
-                if (state) done();
-            }));
-    }
+    d->AskEveryBook(queryAll(), QStringLiteral("address book %1 not read: %2"),
+                    [done](State &state, std::vector<GSList *> &answers) {
+                        for (size_t b = 0; b < answers.size(); ++b)
+                            state.TakeContacts(std::exchange(answers[b], nullptr),
+                                               state.books[b].uid);
+                        done();
+                    });
 }
 
 int TOutlookConnect::ContactCount() const
@@ -572,33 +624,33 @@ TContactItem TOutlookConnect::Contact(int index) const
     return d->items[size_t(index - 1)];
 }
 
-TContactItem TOutlookConnect::FindContact(const QString &number)
+void TOutlookConnect::ReleaseContacts()
+{
+    d->items.clear();
+}
+
+void TOutlookConnect::FindContactAsync(const QString &number,
+                                       std::function<void(const TContactItem &found)> done)
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
-        if (d->items.empty()) FetchContacts();
-        for (const TContactItem &contact : d->items) {
-            if (hasExportNumber(contact, number)) return contact;
-        }
-        return TContactItem();
+        d->Later([done, number](State &state) {
+            for (const TContactItem &contact : state.items) {
+                if (hasExportNumber(contact, number)) return done(contact);
+            }
+            done(TContactItem());
+        });
+        return;
     }
-    const QByteArray query = queryNumber(number);
-    for (const State::Book &book : d->books) {
-        GSList *contacts = nullptr;
-        GError *error = nullptr;
-        if (!e_book_client_get_contacts_sync(book.client, query.constData(), &contacts, nullptr,
-                                             &error)) {
-            qDebug("Contacts: search failed: %s", qPrintable(errorText(error)));
-            g_clear_error(&error);
-            throw TOutlookError(FindError);
-        }
-        if (contacts) {
-            TContactItem found(E_CONTACT(g_object_ref(contacts->data)), book.uid);
-            g_slist_free_full(contacts, g_object_unref);
-            return found;
-        }
-    }
-    return TContactItem();
+    d->AskEveryBook(queryNumber(number), QStringLiteral("address book %1 not searched: %2"),
+                    [done](State &state, std::vector<GSList *> &answers) {
+                        for (size_t b = 0; b < answers.size(); ++b) {
+                            if (answers[b])
+                                return done(TContactItem(E_CONTACT(g_object_ref(answers[b]->data)),
+                                                         state.books[b].uid));
+                        }
+                        done(TContactItem());
+                    });
 }
 
 TContactItem TOutlookConnect::CreateContact()
@@ -608,51 +660,55 @@ TContactItem TOutlookConnect::CreateContact()
     return TContactItem(e_contact_new(), QString());
 }
 
-void TOutlookConnect::Save(TContactItem &contact)
+void TOutlookConnect::SaveAsync(
+    const TContactItem &contact,
+    std::function<void(const TContactItem &saved, const QString &error)> done)
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard || contact.IsNull()) throw TOutlookError(CannotCreate);
 
+    auto store = [contact, done](State &state, EBookClient *book) {
+        const QString bookUid = text(e_source_get_uid(e_client_get_source(E_CLIENT(book))));
+        state.AddContact(book, contact, [contact, done, bookUid](State &, const QString &uid) {
+            if (uid.isEmpty()) return done(contact, CannotCreate);
+            TContactItem saved = contact;
+            e_contact_set(saved.Contact(), E_CONTACT_UID, uid.toUtf8().constData());
+            saved.SetEntry(bookUid, uid);
+            done(saved, QString());
+        });
+    };
     // The named book when there is one, else the built-in address book.
-    EBookClient *target = nullptr;
-    EClient *opened = nullptr;
-    if (!d->NamedBook().isEmpty()) {
-        target = d->books.front().client;
-    } else {
-        ESource *builtin = e_source_registry_ref_builtin_address_book(d->registry);
-        const QString uid = builtin ? text(e_source_get_uid(builtin)) : QString();
-        for (const State::Book &book : d->books) {
-            if (book.uid == uid) target = book.client;
-        }
-        GError *error = nullptr;
-        if (!target && builtin) {
-            opened = e_book_client_connect_sync(builtin, guint32(-1), nullptr, &error);
-            target = opened ? E_BOOK_CLIENT(opened) : nullptr;
-        }
-        g_clear_error(&error);
-        if (builtin) g_object_unref(builtin);
+    if (!d->NamedBook().isEmpty()) return store(*d, d->books.front().client);
+    ESource *builtin = e_source_registry_ref_builtin_address_book(d->registry);
+    if (!builtin) {
+        d->Later([contact, done](State &) { done(contact, CannotCreate); });
+        return;
     }
-    if (!target) throw TOutlookError(CannotCreate);
-
-    gchar *uid = nullptr;
-    GError *error = nullptr;
-    const bool added = e_book_client_add_contact_sync(
-        target, contact.Contact(), E_BOOK_OPERATION_FLAG_NONE, &uid, nullptr, &error);
-    const QString book = text(e_source_get_uid(e_client_get_source(E_CLIENT(target))));
-    if (opened) g_object_unref(opened);
-    if (!added) {
-        qDebug("Contacts: cannot store the contact: %s", qPrintable(errorText(error)));
-        g_clear_error(&error);
-        throw TOutlookError(CannotCreate);
+    const QString uid = text(e_source_get_uid(builtin));
+    for (const State::Book &book : d->books) {
+        if (book.uid == uid) {
+            g_object_unref(builtin);
+            return store(*d, book.client);
+        }
     }
-    e_contact_set(contact.Contact(), E_CONTACT_UID, uid);
-    contact.SetEntry(book, text(uid));
-    g_free(uid);
-}
-
-void TOutlookConnect::ReleaseContacts()
-{
-    d->items.clear();
+    e_book_client_connect(
+        builtin, guint32(-1), d->Cancellable(), runReady,
+        ready([ticket = d->Now(), contact, done, store](GObject *, GAsyncResult *result) {
+            GError *error = nullptr;
+            EClient *client = e_book_client_connect_finish(result, &error);
+            std::shared_ptr<State> state = ticket.Claim(client, error);
+            if (!state) return;
+            if (client) {
+                // Kept with the others, so that it is let go with the connection.
+                state->AddBook(client);
+                store(*state, E_BOOK_CLIENT(client));
+            } else {
+                state->Log(QStringLiteral("address book not opened: ") + errorText(error));
+                done(contact, CannotCreate);
+            }
+            g_clear_error(&error);
+        }));
+    g_object_unref(builtin);
 }
 
 void TOutlookConnect::Follow(std::function<void()> started)
@@ -670,17 +726,13 @@ void TOutlookConnect::Follow(std::function<void()> started)
                 GError *error = nullptr;
                 EBookClientView *view = nullptr;
                 e_book_client_get_view_finish(E_BOOK_CLIENT(source), result, &view, &error);
-                std::shared_ptr<State> state = ticket.Current();
-                if (!state) {
-                    if (view) g_object_unref(view);
-                    g_clear_error(&error);
-                    return;
-                }
+                std::shared_ptr<State> state = ticket.Claim(view, error);
+                if (!state) return;
                 if (view)
                     state->Watch(state->books[i], view);
                 else
-                    qDebug("Contacts: cannot watch %s: %s", qPrintable(state->books[i].uid),
-                           qPrintable(errorText(error)));
+                    state->Log(QStringLiteral("cannot watch %1: %2")
+                                   .arg(state->books[i].uid, errorText(error)));
                 g_clear_error(&error);
                 if (--*pending == 0) started();
             }));

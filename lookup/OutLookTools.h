@@ -69,13 +69,15 @@ private:
 // "MAPI"); a value other than these names one address book (its UID or display name) that is
 // then used alone, OLENameSpace first.
 //
-// The synchronous operations serve the export and raise TOutlookError with the user's text;
-// the asynchronous ones serve the import, which must not hold up the start. Follow() keeps
-// watching the books for changes until Disconnect().
+// Every operation that waits for the address book or the disk runs in the background and
+// reports to a function that runs later in the main thread, never when the connection was
+// closed or opened again meanwhile; a failure reports the text the user may see. Follow()
+// keeps watching the books for changes until Disconnect().
 //
 // Owned by the contacts import (or an export, for its duration); main thread only. The
 // address book's answers and change signals arrive through the GLib main context, which Qt's
-// event loop runs.
+// event loop runs. The session bus the address book is reached through is held for the rest
+// of the run, made so that its going away does not end the program.
 class TOutlookConnect
 {
 public:
@@ -93,30 +95,36 @@ public:
     QStringList Books() const;
     std::function<void()> OnConnect;
     std::function<void()> OnDisConnect;
+    // What went wrong on the way that the user is not told: a book skipped, a file not read.
+    std::function<void(const QString &text)> OnLog;
 
-    // "Address book connection failed" when no address book (or vCard source) can be opened.
-    void Connect();
+    // Opens every address book, or reads the whole vCard source (in a worker thread); `done`
+    // gets "Address book connection failed" when no book could be opened or a file of the source
+    // cannot be read whole, else an empty text.
+    void ConnectAsync(std::function<void(const QString &error)> done);
     void Disconnect();
-    // The contacts fetched by the last FetchContacts(Async); 0 before.
+
+    // Reads every contact of the connected books (one request per book; a book that cannot
+    // answer counts as empty). A vCard source was read by the connection already.
+    void FetchContactsAsync(std::function<void()> done);
+    // The contacts fetched; 0 before.
     int ContactCount() const;
     // Counted from 1. "Cannot import Item" out of range.
     TContactItem Contact(int index) const;
-    // A new contact for the built-in address book, stored by Save(); "Cannot create contact"
-    // for a vCard source or when the book cannot be opened.
-    TContactItem CreateContact();
-    void Save(TContactItem &contact);
-    // The first contact whose primary, mobile, home or business number is the number as
-    // stored, or a null item. "Error finding Item" when a book cannot be searched.
-    TContactItem FindContact(const QString &number);
-    // Reads every contact at once (one request per address book).
-    void FetchContacts();
     // Lets go of the fetched contacts once they are read.
     void ReleaseContacts();
 
-    // Asynchronous variants: `done` runs later in the main thread, never when the connection
-    // was closed or opened again meanwhile.
-    void ConnectAsync(std::function<void(bool connected)> done);
-    void FetchContactsAsync(std::function<void()> done);
+    // The first contact whose primary, mobile, home or business number is the number as
+    // stored, or a null item. A book that cannot be searched is skipped (and logged).
+    void FindContactAsync(const QString &number,
+                          std::function<void(const TContactItem &found)> done);
+    // A new contact for the built-in address book, stored by SaveAsync(); "Cannot create
+    // contact" for a vCard source.
+    TContactItem CreateContact();
+    // Stores the new contact in the named book, else the built-in address book; `done` gets
+    // the contact with its identity, or "Cannot create contact".
+    void SaveAsync(const TContactItem &contact,
+                   std::function<void(const TContactItem &saved, const QString &error)> done);
 
     // Watches every connected book: contacts added, changed or removed from now on arrive
     // through the two events. `started` runs once every book is watched (or could not be).

@@ -4,6 +4,7 @@
 #include "lists/lang.h"
 #include "settings/SettingsStore.h"
 
+#include <QDebug>
 #include <QTimer>
 
 namespace {
@@ -31,32 +32,46 @@ TOutlookContacts::TOutlookContacts(SettingsStore *settings, ListPrompts &prompts
 
 TOutlookContacts::~TOutlookContacts() = default;
 
+TOutlookContacts::Source TOutlookContacts::CurrentSource() const
+{
+    Source source{OLEObject, OLENameSpace, QString(), QStringLiteral("++49"), FixedPhoneFields()};
+    if (!FSettings) return source;
+    const GeneralSettings &s = FSettings->settings;
+    if (!s.contactsSource.trimmed().isEmpty()) source.oleObject = s.contactsSource.trimmed();
+    source.vcard = s.contactsVCard.trimmed();
+    source.countryCode = s.countryCode.trimmed();
+    source.fields = SelectedPhoneFields(*FSettings);
+    return source;
+}
+
+void TOutlookContacts::Configure(TOutlookConnect &connection, const Source &source)
+{
+    connection.OLEObject = source.oleObject;
+    connection.OLENameSpace = source.oleNameSpace;
+    connection.VCardPath = source.vcard;
+    connection.OnLog = [this](const QString &text) { Log(text); };
+}
+
+void TOutlookContacts::Update()
+{
+    const Source source = CurrentSource();
+    if (FSource == source && source.vcard.isEmpty()) return;
+    Import();
+}
+
 void TOutlookContacts::Import()
 {
     const int run = ++FRun;
     FImporting = true;
     FFetching = false;
     FReported.clear();
-    Configure(FConnection);
-    if (FSettings) {
-        FCountryCode = FSettings->settings.countryCode.trimmed();
-        FFields = SelectedPhoneFields(*FSettings);
-    } else {
-        FCountryCode = QStringLiteral("++49");
-        FFields = FixedPhoneFields();
-    }
-    FConnection.ConnectAsync([this, run](bool connected) { Connected(run, connected); });
-}
-
-void TOutlookContacts::Configure(TOutlookConnect &connection) const
-{
-    connection.OLEObject = OLEObject;
-    connection.OLENameSpace = OLENameSpace;
-    connection.VCardPath.clear();
-    if (!FSettings) return;
-    const QString book = FSettings->settings.contactsSource.trimmed();
-    if (!book.isEmpty()) connection.OLEObject = book;
-    connection.VCardPath = FSettings->settings.contactsVCard.trimmed();
+    FSource = CurrentSource();
+    FFields = FSource->fields;
+    FCountryCode = FSource->countryCode;
+    FNext.Clear(FFields.size());
+    Configure(FConnection, *FSource);
+    FConnection.ConnectAsync(
+        [this, run](const QString &error) { Connected(run, error.isEmpty()); });
 }
 
 void TOutlookContacts::Connected(int run, bool connected)
@@ -65,11 +80,11 @@ void TOutlookContacts::Connected(int run, bool connected)
         Fail(run);
         return;
     }
-    FIndex.Clear(FFields.size());
     FCountryCodes = Towns ? Towns->CountryCodes() : QStringList();
     if (OnCountryCodes) OnCountryCodes(FCountryCodes);
     if (FFields.isEmpty()) {
         FConnection.Disconnect();
+        FIndex = std::exchange(FNext, TOutlookIndex());
         Inform(run, NoFieldsSelected);
         return;
     }
@@ -90,10 +105,10 @@ void TOutlookContacts::AddContacts(int run, int from)
     try {
         for (int i = from; i <= last; ++i) {
             const TContactItem contact = FConnection.Contact(i);
-            if (!FReported.contains(contact.EntryID())) AddContactToIndex(contact);
+            if (!FReported.contains(contact.EntryID())) AddContactToIndex(contact, FNext);
         }
     } catch (const TOutlookError &error) {
-        qDebug("Contacts: %s", qPrintable(error.Message()));
+        Log(error.Message());
         Fail(run);
         return;
     }
@@ -104,10 +119,12 @@ void TOutlookContacts::AddContacts(int run, int from)
     FConnection.ReleaseContacts();
     FFetching = false;
     FReported.clear();
+    // Complete: the calls from now on are matched against it.
+    FIndex = std::exchange(FNext, TOutlookIndex());
     Finish(true);
 }
 
-void TOutlookContacts::AddContactToIndex(const TContactItem &contact)
+void TOutlookContacts::AddContactToIndex(const TContactItem &contact, TOutlookIndex &index)
 {
     QStringList numbers;
     numbers.reserve(FFields.size());
@@ -115,14 +132,14 @@ void TOutlookContacts::AddContactToIndex(const TContactItem &contact)
         numbers.append(NormaliseContactNumber(contact.Phone(field), FCountryCode));
     QString key = contact.EntryID();
     if (key.isEmpty()) key = QStringLiteral("\n#%1").arg(++FUnnamed);
-    FIndex.Put(key, contact.DisplayName(), numbers);
+    index.Put(key, contact.DisplayName(), numbers);
 }
 
 void TOutlookContacts::ContactsChanged(const std::vector<TContactItem> &contacts)
 {
     for (const TContactItem &contact : contacts) {
         if (FFetching) FReported.insert(contact.EntryID());
-        AddContactToIndex(contact);
+        AddContactToIndex(contact, Receiving());
     }
 }
 
@@ -130,13 +147,15 @@ void TOutlookContacts::ContactsRemoved(const QStringList &entryIds)
 {
     for (const QString &entryId : entryIds) {
         if (FFetching) FReported.insert(entryId);
-        FIndex.Remove(entryId);
+        Receiving().Remove(entryId);
     }
 }
 
 void TOutlookContacts::Fail(int run)
 {
     FConnection.Disconnect();
+    FSource.reset();
+    FNext.Clear(FFields.size());
     if (FSettings) FSettings->settings.searchOutlook = false;
     Inform(run, ConnectError);
 }
@@ -157,36 +176,68 @@ void TOutlookContacts::Finish(bool imported)
     if (OnImported) OnImported(imported);
 }
 
+void TOutlookContacts::Log(const QString &text)
+{
+    const QString line = QStringLiteral("Contacts: ") + text;
+    if (OnLog)
+        OnLog(line);
+    else
+        qDebug("%s", qPrintable(line));
+}
+
 void TOutlookContacts::Export(const QString &nickname, const QString &number, PhoneField field,
                               Language language)
 {
-    TOutlookConnect connection;
-    Configure(connection);
-    try {
-        connection.Connect();
-    } catch (const TOutlookError &error) {
-        FPrompts.inform(error.Message());
-        return;
-    }
-    try {
-        const TContactItem found = connection.FindContact(number);
-        if (!found.IsNull() && !found.EntryID().isEmpty()) {
-            FPrompts.inform(UiText(UiForm::Messages, u"OutlookContactExists", language));
-            FPrompts.inform(ContactText(found));
-        } else {
-            TContactItem contact = connection.CreateContact();
-            contact.SetFirstName(nickname);
-            contact.SetFullName(nickname);
-            contact.SetNickName(nickname);
-            contact.SetPhone(field, number);
-            connection.Save(contact);
-            // The watch reports it too; the index knows it by its entry and keeps it once.
-            if (!FFields.isEmpty() && FIndex.Stride() == FFields.size()) AddContactToIndex(contact);
+    FExports.push_back(std::make_unique<TOutlookConnect>());
+    TOutlookConnect *connection = FExports.back().get();
+    Configure(*connection, CurrentSource());
+    const auto ended = [this, connection, number](const QString &error) {
+        Log(QStringLiteral("export of %1 ended: %2").arg(number, error));
+        EndExport(connection, {});
+    };
+    const auto save = [this, connection, nickname, number, field, ended] {
+        TContactItem contact;
+        try {
+            contact = connection->CreateContact();
+        } catch (const TOutlookError &error) {
+            return ended(error.Message());
         }
-    } catch (const TOutlookError &error) {
-        qDebug("Contacts: export of %s ended: %s", qPrintable(number), qPrintable(error.Message()));
-    }
-    connection.Disconnect();
+        contact.SetFirstName(nickname);
+        contact.SetFullName(nickname);
+        contact.SetNickName(nickname);
+        contact.SetPhone(field, number);
+        connection->SaveAsync(
+            contact, [this, connection, ended](const TContactItem &saved, const QString &error) {
+                if (!error.isEmpty()) return ended(error);
+                // The watch reports it too; the index knows it by its entry and keeps it once.
+                if (!FFields.isEmpty() && Receiving().Stride() == FFields.size())
+                    AddContactToIndex(saved, Receiving());
+                EndExport(connection, {});
+            });
+    };
+    connection->ConnectAsync([this, connection, number, language, save](const QString &error) {
+        if (!error.isEmpty()) return EndExport(connection, {error});
+        connection->FindContactAsync(
+            number, [this, connection, language, save](const TContactItem &found) {
+                if (found.IsNull() || found.EntryID().isEmpty()) return save();
+                EndExport(connection, {UiText(UiForm::Messages, u"OutlookContactExists", language),
+                                       ContactText(found)});
+            });
+    });
+}
+
+void TOutlookContacts::EndExport(TOutlookConnect *connection, const QStringList &texts)
+{
+    connection->Disconnect();
+    // Not from inside the address book's answer: the box runs an event loop of its own, and
+    // the connection goes only after its answer has run.
+    QTimer::singleShot(0, this, [this, connection, texts] {
+        for (const QString &text : texts)
+            FPrompts.inform(text);
+        std::erase_if(FExports, [connection](const std::unique_ptr<TOutlookConnect> &export_) {
+            return export_.get() == connection;
+        });
+    });
 }
 
 QString TOutlookContacts::ContactText(const TContactItem &contact)

@@ -9,6 +9,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
 
 class ListPrompts;
 class SettingsStore;
@@ -17,7 +20,7 @@ class SettingsStore;
 // address books (or the vCard source of "ContactsVCard"), the address books' change signals
 // keep it current afterwards, and each call is matched against it in memory.
 //
-// What the options dialog needs: Import() after OK (and the program after reading the
+// What the options dialog needs: Update() after OK (and the program after reading the
 // settings) when "SearchOutlook" is on; CountryCodes() and OnCountryCodes for the choices of
 // the country-code box. The import reads "CountryCode", "OLEObject" (one address book),
 // "ContactsVCard" and the flags of "OutlookNumbers" from the settings store when it starts,
@@ -40,14 +43,21 @@ public:
     // The area-code table the country-code choices come from (may stay unset).
     const AreaCodeTable *Towns = nullptr;
 
-    // Starts reading every contact again, in the background: until it ends, calls are matched
-    // against the contacts read so far. A running import is given up for the new one. A
+    // Starts reading every contact again, in the background, into an index of its own that
+    // takes the place of the current one once it is complete: until then calls are matched
+    // against the contacts read before. A running import is given up for the new one. A
     // connection failure switches "SearchOutlook" off and says so.
     void Import();
+    // Imports when a setting the contacts depend on changed since the last import, or that
+    // import failed, or the contacts come from vCard files (the files are not followed, so
+    // they are read again); otherwise the address books' change signals keep them current.
+    void Update();
     bool Importing() const { return FImporting; }
     // The import ended: true when it read the contacts, false when it could not connect or
     // no field is selected.
     std::function<void(bool imported)> OnImported;
+    // What the user is not told but the log keeps: a book skipped, a file not read.
+    std::function<void(const QString &text)> OnLog;
 
     QStringList CountryCodes() const { return FCountryCodes; }
     // The country codes were drawn from the area-code table again (at each import).
@@ -60,10 +70,11 @@ public:
 
     // A nickname entry as a new contact in the built-in address book, with the number in the
     // given field; when a contact already has the number in its primary, mobile, home or
-    // business field, that contact is shown instead. A connection failure is reported;
-    // other failures end the export silently.
+    // business field, that contact is shown instead. Runs in the background; a connection
+    // failure is reported, other failures end the export with a line in the log.
     void Export(const QString &nickname, const QString &number, PhoneField field,
                 Language language);
+    bool Exporting() const { return !FExports.empty(); }
 
     const TOutlookIndex &Index() const { return FIndex; }
     // The fields read by the current import.
@@ -73,22 +84,39 @@ public:
     static QString ContactText(const TContactItem &contact);
 
 private:
-    // The connection's source: the address book named by "OLEObject" or the vCard source of
-    // "ContactsVCard", when the settings name one.
-    void Configure(TOutlookConnect &connection) const;
+    // What an import reads; an index read with the same values needs no new import.
+    struct Source
+    {
+        QString oleObject;
+        QString oleNameSpace;
+        QString vcard;
+        QString countryCode;
+        QList<PhoneField> fields;
+        bool operator==(const Source &) const = default;
+    };
+
+    Source CurrentSource() const;
+    void Configure(TOutlookConnect &connection, const Source &source);
     void Connected(int run, bool connected);
     void AddContacts(int run, int from);
-    void AddContactToIndex(const TContactItem &contact);
+    // The index changes go to: the one being read while an import runs.
+    TOutlookIndex &Receiving() { return FImporting ? FNext : FIndex; }
+    void AddContactToIndex(const TContactItem &contact, TOutlookIndex &index);
     void ContactsChanged(const std::vector<TContactItem> &contacts);
     void ContactsRemoved(const QStringList &entryIds);
     void Fail(int run);
     void Finish(bool imported);
     void Inform(int run, const QString &text);
+    void Log(const QString &text);
+    void EndExport(TOutlookConnect *connection, const QStringList &texts);
 
     SettingsStore *FSettings;
     ListPrompts &FPrompts;
     TOutlookConnect FConnection;
     TOutlookIndex FIndex;
+    TOutlookIndex FNext;
+    // What the index (or the import under way) was read with; none after a failure.
+    std::optional<Source> FSource;
     QList<PhoneField> FFields;
     QString FCountryCode;
     QStringList FCountryCodes;
@@ -99,4 +127,6 @@ private:
     QSet<QString> FReported;
     bool FFetching = false;
     int FUnnamed = 0;
+    // One connection per export under way.
+    std::vector<std::unique_ptr<TOutlookConnect>> FExports;
 };

@@ -4,27 +4,13 @@
 
 namespace {
 
-struct FieldInfo
-{
-    const char16_t *name;
-    bool searchedByDefault;
+constexpr std::array<const char16_t *, PhoneFieldCount> FieldNames = {
+    u"AssistantTelephoneNumber", u"Business2TelephoneNumber", u"BusinessTelephoneNumber",
+    u"CallbackTelephoneNumber",  u"CarTelephoneNumber",       u"CompanyMainTelephoneNumber",
+    u"Home2TelephoneNumber",     u"HomeTelephoneNumber",      u"MobileTelephoneNumber",
+    u"OtherTelephoneNumber",     u"PrimaryTelephoneNumber",   u"RadioTelephoneNumber",
+    u"TTYTDDTelephoneNumber",
 };
-
-constexpr std::array<FieldInfo, PhoneFieldCount> Fields = {{
-    {u"AssistantTelephoneNumber", false},
-    {u"Business2TelephoneNumber", false},
-    {u"BusinessTelephoneNumber", true},
-    {u"CallbackTelephoneNumber", false},
-    {u"CarTelephoneNumber", false},
-    {u"CompanyMainTelephoneNumber", false},
-    {u"Home2TelephoneNumber", false},
-    {u"HomeTelephoneNumber", true},
-    {u"MobileTelephoneNumber", true},
-    {u"OtherTelephoneNumber", false},
-    {u"PrimaryTelephoneNumber", true},
-    {u"RadioTelephoneNumber", false},
-    {u"TTYTDDTelephoneNumber", false},
-}};
 
 bool isDigit(QChar c)
 {
@@ -35,26 +21,16 @@ bool isDigit(QChar c)
 
 QString PhoneFieldName(PhoneField field)
 {
-    return QString::fromUtf16(Fields[size_t(field)].name);
+    return QString::fromUtf16(FieldNames[size_t(field)]);
 }
 
-bool PhoneFieldDefault(PhoneField field)
+QList<PhoneField> SelectedPhoneFields(const SettingsStore &settings)
 {
-    return Fields[size_t(field)].searchedByDefault;
-}
-
-QList<PhoneField> SelectedPhoneFields(SettingsStore &settings)
-{
-    const QString section = QStringLiteral("OutlookNumbers");
     QList<PhoneField> selected;
     for (int i = 0; i < PhoneFieldCount; ++i) {
         const auto field = PhoneField(i);
-        const QString key = PhoneFieldName(field);
-        const qsizetype flag = SettingsStore::outlookNumberKeys().indexOf(key);
-        const bool on = settings.ini().keyExists(section, key)
-                            ? settings.outlookNumbers[size_t(flag)]
-                            : PhoneFieldDefault(field);
-        if (on) selected.append(field);
+        const qsizetype flag = SettingsStore::outlookNumberKeys().indexOf(PhoneFieldName(field));
+        if (settings.outlookNumbers[size_t(flag)]) selected.append(field);
     }
     return selected;
 }

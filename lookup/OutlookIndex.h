@@ -30,13 +30,10 @@ constexpr int PhoneFieldCount = 13;
 
 // The field's key in the section "OutlookNumbers" and property name: "HomeTelephoneNumber".
 QString PhoneFieldName(PhoneField field);
-// Whether an import searches the field when "OutlookNumbers" lacks its key.
-bool PhoneFieldDefault(PhoneField field);
 
 // The fields an import searches, in reading order, by the flags of the section
-// "OutlookNumbers": the live value of a key the file holds, the field's default for a key
-// it lacks.
-QList<PhoneField> SelectedPhoneFields(SettingsStore &settings);
+// "OutlookNumbers" (the store holds a flag's default while the file lacks its key).
+QList<PhoneField> SelectedPhoneFields(const SettingsStore &settings);
 // The fields read when there is no settings file: business, primary, mobile, home.
 QList<PhoneField> FixedPhoneFields();
 

@@ -16,28 +16,38 @@ bool isCardLine(QStringView line, QStringView word)
     return line.trimmed().compare(word, Qt::CaseInsensitive) == 0;
 }
 
-QStringList sourceFiles(const QString &path)
+// The files of the source, in name order; false with the reason when one of them is no
+// file that can be read (a dangling link, a device, a pipe).
+bool sourceFiles(const QString &path, QStringList &files, QString &error)
 {
-    const QFileInfo info(path);
-    if (!info.isDir()) return {info.absoluteFilePath()};
-    QStringList files;
-    const QDir dir(path);
-    const QStringList names = dir.entryList({QStringLiteral("*.vcf")}, QDir::Files | QDir::Readable,
-                                            QDir::Name | QDir::IgnoreCase);
-    for (const QString &name : names)
-        files.append(dir.absoluteFilePath(name));
-    return files;
+    const QFileInfo source(path);
+    if (!source.exists()) {
+        error = QStringLiteral("cannot read %1: not found").arg(path);
+        return false;
+    }
+    QFileInfoList entries = {source};
+    if (source.isDir()) {
+        const QDir dir(path);
+        if (!dir.isReadable()) {
+            error = QStringLiteral("cannot read %1: the folder cannot be listed").arg(path);
+            return false;
+        }
+        entries = dir.entryInfoList({QStringLiteral("*.vcf"), QStringLiteral("*.vcard")},
+                                    QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                                    QDir::Name | QDir::IgnoreCase);
+    }
+    for (const QFileInfo &entry : std::as_const(entries)) {
+        if (entry.isDir()) continue; // subfolders are not read
+        if (!entry.isFile()) {
+            error = QStringLiteral("cannot read %1: not a file").arg(entry.filePath());
+            return false;
+        }
+        files.append(entry.absoluteFilePath());
+    }
+    return true;
 }
 
 } // namespace
-
-bool VCardSourceReadable(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isDir()) return QDir(path).isReadable();
-    QFile file(path);
-    return info.isFile() && file.open(QIODevice::ReadOnly);
-}
 
 QStringList SplitVCards(const QString &text)
 {
@@ -68,17 +78,32 @@ QStringList SplitVCards(const QString &text)
 
 bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error)
 {
-    bool complete = true;
-    for (const QString &fileName : sourceFiles(path)) {
-        QFile file(fileName);
-        if (file.size() > MaxVCardFileSize || !file.open(QIODevice::ReadOnly)) {
-            if (error) *error = QStringLiteral("cannot read %1").arg(fileName);
+    QString reason;
+    QStringList files;
+    std::vector<TContactItem> read;
+    bool complete = sourceFiles(path, files, reason);
+    for (qsizetype f = 0; complete && f < files.size(); ++f) {
+        QFile file(files[f]);
+        const bool opened = file.open(QIODevice::ReadOnly);
+        const bool tooLarge = file.size() > MaxVCardFileSize;
+        const QByteArray bytes = opened && !tooLarge ? file.readAll() : QByteArray();
+        if (!opened || file.error() != QFileDevice::NoError) {
+            reason = QStringLiteral("cannot read %1: %2").arg(files[f], file.errorString());
             complete = false;
-            continue;
+        } else if (tooLarge || bytes.size() > MaxVCardFileSize) {
+            reason = QStringLiteral("cannot read %1: larger than %2 MB")
+                         .arg(files[f])
+                         .arg(MaxVCardFileSize >> 20);
+            complete = false;
         }
-        ReadVCards(file.readAll(), fileName, contacts);
+        if (complete) ReadVCards(bytes, files[f], read);
     }
-    return complete;
+    if (!complete) {
+        if (error) *error = reason;
+        return false;
+    }
+    contacts.insert(contacts.end(), read.begin(), read.end());
+    return true;
 }
 
 void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts)

@@ -7,17 +7,15 @@
 
 #include <vector>
 
-// Contacts from vCard files, for desktops without an address-book service: one ".vcf" file,
-// or every ".vcf" file of a folder (not its subfolders), in name order. A file is read as
-// UTF-8, or as Windows-1252 when it is not valid UTF-8. Stateless; main thread only (the
-// contacts are GLib objects).
-
-// The source is a readable file or a folder that can be listed.
-bool VCardSourceReadable(const QString &path);
+// Contacts from vCard files, for desktops without an address-book service: one file, or every
+// ".vcf" and ".vcard" file of a folder (not its subfolders), in name order. A file is read as
+// UTF-8, or as Windows-1252 when it is not valid UTF-8. Stateless; any thread (the contacts
+// it makes may be handed to another thread).
 
 // Appends the contacts of the source; each is known as the file's path, "#" and its place in
-// the file. A file that cannot be read (or is larger than MaxVCardFileSize) is left out and
-// named in `error`; false then.
+// the file. When the source is missing or one of its files cannot be read whole (or is larger
+// than MaxVCardFileSize), nothing is appended and `error` names the file and the reason;
+// false then.
 bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error);
 // Appends the contacts of one file's bytes, known as `file`, "#" and their place in it.
 void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts);

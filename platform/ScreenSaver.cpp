@@ -1,11 +1,10 @@
 #include "platform/ScreenSaver.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGuiApplication>
-#include <QStringList>
 
 #include <X11/Xlib.h>
 
@@ -13,68 +12,74 @@ namespace platform {
 
 namespace {
 
-constexpr int DBusTimeoutMs = 1000;
+const QString Service = QStringLiteral("org.freedesktop.ScreenSaver");
+// The freedesktop path first; KDE also serves the same interface at /ScreenSaver.
+const QString Paths[] = {QStringLiteral("/org/freedesktop/ScreenSaver"),
+                         QStringLiteral("/ScreenSaver")};
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("ScreenSaver", text);
 }
 
-bool simulateUserActivity(QString &reason)
-{
-    const QString service = QStringLiteral("org.freedesktop.ScreenSaver");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        reason = tr("no D-Bus session bus");
-        return false;
-    }
-    QDBusConnectionInterface *busInterface = bus.interface();
-    if (!busInterface || !busInterface->isServiceRegistered(service).value()) {
-        reason = tr("no %1 service").arg(service);
-        return false;
-    }
-    // The freedesktop path first; KDE also serves the same interface at /ScreenSaver.
-    for (const QString &path :
-         {QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver")}) {
-        const QDBusMessage call =
-            QDBusMessage::createMethodCall(service, path, service, "SimulateUserActivity");
-        const QDBusMessage reply = bus.call(call, QDBus::Block, DBusTimeoutMs);
-        if (reply.type() == QDBusMessage::ReplyMessage) return true;
-        reason = reply.errorMessage();
-    }
-    return false;
-}
-
 bool resetX11ScreenSaver(QString &reason)
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    Display *display = x11 ? x11->display() : nullptr;
+    if (!display) {
         reason = tr("not an X11 display");
         return false;
     }
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
-        reason = tr("the X display cannot be opened");
-        return false;
-    }
-    // Ends a running screen saver (and DPMS blanking) and restarts its idle time.
+    // Ends a running screen saver (and DPMS blanking) and restarts its idle time. Flushed,
+    // not synchronised: nothing waits for the server.
     XForceScreenSaver(display, ScreenSaverReset);
-    XSync(display, False);
-    XCloseDisplay(display);
+    XFlush(display);
     return true;
 }
 
 } // namespace
 
-bool WakeUpDisplay(QString *error)
+DisplayWaker::DisplayWaker(QDBusConnection bus, QObject *parent)
+    : QObject(parent), FBus(std::move(bus))
 {
-    QString dbusReason, x11Reason;
-    const bool dbus = simulateUserActivity(dbusReason);
+}
+
+void DisplayWaker::Wake()
+{
+    QString x11Reason;
     const bool x11 = resetX11ScreenSaver(x11Reason);
-    if (dbus || x11) return true;
-    if (error) {
-        *error = tr("The display cannot be woken up: %1; %2.").arg(dbusReason, x11Reason);
+    if (!FBus.isConnected()) {
+        Report(x11, x11Reason, tr("no D-Bus session bus"));
+        return;
     }
-    return false;
+    AskService(0, x11, x11Reason);
+}
+
+void DisplayWaker::AskService(int pathIndex, bool x11, const QString &x11Reason)
+{
+    const QString &path = Paths[pathIndex];
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, path, Service, QStringLiteral("SimulateUserActivity"));
+    auto *watcher = new QDBusPendingCallWatcher(FBus.asyncCall(call, ServiceTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, pathIndex, x11, x11Reason](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const QDBusPendingReply<> reply = *w;
+                if (!reply.isError()) {
+                    Report(true, x11Reason, QString());
+                } else if (pathIndex + 1 < int(std::size(Paths))) {
+                    AskService(pathIndex + 1, x11, x11Reason);
+                } else {
+                    Report(x11, x11Reason, reply.error().message());
+                }
+            });
+}
+
+void DisplayWaker::Report(bool woken, const QString &x11Reason, const QString &dbusReason)
+{
+    if (!OnWoken) return;
+    OnWoken(woken, woken ? QString()
+                         : tr("The display cannot be woken up: %1; %2.").arg(dbusReason, x11Reason));
 }
 
 } // namespace platform

@@ -215,7 +215,8 @@ void SettingsStore::readValues()
     readPlace(ini, Search, searchWindow);
 
     for (int i = 0; i < int(outlookNumbers.size()); ++i)
-        outlookNumbers[i] = ini.readBool(Outlook, outlookNumberKeys().at(i), false);
+        outlookNumbers[i] =
+            ini.readBool(Outlook, outlookNumberKeys().at(i), outlookNumberDefaults()[i]);
 
     s.tapiDebug = ini.readBool(General, QStringLiteral("TAPIDebug"), d.tapiDebug);
     sortDebug = ini.readBool(QStringLiteral("Debug"), QStringLiteral("SortDebug"), false);

@@ -154,10 +154,18 @@ public:
     WindowPlace listWindow = {100, 100, 566, 382};   // "List": the lists dialog
     bool listWindowStored = false;                   // the file held "List"/"Width"
     WindowPlace searchWindow = {100, 100, 600, 300}; // "Search": the search dialog
-    std::array<bool, 13> outlookNumbers = {};        // in the order of outlookNumberKeys()
-    bool sortDebug = false;                          // "Debug"/"SortDebug", see readSortDebug()
+    // In the order of outlookNumberKeys(); a key the file lacks holds its default.
+    std::array<bool, 13> outlookNumbers = outlookNumberDefaults();
+    bool sortDebug = false; // "Debug"/"SortDebug", see readSortDebug()
 
     static const QStringList &outlookNumberKeys();
+    // The contact's business, home, mobile and primary numbers and a number without a type
+    // (which the address book files as "Other") are searched unless the file says otherwise.
+    static constexpr std::array<bool, 13> outlookNumberDefaults()
+    {
+        return {false, true, false, false, false, false, true,
+                false, true, true,  true,  false, false};
+    }
 
     // Called by readAll() while "OldRegCleared" is 0, before it is set to 1: moves the
     // machine-wide autostart entry to the user's (platform layer).

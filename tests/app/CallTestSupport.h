@@ -1,11 +1,63 @@
-// What the tests of the call handling and the popup share: a lookup that notes the numbers
-// it is asked for, and the list entries and statuses they set up and read.
+// What the tests of the call handling and the popup share: a line the test drives, a lookup
+// that notes the numbers it is asked for, and the list entries and statuses they set up and
+// read.
 #pragma once
 
-#include "app/CallerIdentification.h"
+#include "line/LineSource.h"
 #include "lists/lists.h"
+#include "lookup/CallerLookup.h"
 
+#include <QSet>
 #include <QStringList>
+
+// A line source the test drives: it offers, answers and ends calls as a line would. Calls are
+// rejectable while they ring unless the test says otherwise.
+class FakeLine : public line::TLineSource
+{
+public:
+    bool Start() override { return true; }
+    void Stop() override {}
+    bool CanReject(line::TCallId id) const override { return FRinging.contains(id); }
+    bool RejectCall(line::TCallId id) override
+    {
+        if (!FRinging.remove(id)) return false;
+        rejected << id;
+        return true;
+    }
+    QString LineError() const override { return error; }
+
+    // Offers a call; its id, and whether the call handling rejected it at once.
+    line::TCallId offer(const QString &calling, const QString &called = QStringLiteral("85606"),
+                        bool *rejectedAtOnce = nullptr)
+    {
+        line::TOfferedCall call;
+        call.Id = line::NewCallId();
+        call.CallingPartyNumber = calling;
+        call.CalledPartyNumber = called;
+        bool reject = false;
+        FRinging.insert(call.Id);
+        if (OnCallOffered) OnCallOffered(call, reject);
+        if (reject) FRinging.remove(call.Id);
+        if (rejectedAtOnce) *rejectedAtOnce = reject;
+        return call.Id;
+    }
+    void answer(line::TCallId id)
+    {
+        FRinging.remove(id);
+        if (OnCallAnswered) OnCallAnswered(id);
+    }
+    void end(line::TCallId id, uint16_t reason)
+    {
+        FRinging.remove(id);
+        if (OnCallEnded) OnCallEnded(id, reason);
+    }
+
+    QString error;
+    QList<line::TCallId> rejected;
+
+private:
+    QSet<line::TCallId> FRinging;
+};
 
 class RecordingLookup : public ICallerLookup
 {

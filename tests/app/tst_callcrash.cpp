@@ -5,11 +5,11 @@
 // its end had come that long before.
 
 #include "app/CallHandler.h"
-#include "capi/CpConst.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -59,17 +59,19 @@ int ringForever(const QString &dir, int pauseMs)
         fflush(stdout);
     };
     say(QStringLiteral("ready"));
+    auto fakeLine = std::make_unique<FakeLine>();
+    FakeLine &fake = *fakeLine;
+    handler.AddLineSource(std::move(fakeLine));
+    line::TCallId previous = 0;
     for (int call = 1;; ++call) {
-        uint16_t cause = capi::RejectUndecided;
-        handler.CapiMonitor1RejectCallQuestion(numberOf(call), QStringLiteral("85606"),
-                                               capi::CipTelephony, cause, uint32_t(call));
+        const line::TCallId current = fake.offer(numberOf(call));
         say(QStringLiteral("rang %1").arg(call));
         if (call > 1) {
             const bool busy = call % 2 == 0;
-            handler.CapiMonitor1DisconnectInfo(capi::RejectUndecided, busy ? 0x34A2 : 0x3490,
-                                               uint32_t(call - 1));
+            fake.end(previous, busy ? 0x34A2 : 0x3490);
             say(QStringLiteral("ended %1 %2").arg(call - 1).arg(busy ? "busy" : "unanswered"));
         }
+        previous = current;
         QCoreApplication::processEvents();
         if (pauseMs > 0) QTest::qSleep(pauseMs);
     }

@@ -2,6 +2,7 @@
 // rules, number forms, status words, close rules, the repeat filter and the rows it stores.
 #include "app/CallHandler.h"
 #include "capi/CpConst.h"
+#include "capi/CpMoni.h"
 #include "lists/ListFiles.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
@@ -24,7 +25,8 @@ class TestCallHandler : public QObject
     AreaCodeTable FTowns;
     std::unique_ptr<TCallHandler> FHandler;
     qint64 FTick = 100000;
-    uint32_t FPlci = 0x1;
+    FakeLine *FLine = nullptr;
+    line::TCallId FCall = 0; // the call rung last
     QStringList FSounds;
     bool FPopup = false;
     int FNewCalls = 0;
@@ -34,22 +36,18 @@ class TestCallHandler : public QObject
     GeneralSettings &s() { return FSettings->settings; }
     TCallHandler &h() { return *FHandler; }
 
-    // A reject question as the monitor asks it, for a call on a connection of its own;
-    // returns the cause the handler chose.
-    uint16_t ring(const QString &caller, const QString &called = QStringLiteral("85606"))
+    // A call offered by the line a second after the last one; true when the handler
+    // rejected it at once.
+    bool ring(const QString &caller, const QString &called = QStringLiteral("85606"))
     {
         FTick += 1000;
-        FPlci += 0x100;
-        uint16_t cause = capi::RejectUndecided;
-        h().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony, cause, FPlci);
-        return cause;
+        bool rejected = false;
+        FCall = FLine->offer(caller, called, &rejected);
+        return rejected;
     }
 
-    // The end of the call rung last (or of another connection).
-    void end(uint16_t reason, uint32_t plci = 0)
-    {
-        h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reason, plci ? plci : FPlci);
-    }
+    // The end of the call rung last (or of another).
+    void end(uint16_t reason, line::TCallId call = 0) { FLine->end(call ? call : FCall, reason); }
 
     // The status and the nickname of the call-list row of a number.
     QString statusOf(const QString &number) const
@@ -67,7 +65,7 @@ class TestCallHandler : public QObject
 
     QString shownCaller() const
     {
-        const TCallRecord &r = FHandler->Calls.Get(-1);
+        const TCallRecord &r = FHandler->PendingCalls().Get(-1);
         const QString nick = r.value(QStringLiteral("NickName"));
         return nick.isEmpty() ? r.value(QStringLiteral("Caller")) : nick;
     }
@@ -93,6 +91,9 @@ private slots:
                          QStringLiteral("++43 Österreich")});
         FHandler = std::make_unique<TCallHandler>(*FSettings, *FLists, FTowns);
         h().TickCount = [this] { return FTick; };
+        auto fakeLine = std::make_unique<FakeLine>();
+        FLine = fakeLine.get();
+        h().AddLineSource(std::move(fakeLine));
         FLookup.numbers.clear();
         FSounds.clear();
         h().Lookup = &FLookup;
@@ -122,11 +123,11 @@ private slots:
     {
         addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|"));
-        QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
+        QVERIFY(!ring(QStringLiteral("0441123")));
         QVERIFY(FPopup);
         QCOMPARE(FNewCalls, 1);
         QVERIFY(FLookup.numbers.isEmpty());
-        const TCallRecord &r = h().Calls.Get(-1);
+        const TCallRecord &r = h().PendingCalls().Get(-1);
         QCOMPARE(r.value("NickName"), QStringLiteral("Anna"));
         QCOMPARE(r.value("Town"), QStringLiteral("Oldenburg"));
         QCOMPARE(r.value("Target"), QStringLiteral("85606"));
@@ -147,7 +148,7 @@ private slots:
     {
         ring(QStringLiteral("0301234"));
         QCOMPARE(shownCaller(), QStringLiteral("0301234"));
-        QCOMPARE(h().Calls.Get(-1).value("Town"), QStringLiteral("Berlin"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Town"), QStringLiteral("Berlin"));
         QCOMPARE(FLookup.numbers, QStringList({"0301234"}));
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
     }
@@ -163,7 +164,7 @@ private slots:
             void StartLookup(const QString &number) override
             {
                 seen << QStringLiteral("%1 pending as %2, %3 rows")
-                            .arg(number, handler->Calls.Get(-1).value("Caller"))
+                            .arg(number, handler->PendingCalls().Get(-1).value("Caller"))
                             .arg(lists->calls().count());
             }
         } lookup;
@@ -205,21 +206,19 @@ private slots:
     {
         // A call without number within half a second of the start is no repeat.
         FTick = 200;
-        uint16_t cause = capi::RejectUndecided;
-        h().CapiMonitor1RejectCallQuestion(QString(), "85606", 16, cause);
-        QCOMPARE(h().Calls.Count(), 1);
+        FLine->offer(QString());
+        QCOMPARE(h().PendingCalls().Count(), 1);
     }
 
     void repeatedQuestionWithin500msIsIgnored()
     {
-        uint16_t cause = capi::RejectUndecided;
-        h().CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
+        FLine->offer("0441123");
         FTick += 300;
-        h().CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
-        QCOMPARE(h().Calls.Count(), 1);
+        FLine->offer("0441123");
+        QCOMPARE(h().PendingCalls().Count(), 1);
         FTick += 600;
-        h().CapiMonitor1RejectCallQuestion("0441123", "85606", 16, cause);
-        QCOMPARE(h().Calls.Count(), 2);
+        FLine->offer("0441123");
+        QCOMPARE(h().PendingCalls().Count(), 2);
         QCOMPARE(FLists->calls().count(), 2);
     }
 
@@ -228,8 +227,8 @@ private slots:
         h().SetListsLoaded(false);
         addNick(*FLists, QStringLiteral("Nick"), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|reject all|"));
-        QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
-        QCOMPARE(h().Calls.Count(), 0);
+        QVERIFY(!ring(QStringLiteral("0441123")));
+        QCOMPARE(h().PendingCalls().Count(), 0);
     }
 
     void rejectRules_data()
@@ -281,8 +280,7 @@ private slots:
         if (!msnAction.isEmpty())
             addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"), msnAction);
         if (!nickNumber.isEmpty()) addNick(*FLists, QStringLiteral("Nick"), nickNumber, nickAction);
-        const uint16_t cause = ring(caller);
-        QCOMPARE(cause, rejected ? capi::RejectAccept : capi::RejectUndecided);
+        QCOMPARE(ring(caller), rejected);
         QCOMPARE(shownCaller(), shown);
         // A prefix entry gives name and rejection, not the flags of an exact entry. A call
         // without number is not looked up.
@@ -303,19 +301,19 @@ private slots:
         s().cutZeroes = 0;
         s().homeFritz = true;
         ring(QStringLiteral("49441999"));
-        QCOMPARE(h().Calls.Get(-1).value("Caller"), QStringLiteral("0441999"));
-        QCOMPARE(h().Calls.Get(-1).value("Town"), QStringLiteral("Oldenburg"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Caller"), QStringLiteral("0441999"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Town"), QStringLiteral("Oldenburg"));
         ring(QStringLiteral("43662123"));
-        QCOMPARE(h().Calls.Get(-1).value("Caller"), QStringLiteral("++43662123"));
-        QCOMPARE(h().Calls.Get(-1).value("Town"), QStringLiteral("Österreich"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Caller"), QStringLiteral("++43662123"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Town"), QStringLiteral("Österreich"));
         ring(QStringLiteral("+4930"));
-        QCOMPARE(h().Calls.Get(-1).value("Caller"), QStringLiteral("+4930"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Caller"), QStringLiteral("+4930"));
 
         s().homeFritz = false;
-        h().TestCallNumber = 1;
+        h().SetTestCallNumber(1);
         ring(QStringLiteral("111"));
         ring(QStringLiteral("222"));
-        QCOMPARE(h().Calls.Get(-1).value("Caller"), QStringLiteral("2222222"));
+        QCOMPARE(h().PendingCalls().Get(-1).value("Caller"), QStringLiteral("2222222"));
     }
 
     void callWithoutNumber()
@@ -349,9 +347,9 @@ private slots:
 
         addMsn(*FLists, QStringLiteral("85607"), QStringLiteral("Fax"),
                QStringLiteral("log|popup|reject all|"));
-        h().FActive = false;
+        h().SetActive(false);
         // Deactivated: still rejected by the lists, nothing shown or stored.
-        QCOMPARE(ring(QStringLiteral("0441123"), QStringLiteral("85607")), capi::RejectAccept);
+        QVERIFY(ring(QStringLiteral("0441123"), QStringLiteral("85607")));
         QVERIFY(!FPopup);
         QCOMPARE(FLists->calls().count(), 0);
     }
@@ -420,12 +418,12 @@ private slots:
         s().duration = 0;
         s().showMultipleCalls = true;
         ring(QStringLiteral("0441125"));
-        QVERIFY(h().Calls.Count() >= 2);
+        QVERIFY(h().PendingCalls().Count() >= 2);
         end(0x3490);
         QVERIFY(FPopup);
 
         // Rejected calls follow CloseReject.
-        h().Calls.Acknowledge();
+        h().PendingCalls().Acknowledge();
         s().closeReject = true;
         addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441126"),
                 QStringLiteral("log|popup|reject all|"));
@@ -440,11 +438,11 @@ private slots:
         addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441666"),
                 QStringLiteral("log|popup|reject all|"));
         ring(QStringLiteral("0441111"));
-        const uint32_t a = FPlci;
+        const line::TCallId a = FCall;
         ring(QStringLiteral("0441666")); // rejected by its entry
-        const uint32_t spam = FPlci;
+        const line::TCallId spam = FCall;
         ring(QStringLiteral("0441222"));
-        const uint32_t b = FPlci;
+        const line::TCallId b = FCall;
 
         end(0x34A2, a);
         QCOMPARE(statusOf("0441111"), QStringLiteral("busy"));
@@ -455,9 +453,9 @@ private slots:
         end(0x3400, spam);
         QCOMPARE(statusOf("0441666"), QStringLiteral("rejected"));
 
-        // A second end of a connection, or one never asked about, writes nothing.
+        // A second end of a call, or of one never offered, writes nothing.
         end(0x3400, a);
-        end(0x3400, 0x7777);
+        end(0x3400, line::NewCallId());
         QCOMPARE(statusOf("0441111"), QStringLiteral("busy"));
         QCOMPARE(statusOf("0441222"), QStringLiteral("not anwsered"));
     }
@@ -465,7 +463,7 @@ private slots:
     void repeatedQuestionGetsNoStatusOfItsOwn()
     {
         ring(QStringLiteral("0441111"));
-        const uint32_t first = FPlci;
+        const line::TCallId first = FCall;
         FTick -= 800; // the exchange asks again at once, on another connection
         ring(QStringLiteral("0441111"));
         QCOMPARE(FLists->calls().count(), 1);
@@ -478,16 +476,16 @@ private slots:
     void lostLineGivesTheUnknownWord()
     {
         ring(QStringLiteral("0441111"));
-        end(uint16_t(capi::ErrorLineLost));
+        end(line::ReasonLineLost);
         QCOMPARE(statusOf("0441111"), QStringLiteral("unknown"));
         FLists->SetLanguage(Language::German);
         ring(QStringLiteral("0441222"));
-        end(uint16_t(capi::ErrorLineLost));
+        end(line::ReasonLineLost);
         QCOMPARE(statusOf("0441222"), QStringLiteral("unbekannt"));
         setIni(QStringLiteral("StatusCodeStrings"), QStringLiteral("$9004"),
                QStringLiteral("Leitung weg"));
         ring(QStringLiteral("0441333"));
-        end(uint16_t(capi::ErrorLineLost));
+        end(line::ReasonLineLost);
         QCOMPARE(statusOf("0441333"), QStringLiteral("Leitung weg"));
     }
 
@@ -505,25 +503,26 @@ private slots:
         h().LookupResult(QStringLiteral("0301111"), QStringLiteral("Anna"),
                          QStringLiteral("Street 1\nBerlin"));
         QCOMPARE(changes, 1);
-        QCOMPARE(h().Calls.Get(0).value("NickName"), QStringLiteral("Anna"));
-        QCOMPARE(h().Calls.Get(0).value("AdditionalInfo"), QStringLiteral("Street 1\nBerlin"));
-        QCOMPARE(h().Calls.Get(1).value("NickName"), QString());
-        QCOMPARE(h().Calls.Get(2).value("NickName"), QString());
+        QCOMPARE(h().PendingCalls().Get(0).value("NickName"), QStringLiteral("Anna"));
+        QCOMPARE(h().PendingCalls().Get(0).value("AdditionalInfo"), QStringLiteral("Street 1\nBerlin"));
+        QCOMPARE(h().PendingCalls().Get(1).value("NickName"), QString());
+        QCOMPARE(h().PendingCalls().Get(2).value("NickName"), QString());
         QCOMPARE(nicknameOf("0301111"), QStringLiteral("Anna"));
-        QCOMPARE(nicknameOf("03011119"), QStringLiteral("Anna")); // the lists' prefix rule
+        // Another subscriber whose number begins with the one looked up keeps its row.
+        QCOMPARE(nicknameOf("03011119"), QStringLiteral(" "));
         QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
         QVERIFY(FLists->WaitForSaves());
         QVERIFY(QFileInfo(FLists->fileName(ListKind::Calls)).lastModified() > fileTime);
 
         // Information without a name names nothing.
         h().LookupResult(QStringLiteral("0302222"), QString(), QStringLiteral("ERROR page"));
-        QCOMPARE(h().Calls.Get(1).value("AdditionalInfo"), QStringLiteral("ERROR page"));
+        QCOMPARE(h().PendingCalls().Get(1).value("AdditionalInfo"), QStringLiteral("ERROR page"));
         QCOMPARE(nicknameOf("0302222"), QStringLiteral(" "));
 
         // A result for a call without number is dropped.
         ring(QString());
         h().LookupResult(QStringLiteral("-not transmitted-"), QStringLiteral("Nobody"));
-        QCOMPARE(h().Calls.Get(-1).value("NickName"), QString());
+        QCOMPARE(h().PendingCalls().Get(-1).value("NickName"), QString());
         QCOMPARE(nicknameOf("-not transmitted-"), QStringLiteral(" "));
     }
 
@@ -548,16 +547,15 @@ private slots:
         auto number = [](int call) {
             return QStringLiteral("0999%1").arg(call, 6, 10, QChar('0'));
         };
+        line::TCallId previous = 0;
         for (int call = 0; call <= 400; ++call) {
+            line::TCallId current = 0;
             if (call < 400) {
                 FTick += 1000;
-                uint16_t cause = capi::RejectUndecided;
-                h().CapiMonitor1RejectCallQuestion(number(call), "85606", 16, cause,
-                                                   uint32_t(0x100 + call));
+                current = FLine->offer(number(call));
             }
-            if (call > 0)
-                h().CapiMonitor1DisconnectInfo(capi::RejectUndecided, reasons[(call - 1) % 3],
-                                               uint32_t(0x100 + call - 1));
+            if (call > 0) FLine->end(previous, reasons[(call - 1) % 3]);
+            previous = current;
         }
         QVERIFY(FLists->WaitForSaves());
         const qint64 rewrites = FLists->files().writer().Rewrites - rewritesBefore;
@@ -589,11 +587,11 @@ private slots:
         QString error;
         QVERIFY2(line.setUp(SimLine::InProcess, &error), qPrintable(error));
         s().rejectTime = 3;
-        h().CapiMonitor1->CountdownIntervalMs = 100;
+        h().CapiMonitor()->CountdownIntervalMs = 100;
         h().TickCount = [] { return QDateTime::currentMSecsSinceEpoch(); };
         int rejectStates = 0;
         h().OnRejectPossible = [&rejectStates] { ++rejectStates; };
-        QVERIFY(h().StartMonitor());
+        QVERIFY(h().StartLines());
         QVERIFY(line.command(QStringLiteral("wait-listening --timeout 10")));
 
         auto ringOnLine = [&line](const QString &options) {
@@ -602,11 +600,11 @@ private slots:
             return reply.section(QLatin1Char(' '), 0, 0).toUInt(nullptr, 16);
         };
         ringOnLine("--from 441111 --end-after 0.15 --reason 0x34a2");
-        QTRY_COMPARE(h().Calls.Count(), 1);
+        QTRY_COMPARE(h().PendingCalls().Count(), 1);
         ringOnLine("--from 441222 --end-after 1 --reason 0x3490");
-        QTRY_COMPARE(h().Calls.Count(), 2);
-        const quint64 idA = h().Calls.Get(0).CallId;
-        const quint64 idB = h().Calls.Get(1).CallId;
+        QTRY_COMPARE(h().PendingCalls().Count(), 2);
+        const quint64 idA = h().PendingCalls().Get(0).CallId;
+        const quint64 idB = h().PendingCalls().Get(1).CallId;
         QVERIFY(idA != idB);
         QTRY_COMPARE(statusOf("0441111"), QStringLiteral("busy"));
         QVERIFY(!h().CanReject(idA));
@@ -618,16 +616,57 @@ private slots:
 
         // The button rejects the older of two ringing calls while the newer rings on.
         ringOnLine("--from 441333 --end-after 20");
-        QTRY_COMPARE(h().Calls.Count(), 3);
+        QTRY_COMPARE(h().PendingCalls().Count(), 3);
         ringOnLine("--from 441444 --end-after 0.5 --reason 0x3490");
-        QTRY_COMPARE(h().Calls.Count(), 4);
-        const quint64 idC = h().Calls.Get(2).CallId;
+        QTRY_COMPARE(h().PendingCalls().Count(), 4);
+        const quint64 idC = h().PendingCalls().Get(2).CallId;
         QVERIFY(h().RejectCall(idC));
         QVERIFY(!h().RejectCall(idC)); // answered already
         QTRY_COMPARE(statusOf("0441333"), QStringLiteral("rejected"));
         QTRY_COMPARE_WITH_TIMEOUT(statusOf("0441444"), QStringLiteral("not anwsered"), 10000);
-        h().StopMonitor();
+        h().StopLines();
         line.tearDown();
+    }
+
+    void aPlciOfferedAgainEndsTheCallItHeld()
+    {
+        // The exchange lost a call's DISCONNECT_IND and offers its PLCI to a new call: the old
+        // call ends as on a lost line, and the new call's end goes to its own row.
+        SimLine line;
+        QString error;
+        QVERIFY2(line.setUp(SimLine::InProcess, &error), qPrintable(error));
+        s().rejectTime = 20;
+        h().TickCount = [] { return QDateTime::currentMSecsSinceEpoch(); };
+        QVERIFY(h().StartLines());
+        QVERIFY(line.command(QStringLiteral("wait-listening --timeout 10")));
+        QString reply;
+        QVERIFY(line.command(QStringLiteral("ring --type 0x21 --to 85606 --from 441111 "
+                                            "--end-after 20"),
+                             &reply));
+        const uint32_t plci = reply.section(QLatin1Char(' '), 0, 0).toUInt(nullptr, 16);
+        QTRY_COMPARE(h().PendingCalls().Count(), 1);
+        QVERIFY(line.command(QStringLiteral("send-hex ") +
+                             SimLine::connectIndHex(h().CapiMonitor()->Engine()->ApplID, plci,
+                                                    "441222")));
+        QTRY_COMPARE(h().PendingCalls().Count(), 2);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("unknown"));
+        QVERIFY(h().CanReject(h().PendingCalls().Get(-1).CallId));
+        QVERIFY(line.command(QStringLiteral("hangup --plci 0x%1 --reason 0x34a2").arg(plci, 0, 16)));
+        QTRY_COMPARE(statusOf("0441222"), QStringLiteral("busy"));
+        QCOMPARE(statusOf("0441111"), QStringLiteral("unknown"));
+        h().StopLines();
+        line.tearDown();
+    }
+
+    void callWithoutNumberKeepsItsRowAcrossALanguageSwitch()
+    {
+        // The language switch converts the not-transmitted text of the ringing call's row;
+        // its end still finds the row.
+        ring(QString());
+        FLists->SetLanguage(Language::German);
+        QCOMPARE(statusOf("-nicht übermittelt-"), QStringLiteral(" "));
+        end(0x3490);
+        QCOMPARE(statusOf("-nicht übermittelt-"), QStringLiteral("nicht angenommen"));
     }
 
     void userDefinedStatusCodes()

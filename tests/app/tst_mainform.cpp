@@ -65,7 +65,8 @@ class TestMainForm : public QObject
     platform::Sound FSound;
     std::unique_ptr<TMainForm> FForm;
     qint64 FTick = 100000;
-    uint32_t FPlci = 0x1;
+    FakeLine *FLine = nullptr;
+    line::TCallId FCall = 0; // the call rung last
 
     RecordingLookup FLookup;
 
@@ -76,15 +77,14 @@ class TestMainForm : public QObject
         return FForm->findChild<T *>(QLatin1String(name));
     }
 
-    // A reject question as the monitor asks it; returns the cause the handler chose.
-    uint16_t ring(const QString &caller, const QString &called = QStringLiteral("85606"))
+    // A call offered by the line a second after the last one; true when the handler
+    // rejected it at once.
+    bool ring(const QString &caller, const QString &called = QStringLiteral("85606"))
     {
         FTick += 1000;
-        uint16_t cause = capi::RejectUndecided;
-        FPlci += 0x100;
-        FForm->CallHandler().CapiMonitor1RejectCallQuestion(caller, called, capi::CipTelephony,
-                                                            cause, FPlci);
-        return cause;
+        bool rejected = false;
+        FCall = FLine->offer(caller, called, &rejected);
+        return rejected;
     }
 
     void ticks(int n)
@@ -111,6 +111,9 @@ private slots:
         FLed = FakeLed();
         FForm = std::make_unique<TMainForm>(*FSettings, *FLists, FTowns, FPrompts, FLed, FSound);
         FForm->CallHandler().TickCount = [this] { return FTick; };
+        auto fakeLine = std::make_unique<FakeLine>();
+        FLine = fakeLine.get();
+        FForm->CallHandler().AddLineSource(std::move(fakeLine));
         FLookup.numbers.clear();
         FForm->CallHandler().Lookup = &FLookup;
         FForm->ApplyLanguage(Language::English);
@@ -132,7 +135,7 @@ private slots:
     {
         addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
                 QStringLiteral("log|popup|"));
-        QCOMPARE(ring(QStringLiteral("0441123")), capi::RejectUndecided);
+        QVERIFY(!ring(QStringLiteral("0441123")));
         QVERIFY(FForm->isVisible());
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(child<QLabel>("OrtLabel")->text(), QStringLiteral(" Nr.: 0441123"));
@@ -149,7 +152,7 @@ private slots:
 
         s().duration = 0;
         s().closeDisCon = true;
-        FForm->CallHandler().CapiMonitor1DisconnectInfo(capi::RejectIgnore, 0x3490, FPlci);
+        FLine->end(FCall, 0x3490);
         QCOMPARE(lastStatus(*FLists), QStringLiteral("not anwsered"));
         QVERIFY(!FForm->isVisible());
     }
@@ -187,7 +190,7 @@ private slots:
         QCOMPARE(inside(), 1);
 
         release();
-        QTRY_COMPARE_WITH_TIMEOUT(FForm->CallHandler().Calls.Get(0).value("NickName"),
+        QTRY_COMPARE_WITH_TIMEOUT(FForm->CallHandler().PendingCalls().Get(0).value("NickName"),
                                   QStringLiteral("Found 0301234"), 10000);
         QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
         QCOMPARE(FLists->calls().count(), 2);
@@ -228,7 +231,7 @@ private slots:
         QCOMPARE(FForm->PopupMenu()->findChild<QAction *>("Deaktivieren1")->text(),
                  QStringLiteral("&Activate"));
         // Deactivated: still rejected by the lists, nothing shown or stored.
-        QCOMPARE(ring(QStringLiteral("0441123"), QStringLiteral("85607")), capi::RejectAccept);
+        QVERIFY(ring(QStringLiteral("0441123"), QStringLiteral("85607")));
         QVERIFY(!FForm->isVisible());
         QCOMPARE(FLists->calls().count(), 0);
     }
@@ -392,7 +395,7 @@ private slots:
     {
         ring(QStringLiteral("0441123"));
         const int base = FForm->height();
-        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo",
+        FForm->CallHandler().PendingCalls().Get(-1).setValue("AdditionalInfo",
                                                     "Line one\nLine two\nLine three");
         FForm->ShowCall(-1);
         auto *info = child<QPlainTextEdit>("memInfo");
@@ -402,7 +405,7 @@ private slots:
         QCOMPARE(FForm->BaseHeight(), base);
         // Lines as the lookup delivers them, each ended by a carriage return: as many lines.
         const int threeLines = FForm->height();
-        FForm->CallHandler().Calls.Get(-1).setValue("AdditionalInfo",
+        FForm->CallHandler().PendingCalls().Get(-1).setValue("AdditionalInfo",
                                                     "Line one\rLine two\rLine three\r");
         FForm->ShowCall(-1);
         QCOMPARE(info->toPlainText(), QStringLiteral("Line one\nLine two\nLine three"));
@@ -510,7 +513,7 @@ private slots:
         ring("0301234");
         FForm->AppMessage(platform::InstanceCommand::None, QString());
         QCOMPARE(opened, QList<ListPage>{ListPage::Calls});
-        QVERIFY(FForm->CallHandler().Calls.IsAcknowledged());
+        QVERIFY(FForm->CallHandler().PendingCalls().IsAcknowledged());
     }
 };
 

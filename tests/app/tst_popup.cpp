@@ -46,7 +46,7 @@ class TestPopup : public QObject
     // A call of a known caller, not yet seen, on show.
     void showNewCall()
     {
-        FForm->CallHandler().Calls.Add("0441123", "Anna", "12:00:00", QString(), "Oldenburg",
+        FForm->CallHandler().PendingCalls().Add("0441123", "Anna", "12:00:00", QString(), "Oldenburg",
                                        "Office");
         FForm->ShowCall(-1);
         FForm->ShowPopup();
@@ -64,7 +64,7 @@ class TestPopup : public QObject
     QString effects(const QPoint &placeBefore, const QSignalSpy &menus, const QSignalSpy &rejects)
     {
         QStringList seen;
-        if (FForm->CallHandler().Calls.IsAcknowledged()) seen << "ack";
+        if (FForm->CallHandler().PendingCalls().IsAcknowledged()) seen << "ack";
         if (!FForm->isVisible()) seen << "hide";
         seen << FHooks;
         if (menus.count() > 0) seen << "menu";
@@ -268,13 +268,13 @@ private slots:
         // Hosts that send two clicks for it: likewise.
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(FForm->isVisible());
-        QVERIFY(!FForm->CallHandler().Calls.IsAcknowledged());
+        QVERIFY(!FForm->CallHandler().PendingCalls().IsAcknowledged());
 
         // The next click of its own closes it and the calls count as seen.
         FTick += interval + 1;
         emit tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(!FForm->isVisible());
-        QVERIFY(FForm->CallHandler().Calls.IsAcknowledged());
+        QVERIFY(FForm->CallHandler().PendingCalls().IsAcknowledged());
         FTick += interval + 1;
         emit tray->activated(QSystemTrayIcon::Context);
         QVERIFY(!FForm->isVisible());

@@ -7,7 +7,9 @@
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
 #include "tests/capi/SimLine.h"
+#include "tests/platform/FakeScreenSaver.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -26,6 +28,40 @@ public:
 };
 
 } // namespace
+
+// The program's windows and data on a fresh data directory, with the popup ready for calls.
+struct Program
+{
+    QTemporaryDir dir;
+    SettingsStore settings{dir.filePath("corvane.ini")};
+    ScriptedPrompts prompts;
+    std::unique_ptr<TLists> lists;
+    AreaCodeTable towns;
+    NoLed led;
+    platform::Sound sound;
+    std::unique_ptr<TMainForm> form;
+
+    explicit Program(const std::function<void(GeneralSettings &)> &configure = {})
+    {
+        qputenv("CORVANE_HOME", dir.path().toLocal8Bit());
+        settings.readAll();
+        GeneralSettings &s = settings.settings;
+        s.showReject = true;
+        s.balloon = false;
+        s.scrollLed = false;
+        s.rejectTime = 30;
+        if (configure) configure(s);
+        lists = std::make_unique<TLists>(settings, prompts, dir.path());
+        lists->SetLanguage(Language::English);
+        if (!lists->LoadAtStartup()) qFatal("the lists cannot be loaded");
+        form = std::make_unique<TMainForm>(settings, *lists, towns, prompts, led, sound);
+        form->ApplyLanguage(Language::English);
+        form->SetListsLoaded(true);
+        form->SetDialogsReady(true);
+        form->FFirstShow = false;
+    }
+    ~Program() { form->CallHandler().StopLines(); }
+};
 
 class TestPopupLine : public QObject
 {
@@ -52,26 +88,9 @@ private slots:
 
     void rejectButtonActsOnTheCallOnShow()
     {
-        QTemporaryDir dir;
-        qputenv("CORVANE_HOME", dir.path().toLocal8Bit());
-        SettingsStore settings(dir.filePath("corvane.ini"));
-        settings.readAll();
-        settings.settings.showReject = true;
-        settings.settings.balloon = false;
-        settings.settings.scrollLed = false;
-        settings.settings.rejectTime = 30;
-        ScriptedPrompts prompts;
-        TLists lists(settings, prompts, dir.path());
-        lists.SetLanguage(Language::English);
-        QVERIFY(lists.LoadAtStartup());
-        AreaCodeTable towns;
-        NoLed led;
-        platform::Sound sound;
-        TMainForm form(settings, lists, towns, prompts, led, sound);
-        form.ApplyLanguage(Language::English);
-        form.SetListsLoaded(true);
-        form.SetDialogsReady(true);
-        form.FFirstShow = false;
+        Program program;
+        TMainForm &form = *program.form;
+        TLists &lists = *program.lists;
         QVERIFY(form.StartMonitor());
         QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
         auto *button = form.findChild<QToolButton *>(QStringLiteral("sbReject"));
@@ -80,7 +99,7 @@ private slots:
         const uint32_t older = ring(QStringLiteral("--from 441111 --end-after 30"));
         QTRY_VERIFY(button->isVisible());
         const uint32_t newer = ring(QStringLiteral("--from 441222 --end-after 30"));
-        QTRY_COMPARE(calls.Calls.Count(), 2);
+        QTRY_COMPARE(calls.PendingCalls().Count(), 2);
         QVERIFY(older && newer);
 
         // The newer call on show: the button rejects it, not the older one.
@@ -108,7 +127,28 @@ private slots:
         QVERIFY(FLine.waitForPut(QStringLiteral("1c 00")));
         QCOMPARE(acceptedPlci(), older & 0xFFFF);
         QTRY_COMPARE(lists.calls().row(0).status, QStringLiteral("rejected"));
-        form.CallHandler().StopMonitor();
+    }
+
+    void aScreenSaverThatNeverAnswersHoldsNoCallUp()
+    {
+        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
+        FakeScreenSaver saver(QStringLiteral("/org/freedesktop/ScreenSaver"),
+                              FakeScreenSaver::NeverAnswer);
+        QVERIFY(saver.Registered());
+        Program program([](GeneralSettings &s) { s.screensaver = true; });
+        QVERIFY(program.form->StartMonitor());
+        QVERIFY(FLine.command(QStringLiteral("wait-listening --timeout 10")));
+
+        for (const QString &from : {QStringLiteral("441111"), QStringLiteral("441222")}) {
+            FLine.mark();
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(ring(QStringLiteral("--from %1 --end-after 30").arg(from)));
+            QVERIFY(FLine.waitForPut(QStringLiteral("0d 00"), 500)); // ALERT_REQ
+            QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        }
+        // Both wake-ups were asked for and neither was answered.
+        QTRY_COMPARE(saver.Calls(), 2);
     }
 };
 

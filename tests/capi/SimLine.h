@@ -106,6 +106,27 @@ public:
     // The messages the program fetched since the mark.
     QStringList got() const { return lines(QStringLiteral("< ")); }
 
+    // A CONNECT_IND of a telephony call from a national number to 85606 on this PLCI, as
+    // hex for "send-hex": the exchange offers a PLCI it never cleared.
+    static QString connectIndHex(uint16_t applId, uint32_t plci, const QByteArray &from)
+    {
+        const QByteArray body = QByteArray::fromHex("1000") // CIP telephony
+                                + QByteArray::fromHex("0681") + "85606" // called party
+                                + char(2 + from.size()) + QByteArray::fromHex("2180") + from +
+                                QByteArray::fromHex("0000038090a30002918100");
+        QByteArray message(8, '\0');
+        const int length = 8 + 4 + int(body.size());
+        message[0] = char(length & 0xFF);
+        message[1] = char(length >> 8);
+        message[2] = char(applId & 0xFF);
+        message[3] = char(applId >> 8);
+        message[4] = 0x02; // CONNECT
+        message[5] = char(0x82); // IND
+        for (int i = 0; i < 4; ++i)
+            message.append(char((plci >> (8 * i)) & 0xFF));
+        return QString::fromLatin1((message + body).toHex(' '));
+    }
+
     // Waits until the program has put a message that starts with the given hex.
     bool waitForPut(const QString &prefix, int timeoutMs = 5000) const
     {

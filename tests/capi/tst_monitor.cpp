@@ -293,6 +293,22 @@ private slots:
         QVERIFY(!FMonitor->AnswerCall(0, 0x7777)); // no such call
     }
 
+    void aPlciOfferedAgainEndsTheCallItHeld()
+    {
+        // The DISCONNECT_IND of a call was lost and the driver offers its PLCI again: the old
+        // call ends as on a lost line before the new one is asked about.
+        startMonitor(20);
+        const uint32_t a = ring("--from 111 --type 0x21 --to 85606 --end-after 20");
+        QTRY_COMPARE(FQuestionPlcis.size(), 1);
+        QVERIFY(FLine.command(QStringLiteral("send-hex ") + SimLine::connectIndHex(FMonitor->Engine()->ApplID, a, "222")));
+        QTRY_COMPARE(FQuestionPlcis.size(), 2);
+        QCOMPARE(FDisconnectPlcis, QList<uint32_t>({a}));
+        const int ended = FEvents.indexOf(QStringLiteral("disconnect 65535 9004"));
+        QVERIFY2(ended >= 0 && ended < FEvents.indexOf(QStringLiteral("question 0222 85606 16")),
+                 qPrintable(FEvents.join(", ")));
+        QVERIFY(FMonitor->CanReject(a)); // the new call counts down
+    }
+
     void callsRingingWhenTheLineIsLostEnd()
     {
         startMonitor(30);

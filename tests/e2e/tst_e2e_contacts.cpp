@@ -1,6 +1,7 @@
 // The real corvane on Xvfb with a private address-book service (run by tools/private-eds):
 // a call from a contact's number shows and stores the contact's name, also for a contact
-// added while the program runs; a nickname exported from the lists lands in the address book.
+// added while the program runs and on the days after the first; a nickname exported from the
+// lists lands in the address book.
 #include <libebook/libebook.h>
 
 #include "lists/ListPrompts.h"
@@ -159,6 +160,39 @@ private slots:
                                             "--end-after 0.3")));
         QVERIFY(!waitForWindow(QStringLiteral("^Corvane - Oma$")).isEmpty());
         QVERIFY(corvane.stop());
+    }
+
+    void contactsStillMatchTheSecondDay()
+    {
+        Corvane corvane;
+        const QString cards = corvane.file(QStringLiteral("people.vcf"));
+        QFile file(cards);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Hanna Home\r\n"
+                   "TEL;TYPE=HOME:0441 246810\r\nEND:VCARD\r\n");
+        file.close();
+        // No field chosen yet: the file names none.
+        corvane.writeIni("[Settings]\nSearchOutlook=1\nContactsVCard=" + cards.toUtf8() +
+                         "\nShowNag=0\nIntervall=0\nLanguage=1\n");
+        for (int day = 1; day <= 2; ++day) {
+            QVERIFY(corvane.start());
+            QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+            QVERIFY2(waitFor(
+                         [&] {
+                             // Rung again until the contacts are read (the program does not say
+                             // when).
+                             corvane.line(QStringLiteral("ring --from 441246810 --type 0x21 "
+                                                         "--to 85606 --end-after 0.3"));
+                             return !waitForWindow(QStringLiteral("^Corvane - Hanna Home$"), 2000)
+                                         .isEmpty();
+                         },
+                         30000),
+                     qPrintable(QStringLiteral("day %1: the contact is named").arg(day)));
+            // The program ends, as at the end of a day, and keeps its settings.
+            QVERIFY(corvane.stop());
+        }
+        QVERIFY(corvane.readFile(QStringLiteral("corvane.ini"))
+                    .contains(QStringLiteral("HomeTelephoneNumber=1\n")));
     }
 };
 

@@ -55,6 +55,7 @@ private slots:
     void nicknameLookupsKeepTheFirstRowInListOrder();
     void flagQueries();
     void applyNicknameToCallsNamesMatchingCalls();
+    void namingEveryMatchingCallWhateverTheSortColumn();
     void callSortKeys();
     void clickKeysToggleAndAreStored();
     void nickSortKeys();
@@ -188,6 +189,30 @@ void TestLists::applyNicknameToCallsNamesMatchingCalls()
     QVERIFY(FLists->SetCallStatus(1, "answered"));
     QVERIFY(!FLists->SetCallStatus(3, "answered"));
     QCOMPARE(calls.row(1).status, QString("answered"));
+}
+
+void TestLists::namingEveryMatchingCallWhateverTheSortColumn()
+{
+    // Sorted by the nickname, each renamed row moves to its place; none is skipped.
+    TCallList &calls = FLists->calls();
+    calls.setRows({call("46000.1", "123"), call("46000.2", "1230"), call("46000.3", "124"),
+                   call("46000.4", "1231")});
+    FLists->SortCalls(-4);
+    QVERIFY(!FLists->ApplyNicknameToCalls("Anna", "123"));
+    QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", "Anna", "Anna", "Anna"}));
+
+    // A lookup's name goes to exactly its number, here too.
+    FLists->NameCallsFromNumber("Zoe", "1230");
+    FLists->NameCallsFromNumber("Bert", "12");
+    QCOMPARE(column(calls, CallRow::Nickname), QStringList({" ", "Anna", "Anna", "Zoe"}));
+    QCOMPARE(column(calls, CallRow::Number), QStringList({"124", "123", "1231", "1230"}));
+    QVERIFY(FLists->WaitForSaves());
+    TLists reloaded(*FSettings, FPrompts, FDir->path());
+    reloaded.SetLanguage(Language::English);
+    QVERIFY(reloaded.LoadList(ListKind::Calls));
+    QStringList saved = column(reloaded.calls(), CallRow::Nickname);
+    saved.sort();
+    QCOMPARE(saved, QStringList({" ", "Anna", "Anna", "Zoe"}));
 }
 
 void TestLists::callSortKeys()

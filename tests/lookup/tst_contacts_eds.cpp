@@ -31,6 +31,7 @@ private slots:
     void importsEveryContactOfEveryEnabledBook();
     void oneNamedBookIsUsedAlone();
     void followsChangesWhileRunning();
+    void importsAgainOnlyForChangedSettings();
     void exportsANicknameAndFindsItAgain();
 
 private:
@@ -39,6 +40,7 @@ private:
                        EContactField field, const QString &number);
     void addContacts(EBookClient *book, int count);
     void importAndWait(TOutlookContacts &contacts);
+    void exportAndWait(TOutlookContacts &contacts, const QString &number, PhoneField field);
     void emptyBook(EBookClient *book);
     std::vector<TContactItem> withNickname(EBookClient *book, const char *nickname);
 
@@ -186,6 +188,14 @@ void TestContactsEds::importAndWait(TOutlookContacts &contacts)
     contacts.OnImported = [&imported](bool) { imported = true; };
     contacts.Import();
     QTRY_VERIFY_WITH_TIMEOUT(imported, 60000);
+    contacts.OnImported = nullptr;
+}
+
+void TestContactsEds::exportAndWait(TOutlookContacts &contacts, const QString &number,
+                                    PhoneField field)
+{
+    contacts.Export("Oma", number, field, Language::English);
+    QTRY_VERIFY_WITH_TIMEOUT(!contacts.Exporting(), 30000);
 }
 
 void TestContactsEds::importsEveryContactOfEveryEnabledBook()
@@ -198,7 +208,7 @@ void TestContactsEds::importsEveryContactOfEveryEnabledBook()
     importAndWait(contacts);
     QVERIFY(FPrompts.messages.isEmpty());
     QCOMPARE(contacts.Index().Count(), 1001);
-    QCOMPARE(contacts.Index().Stride(), 4);
+    QCOMPARE(contacts.Index().Stride(), 5);
 
     QString name;
     QVERIFY(contacts.Name(contacts.Match("030998"), name));
@@ -230,7 +240,7 @@ void TestContactsEds::oneNamedBookIsUsedAlone()
     importAndWait(contacts);
     QCOMPARE(contacts.Index().Names(), QStringList({"Wanda Work"}));
     // Exports go to the book named, not to the built-in one.
-    contacts.Export("Oma", "0441 5", PhoneField::Home, Language::English);
+    exportAndWait(contacts, "0441 5", PhoneField::Home);
     QCOMPARE(contacts.Index().Names(), QStringList({"Wanda Work", "Oma"}));
     QCOMPARE(withNickname(work, "Oma").size(), size_t(1));
     QVERIFY(withNickname(FBuiltin, "Oma").empty());
@@ -285,14 +295,36 @@ void TestContactsEds::followsChangesWhileRunning()
     QCOMPARE(contacts.Index().Count(), 2);
 }
 
+void TestContactsEds::importsAgainOnlyForChangedSettings()
+{
+    addContact(FBuiltin, "Anna Alt", "", E_CONTACT_PHONE_HOME, "030 1");
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    int imports = 0;
+    contacts.OnImported = [&imports](bool) { ++imports; };
+    contacts.Update();
+    QTRY_COMPARE_WITH_TIMEOUT(imports, 1, 60000);
+
+    // The settings read again unchanged (OK or Cancel of the options): the index stays.
+    contacts.Update();
+    QVERIFY(!contacts.Importing());
+    QCOMPARE(contacts.Match("0301"), 0);
+
+    FSettings->settings.countryCode = "++43";
+    contacts.Update();
+    QVERIFY(contacts.Importing());
+    QTRY_COMPARE_WITH_TIMEOUT(imports, 2, 60000);
+    QCOMPARE(contacts.Match("0301"), 0);
+}
+
 void TestContactsEds::exportsANicknameAndFindsItAgain()
 {
-    addContact(FBuiltin, "Anna Alt", "", E_CONTACT_PHONE_OTHER, "0441 123");
+    // Only the four fields count, and the car phone is not searched.
+    addContact(FBuiltin, "Anna Alt", "", E_CONTACT_PHONE_CAR, "0441 123");
     TOutlookContacts contacts(FSettings.data(), FPrompts);
     importAndWait(contacts);
 
     // The number in another field than the four does not count as the same contact.
-    contacts.Export("Oma", "0441 123", PhoneField::Mobile, Language::English);
+    exportAndWait(contacts, "0441 123", PhoneField::Mobile);
     QVERIFY(FPrompts.messages.isEmpty());
     QString name;
     QVERIFY(contacts.Name(contacts.Match("0441123"), name));
@@ -316,7 +348,7 @@ void TestContactsEds::exportsANicknameAndFindsItAgain()
     QCOMPARE(contacts.Index().Count(), 3);
 
     // Exported again, into any of the four fields: the contact is shown instead.
-    contacts.Export("Oma", "0441 123", PhoneField::Business, Language::English);
+    exportAndWait(contacts, "0441 123", PhoneField::Business);
     QCOMPARE(FPrompts.messages,
              QStringList({"A contact for this telephone number already exists in the address "
                           "book. Cantact will be shown",

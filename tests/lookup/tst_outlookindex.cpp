@@ -96,9 +96,14 @@ void TestOutlookIndex::selectedFieldsUseDefaultsOnlyForAbsentKeys()
     const QString ini = dir.path() + "/corvane.ini";
     SettingsStore settings(ini);
     settings.readAll();
-    QCOMPARE(SelectedPhoneFields(settings),
-             QList<PhoneField>({PhoneField::Business, PhoneField::Home, PhoneField::Mobile,
-                                PhoneField::Primary}));
+    const QList<PhoneField> defaults = {PhoneField::Business, PhoneField::Home, PhoneField::Mobile,
+                                        PhoneField::Other, PhoneField::Primary};
+    QCOMPARE(SelectedPhoneFields(settings), defaults);
+    // Saved and read again at the next start, the defaults stay.
+    QVERIFY(settings.writeAll());
+    SettingsStore nextStart(ini);
+    nextStart.readAll();
+    QCOMPARE(SelectedPhoneFields(nextStart), defaults);
 
     // Keys the file holds give their live value; the missing ones keep their default.
     QFile file(ini);
@@ -109,9 +114,9 @@ void TestOutlookIndex::selectedFieldsUseDefaultsOnlyForAbsentKeys()
     settings.readAll();
     QCOMPARE(SelectedPhoneFields(settings),
              QList<PhoneField>({PhoneField::Business, PhoneField::Car, PhoneField::Mobile,
-                                PhoneField::Primary, PhoneField::TtyTdd}));
+                                PhoneField::Other, PhoneField::Primary, PhoneField::TtyTdd}));
 
-    // Every key written off (as the options dialog writes them): nothing is searched.
+    // Every key written off: nothing is searched.
     settings.outlookNumbers.fill(false);
     QVERIFY(settings.writeAll());
     QVERIFY(SelectedPhoneFields(settings).isEmpty());

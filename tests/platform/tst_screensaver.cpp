@@ -1,38 +1,36 @@
 // Waking the display: the X server's reset under Xvfb, the desktop's D-Bus service on a
-// private session bus (dbus-run-session), and a clean failure with neither.
+// private session bus (dbus-run-session), a service that never answers, and a clean failure
+// with neither.
 #include "platform/ScreenSaver.h"
+#include "tests/platform/FakeScreenSaver.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QThread>
 #include <QtTest>
-#include <atomic>
 
 using namespace platform;
-
-// Stands in for the desktop's screen saver; lives in its own thread so the blocking
-// call of the code under test gets its answer.
-class FakeScreenSaver : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
-
-public:
-    std::atomic<int> calls{0};
-
-public slots:
-    void SimulateUserActivity() { ++calls; }
-};
 
 class TestScreenSaver : public QObject
 {
     Q_OBJECT
 
-    bool sessionBusUp() const
+    struct Outcome
     {
-        return QDBusConnection::sessionBus().isConnected() &&
-               qEnvironmentVariableIsSet("CORVANE_PRIVATE_BUS");
+        int count = 0;
+        bool woken = false;
+        QString error;
+    };
+
+    // Wakes once; the outcome fills in when it is known.
+    void wake(DisplayWaker &waker, Outcome &outcome)
+    {
+        waker.OnWoken = [&outcome](bool woken, const QString &error) {
+            ++outcome.count;
+            outcome.woken = woken;
+            outcome.error = error;
+        };
+        waker.Wake();
     }
 
 private slots:
@@ -44,19 +42,24 @@ private slots:
 
     void failsCleanlyWithoutDisplayAndService()
     {
-        if (QGuiApplication::platformName() == "xcb" || sessionBusUp())
+        if (QGuiApplication::platformName() == "xcb" || FakeScreenSaver::PrivateBus())
             QSKIP("runs offscreen without a session bus");
-        QString error;
-        QVERIFY(!WakeUpDisplay(&error));
-        QVERIFY2(error.contains("X11"), qPrintable(error));
-        QVERIFY(!WakeUpDisplay());
+        DisplayWaker waker;
+        Outcome outcome;
+        wake(waker, outcome);
+        QTRY_COMPARE(outcome.count, 1);
+        QVERIFY(!outcome.woken);
+        QVERIFY2(outcome.error.contains("X11"), qPrintable(outcome.error));
     }
 
     void resetsTheXScreenSaver()
     {
         if (QGuiApplication::platformName() != "xcb") QSKIP("needs an X display");
-        QString error;
-        QVERIFY2(WakeUpDisplay(&error), qPrintable(error));
+        DisplayWaker waker;
+        Outcome outcome;
+        wake(waker, outcome);
+        QTRY_COMPARE(outcome.count, 1);
+        QVERIFY2(outcome.woken, qPrintable(outcome.error));
     }
 
     void callsTheDesktopService_data()
@@ -68,33 +71,41 @@ private slots:
     void callsTheDesktopService()
     {
         QFETCH(QString, path);
-        if (!sessionBusUp()) QSKIP("needs a private session bus (dbus-run-session)");
+        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
         if (QGuiApplication::platformName() == "xcb") QSKIP("the X path would succeed on its own");
 
-        // No service yet: nothing reached.
-        QVERIFY(!WakeUpDisplay());
+        DisplayWaker waker;
+        {
+            // No service yet: nothing reached.
+            Outcome outcome;
+            wake(waker, outcome);
+            QTRY_COMPARE(outcome.count, 1);
+            QVERIFY(!outcome.woken);
+        }
+        FakeScreenSaver fake(path);
+        QVERIFY(fake.Registered());
+        Outcome outcome;
+        wake(waker, outcome);
+        QTRY_COMPARE(outcome.count, 1);
+        QVERIFY2(outcome.woken, qPrintable(outcome.error));
+        QCOMPARE(fake.Calls(), 1);
+    }
 
-        QThread thread;
-        FakeScreenSaver fake;
-        fake.moveToThread(&thread);
-        thread.start();
-        const auto stop = qScopeGuard([&] {
-            thread.quit();
-            thread.wait();
-        });
-        QDBusConnection service =
-            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "fake-screensaver");
-        const auto disconnect = qScopeGuard([&] {
-            service.unregisterService("org.freedesktop.ScreenSaver");
-            service.unregisterObject(path);
-            QDBusConnection::disconnectFromBus("fake-screensaver");
-        });
-        QVERIFY(service.registerObject(path, &fake, QDBusConnection::ExportAllSlots));
-        QVERIFY(service.registerService("org.freedesktop.ScreenSaver"));
-
-        QString error;
-        QVERIFY2(WakeUpDisplay(&error), qPrintable(error));
-        QCOMPARE(fake.calls.load(), 1);
+    void aServiceThatNeverAnswersHoldsNothingUp()
+    {
+        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
+        FakeScreenSaver fake(QStringLiteral("/org/freedesktop/ScreenSaver"),
+                             FakeScreenSaver::NeverAnswer);
+        QVERIFY(fake.Registered());
+        DisplayWaker waker;
+        waker.ServiceTimeoutMs = 60000;
+        Outcome outcome;
+        QElapsedTimer clock;
+        clock.start();
+        wake(waker, outcome);
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE(fake.Calls(), 1);
+        QCOMPARE(outcome.count, 0); // still waiting, in the background
     }
 };
 

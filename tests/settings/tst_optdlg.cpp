@@ -633,6 +633,11 @@ void TestOptDlg::contactsPage()
         QVERIFY(!codes->isEnabled());
         QCOMPARE(c<QListWidget>("lvOutlookSearch")->item(12)->text(),
                  QString("TTYTDDTelephoneNumber"));
+        // The file names no field: the searched ones are checked.
+        QCOMPARE(c<QListWidget>("lvOutlookSearch")->item(6)->text(),
+                 QString("HomeTelephoneNumber"));
+        QCOMPARE(c<QListWidget>("lvOutlookSearch")->item(6)->checkState(), Qt::Checked);
+        QCOMPARE(c<QListWidget>("lvOutlookSearch")->item(7)->checkState(), Qt::Unchecked);
         tick(c<QCheckBox>("cbSearchOutlook"));
         QVERIFY(codes->isEnabled());
         QTest::mouseClick(c<QToolButton>("sbVCard"), Qt::LeftButton);
@@ -641,6 +646,7 @@ void TestOptDlg::contactsPage()
     });
     QCOMPARE(imports, 1);
     QVERIFY(readFile(ini()).contains("ContactsVCard=" + FDir->filePath("people.vcf").toUtf8()));
+    QVERIFY(readFile(ini()).contains("HomeTelephoneNumber=1\nHome2TelephoneNumber=0\n"));
 }
 
 void TestOptDlg::loadAtStartup()
