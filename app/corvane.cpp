@@ -218,8 +218,9 @@ int main(int argc, char *argv[])
         listDlg.PendingCalls = &mainForm.CallHandler().PendingCalls();
         listDlg.OnPendingCallChanged = [&mainForm] { mainForm.ShowCall(-1); };
         listDlg.OnClearPopupNumber = [&mainForm] { mainForm.ClearNumber(); };
-        listDlg.OnReverseSearch = [&mainForm](const QString &number, QString &text) {
-            return mainForm.Lookup().SynchronousLookup(number, text);
+        listDlg.OnReverseSearch = [&mainForm, &listDlg](const QString &number,
+                                                        TListDlg::ReverseSearchDone done) {
+            mainForm.Lookup().ReverseSearch(number, &listDlg, std::move(done));
         };
         listDlg.ReverseSearchEnabled = [&mainForm] { return mainForm.Lookup().Enabled(); };
         mainForm.OnShowLists = [&listDlg](ListPage page) { listDlg.ShowPage(page); };
@@ -267,17 +268,19 @@ int main(int argc, char *argv[])
             about.SetDebug(settings.settings.debug);
         };
         LinkOptionsDialog(optDlg, mainForm, language, readSettings);
-        // The options list the line devices; opening them looks for modems again, and a look
-        // that ends while they are open shows what it found.
+        // The options list the line devices and have modems asked; answers that come while
+        // they are open show in the list.
         optDlg.OnListDevices = [&tapiForm](QStringList &devices) {
             return tapiForm.ListDevices(devices);
         };
-        optDlg.OnProbeDevices = [&tapiForm] { tapiForm.ProbeDevices(); };
+        optDlg.OnProbeDevices = [&tapiForm](const QString &device) {
+            tapiForm.ProbeDevices(device);
+        };
+        optDlg.ProbeNotes = [&tapiForm] { return tapiForm.ProbeNotes(); };
         QObject::connect(&tapiForm, &TTapiForm::DevicesProbed, &optDlg, &TOptDlg::DevicesChanged);
 
         mainForm.UpdateMenuAvailability();
         readSettings();
-        tapiForm.ProbeDevices();
         if (!lists.LoadAtStartup()) return 1;
         mainForm.SetListsLoaded(true);
         mainForm.StartMonitor();

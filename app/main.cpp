@@ -298,6 +298,7 @@ void TMainForm::ApplyLanguage(Language language)
 {
     FLanguage = language;
     FLanguageSet = true;
+    FLookupSources.ApplyLanguage(language);
     for (QAction *action :
          {Nicknames1, Calllist1, MSN1, Suchen1, Optionen1, ResetPos1, Hilfe1, Info, Beenden1})
         action->setText(Text(action->objectName().toLatin1().constData()));
@@ -1007,7 +1008,14 @@ void TMainForm::ShowAdditionalInfo(const QString &text)
     const int lines = int(plain.split(QLatin1Char('\n')).size());
     memInfo->setPlainText(plain);
     const int base = FBaseHeight;
-    FInfoHeight = lines * 4 * InfoLineHeight() / 3;
+    // However many lines a server sends, the popup ends at the bottom of its screen (one line
+    // at least), and the lines that do not fit are scrolled to.
+    const QRect screen = this->screen()->availableGeometry();
+    const int needed = lines * 4 * InfoLineHeight() / 3;
+    const int room = screen.bottom() + 1 - std::max(y(), screen.top()) - base - 2 * kInfoMargin;
+    FInfoHeight = std::min(needed, std::max(room, 4 * InfoLineHeight() / 3));
+    memInfo->setVerticalScrollBarPolicy(FInfoHeight < needed ? Qt::ScrollBarAsNeeded
+                                                             : Qt::ScrollBarAlwaysOff);
     memInfo->show();
     bvlAdd->show();
     setMinimumHeight(0);

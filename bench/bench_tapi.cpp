@@ -4,12 +4,16 @@
 // command, the clipboard's text, the device from the settings, the number's preparation,
 // the line opened on the port, ATD written.
 //
+// BM_ListDevices lists the line devices as each dial does (up to three times) and the options
+// do: udev's modems and the desktop's tel: handler are looked for on the main thread.
+//
 // Run: bench_tapi (it starts its own modem simulator; offscreen unless QT_QPA_PLATFORM says
 // otherwise).
 #include "lists/ListPrompts.h"
 #include "platform/SingleInstance.h"
 #include "settings/SettingsStore.h"
 #include "tapi/ModemProvider.h"
+#include "tapi/TelLinkProvider.h"
 #include "tapi/tapifrm.h"
 #include "tests/tapi/ModemSimProcess.h"
 
@@ -44,12 +48,10 @@ void BM_DialCommandToAtd(benchmark::State &state)
     settings.settings.useTapi = true;
     settings.settings.tapiDevice = tapi::ModemProvider::DeviceName(modem.path());
     ScriptedPrompts prompts;
+    // udev's modems are looked for at each dial, as in the program.
     tapi::ModemProvider modems([&modem] { return modem.path(); });
-    modems.FindCandidates = [] { return QStringList(); };
     tapi::LineApi lines;
     lines.addProvider(&modems, QStringLiteral("modems"));
-    lines.probe();
-    lines.finishProbe();
     TTapiForm form(lines, settings, prompts);
 
     platform::SingleInstance instance(dir.filePath(QStringLiteral("corvane.sock")));
@@ -90,6 +92,23 @@ void BM_DialCommandToAtd(benchmark::State &state)
         }
     }
 }
+void BM_ListDevices(benchmark::State &state)
+{
+    tapi::ModemProvider modems([] { return QStringLiteral("/dev/ttyS0"); });
+    tapi::TelLinkProvider telLink;
+    tapi::LineApi lines;
+    lines.addProvider(&modems, QStringLiteral("modems"));
+    lines.addProvider(&telLink, QStringLiteral("tel"));
+    for (auto _ : state) {
+        tapi::HLineApp app = 0;
+        uint32_t count = 0;
+        lines.lineInitialize(app, nullptr, count);
+        lines.lineShutdown(app);
+        benchmark::DoNotOptimize(count);
+    }
+}
+BENCHMARK(BM_ListDevices)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_DialCommandToAtd)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
 
 } // namespace

@@ -391,7 +391,8 @@ void TListDlg::UpdateMenuStates(MenuSource source)
                         : g.internalReverseSearch ? !g.reverseLookupUrl.isEmpty()
                                                   : !g.externalNumberLookupDll.isEmpty();
     mnuReverseSearch->setVisible(true);
-    mnuReverseSearch->setEnabled(calls && selected && IsPhoneNumber(number) && lookup);
+    mnuReverseSearch->setEnabled(calls && selected && IsPhoneNumber(number) && lookup &&
+                                 !FReverseSearching);
 
     if (calls && selected) FNumberToTakeOver = number;
 }
@@ -590,13 +591,18 @@ void TListDlg::DialClick()
 void TListDlg::mnuReverseSearchClick()
 {
     const int row = lvCalls->selectedRow();
-    if (CurrentPage() != ListPage::Calls || row < 0 || !OnReverseSearch) return;
-    QString text;
+    if (CurrentPage() != ListPage::Calls || row < 0 || !OnReverseSearch || FReverseSearching)
+        return;
+    FReverseSearching = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool found = OnReverseSearch(SelectedNumber(ListPage::Calls, row), text);
-    QApplication::restoreOverrideCursor();
-    FLists.prompts().inform(found ? text
-                                  : UiText(UiForm::Messages, u"ReverseSearchEmpty", FLanguage));
+    OnReverseSearch(SelectedNumber(ListPage::Calls, row), [this](bool answered,
+                                                                 const QString &text) {
+        FReverseSearching = false;
+        QApplication::restoreOverrideCursor();
+        if (!answered) return;
+        FLists.prompts().inform(
+            !text.isEmpty() ? text : UiText(UiForm::Messages, u"ReverseSearchEmpty", FLanguage));
+    });
 }
 
 void TListDlg::ExportToOutlook(OutlookField field)

@@ -66,8 +66,11 @@ public:
     std::function<void()> OnClearPopupNumber;
     // Dial the number with the TAPI device chosen in the options.
     std::function<void(const QString &number)> OnDial;
-    // Synchronous reverse lookup: true with the result text, false when nothing was found.
-    std::function<bool(const QString &number, QString &text)> OnReverseSearch;
+    // A reverse lookup in the background; the dialog shows the busy cursor until done is
+    // called, in the main thread: answered with the result text (empty: nothing found), or
+    // not answered when the search ended otherwise and the user has been told why.
+    using ReverseSearchDone = std::function<void(bool answered, const QString &text)>;
+    std::function<void(const QString &number, ReverseSearchDone done)> OnReverseSearch;
     // A reverse search is configured (built-in lookup with a server, or a loaded lookup
     // plug-in). Unset: the settings decide (built-in lookup with "ReverseLookupURL", or a lookup
     // plug-in named).
@@ -151,6 +154,7 @@ private:
     QString FNumberToTakeOver;
     QPointer<QDialog> FSearchDlg;
     bool FApplyingSettings = false;
+    bool FReverseSearching = false;
     // Lists whose widths the settings did not hold: widened to their contents when the
     // dialog is first shown.
     QList<TListView *> FWidenOnShow;

@@ -6,6 +6,14 @@
 #include <thread>
 #include <utility>
 
+QString CapLookupName(QString name)
+{
+    if (name.size() <= MaxLookupNameLength) return name;
+    name.truncate(name.at(MaxLookupNameLength).isLowSurrogate() ? MaxLookupNameLength - 1
+                                                                : MaxLookupNameLength);
+    return name;
+}
+
 void LookupWorker::Start(QObject *receiver, Delivery deliver)
 {
     FReceiver = receiver;

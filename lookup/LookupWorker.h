@@ -9,6 +9,13 @@
 
 class QObject;
 
+// The longest name a lookup gives a caller: as long as a nickname may be, so that it fits the
+// call list's nickname column and can be taken into the phone book as it stands. A server may
+// answer with a first line of any length.
+constexpr qsizetype MaxLookupNameLength = 45;
+// The name cut to that length (never inside a character).
+QString CapLookupName(QString name);
+
 // What a lookup found for a number.
 struct LookupResult
 {

@@ -36,8 +36,8 @@ ReverseLookupAnswer ParseReverseLookupBody(const QByteArray &body);
 // A lookup gives up after 3 s without a connection or 8 s in all, and when the body grows
 // beyond 64 KiB.
 //
-// One object serves one thread at a time: the lookup worker owns one, the synchronous lookup
-// of the lists dialog another. Abort() may be called from any thread.
+// One object serves one thread at a time: the lookup worker owns one, each reverse search of
+// the lists dialog another. Abort() may be called from any thread.
 class TfrmLookup
 {
 public:

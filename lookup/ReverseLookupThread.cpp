@@ -4,7 +4,8 @@ bool TReverseLookupThread::Run(const QString &number, LookupResult &result)
 {
     ReverseLookupAnswer answer;
     if (!FClient.Lookup(number, answer)) return false;
-    result.name = answer.name.contains(QLatin1String("ERROR")) ? QString() : answer.name;
+    result.name =
+        answer.name.contains(QLatin1String("ERROR")) ? QString() : CapLookupName(answer.name);
     result.info = answer.info;
     result.hasInfo = true;
     return true;

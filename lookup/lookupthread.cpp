@@ -2,5 +2,8 @@
 
 bool TLookupThread::Run(const QString &number, LookupResult &result)
 {
-    return TUserPlugin::Call(FFunction, number, result.name) && !result.name.isEmpty();
+    if (FPlugin->Call(FFunction, number, result.name) != TUserPlugin::CallResult::Found)
+        return false;
+    result.name = CapLookupName(result.name);
+    return !result.name.isEmpty();
 }

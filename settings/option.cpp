@@ -531,6 +531,11 @@ QWidget *TOptDlg::CreateTapiPage()
     lbTAPI = named(new QListWidget(page), "lbTAPI");
     lbTAPI->setSelectionMode(QAbstractItemView::SingleSelection);
     lbTAPI->setFixedHeight(90);
+    btnProbe = named(new QPushButton(page), "btnProbe");
+    btnProbe->setAutoDefault(false);
+    lbProbeNotes = named(new QLabel(page), "lbProbeNotes");
+    lbProbeNotes->setTextFormat(Qt::PlainText);
+    lbProbeNotes->setWordWrap(true);
     cbPreNumber = named(new QCheckBox(page), "cbPreNumber");
     edPreNumber = named(new QLineEdit(page), "edPreNumber");
     edPreNumber->setMaxLength(20);
@@ -549,6 +554,9 @@ QWidget *TOptDlg::CreateTapiPage()
     modify->addWidget(btnDLLClear);
 
     connect(cbUseTapi, &QCheckBox::clicked, this, &TOptDlg::cbUseTapiClick);
+    connect(cbUseTapi, &QCheckBox::toggled, this, &TOptDlg::UpdateTelephonyOptions);
+    connect(lbTAPI, &QListWidget::currentTextChanged, this, &TOptDlg::lbTAPIChange);
+    connect(btnProbe, &QPushButton::clicked, this, &TOptDlg::btnProbeClick);
     connect(cbPreNumber, &QCheckBox::toggled, this, &TOptDlg::UpdateTelephonyOptions);
     connect(sbDLL, &QToolButton::clicked, this, &TOptDlg::sbDLLClick);
     connect(btnDLLClear, &QToolButton::clicked, this, &TOptDlg::btnDLLClearClick);
@@ -556,12 +564,14 @@ QWidget *TOptDlg::CreateTapiPage()
     auto *layout = new QGridLayout(page);
     layout->addWidget(cbUseTapi, 0, 0, 1, 2);
     layout->addWidget(lbTAPI, 1, 0, 1, 2);
-    layout->addWidget(cbPreNumber, 2, 0);
-    layout->addWidget(edPreNumber, 2, 1);
-    layout->addWidget(lbModemPorts, 3, 0);
-    layout->addWidget(edModemPorts, 3, 1);
-    layout->addWidget(gbModifyNumber, 4, 0, 1, 2);
-    layout->setRowStretch(5, 1);
+    layout->addWidget(lbProbeNotes, 2, 0);
+    layout->addWidget(btnProbe, 2, 1, Qt::AlignRight | Qt::AlignTop);
+    layout->addWidget(cbPreNumber, 3, 0);
+    layout->addWidget(edPreNumber, 3, 1);
+    layout->addWidget(lbModemPorts, 4, 0);
+    layout->addWidget(edModemPorts, 4, 1);
+    layout->addWidget(gbModifyNumber, 5, 0, 1, 2);
+    layout->setRowStretch(6, 1);
     return page;
 }
 
@@ -678,7 +688,6 @@ bool TOptDlg::Open()
     FLanguageOnShow = FLanguage == Language::English ? 1 : 0;
     FTransparencyAvailable =
         TransparencyAvailable ? TransparencyAvailable() : platform::WindowOpacityAvailable();
-    if (OnProbeDevices) OnProbeDevices();
     FillControls();
     LoadBox->setChecked(FAutostart.RunKeyIsSet(platform::Autostart::Scope::User));
     // The keyboard starts in the page, not on the tab bar.
@@ -755,12 +764,15 @@ void TOptDlg::FillControls()
 
     cbUseTapi->setChecked(s.useTapi);
     lbTAPI->clear();
+    lbProbeNotes->clear();
     if (s.useTapi) {
-        FillDevices(true);
+        // A list that is empty for now (a modem unplugged) leaves telephony switched on.
+        FillDevices(false);
         QStringList devices;
         for (int i = 0; i < lbTAPI->count(); ++i)
             devices.append(lbTAPI->item(i)->text());
         const int device = FSettings.tapiDeviceIndex(devices);
+        const QSignalBlocker quiet(lbTAPI);
         if (device >= 0) lbTAPI->setCurrentRow(device);
     }
     cbPreNumber->setChecked(s.doPrependNum);
@@ -895,6 +907,7 @@ void TOptDlg::UpdateLookupOptions()
 void TOptDlg::UpdateTelephonyOptions()
 {
     edPreNumber->setEnabled(cbPreNumber->isChecked());
+    btnProbe->setEnabled(cbUseTapi->isChecked());
 }
 
 void TOptDlg::UpdateContactsOptions()
@@ -1130,15 +1143,18 @@ void TOptDlg::tbTransChange()
 
 void TOptDlg::FillDevices(bool tellFailure)
 {
+    // Only the user's choice of a device has it asked.
+    const QSignalBlocker quiet(lbTAPI);
     lbTAPI->clear();
     QStringList devices;
-    if (!OnListDevices || !OnListDevices(devices)) {
-        cbUseTapi->setChecked(false);
-        if (tellFailure) FPrompts.inform(Message("TapiFailure"));
+    if (OnListDevices && OnListDevices(devices)) {
+        lbTAPI->addItems(devices);
+        if (!devices.isEmpty()) lbTAPI->setCurrentRow(0);
         return;
     }
-    lbTAPI->addItems(devices);
-    if (!devices.isEmpty()) lbTAPI->setCurrentRow(0);
+    if (!tellFailure) return;
+    cbUseTapi->setChecked(false);
+    FPrompts.inform(Message("TapiFailure"));
 }
 
 void TOptDlg::cbUseTapiClick()
@@ -1149,16 +1165,29 @@ void TOptDlg::cbUseTapiClick()
         lbTAPI->clear();
 }
 
+void TOptDlg::lbTAPIChange(const QString &device)
+{
+    if (!device.isEmpty() && OnProbeDevices) OnProbeDevices(device);
+}
+
+void TOptDlg::btnProbeClick()
+{
+    if (OnProbeDevices) OnProbeDevices(QString());
+}
+
 void TOptDlg::DevicesChanged()
 {
+    if (!isVisible() || !cbUseTapi->isChecked() || !OnListDevices) return;
+    // Also when none is left: the list shows what there is, and the setting stays.
     QStringList devices;
-    if (!isVisible() || !cbUseTapi->isChecked() || !OnListDevices || !OnListDevices(devices))
-        return;
+    OnListDevices(devices);
     const QListWidgetItem *chosen = lbTAPI->currentItem();
     const QString name = chosen ? chosen->text() : QString();
+    const QSignalBlocker quiet(lbTAPI);
     lbTAPI->clear();
     lbTAPI->addItems(devices);
     lbTAPI->setCurrentRow(int(devices.indexOf(name)));
+    lbProbeNotes->setText(ProbeNotes ? ProbeNotes() : QString());
 }
 
 // ---- Lookup sources ---------------------------------------------------------------------

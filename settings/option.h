@@ -75,8 +75,11 @@ public:
     std::function<void()> OnImportContacts;
     // The line devices (telephony); false when they cannot be listed.
     std::function<bool(QStringList &devices)> OnListDevices;
-    // Opening: look for line devices again (in the background; DevicesChanged follows).
-    std::function<void()> OnProbeDevices;
+    // Modems are asked whether they answer: the device the user chooses, or with an empty
+    // name every modem found (the probe button). In the background; DevicesChanged follows.
+    std::function<void(const QString &device)> OnProbeDevices;
+    // Why modems that were asked are not listed, shown below the list after an answer.
+    std::function<QString()> ProbeNotes;
     // The lookup sources. A load shows its own message and returns false when it fails.
     std::function<bool(const QString &file)> OnLoadLookupPlugin;
     std::function<void()> OnUnloadLookupPlugin;
@@ -137,8 +140,11 @@ public:
     void cbTransClick();
     void tbTransChange();
     void cbUseTapiClick();
+    void lbTAPIChange(const QString &device);
+    void btnProbeClick();
     // The line devices may have changed: while telephony is on in the open dialog, the list
-    // shows them anew and keeps the device chosen, if it is still there.
+    // shows them anew (none, too) and keeps the device chosen, if it is still there; below
+    // it, why modems that were asked did not answer.
     void DevicesChanged();
     void sbDLLClick();
     void btnDLLClearClick();
@@ -235,6 +241,8 @@ private:
     QSlider *tbTrans;
 
     QCheckBox *cbUseTapi;
+    QPushButton *btnProbe;
+    QLabel *lbProbeNotes;
     QListWidget *lbTAPI;
     QCheckBox *cbPreNumber;
     QLineEdit *edPreNumber;

@@ -21,16 +21,18 @@ void LineApi::addProvider(LineProvider *provider, const QString &name)
     provider->OnDevicesChanged = [this] { emit devicesProbed(); };
 }
 
-void LineApi::probe()
+void LineApi::probe(const QString &device)
 {
     for (const Registered &registered : FProviders)
-        registered.provider->probe();
+        registered.provider->probe(device);
 }
 
-void LineApi::finishProbe()
+QList<Reason> LineApi::probeNotes() const
 {
+    QList<Reason> notes;
     for (const Registered &registered : FProviders)
-        registered.provider->finishProbe();
+        notes += registered.provider->probeNotes();
+    return notes;
 }
 
 int32_t LineApi::nextRequest()
@@ -40,7 +42,7 @@ int32_t LineApi::nextRequest()
     return request;
 }
 
-int32_t LineApi::fail(int32_t code, const QString &detail)
+int32_t LineApi::fail(int32_t code, const Reason &detail)
 {
     FLastDetail = detail;
     return code;
@@ -51,19 +53,18 @@ int32_t LineApi::lineInitialize(HLineApp &app, LineCallback callback, uint32_t &
     App entry;
     entry.callback = std::move(callback);
     for (const Registered &registered : FProviders) {
+        registered.provider->refresh();
         const QList<LineDeviceInfo> devices = registered.provider->devices();
-        for (int i = 0; i < devices.size(); ++i)
-            entry.devices.push_back({registered.provider, i, devices.at(i), registered.name});
+        for (const LineDeviceInfo &device : devices)
+            entry.devices.push_back({registered.provider, device, registered.name});
     }
     app = 0;
     deviceCount = 0;
-    if (entry.devices.empty())
-        return fail(LINEERR_NODEVICE, QStringLiteral("no line device: no modem answered and the "
-                                                     "desktop has no handler for tel: links"));
+    if (entry.devices.empty()) return fail(LINEERR_NODEVICE, {QStringLiteral("NoLineDevice"), {}});
     app = FNextHandle++;
     deviceCount = uint32_t(entry.devices.size());
     FApps.emplace(app, std::move(entry));
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
@@ -96,7 +97,7 @@ int32_t LineApi::lineNegotiateAPIVersion(HLineApp app, uint32_t deviceId, uint32
         lowVersion > HighestApiVersion)
         return fail(LINEERR_INCOMPATIBLEAPIVERSION);
     version = std::min(highVersion, HighestApiVersion);
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
@@ -110,7 +111,7 @@ int32_t LineApi::lineGetDevCaps(HLineApp app, uint32_t deviceId, uint32_t versio
         return fail(LINEERR_INCOMPATIBLEAPIVERSION);
     caps.lineName = found->info.name;
     caps.providerInfo = found->providerName;
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
@@ -123,26 +124,27 @@ int32_t LineApi::lineOpen(HLineApp app, uint32_t deviceId, HLine &line, uint32_t
     if (!found) return error;
     if (version < LowestApiVersion || version > HighestApiVersion)
         return fail(LINEERR_INCOMPATIBLEAPIVERSION);
-    QString detail;
-    std::unique_ptr<LineConnection> connection = found->provider->open(found->index, error, detail);
+    Reason detail;
+    std::unique_ptr<LineConnection> connection = found->provider->open(found->info, error, detail);
     if (!connection) return fail(error ? error : LINEERR_OPERATIONFAILED, detail);
     line = FNextHandle++;
     FLines.emplace(line, Line{app, callbackInstance, std::move(connection)});
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
 void LineApi::post(HLineApp app, uint32_t device, uint32_t message, uintptr_t instance,
-                   uintptr_t param1, uintptr_t param2)
+                   uintptr_t param1, uintptr_t param2, const Reason &detail)
 {
     QMetaObject::invokeMethod(
         this,
-        [this, app, device, message, instance, param1, param2] {
+        [this, app, device, message, instance, param1, param2, detail] {
             const auto found = FApps.find(app);
             if (found == FApps.end()) return;
             // Call messages name their call, which must still be allocated.
             if (message == LINE_CALLSTATE && !FCalls.count(device)) return;
             const LineCallback callback = found->second.callback;
+            if (message == LINE_REPLY) FLastDetail = detail;
             if (callback) callback(device, message, instance, param1, param2, 0);
         },
         Qt::QueuedConnection);
@@ -154,7 +156,7 @@ int32_t LineApi::lineMakeCall(HLine line, HCall &call, const QString &destAddres
     const auto found = FLines.find(line);
     if (found == FLines.end()) return fail(LINEERR_INVALLINEHANDLE);
     Line &open = found->second;
-    if (open.call) return fail(LINEERR_CALLUNAVAIL, QStringLiteral("a call is already open"));
+    if (open.call) return fail(LINEERR_CALLUNAVAIL, {QStringLiteral("LineCallOpen"), {}});
 
     const HCall handle = FNextHandle++;
     const int32_t request = nextRequest();
@@ -163,10 +165,10 @@ int32_t LineApi::lineMakeCall(HLine line, HCall &call, const QString &destAddres
     open.connection->OnCallState = [this, app, handle, instance](uint32_t state, uint32_t mode) {
         post(app, handle, LINE_CALLSTATE, instance, state, mode);
     };
-    open.connection->OnMakeCallReply = [this, app, request](int32_t result) {
-        post(app, 0, LINE_REPLY, 0, uintptr_t(request), uintptr_t(uint32_t(result)));
+    open.connection->OnMakeCallReply = [this, app, request](int32_t result, const Reason &detail) {
+        post(app, 0, LINE_REPLY, 0, uintptr_t(request), uintptr_t(uint32_t(result)), detail);
     };
-    QString detail;
+    Reason detail;
     const int32_t result = open.connection->makeCall(destAddress, detail);
     if (result != 0) {
         open.connection->OnCallState = nullptr;
@@ -177,7 +179,7 @@ int32_t LineApi::lineMakeCall(HLine line, HCall &call, const QString &destAddres
     open.dropped = false;
     FCalls.emplace(handle, line);
     call = handle;
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return request;
 }
 
@@ -186,13 +188,13 @@ int32_t LineApi::lineDrop(HCall call)
     const auto found = FCalls.find(call);
     if (found == FCalls.end()) return fail(LINEERR_INVALCALLHANDLE);
     Line &open = FLines.at(found->second);
-    QString detail;
+    Reason detail;
     const int32_t result = open.connection->drop(detail);
     if (result != 0) return fail(result, detail);
     open.dropped = true;
     const int32_t request = nextRequest();
     post(open.app, 0, LINE_REPLY, 0, uintptr_t(request), 0);
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return request;
 }
 
@@ -202,11 +204,11 @@ int32_t LineApi::lineDeallocateCall(HCall call)
     if (found == FCalls.end()) return fail(LINEERR_INVALCALLHANDLE);
     Line &open = FLines.at(found->second);
     // A call freed without a drop must not go on behind the next one on the same line.
-    QString ignored;
+    Reason ignored;
     if (!open.dropped) open.connection->drop(ignored);
     open.call = 0;
     FCalls.erase(found);
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
@@ -224,7 +226,7 @@ int32_t LineApi::lineClose(HLine line)
 {
     if (!FLines.count(line)) return fail(LINEERR_INVALLINEHANDLE);
     closeLine(line);
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 
@@ -237,7 +239,7 @@ int32_t LineApi::lineShutdown(HLineApp app)
     for (HLine line : lines)
         closeLine(line);
     FApps.erase(app);
-    FLastDetail.clear();
+    FLastDetail = Reason();
     return 0;
 }
 

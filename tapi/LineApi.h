@@ -38,12 +38,14 @@ public:
 
     // The provider must outlive this object.
     void addProvider(LineProvider *provider, const QString &name);
-    // Every provider looks for its devices again (in the background where that takes time).
-    void probe();
-    // Waits for probes under way to finish, so that the device list is complete.
-    void finishProbe();
+    // Asks the devices whether they work: the one named, or every one (modems: whether
+    // they answer AT). In the background; devicesProbed follows.
+    void probe(const QString &device = QString());
+    // Why devices that were asked are not listed.
+    QList<Reason> probeNotes() const;
 
-    // Fails with LINEERR_NODEVICE when no provider offers a device.
+    // Every provider looks for its devices again first (without opening any). Fails with
+    // LINEERR_NODEVICE when no provider offers a device.
     int32_t lineInitialize(HLineApp &app, LineCallback callback, uint32_t &deviceCount);
     // The highest version both sides speak within the bounds. A device its provider cannot
     // use fails with LINEERR_NODRIVER.
@@ -62,9 +64,9 @@ public:
     int32_t lineClose(HLine line);
     int32_t lineShutdown(HLineApp app);
 
-    // Why the last failing operation failed, in words ("/dev/ttyACM0 is busy: ..."); empty
-    // when the code says it all.
-    QString lastErrorDetail() const { return FLastDetail; }
+    // Why the last failing operation failed ("/dev/ttyACM0 is busy: ..."); empty when the
+    // code says it all. While a LINE_REPLY is delivered: why that request failed.
+    const Reason &lastErrorDetail() const { return FLastDetail; }
 
 signals:
     // A probe has finished; the device lists may have changed.
@@ -74,7 +76,6 @@ private:
     struct Device
     {
         LineProvider *provider;
-        int index;
         LineDeviceInfo info;
         QString providerName;
     };
@@ -92,11 +93,11 @@ private:
         bool dropped = false;
     };
 
-    int32_t fail(int32_t code, const QString &detail = QString());
+    int32_t fail(int32_t code, const Reason &detail = Reason());
     int32_t nextRequest();
     const Device *device(HLineApp app, uint32_t deviceId, int32_t &error);
     void post(HLineApp app, uint32_t device, uint32_t message, uintptr_t instance, uintptr_t param1,
-              uintptr_t param2);
+              uintptr_t param2, const Reason &detail = Reason());
     void closeLine(HLine line);
 
     struct Registered
@@ -110,7 +111,7 @@ private:
     std::map<HCall, HLine> FCalls;
     uint32_t FNextHandle = 1;
     int32_t FNextRequest = 1;
-    QString FLastDetail;
+    Reason FLastDetail;
 };
 
 } // namespace tapi

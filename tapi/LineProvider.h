@@ -2,6 +2,8 @@
 // to the line layer.
 #pragma once
 
+#include "tapi/Reason.h"
+
 #include <QList>
 #include <QString>
 
@@ -16,7 +18,10 @@ struct LineDeviceInfo
     QString name;
     // Empty when the device can be used; otherwise why not. Such a device keeps its place in
     // the list (so that the ids of the others stay) but cannot be negotiated or opened.
-    QString problem;
+    Reason problem;
+    // What the provider opens (a port and its speed), so that a line opens the device that
+    // was listed even when the list has changed since.
+    QString address;
 };
 
 // An open line of one device, from lineOpen to lineClose; it carries at most one call. The
@@ -28,13 +33,13 @@ public:
     virtual ~LineConnection() = default;
 
     // Starts a call. 0 when it is under way, else a LINEERR code with a reason in detail.
-    virtual int32_t makeCall(const QString &number, QString &detail) = 0;
+    virtual int32_t makeCall(const QString &number, Reason &detail) = 0;
     // Ends the call; 0, or a LINEERR code when the device could not be told.
-    virtual int32_t drop(QString &detail) = 0;
+    virtual int32_t drop(Reason &detail) = 0;
 
     std::function<void(uint32_t state, uint32_t mode)> OnCallState;
-    // The outcome of the make-call request: 0, or a LINEERR code.
-    std::function<void(int32_t result)> OnMakeCallReply;
+    // The outcome of the make-call request: 0, or a LINEERR code with its reason.
+    std::function<void(int32_t result, const Reason &detail)> OnMakeCallReply;
 };
 
 // Owned by the program for the whole run; main thread only.
@@ -45,16 +50,20 @@ public:
 
     // The devices as last found; answers at once.
     virtual QList<LineDeviceInfo> devices() const = 0;
-    // Looks for devices again. May work in the background; the provider's own signal, if
-    // any, tells when the list changed.
-    virtual void probe() = 0;
-    // Blocks until a probe under way has finished and its result is in devices().
-    virtual void finishProbe() {}
-    // Opens device number index of devices(); null with a LINEERR code and a reason when it
-    // cannot be opened.
-    virtual std::unique_ptr<LineConnection> open(int index, int32_t &error, QString &detail) = 0;
+    // Looks for devices again, at once and without disturbing any (no port is opened).
+    virtual void refresh() = 0;
+    // Asks devices that need asking whether they work (modems: whether they answer AT): the
+    // one named, or with an empty name every one found. Works in the background;
+    // OnDevicesChanged follows.
+    virtual void probe(const QString &device) { Q_UNUSED(device); }
+    // Why devices that were asked are not listed.
+    virtual QList<Reason> probeNotes() const { return {}; }
+    // Opens a device of devices(); null with a LINEERR code and a reason when it cannot be
+    // opened.
+    virtual std::unique_ptr<LineConnection> open(const LineDeviceInfo &device, int32_t &error,
+                                                 Reason &detail) = 0;
 
-    // Set by the line layer: called in the main thread when a probe has changed devices().
+    // Set by the line layer: called from the main thread's event loop when a probe is done.
     std::function<void()> OnDevicesChanged;
 };
 

@@ -3,43 +3,37 @@
 #include "tapi/ModemAnswer.h"
 #include "tapi/tapiconst.h"
 
-#include <QElapsedTimer>
-#include <QSocketNotifier>
-
-#include <poll.h>
-
 namespace tapi {
 
 namespace {
 
 // What one modem command line takes after "ATD" and before ";".
 constexpr int MaxDialLength = 60;
-// How long a hang-up waits for the modem's answer to ATH.
-constexpr qint64 HangUpAnswerMs = 300;
 
 } // namespace
 
-ModemLine::ModemLine(std::unique_ptr<SerialPort> port, int silenceTimeoutMs,
-                     std::function<void()> onClosed)
-    : FPort(std::move(port)), FPath(FPort->path()), FOnClosed(std::move(onClosed))
+ModemLine::ModemLine(ModemPort *port, int silenceTimeoutMs) : FPort(port), FPath(port->path())
 {
-    FNotifier = new QSocketNotifier(FPort->fd(), QSocketNotifier::Read, this);
-    connect(FNotifier, &QSocketNotifier::activated, this, &ModemLine::readPort);
+    FPort->claim();
+    connect(FPort, &ModemPort::answered, this, &ModemLine::answer);
+    connect(FPort, &ModemPort::lost, this, &ModemLine::portLost);
     FSilence.setSingleShot(true);
     FSilence.setInterval(silenceTimeoutMs);
     connect(&FSilence, &QTimer::timeout, this, [this] {
         if (FCall != CallState::Dialing) return;
-        hangUp();
+        FPort->hangUp();
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
     });
 }
 
 ModemLine::~ModemLine()
 {
-    if (FCall == CallState::Dialing || FCall == CallState::Answered) hangUp();
-    if (FNotifier) FNotifier->setEnabled(false);
-    FPort.reset();
-    if (FOnClosed) FOnClosed();
+    if (!FPort) return;
+    if (callUnderWay())
+        FPort->hangUp();
+    else
+        FPort->withdrawCall(this);
+    FPort->release();
 }
 
 bool ModemLine::IsDialable(const QString &number)
@@ -52,87 +46,66 @@ bool ModemLine::IsDialable(const QString &number)
     return true;
 }
 
-QString ModemLine::goneText() const
+bool ModemLine::callUnderWay() const
 {
-    return FPath + QStringLiteral(" has gone (unplugged or switched off?)");
+    return FCall == CallState::Dialing || FCall == CallState::Answered;
 }
 
-int32_t ModemLine::makeCall(const QString &number, QString &detail)
+Reason ModemLine::goneReason() const
 {
-    if (!FPort) {
-        detail = goneText();
+    return {QStringLiteral("ModemGone"), {FPath}};
+}
+
+int32_t ModemLine::makeCall(const QString &number, Reason &detail)
+{
+    if (!FPort || FPort->isGone()) {
+        detail = goneReason();
         return LINEERR_OPERATIONFAILED;
     }
-    if (FCall == CallState::Dialing || FCall == CallState::Answered) {
-        detail = QStringLiteral("a call is under way on ") + FPath;
+    if (FCall == CallState::Waiting || callUnderWay()) {
+        detail = {QStringLiteral("ModemCallUnderWay"), {FPath}};
         return LINEERR_CALLUNAVAIL;
     }
     if (!IsDialable(number)) {
-        detail = QStringLiteral("a modem cannot dial \"") + number + u'"';
+        detail = {QStringLiteral("ModemCannotDial"), {number}};
         return LINEERR_INVALADDRESS;
     }
-    if (FDtrDropped) FDtrDropped = !FPort->setDtr(true);
-    if (!FPort->write(QByteArrayLiteral("ATD") + number.toLatin1() + QByteArrayLiteral(";\r"))) {
-        detail = goneText();
-        portGone();
-        return LINEERR_OPERATIONFAILED;
-    }
+    // A call the modem ended (busy) keeps the port until it is dropped; this one follows it.
+    FPort->withdrawCall(this);
+    FCall = CallState::Waiting;
+    FPort->beginCall(this, [this, command = "ATD" + number.toLatin1() + ";\r"] { begin(command); });
+    return 0;
+}
+
+void ModemLine::begin(const QByteArray &command)
+{
     FCall = CallState::Dialing;
+    // The hang-up of the call before dropped DTR.
+    FPort->setDtr(true);
+    FPort->write(command);
     FSilence.start();
-    if (OnMakeCallReply) OnMakeCallReply(0);
+    if (OnMakeCallReply) OnMakeCallReply(0, {});
     report(LINECALLSTATE_DIALING, 0);
-    return 0;
 }
 
-int32_t ModemLine::drop(QString &detail)
+int32_t ModemLine::drop(Reason &detail)
 {
-    if (!FPort) {
-        detail = goneText();
+    if (!FPort || FPort->isGone()) {
+        detail = goneReason();
         return LINEERR_OPERATIONFAILED;
     }
-    hangUp();
-    if (FCall != CallState::None) FCall = CallState::Ended;
     FSilence.stop();
+    if (FCall == CallState::Waiting)
+        FPort->withdrawCall(this);
+    else
+        FPort->hangUp();
+    if (FCall != CallState::None) FCall = CallState::Ended;
     return 0;
-}
-
-void ModemLine::hangUp()
-{
-    if (!FPort) return;
-    // Any character ends the dialling; ATH puts the modem on hook, and a modem that follows
-    // DTR hangs up on the drop as well.
-    if (!FPort->write(QByteArrayLiteral("ATH\r"))) return;
-    // The modem's OK must not be left for the next call on this port to take as its own
-    // answer: wait for it a moment.
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray received;
-    while (clock.elapsed() < HangUpAnswerMs && FPort->read(received)) {
-        const QList<QByteArray> lines = received.replace('\n', '\r').split('\r');
-        if (lines.contains("OK") || lines.contains("ERROR")) break;
-        pollfd wait{FPort->fd(), POLLIN, 0};
-        ::poll(&wait, 1, int(HangUpAnswerMs - clock.elapsed()));
-    }
-    FDtrDropped = FPort->setDtr(false);
-}
-
-void ModemLine::readPort()
-{
-    if (!FPort) return;
-    if (!FPort->read(FReceived)) {
-        portGone();
-        return;
-    }
-    while (const std::optional<QByteArray> line = TakeModemLine(FReceived)) {
-        answer(*line);
-        if (!FPort) return;
-    }
-    if (FReceived.size() > MaxPendingModemAnswer) FReceived.clear();
 }
 
 void ModemLine::answer(const QByteArray &line)
 {
-    if (FCall != CallState::Dialing && FCall != CallState::Answered) return;
+    if (!callUnderWay()) return;
     const bool dialing = FCall == CallState::Dialing;
     switch (ClassifyModemAnswer(line)) {
     case ModemAnswer::Ok:
@@ -179,13 +152,15 @@ void ModemLine::endCall(uint32_t state, uint32_t mode)
     report(state, mode);
 }
 
-void ModemLine::portGone()
+void ModemLine::portLost()
 {
-    // A hung-up terminal stays readable for ever: stop watching it before anything else.
-    FNotifier->setEnabled(false);
-    FPort.reset();
-    if (FCall == CallState::Dialing || FCall == CallState::Answered)
+    if (FCall == CallState::Waiting) {
+        FPort->withdrawCall(this);
+        FCall = CallState::Ended;
+        if (OnMakeCallReply) OnMakeCallReply(LINEERR_OPERATIONFAILED, goneReason());
+    } else if (callUnderWay()) {
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+    }
 }
 
 } // namespace tapi

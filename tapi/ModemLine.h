@@ -3,12 +3,11 @@
 #pragma once
 
 #include "tapi/LineProvider.h"
-#include "tapi/SerialPort.h"
+#include "tapi/ModemPort.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
-
-class QSocketNotifier;
 
 namespace tapi {
 
@@ -21,25 +20,25 @@ namespace tapi {
 //   NO DIALTONE   disconnected (no dial tone)
 //   ERROR         disconnected (bad address: the modem refused the dial command)
 // Silence until the time-out after the dial command hangs up and reports disconnected (no
-// answer); a port that goes away reports disconnected (unavailable). The make-call request is
-// answered as soon as the command is on the port. Echoed commands and unsolicited lines
-// (RING and the like) are ignored.
+// answer); a port that goes away reports disconnected (unavailable). The dial command waits
+// for its turn on the port (a probe, or the hang-up of the call before, may still wait for
+// the modem's answer); the make-call request is answered once the command is on its way.
+// Echoed commands and unsolicited lines (RING and the like) are ignored.
 //
-// Owned by the line layer from lineOpen to lineClose; main thread only.
+// Owned by the line layer from lineOpen to lineClose, while it claims the port; main thread
+// only.
 class ModemLine : public QObject, public LineConnection
 {
     Q_OBJECT
 public:
-    // onClosed runs when the line closes (the provider marks the port free again).
-    ModemLine(std::unique_ptr<SerialPort> port, int silenceTimeoutMs,
-              std::function<void()> onClosed);
-    // Hangs up a call still under way.
+    ModemLine(ModemPort *port, int silenceTimeoutMs);
+    // Hangs up a call still under way and gives the port back.
     ~ModemLine() override;
 
-    int32_t makeCall(const QString &number, QString &detail) override;
-    // Sends ATH, waits a moment (at most 300 ms) for the modem's answer, and drops DTR where
-    // the port has it; DTR rises again with the next call.
-    int32_t drop(QString &detail) override;
+    int32_t makeCall(const QString &number, Reason &detail) override;
+    // Puts the modem on hook (ModemPort::hangUp); a dial still waiting for its turn is
+    // withdrawn instead.
+    int32_t drop(Reason &detail) override;
 
     // Characters a modem dials: digits, *, #, the pause "," and the dial modifiers W, P, T,
     // "!" and "@". Anything else (a ";" or a line end would start a command of its own) is
@@ -50,27 +49,24 @@ private:
     enum class CallState
     {
         None,
+        Waiting,  // for the port's turn
         Dialing,  // ATD sent, no final answer yet
         Answered, // the modem answered OK or CONNECT; later answers still count
         Ended
     };
 
-    void readPort();
+    bool callUnderWay() const;
+    void begin(const QByteArray &command);
     void answer(const QByteArray &line);
     void endCall(uint32_t state, uint32_t mode);
     void report(uint32_t state, uint32_t mode);
-    void portGone();
-    void hangUp();
-    QString goneText() const;
+    void portLost();
+    Reason goneReason() const;
 
-    std::unique_ptr<SerialPort> FPort;
+    QPointer<ModemPort> FPort;
     QString FPath;
-    QSocketNotifier *FNotifier = nullptr;
     QTimer FSilence;
-    QByteArray FReceived;
     CallState FCall = CallState::None;
-    bool FDtrDropped = false;
-    std::function<void()> FOnClosed;
 };
 
 } // namespace tapi

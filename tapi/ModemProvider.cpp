@@ -12,125 +12,137 @@ ModemProvider::ModemProvider(std::function<QString()> portsSetting, QObject *par
 {
 }
 
-ModemProvider::~ModemProvider()
-{
-    FCancel = true;
-    if (FWorker.joinable()) FWorker.join();
-}
-
 QString ModemProvider::DeviceName(const QString &path)
 {
     return QStringLiteral("Modem on ") + path;
 }
 
-QList<ModemPortSpec> ModemProvider::ports() const
+QSet<QString> ModemProvider::namedPaths() const
 {
-    QList<ModemPortSpec> ports = ParseModemPorts(FPortsSetting ? FPortsSetting() : QString());
     QSet<QString> named;
-    for (const ModemPortSpec &port : std::as_const(ports))
+    for (const ModemPortSpec &port : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString()))
         named.insert(port.path);
-    for (const QString &path : FFound) {
-        if (!named.contains(path)) ports.append(ParseModemPort(path));
-    }
-    return ports;
+    return named;
 }
 
 QList<LineDeviceInfo> ModemProvider::devices() const
 {
     QList<LineDeviceInfo> devices;
-    for (const ModemPortSpec &port : ports())
-        devices.append({DeviceName(port.path), port.problem});
+    QSet<QString> named;
+    for (const ModemPortSpec &port : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString())) {
+        named.insert(port.path);
+        devices.append(
+            {DeviceName(port.path), port.problem, port.path + u'@' + QString::number(port.baud)});
+    }
+    for (const QString &path : FCandidates) {
+        if (!named.contains(path)) devices.append({DeviceName(path), Reason(), path});
+    }
     return devices;
 }
 
-void ModemProvider::probe()
+QList<Reason> ModemProvider::probeNotes() const
 {
-    if (FProbing) {
-        FProbeAgain = true;
+    QList<Reason> notes;
+    for (const QString &path : FCandidates) {
+        if (FSilent.contains(path)) notes.append(FSilent.value(path));
+    }
+    return notes;
+}
+
+void ModemProvider::refresh()
+{
+    FCandidates = FindCandidates ? FindCandidates() : QStringList();
+}
+
+void ModemProvider::probe(const QString &device)
+{
+    refresh();
+    const QSet<QString> named = namedPaths();
+    for (const QString &path : std::as_const(FCandidates)) {
+        if (!named.contains(path) && (device.isEmpty() || device == DeviceName(path))) ask(path);
+    }
+    // Also when no answer is to come (nothing to ask, or no port to open); from the event
+    // loop, as the answers come, so that the list a caller holds stays as it is meanwhile.
+    if (FAsking.isEmpty())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (FAsking.isEmpty() && OnDevicesChanged) OnDevicesChanged();
+            },
+            Qt::QueuedConnection);
+}
+
+void ModemProvider::ask(const QString &path)
+{
+    if (FAsking.contains(path)) return;
+    // Asking a port in the middle of a call would disturb it; a line holds it, so it is a
+    // modem as far as anyone knows.
+    if (const ModemPort *held = FPorts.value(path); held && held->isClaimed()) {
+        FSilent.remove(path);
         return;
     }
-    startProbe();
-}
-
-void ModemProvider::startProbe()
-{
-    if (FWorker.joinable()) FWorker.join();
-    FProbing = true;
-    QSet<QString> named;
-    for (const ModemPortSpec &port : ParseModemPorts(FPortsSetting ? FPortsSetting() : QString()))
-        named.insert(port.path);
-    FWorker =
-        std::thread([this, find = FindCandidates, timeout = ProbeTimeoutMs, named, inUse = FInUse] {
-            QStringList found;
-            QStringList notes;
-            for (const QString &path : find ? find() : QStringList()) {
-                if (FCancel) break;
-                if (named.contains(path)) continue;
-                // Asking a port in the middle of a call would disturb it.
-                if (inUse.contains(path)) {
-                    found.append(path);
-                    continue;
-                }
-                QString why;
-                if (AnswersAt(ParseModemPort(path), timeout, why))
-                    found.append(path);
-                else
-                    notes.append(why);
-            }
-            {
-                std::lock_guard<std::mutex> lock(FResultLock);
-                FResultFound = found;
-                FResultNotes = notes;
-                FResultReady = true;
-            }
-            QMetaObject::invokeMethod(
-                this, [this] { takeProbeResult(); }, Qt::QueuedConnection);
-        });
-}
-
-void ModemProvider::takeProbeResult()
-{
-    {
-        std::lock_guard<std::mutex> lock(FResultLock);
-        if (!FResultReady) return;
-        FResultReady = false;
-        FFound = FResultFound;
-        // Why a modem is missing from the list ("... is busy") is worth a line for whoever
-        // wonders.
-        for (const QString &note : std::as_const(FResultNotes))
-            qDebug().noquote() << "Modem probe:" << note;
-    }
-    if (FWorker.joinable()) FWorker.join();
-    FProbing = false;
-    if (FProbeAgain) {
-        FProbeAgain = false;
-        startProbe();
+    int32_t error = 0;
+    Reason why;
+    ModemPort *open = port(ParseModemPort(path), error, why);
+    if (!open) {
+        noteSilent(path, why);
         return;
     }
-    if (OnDevicesChanged) OnDevicesChanged();
+    FAsking.insert(path);
+    open->ask(QByteArrayLiteral("AT"), ProbeTimeoutMs, this,
+              [this, path](bool answered, const Reason &why) { asked(path, answered, why); });
 }
 
-void ModemProvider::finishProbe()
+void ModemProvider::asked(const QString &path, bool answered, const Reason &why)
 {
-    while (FProbing) {
-        if (FWorker.joinable()) FWorker.join();
-        takeProbeResult();
-    }
+    FAsking.remove(path);
+    if (answered)
+        FSilent.remove(path);
+    else
+        noteSilent(path, why);
+    if (FAsking.isEmpty() && OnDevicesChanged) OnDevicesChanged();
 }
 
-std::unique_ptr<LineConnection> ModemProvider::open(int index, int32_t &error, QString &detail)
+void ModemProvider::noteSilent(const QString &path, const Reason &why)
 {
-    const QList<ModemPortSpec> known = ports();
-    if (index < 0 || index >= known.size()) {
-        error = LINEERR_BADDEVICEID;
+    FSilent.insert(path, why);
+    qDebug().noquote() << "Modem probe:" << why.text(Language::English);
+}
+
+ModemPort *ModemProvider::port(const ModemPortSpec &spec, int32_t &error, Reason &detail)
+{
+    if (ModemPort *open = FPorts.value(spec.path)) return open;
+    std::unique_ptr<SerialPort> serial = SerialPort::open(spec, error, detail);
+    if (!serial) return nullptr;
+    auto *open = new ModemPort(std::move(serial), this);
+    FPorts.insert(spec.path, open);
+    // A port that has gone is opened afresh by the next user.
+    connect(open, &ModemPort::lost, this, [this, open] { forget(open); });
+    connect(open, &ModemPort::unused, this, [this, open] {
+        forget(open);
+        open->close();
+        open->deleteLater();
+    });
+    return open;
+}
+
+void ModemProvider::forget(ModemPort *port)
+{
+    if (FPorts.value(port->path()) == port) FPorts.remove(port->path());
+}
+
+std::unique_ptr<LineConnection> ModemProvider::open(const LineDeviceInfo &device, int32_t &error,
+                                                    Reason &detail)
+{
+    const ModemPortSpec wanted = ParseModemPort(device.address);
+    if (const ModemPort *held = FPorts.value(wanted.path); held && held->isClaimed()) {
+        error = LINEERR_ALLOCATED;
+        detail = {QStringLiteral("ModemInUse"), {wanted.path}};
         return nullptr;
     }
-    const ModemPortSpec &wanted = known.at(index);
-    std::unique_ptr<SerialPort> port = SerialPort::open(wanted, error, detail);
-    if (!port) return nullptr;
-    FInUse.insert(wanted.path);
-    return std::make_unique<ModemLine>(std::move(port), SilenceTimeoutMs,
-                                       [this, path = wanted.path] { FInUse.remove(path); });
+    ModemPort *open = port(wanted, error, detail);
+    if (!open) return nullptr;
+    return std::make_unique<ModemLine>(open, SilenceTimeoutMs);
 }
 
 } // namespace tapi

@@ -1,14 +1,14 @@
 #include "tapi/SerialPort.h"
 
+#include "tapi/ModemAnswer.h"
 #include "tapi/tapiconst.h"
 
-#include <QElapsedTimer>
 #include <QSet>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -41,32 +41,26 @@ speed_t speedCode(int baud)
     return B0;
 }
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // The reason an open failed, in words the user can act on.
-int32_t openError(int error, const QString &path, QString &detail)
+int32_t openError(int error, const QString &path, Reason &detail)
 {
     switch (error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        detail = path + QStringLiteral(" does not exist (is the modem plugged in and on?)");
+        detail = {QStringLiteral("ModemMissing"), {path}};
         return LINEERR_NODEVICE;
     case EACCES:
     case EPERM:
-        detail = QStringLiteral("no permission to use ") + path +
-                 QStringLiteral(": add the user to the group dialout and log in again");
+        detail = {QStringLiteral("ModemNoPermission"), {path}};
         return LINEERR_RESOURCEUNAVAIL;
     case EBUSY:
     case EWOULDBLOCK:
-        detail = path + QStringLiteral(" is busy: another program holds it (ModemManager, for "
-                                       "example)");
+        detail = {QStringLiteral("ModemBusy"), {path}};
         return LINEERR_ALLOCATED;
     default:
-        detail = path + QStringLiteral(": ") + systemError(error);
+        detail = {QStringLiteral("ModemSystemError"),
+                  {path, QString::fromLocal8Bit(std::strerror(error))}};
         return LINEERR_OPERATIONFAILED;
     }
 }
@@ -83,10 +77,10 @@ ModemPortSpec ParseModemPort(const QString &entry)
         bool number = false;
         parsed.baud = text.mid(at + 1).trimmed().toInt(&number);
         if (!number || speedCode(parsed.baud) == B0)
-            parsed.problem = QStringLiteral("unsupported speed in ModemPorts: ") + text;
+            parsed.problem = {QStringLiteral("ModemBadSpeed"), {text}};
     }
     if (!parsed.path.startsWith(u'/'))
-        parsed.problem = QStringLiteral("not an absolute device path in ModemPorts: ") + text;
+        parsed.problem = {QStringLiteral("ModemRelativePath"), {text}};
     return parsed;
 }
 
@@ -105,7 +99,7 @@ QList<ModemPortSpec> ParseModemPorts(const QString &setting)
 }
 
 std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &wanted, int32_t &error,
-                                             QString &detail)
+                                             Reason &detail)
 {
     error = 0;
     if (!wanted.problem.isEmpty()) {
@@ -114,6 +108,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &wanted, int32_
         return nullptr;
     }
     const QByteArray path = wanted.path.toLocal8Bit();
+    // Non-blocking: the open does not wait for the modem's carrier, and no read or write does.
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = openError(errno, wanted.path, detail);
@@ -122,10 +117,10 @@ std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &wanted, int32_
     std::unique_ptr<SerialPort> port(new SerialPort(fd, wanted.path));
     if (!::isatty(fd)) {
         error = LINEERR_NODEVICE;
-        detail = wanted.path + QStringLiteral(" is not a serial port");
+        detail = {QStringLiteral("ModemNotSerial"), {wanted.path}};
         return nullptr;
     }
-    // Two lines on one port would mix their commands: the lock keeps out every other open
+    // Two users of one port would mix their commands: the lock keeps out every other open
     // of the port, this program's own included.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = openError(errno, wanted.path, detail);
@@ -152,97 +147,127 @@ std::unique_ptr<SerialPort> SerialPort::open(const ModemPortSpec &wanted, int32_
         error = openError(errno, wanted.path, detail);
         return nullptr;
     }
-    // Old answers are no answers to what comes now. (Output is left alone: it may still be
-    // carrying the last command of the line closed just before.)
+    // Old answers are no answers to what comes now.
     ::tcflush(fd, TCIFLUSH);
     port->setDtr(true);
     return port;
 }
 
+SerialPort::SerialPort(int fd, const QString &path)
+    : FFd(fd), FPath(path), FReadNotifier(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+      FWriteNotifier(new QSocketNotifier(fd, QSocketNotifier::Write, this))
+{
+    FWriteNotifier->setEnabled(false);
+    connect(FReadNotifier, &QSocketNotifier::activated, this, &SerialPort::readPort);
+    connect(FWriteNotifier, &QSocketNotifier::activated, this, &SerialPort::writePort);
+    FStall.setSingleShot(true);
+    FStall.setInterval(WriteStallMs);
+    connect(&FStall, &QTimer::timeout, this, &SerialPort::lose);
+}
+
 SerialPort::~SerialPort()
 {
+    close();
+}
+
+void SerialPort::close()
+{
+    if (FFd < 0) return;
+    // The notifiers may be the ones calling: they go once the call is over.
+    for (QSocketNotifier *notifier : {FReadNotifier, FWriteNotifier}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    FStall.stop();
+    // A port that has not taken all that was written is stuck: what it holds is dropped, or
+    // the close would wait for it. Otherwise the last bytes (a hang-up as the program ends)
+    // still go out.
+    ::tcflush(FFd, FPending.isEmpty() ? TCIFLUSH : TCIOFLUSH);
+    FPending.clear();
     ::ioctl(FFd, TIOCNXCL);
     ::close(FFd);
+    FFd = -1;
+}
+
+void SerialPort::lose()
+{
+    if (FFd < 0) return;
+    close();
+    emit gone();
 }
 
 bool SerialPort::write(const QByteArray &data)
 {
-    QElapsedTimer clock;
-    clock.start();
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(FFd, data.constData() + done, size_t(data.size() - done));
+    if (FFd < 0) return false;
+    FPending.append(data);
+    // What the port takes now goes at once; the rest goes when it takes it. A failure is
+    // reported from the event loop (the notifier fires), never from inside the caller.
+    writePending();
+    watchOutput();
+    return true;
+}
+
+void SerialPort::writePort()
+{
+    if (!writePending()) {
+        lose();
+        return;
+    }
+    watchOutput();
+}
+
+bool SerialPort::writePending()
+{
+    while (!FPending.isEmpty()) {
+        const ssize_t n = ::write(FFd, FPending.constData(), size_t(FPending.size()));
         if (n > 0) {
-            done += n;
+            FPending.remove(0, n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return false;
-        // The output queue is full: a stalled port gets a moment, never the main loop.
-        const int left = 500 - int(clock.elapsed());
-        if (left <= 0) return false;
-        pollfd wait{FFd, POLLOUT, 0};
-        if (::poll(&wait, 1, left) < 0 && errno != EINTR) return false;
-        if (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+        // The output queue is full, or the port failed.
+        return n == 0 || errno == EAGAIN;
     }
     return true;
 }
 
-bool SerialPort::read(QByteArray &into)
+void SerialPort::watchOutput()
+{
+    FWriteNotifier->setEnabled(!FPending.isEmpty());
+    if (FPending.isEmpty())
+        FStall.stop();
+    else if (!FStall.isActive())
+        FStall.start();
+}
+
+void SerialPort::readPort()
 {
     char buffer[512];
     for (;;) {
         const ssize_t n = ::read(FFd, buffer, sizeof buffer);
         if (n > 0) {
-            into.append(buffer, n);
+            FReceived.append(buffer, n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        // End of file on a terminal means it was hung up or unplugged.
-        return n < 0 && errno == EAGAIN;
+        if (n < 0 && errno == EAGAIN) break;
+        // End of file on a terminal means it was hung up or unplugged; a hung-up terminal
+        // stays readable for ever.
+        lose();
+        return;
     }
+    while (const std::optional<QByteArray> line = TakeModemLine(FReceived)) {
+        emit lineReceived(*line);
+        // Whoever took the line may have closed the port.
+        if (FFd < 0) return;
+    }
+    if (FReceived.size() > MaxPendingModemAnswer) FReceived.clear();
 }
 
 bool SerialPort::setDtr(bool on)
 {
     int bits = TIOCM_DTR;
-    return ::ioctl(FFd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
-}
-
-bool AnswersAt(const ModemPortSpec &wanted, int timeoutMs, QString &why)
-{
-    int32_t error = 0;
-    std::unique_ptr<SerialPort> port = SerialPort::open(wanted, error, why);
-    if (!port) return false;
-    if (!port->write(QByteArrayLiteral("AT\r"))) {
-        why = wanted.path + QStringLiteral(": the command could not be written");
-        return false;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray received;
-    for (;;) {
-        if (!port->read(received)) {
-            why = wanted.path + QStringLiteral(" went away");
-            return false;
-        }
-        for (const QByteArray &line : received.split('\r')) {
-            const QByteArray answer = line.trimmed();
-            if (answer == "OK") return true;
-            if (answer == "ERROR") {
-                why = wanted.path + QStringLiteral(" answered ERROR");
-                return false;
-            }
-        }
-        // A device that chatters without end is no modem; keep only the tail.
-        if (received.size() > 4096) received = received.right(64);
-        const int left = timeoutMs - int(clock.elapsed());
-        if (left <= 0) break;
-        pollfd wait{port->fd(), POLLIN, 0};
-        ::poll(&wait, 1, left);
-    }
-    why = wanted.path + QStringLiteral(" did not answer AT");
-    return false;
+    return FFd >= 0 && ::ioctl(FFd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 } // namespace tapi

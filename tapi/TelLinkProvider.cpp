@@ -25,17 +25,17 @@ bool hasTelHandler()
 class TelLinkLine : public LineConnection
 {
 public:
-    int32_t makeCall(const QString &number, QString &detail) override
+    int32_t makeCall(const QString &number, Reason &detail) override
     {
         GError *error = nullptr;
         const QByteArray uri = TelLinkProvider::TelUri(number).toUtf8();
         if (!g_app_info_launch_default_for_uri(uri.constData(), nullptr, &error)) {
-            detail = QStringLiteral("the tel: handler could not be started");
-            if (error) detail += QStringLiteral(": ") + QString::fromUtf8(error->message);
+            detail = {QStringLiteral("TelHandlerFailed"),
+                      {error ? QString::fromUtf8(error->message) : QStringLiteral("?")}};
             g_clear_error(&error);
             return LINEERR_OPERATIONFAILED;
         }
-        if (OnMakeCallReply) OnMakeCallReply(0);
+        if (OnMakeCallReply) OnMakeCallReply(0, {});
         if (OnCallState) {
             OnCallState(LINECALLSTATE_DIALING, 0);
             OnCallState(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
@@ -43,7 +43,7 @@ public:
         return 0;
     }
 
-    int32_t drop(QString &) override { return 0; }
+    int32_t drop(Reason &) override { return 0; }
 };
 
 } // namespace
@@ -62,18 +62,18 @@ QList<LineDeviceInfo> TelLinkProvider::devices() const
 {
     if (!FHasHandler) FHasHandler = hasTelHandler();
     if (!*FHasHandler) return {};
-    return {LineDeviceInfo{DeviceName(), QString()}};
+    return {LineDeviceInfo{DeviceName(), Reason(), QString()}};
 }
 
-void TelLinkProvider::probe()
+void TelLinkProvider::refresh()
 {
     FHasHandler = hasTelHandler();
-    if (OnDevicesChanged) OnDevicesChanged();
 }
 
-std::unique_ptr<LineConnection> TelLinkProvider::open(int index, int32_t &error, QString &)
+std::unique_ptr<LineConnection> TelLinkProvider::open(const LineDeviceInfo &device, int32_t &error,
+                                                      Reason &)
 {
-    if (index != 0 || !FHasHandler.value_or(false)) {
+    if (device.name != DeviceName() || !FHasHandler.value_or(false)) {
         error = LINEERR_BADDEVICEID;
         return nullptr;
     }

@@ -8,7 +8,7 @@
 namespace tapi {
 
 // One device, "Desktop telephony (tel: link)", while the desktop names a default
-// application for tel: links (asked through GIO when probing, and on first use). Dialling
+// application for tel: links (asked through GIO at each refresh). Dialling
 // launches that application with "tel:<number>" (a softphone, or a link to a mobile phone,
 // places the call): the call goes to dialing and, once the launch worked, to connected; a
 // failed launch fails the make-call request. Hanging up is the handler's business.
@@ -20,8 +20,9 @@ public:
     static QString DeviceName();
 
     QList<LineDeviceInfo> devices() const override;
-    void probe() override;
-    std::unique_ptr<LineConnection> open(int index, int32_t &error, QString &detail) override;
+    void refresh() override;
+    std::unique_ptr<LineConnection> open(const LineDeviceInfo &device, int32_t &error,
+                                         Reason &detail) override;
 
     // The URI handed to the handler: "tel:" and the number, percent-encoded as a URI part
     // with "+" and "*" kept ("#" becomes %23).

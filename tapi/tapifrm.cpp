@@ -184,9 +184,17 @@ bool TTapiForm::ListDevices(QStringList &list)
     return true;
 }
 
-void TTapiForm::ProbeDevices()
+void TTapiForm::ProbeDevices(const QString &device)
 {
-    FLines.probe();
+    FLines.probe(device);
+}
+
+QString TTapiForm::ProbeNotes() const
+{
+    QStringList lines;
+    for (const Reason &note : FLines.probeNotes())
+        lines << note.text(FLanguage);
+    return lines.join(u'\n');
 }
 
 QString TTapiForm::SelectedDevice()
@@ -218,7 +226,11 @@ bool TTapiForm::PrepareNumber(QString &number)
             return false;
         }
     }
-    if (ModifyNumber) number = ModifyNumber(number);
+    if (ModifyNumber) {
+        const std::optional<QString> modified = ModifyNumber(number);
+        if (!modified) return false;
+        number = *modified;
+    }
     if (FSettings.settings.doPrependNum) number.prepend(FSettings.settings.prependNum);
     return true;
 }
@@ -246,13 +258,8 @@ bool TTapiForm::Dial(const QString &deviceName, const QString &number, QString *
         }
         return -1;
     };
-    int id = find();
+    const int id = find();
     Log(QStringLiteral("searching device"));
-    if (id < 0) {
-        // Right after the start the modems may still be answering the probe.
-        FLines.finishProbe();
-        id = find();
-    }
     const QString failure =
         id < 0 ? QStringLiteral("device ") + deviceName + QStringLiteral(" unknown")
                : PlaceCall(deviceName, id, prepared);
@@ -266,8 +273,8 @@ bool TTapiForm::Dial(const QString &deviceName, const QString &number, QString *
 QString TTapiForm::StepError(const char *step, int32_t result) const
 {
     QString text = QLatin1String(step) + QStringLiteral(" error ") + QString::number(result);
-    const QString detail = FLines.lastErrorDetail();
-    if (!detail.isEmpty()) text += QStringLiteral(": ") + detail;
+    const Reason &detail = FLines.lastErrorDetail();
+    if (!detail.isEmpty()) text += QStringLiteral(": ") + detail.text(FLanguage);
     return text;
 }
 
@@ -318,11 +325,14 @@ void TTapiForm::LineCallback(uint32_t message, uintptr_t param1, uintptr_t param
     }
     case LINE_REPLY: {
         const auto result = int32_t(uint32_t(param2));
+        // The window hides with the clean-up: the reason is told as Dial's failures are.
+        const QString failure = result != 0 ? StepError("lineMakeCall", result) : QString();
         if (result != 0) {
             Cleanup();
             lblDial->setText(QStringLiteral("error"));
         }
         Log(QStringLiteral("LineReply: ") + QString::number(result));
+        if (result != 0) FPrompts.inform(failure);
         break;
     }
     default:

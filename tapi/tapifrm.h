@@ -8,6 +8,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 
 class ListPrompts;
 class QGroupBox;
@@ -22,11 +23,12 @@ class SettingsStore;
 // the line messages then move the state label: the window hides once the call is accepted
 // or connected (the conversation runs on the telephone), and a busy signal closes everything
 // after 5 seconds. With "TAPIDebug" the window also shows the log of every step, and then
-// stays open. Dial's failures come back to the caller as text, for the caller to show.
+// stays open. Dial's failures come back to the caller as text, for the caller to show; a
+// make-call request that fails later (the modem went while the dial waited for its turn) is
+// shown by the window itself.
 //
-// The options dialog lists the devices with ListDevices (it answers at once, from the last
-// probe) and calls ProbeDevices when it opens; DevicesProbed tells when the list may have
-// changed.
+// The options dialog lists the devices with ListDevices (at once; no port is opened) and
+// has modems asked with ProbeDevices; DevicesProbed tells when the list may have changed.
 //
 // Created last among the windows at start-up; lives until the program ends. Main thread
 // only. The line layer, settings and prompts must outlive it.
@@ -51,19 +53,25 @@ public:
     void Cleanup();
     // Trims the number, turns a leading "+" or "++" into "00", refuses anything but digits
     // (with a message), then applies ModifyNumber and the outside-line prefix. An empty
-    // number, also "+" alone, is passed on empty, without rewrite and prefix.
+    // number, also "+" alone, is passed on empty, without rewrite and prefix. False when the
+    // number was refused or the rewrite gave nothing.
     bool PrepareNumber(QString &number);
     // A line of the step log when it is shown, else the debug output.
     void Log(const QString &text);
 
-    // Looks for line devices again, in the background.
-    void ProbeDevices();
+    // Asks the device named, or with an empty name every modem found, whether it answers;
+    // in the background.
+    void ProbeDevices(const QString &device = QString());
+    // Why modems that were asked are not listed, one line each.
+    QString ProbeNotes() const;
     // The device "TAPIDevice" selects: an index into ListDevices, else a device name; a
     // setting that names no device is returned as it stands, for Dial to report.
     QString SelectedDevice();
 
-    // The number-manipulation plug-in's rewrite; unset: the number stays.
-    std::function<QString(const QString &number)> ModifyNumber;
+    // The number-manipulation plug-in's rewrite; unset: the number stays. It may let the
+    // event loop turn while the plug-in works; nothing when the number is not to be dialled
+    // (the plug-in did not answer, the user has been told, or the program is ending).
+    std::function<std::optional<QString>(const QString &number)> ModifyNumber;
 
     // "TAPIDebug": whether the step log is shown.
     void ReadSettings();

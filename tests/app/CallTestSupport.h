@@ -1,11 +1,12 @@
 // What the tests of the call handling and the popup share: a line the test drives, a lookup
-// that notes the numbers it is asked for, and the list entries and statuses they set up and
-// read.
+// that notes the numbers it is asked for, a keyboard without LED, and the list entries and
+// statuses they set up and read.
 #pragma once
 
 #include "line/LineSource.h"
 #include "lists/lists.h"
 #include "lookup/CallerLookup.h"
+#include "platform/KeyboardLed.h"
 
 #include <QSet>
 #include <QStringList>
@@ -64,6 +65,17 @@ class RecordingLookup : public ICallerLookup
 public:
     QStringList numbers;
     void StartLookup(const QString &number) override { numbers.append(number); }
+};
+
+class NoLed : public platform::KeyboardLed
+{
+public:
+    bool ReadScrollLock(bool &state, QString *) override
+    {
+        state = false;
+        return true;
+    }
+    bool PressScrollLock(QString *) override { return true; }
 };
 
 inline void addNick(TLists &lists, const QString &name, const QString &number,

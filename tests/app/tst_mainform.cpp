@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -414,6 +415,25 @@ private slots:
         ring(QStringLiteral("0441124"));
         QVERIFY(!info->isVisible());
         QCOMPARE(FForm->height(), base);
+    }
+
+    void aLongAnswerStaysOnTheScreenAndScrolls()
+    {
+        const QRect screen = FForm->screen()->availableGeometry();
+        FForm->move(screen.left(), screen.bottom() - 300);
+        ring(QStringLiteral("0441123"));
+        const int base = FForm->height();
+        const QString info = QStringLiteral("Line\n").repeated(5000) + QStringLiteral("Last");
+        FForm->CallHandler().PendingCalls().Get(-1).setValue("AdditionalInfo", info);
+        FForm->ShowCall(-1);
+        auto *memo = child<QPlainTextEdit>("memInfo");
+        QVERIFY(FForm->height() > base);
+        QVERIFY2(FForm->geometry().bottom() <= screen.bottom(),
+                 qPrintable(QString::number(FForm->geometry().bottom())));
+        QCOMPARE(FForm->BaseHeight(), base);
+        QCOMPARE(memo->toPlainText(), info);
+        QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+        QVERIFY(memo->verticalScrollBar()->maximum() > 0);
     }
 
     void closingOpensNoWindow()

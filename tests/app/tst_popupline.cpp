@@ -3,9 +3,9 @@
 #include "app/main.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
-#include "platform/KeyboardLed.h"
 #include "platform/Sound.h"
 #include "settings/SettingsStore.h"
+#include "tests/app/CallTestSupport.h"
 #include "tests/capi/SimLine.h"
 #include "tests/platform/FakeScreenSaver.h"
 
@@ -13,21 +13,6 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
-
-namespace {
-
-class NoLed : public platform::KeyboardLed
-{
-public:
-    bool ReadScrollLock(bool &state, QString *) override
-    {
-        state = false;
-        return true;
-    }
-    bool PressScrollLock(QString *) override { return true; }
-};
-
-} // namespace
 
 // The program's windows and data on a fresh data directory, with the popup ready for calls.
 struct Program

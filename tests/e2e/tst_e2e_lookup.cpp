@@ -1,11 +1,13 @@
 // The real corvane on Xvfb with the built-in reverse lookup asking a local server: the popup
 // shows an unknown caller at once and grows by the answer's lines when it comes, the call list
-// keeps the name, and the program ends at once while a lookup hangs. With E2E_FIGURES=1 it
-// measures instead how long a call takes to reach the screen with and without a slow lookup
-// server, and how long an answer takes to fill the popup.
+// keeps the name, and the program ends at once while a lookup hangs or a plug-in sleeps. With
+// E2E_FIGURES=1 it measures instead how long a call takes to reach the screen with and without a
+// slow lookup server, and how long an answer takes to fill the popup.
 #include "tests/e2e/Desktop.h"
 #include "tests/lookup/LookupServer.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -141,6 +143,56 @@ private slots:
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(corvane.readFile(QStringLiteral("corvane.ini"))
                     .contains("ReverseLookupURL=" + server.baseUrl() + "\n"));
+    }
+
+    // A dial waits for a number plug-in that sleeps: a call rings and is answered meanwhile,
+    // and the program still ends at once, the plug-in left asleep in its thread.
+    void aSleepingPluginHoldsUpNeitherCallsNorTheEnd()
+    {
+        if (qEnvironmentVariableIsSet("E2E_FIGURES")) QSKIP("measuring the figures only");
+        Corvane corvane;
+        const QString entered = corvane.file(QStringLiteral("plugin.log"));
+        corvane.writeIni(lookupIni(QString()) + "UseTAPI=1\nTAPIDevice=Modem on /dev/null\n"
+                                                "ExternalNumberManipulationDLL=" SLEEPING_PLUGIN
+                                                "\n");
+        QProcessEnvironment env = corvane.environment();
+        env.insert(QStringLiteral("TEST_PLUGIN_LOG"), entered);
+        QVERIFY(corvane.start(env));
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+
+        // This test owns the clipboard and must keep answering it: never block from here on.
+        QGuiApplication::clipboard()->setText(QStringLiteral("0441123"));
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(CORVANE_PROGRAM), {QStringLiteral("/d")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(entered).size() > 0, 20000);
+
+        const auto alerts = [&corvane] {
+            int n = 0;
+            for (const QString &message : corvane.linePut())
+                n += message.mid(12, 5) == QLatin1String("01 80");
+            return n;
+        };
+        const int alertsBefore = alerts();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(corvane.line(QStringLiteral("ring --from 301234 --type 0x21 --to 85606 "
+                                            "--end-after 5")));
+        QTRY_VERIFY_WITH_TIMEOUT(alerts() > alertsBefore, 5000);
+        const qint64 alerted = clock.elapsed();
+        QVERIFY2(alerted < 500, qPrintable(QString::number(alerted)));
+
+        clock.restart();
+        QVERIFY(corvane.stop());
+        const qint64 ended = clock.elapsed();
+        qInfo("while a plug-in sleeps: ring to ALERT_REQ %lld ms, SIGTERM to the end %lld ms",
+              alerted, ended);
+        QVERIFY2(ended < 1000, qPrintable(QString::number(ended)));
+        QVERIFY(corvane.readFile(QStringLiteral("corvane.ini")).contains("UseTAPI=1"));
+        QVERIFY(corvane.readFile(QStringLiteral("Calls")).contains(QStringLiteral(";0301234;")));
+        QFile log(entered);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("0441123\n"));
     }
 
     void figures()

@@ -8,6 +8,7 @@
 #include "tests/lists/WidgetTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QHeaderView>
@@ -719,15 +720,33 @@ void TestListDlg::hooksForDialReverseSearchAndExport()
 
     FDlg->mnuReverseSearchClick();
     QVERIFY(FPrompts.messages.isEmpty());
-    FDlg->OnReverseSearch = [](const QString &number, QString &text) {
-        text = "Name of " + number + "\r\nStreet 1\r\n";
-        return number == "0301";
+    // The search answers later: until then the cursor is busy and the item does nothing.
+    QStringList searched;
+    TListDlg::ReverseSearchDone answer;
+    FDlg->ReverseSearchEnabled = [] { return true; };
+    FDlg->OnReverseSearch = [&](const QString &number, TListDlg::ReverseSearchDone done) {
+        searched.append(number);
+        answer = std::move(done);
     };
     FDlg->mnuReverseSearchClick();
-    QCOMPARE(FPrompts.messages, QStringList({"Name of 0301\r\nStreet 1\r\n"}));
-    FLists->calls().setText(0, CallRow::Number, "0999");
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    FDlg->UpdateMenuStates();
+    QVERIFY(!action("mnuReverseSearch")->isEnabled());
     FDlg->mnuReverseSearchClick();
+    QCOMPARE(searched, QStringList({"0301"}));
+    std::exchange(answer, nullptr)(true, "Name of 0301\nStreet 1");
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(FPrompts.messages, QStringList({"Name of 0301\nStreet 1"}));
+    FDlg->UpdateMenuStates();
+    QVERIFY(action("mnuReverseSearch")->isEnabled());
+    // Nothing found; a search that ended with a message of its own shows no second box.
+    FDlg->mnuReverseSearchClick();
+    std::exchange(answer, nullptr)(true, QString());
     QCOMPARE(FPrompts.messages.last(), QStringLiteral("No information found in reverse search"));
+    FDlg->mnuReverseSearchClick();
+    std::exchange(answer, nullptr)(false, QString());
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(FPrompts.messages.size(), 2);
 
     QStringList exported;
     FDlg->OnExportToOutlook = [&](const QString &nickname, const QString &number,

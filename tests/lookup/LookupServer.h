@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -24,6 +25,7 @@ public:
     enum class Behaviour
     {
         Answer,         // the prepared body with status 200, after the prepared delay
+        AnswerChunked,  // the prepared body in chunks, without a length
         Hang,           // never answers (until the server ends)
         HugeChunked,    // 10 MB in chunks, without a length
         HugeWithLength, // 10 MB announced by Content-Length
@@ -83,6 +85,11 @@ public:
     {
         std::lock_guard lock(FMutex);
         FAnswers[number] = {Behaviour::Answer, body, delayMs};
+    }
+    void answerChunked(const std::string &number, const std::string &body)
+    {
+        std::lock_guard lock(FMutex);
+        FAnswers[number] = {Behaviour::AnswerChunked, body, 0};
     }
     void behave(const std::string &number, Behaviour behaviour)
     {
@@ -168,6 +175,15 @@ private:
                 std::lock_guard lock(FMutex);
                 FAnswered.push_back({number, FClock.elapsed()});
             }
+            return;
+        case Behaviour::AnswerChunked:
+            res.set_chunked_content_provider(
+                "text/plain", [body = answer.body](size_t offset, httplib::DataSink &sink) {
+                    const size_t chunk = std::min<size_t>(body.size() - offset, 4096);
+                    if (chunk) sink.write(body.data() + offset, chunk);
+                    if (offset + chunk == body.size()) sink.done();
+                    return true;
+                });
             return;
         case Behaviour::Hang:
             waitUntilEnding(std::chrono::seconds(60));

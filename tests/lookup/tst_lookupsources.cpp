@@ -58,6 +58,32 @@ private:
     void *FHandle = nullptr;
 };
 
+// A reverse search, waited for with the event loop turning ("<no answer>" when it never ends).
+struct Searched
+{
+    bool done = false;
+    bool answered = false;
+    QString text;
+};
+
+Searched search(LookupSources &sources, const QString &number)
+{
+    Searched searched;
+    QObject context;
+    sources.ReverseSearch(number, &context, [&searched](bool answered, const QString &text) {
+        searched = {true, answered, text};
+    });
+    if (!QTest::qWaitFor([&searched] { return searched.done; }, 20000))
+        searched.text = QStringLiteral("<no answer>");
+    return searched;
+}
+
+// The number to dial, or "<nothing>".
+QString modify(LookupSources &sources, const QString &number)
+{
+    return sources.ModifyNumber(number).value_or(QStringLiteral("<nothing>"));
+}
+
 } // namespace
 
 class TestLookupSources : public QObject
@@ -77,7 +103,7 @@ private slots:
     void endingAbortsTheLookupAtOnceAndDeliversNothing();
     void aCallWithoutNumberIsNeverLookedUp();
     void enabledOnlyWithAServerOrAPlugin();
-    void synchronousLookupWithTheBuiltInLookup();
+    void reverseSearchWithTheBuiltInLookup();
     void settingsChooseTheSources();
 
     void pluginWithOnlyTheUnderscoreExports();
@@ -87,6 +113,8 @@ private slots:
     void aBlockingPluginFreezesNothingAndStaysLoadedUntilItReturns();
     void csvExamplePlugin();
     void outsideLineExamplePlugin();
+    void callsIntoOneLibraryAreSerialised();
+    void aPluginThatDoesNotAnswerInTimeIsShutOff();
 
     void endingWhileAPluginBlocksKeepsItLoaded(); // last: the library then stays loaded
 
@@ -143,6 +171,12 @@ void TestLookupSources::builtInDeliversEachAnswer_data()
                                     << "";
     QTest::newRow("error in lower case stays") << QByteArray("error") << "error"
                                                << "";
+    QTest::newRow("a long name cut to a nickname's length")
+        << QByteArray(100, 'N') + "\nStreet" << QString(MaxLookupNameLength, u'N') << "Street\r";
+    // U+1F4DE, two UTF-16 units, across the end: it goes whole.
+    QTest::newRow("never inside a character")
+        << QByteArray(MaxLookupNameLength - 1, 'N') + "\xF0\x9F\x93\x9E"
+        << QString(MaxLookupNameLength - 1, u'N') << "";
 }
 
 void TestLookupSources::builtInDeliversEachAnswer()
@@ -276,8 +310,7 @@ void TestLookupSources::enabledOnlyWithAServerOrAPlugin()
     sources->SelectBuiltIn(QStringLiteral("  "));
     QVERIFY(sources->BuiltInSelected());
     QVERIFY(!sources->Enabled());
-    QString text;
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0441"), text));
+    QCOMPARE(search(*sources, QStringLiteral("0441")).text, QString());
     sources->SelectBuiltIn(FServer->baseUrl());
     QVERIFY(sources->Enabled());
     QVERIFY(sources->SelectPlugin(plugin("found")));
@@ -288,24 +321,27 @@ void TestLookupSources::enabledOnlyWithAServerOrAPlugin()
     QVERIFY(FPrompts.messages.isEmpty());
 }
 
-void TestLookupSources::synchronousLookupWithTheBuiltInLookup()
+void TestLookupSources::reverseSearchWithTheBuiltInLookup()
 {
     FServer->answer("0441", "Name: M&uuml;ller\r\nStra%C3%9Fe 1\r\nOldenburg");
     FServer->answer("0442", "ERROR\nSomething");
     FServer->answer("0443", "");
     FServer->answer("0444", "<b>Markup</b>");
     FServer->behave("0445", LookupServer::Behaviour::NotFound);
+    FServer->answer("0446", std::string(60, 'N') + "\nStreet");
     auto sources = makeSources();
     sources->SelectBuiltIn(FServer->baseUrl());
-    QString text;
-    QVERIFY(sources->SynchronousLookup(QStringLiteral("0441"), text));
-    QCOMPARE(text, QString::fromUtf8("Name=Müller\nStraße 1\nOldenburg"));
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0442"), text));
-    QCOMPARE(text, QString());
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0443"), text));
-    QVERIFY(sources->SynchronousLookup(QStringLiteral("0444"), text));
-    QCOMPARE(text, QStringLiteral("<b>Markup</b>"));
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0445"), text));
+    Searched searched = search(*sources, QStringLiteral("0441"));
+    QVERIFY(searched.answered);
+    QCOMPARE(searched.text, QString::fromUtf8("Name=Müller\nStraße 1\nOldenburg"));
+    for (const char *nothing : {"0442", "0443", "0445"}) {
+        searched = search(*sources, QLatin1String(nothing));
+        QVERIFY(searched.answered);
+        QCOMPARE(searched.text, QString());
+    }
+    QCOMPARE(search(*sources, QStringLiteral("0444")).text, QStringLiteral("<b>Markup</b>"));
+    QCOMPARE(search(*sources, QStringLiteral("0446")).text,
+             QString(MaxLookupNameLength, u'N') + QStringLiteral("\nStreet"));
     // The worker was not used.
     QCOMPARE(FResults.size(), 0);
 }
@@ -323,7 +359,7 @@ void TestLookupSources::settingsChooseTheSources()
     QCOMPARE(sources->ServerUrl(), FServer->baseUrl());
     QCOMPARE(sources->LookupPluginPath(), QString());
     QCOMPARE(sources->NumberPluginPath(), example("outsideline"));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441123")), QStringLiteral("00441123"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441123")), QStringLiteral("00441123"));
 
     settings.internalReverseSearch = false;
     settings.externalNumberManipulationDll.clear();
@@ -355,10 +391,8 @@ void TestLookupSources::pluginWithOnlyTheUnderscoreExports()
     QCOMPARE(FResults[0].number, QStringLiteral("++4930123"));
     QCOMPARE(FResults[0].name, QStringLiteral("Found ++4930123"));
     QVERIFY(!FResults[0].hasInfo);
-    QString text;
-    QVERIFY(sources->SynchronousLookup(QStringLiteral("0441"), text));
-    QCOMPARE(text, QStringLiteral("Found 0441"));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441")), QStringLiteral("90441"));
+    QCOMPARE(search(*sources, QStringLiteral("0441")).text, QStringLiteral("Found 0441"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441")), QStringLiteral("90441"));
 }
 
 void TestLookupSources::pluginFindingAnEmptyNameDeliversNothing()
@@ -371,10 +405,10 @@ void TestLookupSources::pluginFindingAnEmptyNameDeliversNothing()
     const int callsBefore = library.call("TestPluginCalls");
     sources->StartLookup(QStringLiteral("0441"));
     QTRY_COMPARE_WITH_TIMEOUT(library.call("TestPluginCalls"), callsBefore + 1, 10000);
-    QString text = QStringLiteral("stale");
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0441"), text));
-    QCOMPARE(text, QString());
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441")), QStringLiteral("0441"));
+    const Searched searched = search(*sources, QStringLiteral("0441"));
+    QVERIFY(searched.answered);
+    QCOMPARE(searched.text, QString());
+    QCOMPARE(modify(*sources, QStringLiteral("0441")), QStringLiteral("0441"));
     QTest::qWait(300);
     QCOMPARE(FResults.size(), 0);
 }
@@ -398,7 +432,7 @@ void TestLookupSources::aFileThatIsNoPluginLeavesNoneLoaded()
     QVERIFY(!sources->Enabled());
     QCOMPARE(sources->LookupPluginPath(), QString());
     QCOMPARE(sources->NumberPluginPath(), QString());
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441")), QStringLiteral("0441"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441")), QStringLiteral("0441"));
     sources->StartLookup(QStringLiteral("0441"));
     QTest::qWait(300);
     QCOMPARE(FResults.size(), 0);
@@ -468,40 +502,81 @@ void TestLookupSources::csvExamplePlugin()
     sources->StartLookup(QStringLiteral("++4319876543"));
     QTRY_COMPARE_WITH_TIMEOUT(FResults.size(), 2, 10000);
     QCOMPARE(FResults[1].name, QString::fromUtf8("Wiener Büro"));
-    QString text;
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0441"), text));
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0301"), text)); // empty name
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("broken line"), text));
+    QCOMPARE(search(*sources, QStringLiteral("0441")).text, QString());
+    QCOMPARE(search(*sources, QStringLiteral("0301")).text, QString()); // empty name
+    QCOMPARE(search(*sources, QStringLiteral("broken line")).text, QString());
 
     // A file in Windows-1252 is read too.
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("0441;M\xFCller\n");
     file.close();
-    QVERIFY(sources->SynchronousLookup(QStringLiteral("0441"), text));
-    QCOMPARE(text, QString::fromUtf8("Müller"));
+    QCOMPARE(search(*sources, QStringLiteral("0441")).text, QString::fromUtf8("Müller"));
     qunsetenv("CORVANE_LOOKUP_CSV");
-    QVERIFY(!sources->SynchronousLookup(QStringLiteral("0441"), text));
+    QCOMPARE(search(*sources, QStringLiteral("0441")).text, QString());
 }
 
 void TestLookupSources::outsideLineExamplePlugin()
 {
     auto sources = makeSources();
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441123")), QStringLiteral("0441123"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441123")), QStringLiteral("0441123"));
     QVERIFY(sources->LoadNumberPlugin(example("outsideline")));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("21")), QStringLiteral("21"));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441123")), QStringLiteral("00441123"));
+    QCOMPARE(modify(*sources, QStringLiteral("21")), QStringLiteral("21"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441123")), QStringLiteral("00441123"));
     qputenv("CORVANE_OUTSIDE_LINE", "9");
     qputenv("CORVANE_EXTENSION_DIGITS", "4");
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("2100")), QStringLiteral("2100"));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("004930123")), QStringLiteral("9004930123"));
+    QCOMPARE(modify(*sources, QStringLiteral("2100")), QStringLiteral("2100"));
+    QCOMPARE(modify(*sources, QStringLiteral("004930123")), QStringLiteral("9004930123"));
     qunsetenv("CORVANE_OUTSIDE_LINE");
     qunsetenv("CORVANE_EXTENSION_DIGITS");
     // A replacement longer than the buffer's 254 bytes is no change.
     const QString longNumber(300, u'1');
-    QCOMPARE(sources->ModifyNumber(longNumber), longNumber);
+    QCOMPARE(modify(*sources, longNumber), longNumber);
     QVERIFY(sources->LoadNumberPlugin(QString()));
-    QCOMPARE(sources->ModifyNumber(QStringLiteral("0441123")), QStringLiteral("0441123"));
+    QCOMPARE(modify(*sources, QStringLiteral("0441123")), QStringLiteral("0441123"));
     QVERIFY(FPrompts.messages.isEmpty());
+}
+
+void TestLookupSources::callsIntoOneLibraryAreSerialised()
+{
+    auto sources = makeSources();
+    QVERIFY(sources->SelectPlugin(plugin("blocking")));
+    QVERIFY(sources->LoadNumberPlugin(plugin("blocking")));
+    Loaded library(plugin("blocking"));
+    library.call("TestPluginHold");
+    sources->StartLookup(QStringLiteral("0441"));
+    QTRY_COMPARE_WITH_TIMEOUT(library.call("TestPluginInside"), 1, 10000);
+    // The rewrite waits for the lookup to leave the library, the event loop turning.
+    QTimer::singleShot(300, [&library] { library.release(); });
+    QCOMPARE(modify(*sources, QStringLiteral("0442")), QStringLiteral("90442"));
+    QTRY_COMPARE_WITH_TIMEOUT(FResults.size(), 1, 10000);
+    QCOMPARE(library.call("TestPluginMostInside"), 1);
+}
+
+void TestLookupSources::aPluginThatDoesNotAnswerInTimeIsShutOff()
+{
+    auto sources = makeSources();
+    sources->ApplyLanguage(Language::English);
+    sources->PluginTimeLimitMs = 300;
+    QVERIFY(sources->SelectPlugin(plugin("stalling")));
+    Loaded library(plugin("stalling"));
+    QVERIFY(!search(*sources, QStringLiteral("0441")).answered);
+    QCOMPARE(FPrompts.messages,
+             QStringList{QStringLiteral("The plug-in %1 did not answer within 1 seconds. Corvane "
+                                        "will not call it again until it is restarted.")
+                             .arg(plugin("stalling"))});
+
+    // Once it has returned, nothing calls it again, also when it is loaded anew.
+    library.release();
+    QTRY_COMPARE_WITH_TIMEOUT(library.call("TestPluginInside"), 0, 10000);
+    QVERIFY(sources->LoadNumberPlugin(plugin("stalling")));
+    QCOMPARE(modify(*sources, QStringLiteral("0441")), QStringLiteral("<nothing>"));
+    sources->StartLookup(QStringLiteral("0441"));
+    QTest::qWait(300);
+    QCOMPARE(library.call("TestPluginCalls"), 1);
+    QCOMPARE(FPrompts.messages.size(), 2);
+    QCOMPARE(FResults.size(), 0);
+    sources.reset();
+    QVERIFY(Loaded(plugin("stalling")));
 }
 
 void TestLookupSources::endingWhileAPluginBlocksKeepsItLoaded()

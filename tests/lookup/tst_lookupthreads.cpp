@@ -1,6 +1,6 @@
 // The lookup workers' hand-over between threads, run under ThreadSanitizer: rapid requests,
-// switching sources while lookups run, the synchronous lookup beside a worker in the same
-// plug-in, and the end of the program while lookups hang. Without Qt Test, whose watchdog
+// switching sources while lookups run, reverse searches and rewrites beside a worker in the
+// same plug-in, and the end of the program while lookups hang. Without Qt Test, whose watchdog
 // thread (uninstrumented Qt code) would give false reports.
 #include "lists/ListPrompts.h"
 #include "lookup/LookupSources.h"
@@ -60,18 +60,27 @@ int main(int argc, char **argv)
         for (const LookupResult &result : results)
             check(result.name == "Caller " + result.number.mid(2), "name of its number");
 
-        // Switching while lookups run, back and forth.
+        // Switching while lookups run, back and forth, with reverse searches and rewrites in
+        // the same plug-in.
+        int searches = 0;
+        sources.LoadNumberPlugin(QStringLiteral(TEST_PLUGIN_DIR "/found.so"));
         for (int i = 0; i < 20; ++i) {
             sources.StartLookup(QStringLiteral("04%1").arg(i));
             if (i % 2)
                 sources.SelectPlugin(QStringLiteral(TEST_PLUGIN_DIR "/found.so"));
             else
                 sources.SelectBuiltIn(server.baseUrl());
-            QString text;
-            sources.SynchronousLookup(QStringLiteral("0441"), text);
+            sources.ReverseSearch(QStringLiteral("0441"), &app,
+                                  [&searches](bool answered, const QString &text) {
+                                      searches += answered && text.startsWith("Caller 41") !=
+                                                                  text.startsWith("Found 0441");
+                                  });
+            check(sources.ModifyNumber(QStringLiteral("0441")) == QStringLiteral("90441"),
+                  "rewritten beside the lookups");
             QCoreApplication::processEvents();
         }
-        check(processEventsUntil([&] { return server.busy() == 0; }), "switching settles");
+        check(processEventsUntil([&] { return server.busy() == 0 && searches == 20; }),
+              "switching settles, every search answered");
 
         // The program ends while one lookup hangs and a stopped worker finishes another.
         server.answer("0998", "Slow", 500);

@@ -26,6 +26,8 @@ private slots:
 
     void asksTheServerWithThePlainRequest();
     void anEmptyAnswerIsAnAnswer();
+    void anAnswerOfTheLargestSizeIsTakenWhole_data();
+    void anAnswerOfTheLargestSizeIsTakenWhole();
     void failsWithoutAnAnswerItCanUse_data();
     void failsWithoutAnAnswerItCanUse();
     void givesUpOnAServerThatNeverAnswers();
@@ -173,6 +175,40 @@ void TestReverseLookup::anEmptyAnswerIsAnAnswer()
     QVERIFY(client.Lookup(QStringLiteral("0441"), answer));
     QCOMPARE(answer.name, QString());
     QCOMPARE(answer.info, QString());
+}
+
+void TestReverseLookup::anAnswerOfTheLargestSizeIsTakenWhole_data()
+{
+    QTest::addColumn<bool>("chunked");
+    QTest::addColumn<int>("extra");
+    QTest::newRow("64 KiB with length") << false << 0;
+    QTest::newRow("one byte more with length") << false << 1;
+    QTest::newRow("64 KiB in chunks") << true << 0;
+    QTest::newRow("one byte more in chunks") << true << 1;
+}
+
+void TestReverseLookup::anAnswerOfTheLargestSizeIsTakenWhole()
+{
+    QFETCH(bool, chunked);
+    QFETCH(int, extra);
+    // A name, a line of filler and a last line, 64 KiB in all (plus the extra bytes).
+    const std::string head = "Bakery\n";
+    const std::string tail = "\nLast line";
+    const std::string body =
+        head + std::string(TfrmLookup::MaxBodyBytes + extra - head.size() - tail.size(), 'x') +
+        tail;
+    LookupServer server;
+    if (chunked)
+        server.answerChunked("0441", body);
+    else
+        server.answer("0441", body);
+    TfrmLookup client(server.baseUrl());
+    ReverseLookupAnswer answer;
+    QCOMPARE(client.Lookup(QStringLiteral("0441"), answer), extra == 0);
+    if (extra) return;
+    QCOMPARE(answer.name, QStringLiteral("Bakery"));
+    QVERIFY(answer.info.endsWith(QStringLiteral("\rLast line\r")));
+    QCOMPARE(answer.info.size(), qsizetype(body.size() - head.size() + 1));
 }
 
 void TestReverseLookup::failsWithoutAnAnswerItCanUse_data()

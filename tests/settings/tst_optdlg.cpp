@@ -475,6 +475,7 @@ void TestOptDlg::telephonyDevices()
     makeDialog();
     // No line-device layer: telephony cannot be switched on.
     inDialog([&](TOptDlg *dlg) {
+        QVERIFY(!c<QPushButton>("btnProbe")->isEnabled());
         tick(c<QCheckBox>("cbUseTapi"));
         QCOMPARE(FPrompts.messages,
                  QStringList("No dialling device found: telephony stays disabled"));
@@ -486,31 +487,52 @@ void TestOptDlg::telephonyDevices()
     writeFile(ini(), "[Settings]\nUseTAPI=1\nTAPIDevice=Desktop telephony (tel: link)\n");
     FSettings->readAll();
     QStringList found = {"Modem on /dev/ttyACM0", "Desktop telephony (tel: link)"};
+    // As the dial window answers: false while there is no device.
     FDlg->OnListDevices = [&found](QStringList &devices) {
         devices = found;
-        return true;
+        return !found.isEmpty();
     };
-    int probes = 0;
-    FDlg->OnProbeDevices = [&probes] { ++probes; };
+    QStringList probes;
+    FDlg->OnProbeDevices = [&probes](const QString &device) { probes << device; };
+    FDlg->ProbeNotes = [] { return QStringLiteral("/dev/ttyACM2 did not answer AT"); };
     inDialog([&](TOptDlg *dlg) {
-        QCOMPARE(probes, 1);
         auto *list = c<QListWidget>("lbTAPI");
         QCOMPARE(list->count(), 2);
         QCOMPARE(list->currentRow(), 1);
-        // A probe that ends while the dialog is open shows its devices, the choice kept.
+        // Answers that come while the dialog is open show, the choice kept.
         found.prepend("Modem on /dev/ttyACM1");
+        QVERIFY(c<QLabel>("lbProbeNotes")->text().isEmpty());
         dlg->DevicesChanged();
         QCOMPARE(list->count(), 3);
         QCOMPARE(list->currentItem()->text(), QString("Desktop telephony (tel: link)"));
-        list->setCurrentRow(1);
+        QCOMPARE(c<QLabel>("lbProbeNotes")->text(), QString("/dev/ttyACM2 did not answer AT"));
+        // Only the user asks modems: a device chosen, or all with the button.
+        QVERIFY(probes.isEmpty());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(1)).center());
+        QTest::mouseClick(c<QPushButton>("btnProbe"), Qt::LeftButton);
+        QCOMPARE(probes, QStringList({"Modem on /dev/ttyACM0", ""}));
         dlg->OKBtnClick();
     });
+    QVERIFY(readFile(ini()).contains("TAPIDevice=Modem on /dev/ttyACM0\n"));
+
+    // A device list that is empty for now (the modem unplugged) changes no setting.
+    found.clear();
+    inDialog([&](TOptDlg *dlg) {
+        QVERIFY(c<QCheckBox>("cbUseTapi")->isChecked());
+        QVERIFY(c<QPushButton>("btnProbe")->isEnabled());
+        QCOMPARE(c<QListWidget>("lbTAPI")->count(), 0);
+        dlg->OKBtnClick();
+    });
+    QCOMPARE(FPrompts.messages.size(), 1);
+    QVERIFY(readFile(ini()).contains("UseTAPI=1\n"));
     QVERIFY(readFile(ini()).contains("TAPIDevice=Modem on /dev/ttyACM0\n"));
 
     // Switched off, the device is no longer written.
     inDialog([&](TOptDlg *dlg) {
         tick(c<QCheckBox>("cbUseTapi"));
         QCOMPARE(c<QListWidget>("lbTAPI")->count(), 0);
+        QVERIFY(!c<QPushButton>("btnProbe")->isEnabled());
         dlg->OKBtnClick();
     });
     QVERIFY(readFile(ini()).contains("UseTAPI=0\n"));
@@ -779,8 +801,9 @@ void TestOptDlg::captionsInBothLanguages()
             if (qobject_cast<QCheckBox *>(button) || qobject_cast<QRadioButton *>(button))
                 QVERIFY2(!button->text().isEmpty(), qPrintable(button->objectName()));
         }
+        // Status lines (the picture's file, the modems' answers) are no captions.
         for (QLabel *label : FDlg->findChildren<QLabel *>()) {
-            if (label->objectName() != "lbFile")
+            if (label->objectName() != "lbFile" && label->objectName() != "lbProbeNotes")
                 QVERIFY2(!label->text().isEmpty(), qPrintable(label->objectName()));
         }
     }

@@ -33,9 +33,25 @@ struct Rig
         modems.FindCandidates = [candidates] { return candidates; };
         modems.ProbeTimeoutMs = 500;
         lines.addProvider(&modems, QStringLiteral("modems"));
-        modems.probe();
-        modems.finishProbe();
     }
+
+    // Asks the device named, or every candidate, and waits for the answers.
+    bool probe(const QString &device = QString())
+    {
+        QSignalSpy done(&lines, &LineApi::devicesProbed);
+        lines.probe(device);
+        return !done.isEmpty() || done.wait(5000);
+    }
+
+    QStringList names() const
+    {
+        QStringList names;
+        for (const LineDeviceInfo &device : modems.devices())
+            names << device.name;
+        return names;
+    }
+
+    QString why() const { return lines.lastErrorDetail().text(Language::English); }
 
     LineCallback recorder()
     {
@@ -84,12 +100,14 @@ class TestModemLines : public QObject
 private slots:
     void modemPortsSetting();
     void dialableNumbers();
-    void namedPortsThenModemsThatAnswerAt();
+    void namedPortsThenUdevModemsAskedOnRequest();
     void portOpensRaw8N1AtTheNamedSpeed();
     void answersBecomeCallStates_data();
     void answersBecomeCallStates();
     void silenceEndsTheCall();
+    void dialDuringAProbeTakesItsTurnAfterIt();
     void hangUpWhileDialingAndOneCallPerLine();
+    void hangUpReachesTheModemAsTheProgramEnds();
     void portThatGoesAwayEndsTheCall();
     void busyMissingAndInUsePorts();
     void hostileNumberNeverReachesThePort();
@@ -123,7 +141,7 @@ void TestModemLines::dialableNumbers()
         QVERIFY2(!ModemLine::IsDialable(number), qPrintable(number));
 }
 
-void TestModemLines::namedPortsThenModemsThatAnswerAt()
+void TestModemLines::namedPortsThenUdevModemsAskedOnRequest()
 {
     ModemSimProcess named, answers, refuses, silent;
     QVERIFY(named.start());
@@ -133,35 +151,57 @@ void TestModemLines::namedPortsThenModemsThatAnswerAt()
     Rig rig(named.path() + QStringLiteral(";/dev/ttyS9@12"),
             {QStringLiteral("/dev/ttyACM97"), refuses.path(), named.path(), silent.path(),
              answers.path()});
+    const auto device = [](const ModemSimProcess &modem) { return "Modem on " + modem.path(); };
 
-    QStringList names;
-    for (const LineDeviceInfo &device : rig.modems.devices())
-        names << device.name;
-    QCOMPARE(names, QStringList({"Modem on " + named.path(), "Modem on /dev/ttyS9",
-                                 "Modem on " + answers.path()}));
-    // Named ports are taken as they are; only the candidates were asked.
+    // Listing opens nothing: udev's modems are listed by name without being asked.
+    HLineApp app = 0;
+    uint32_t count = 0;
+    QCOMPARE(rig.lines.lineInitialize(app, nullptr, count), 0);
+    QCOMPARE(rig.names(),
+             QStringList({device(named), "Modem on /dev/ttyS9", "Modem on /dev/ttyACM97",
+                          device(refuses), device(silent), device(answers)}));
+    QCOMPARE(rig.lines.lineShutdown(app), 0);
+    // The one the user chooses is asked alone.
+    QVERIFY(rig.probe(device(answers)));
+    QCOMPARE(answers.received(), QStringList({"AT"}));
+    for (const ModemSimProcess *modem : {&named, &refuses, &silent})
+        QVERIFY(modem->received().isEmpty());
+
+    // Asked all at once, the candidates say whether they answer; named ports are never asked.
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(rig.probe());
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.names().size(), 6);
     QVERIFY(named.received().isEmpty());
     QCOMPARE(refuses.received(), QStringList({"AT"}));
     QCOMPARE(silent.received(), QStringList({"AT"}));
-    QCOMPARE(answers.received(), QStringList({"AT"}));
+    QCOMPARE(answers.received(), QStringList({"AT", "AT"}));
+    QStringList notes;
+    for (const Reason &note : rig.modems.probeNotes())
+        notes << note.text(Language::English);
+    QStringList expected = {"/dev/ttyACM97 does not exist (is the modem plugged in and on?)",
+                            refuses.path() + " answered AT with ERROR",
+                            silent.path() + " did not answer AT"};
+    notes.sort();
+    expected.sort();
+    QCOMPARE(notes, expected);
 
     // The bad entry keeps its place but cannot be negotiated.
-    HLineApp app = 0;
-    uint32_t count = 0;
     uint32_t version = 0;
     QCOMPARE(rig.lines.lineInitialize(app, nullptr, count), 0);
-    QCOMPARE(count, 3u);
+    QCOMPARE(count, 6u);
     QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 1, 0x20000, 0x20000, version),
              LINEERR_NODRIVER);
-    QVERIFY(rig.lines.lastErrorDetail().contains("unsupported speed"));
-    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 3, 0x20000, 0x20000, version),
+    QVERIFY(rig.why().contains("unsupported speed"));
+    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 6, 0x20000, 0x20000, version),
              LINEERR_BADDEVICEID);
-    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 2, 0x30000, 0x40000, version),
+    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 5, 0x30000, 0x40000, version),
              LINEERR_INCOMPATIBLEAPIVERSION);
-    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 2, 0x10004, 0x10004, version), 0);
+    QCOMPARE(rig.lines.lineNegotiateAPIVersion(app, 5, 0x10004, 0x10004, version), 0);
     LineDevCaps caps;
-    QCOMPARE(rig.lines.lineGetDevCaps(app, 2, version, caps), 0);
-    QCOMPARE(caps.lineName, "Modem on " + answers.path());
+    QCOMPARE(rig.lines.lineGetDevCaps(app, 5, version, caps), 0);
+    QCOMPARE(caps.lineName, device(answers));
     QCOMPARE(rig.lines.lineShutdown(app), 0);
 
     // Without any device there is no line application.
@@ -247,6 +287,21 @@ void TestModemLines::silenceEndsTheCall()
     QTRY_COMPARE(modem.received(), QStringList({"ATD;", "ATH"}));
 }
 
+void TestModemLines::dialDuringAProbeTakesItsTurnAfterIt()
+{
+    ModemSimProcess modem;
+    QVERIFY(modem.start({"AT +300 OK", "ATD*;"}));
+    Rig rig(QString(), {modem.path()});
+    rig.lines.probe(ModemProvider::DeviceName(modem.path()));
+    QTRY_COMPARE(modem.received(), QStringList({"AT"}));
+    QVERIFY(rig.dial(0, QStringLiteral("0441")) > 0);
+    // The OK answers the probe, not the dial that waited for it.
+    QTRY_COMPARE(modem.received(), QStringList({"AT", "ATD0441;"}));
+    QTest::qWait(300);
+    QCOMPARE(rig.states(), QStringList({"LINECALLSTATE_DIALING"}));
+    QCOMPARE(rig.names().size(), 1);
+}
+
 void TestModemLines::hangUpWhileDialingAndOneCallPerLine()
 {
     ModemSimProcess modem;
@@ -263,10 +318,25 @@ void TestModemLines::hangUpWhileDialingAndOneCallPerLine()
     // The line is free again; a call freed without a drop is hung up all the same.
     HCall call = 0;
     QVERIFY(rig.lines.lineMakeCall(rig.line, call, QStringLiteral("050")) > 0);
+    QTRY_COMPARE(modem.received().size(), 3);
     QCOMPARE(rig.lines.lineDeallocateCall(call), 0);
     QTRY_COMPARE(modem.received(), QStringList({"ATD030;", "ATH", "ATD050;", "ATH"}));
     QCOMPARE(rig.lines.lineClose(rig.line), 0);
     QCOMPARE(rig.lines.lineClose(rig.line), LINEERR_INVALLINEHANDLE);
+}
+
+void TestModemLines::hangUpReachesTheModemAsTheProgramEnds()
+{
+    ModemSimProcess modem;
+    QVERIFY(modem.start({"ATD*;"}));
+    {
+        Rig rig(modem.path());
+        QVERIFY(rig.dial(0, QStringLiteral("1")) > 0);
+        QTRY_COMPARE(modem.received(), QStringList({"ATD1;"}));
+        // No event loop runs between the hang-up and the end.
+        QCOMPARE(rig.lines.lineShutdown(rig.app), 0);
+    }
+    QTRY_COMPARE(modem.received(), QStringList({"ATD1;", "ATH"}));
 }
 
 void TestModemLines::portThatGoesAwayEndsTheCall()
@@ -280,7 +350,7 @@ void TestModemLines::portThatGoesAwayEndsTheCall()
                                            "LINECALLSTATE_DISCONNECTED, 2048"}),
                               10000);
     QCOMPARE(rig.lines.lineDrop(rig.call), LINEERR_OPERATIONFAILED);
-    QVERIFY(rig.lines.lastErrorDetail().contains("has gone"));
+    QVERIFY(rig.why().contains("has gone"));
     QCOMPARE(rig.lines.lineDeallocateCall(rig.call), 0);
     HCall again = 0;
     QCOMPARE(rig.lines.lineMakeCall(rig.line, again, QStringLiteral("1")), LINEERR_OPERATIONFAILED);
@@ -293,25 +363,23 @@ void TestModemLines::busyMissingAndInUsePorts()
     ModemSimProcess modem;
     QVERIFY(modem.start());
     Rig rig(QStringLiteral("/dev/corvane-no-such-modem"), {modem.path()});
-    QCOMPARE(rig.modems.devices().size(), 2);
     QCOMPARE(rig.dial(0, QStringLiteral("1")), LINEERR_NODEVICE);
-    QVERIFY(rig.lines.lastErrorDetail().contains("does not exist"));
+    QVERIFY(rig.why().contains("does not exist"));
+    QCOMPARE(rig.modems.devices().size(), 2);
 
     HLine line = 0;
     uint32_t count = 0;
     QCOMPARE(rig.lines.lineOpen(rig.app, 1, line, 0x20000, 0), 0);
-    // A second opener finds the port busy.
+    // A second line of this program on the port is refused as such.
     HLineApp other = 0;
     HLine busy = 0;
     QCOMPARE(rig.lines.lineInitialize(other, nullptr, count), 0);
     QCOMPARE(rig.lines.lineOpen(other, 1, busy, 0x20000, 0), LINEERR_ALLOCATED);
-    QVERIFY(rig.lines.lastErrorDetail().contains("busy"));
-    QVERIFY(rig.lines.lastErrorDetail().contains("ModemManager"));
+    QCOMPARE(rig.why(), modem.path() + " is in use for another call");
     // A probe leaves the open port alone and keeps it listed.
-    rig.modems.probe();
-    rig.modems.finishProbe();
+    QVERIFY(rig.probe());
     QCOMPARE(rig.modems.devices().size(), 2);
-    QCOMPARE(modem.received(), QStringList({"AT"}));
+    QVERIFY(modem.received().isEmpty());
     // Closed, it can be opened again.
     QCOMPARE(rig.lines.lineShutdown(rig.app), 0);
     QCOMPARE(rig.lines.lineOpen(other, 1, busy, 0x20000, 0), 0);
@@ -323,7 +391,7 @@ void TestModemLines::hostileNumberNeverReachesThePort()
     QVERIFY(modem.start());
     Rig rig(modem.path());
     QCOMPARE(rig.dial(0, QStringLiteral("0441;ATZ\rATD110")), LINEERR_INVALADDRESS);
-    QVERIFY(rig.lines.lastErrorDetail().contains("cannot dial"));
+    QVERIFY(rig.why().contains("cannot dial"));
     QVERIFY(rig.lines.lineMakeCall(rig.line, rig.call, QStringLiteral("0441")) > 0);
     QTRY_COMPARE(modem.received(), QStringList({"ATD0441;"}));
 }

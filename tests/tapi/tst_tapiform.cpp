@@ -16,16 +16,14 @@ using namespace tapi;
 
 namespace {
 
-// The dial window over a modem provider with the given named ports.
+// The dial window over a modem provider with the given named ports and udev modems.
 struct Dialer
 {
-    explicit Dialer(const QString &ports)
+    explicit Dialer(const QString &ports, const QStringList &candidates = {})
         : settings(dir.filePath(QStringLiteral("corvane.ini"))), modems([ports] { return ports; })
     {
-        modems.FindCandidates = [] { return QStringList(); };
+        modems.FindCandidates = [candidates] { return candidates; };
         lines.addProvider(&modems, QStringLiteral("modems"));
-        modems.probe();
-        modems.finishProbe();
         form = std::make_unique<TTapiForm>(lines, settings, prompts);
         form->ApplyLanguage(Language::English);
     }
@@ -81,6 +79,7 @@ private slots:
     void secondDialEndsTheFirst();
     void failuresComeBackAsText();
     void goneOrSilentModemEndsTheCall();
+    void portLostWhileTheDialWaitsIsTold();
     void devicesAndTheSelectedOne();
 };
 
@@ -283,7 +282,7 @@ void TestTapiForm::failuresComeBackAsText()
 
     // A port held elsewhere says who may hold it.
     int32_t code = 0;
-    QString detail;
+    Reason detail;
     auto holder = SerialPort::open(ParseModemPort(modem.path()), code, detail);
     QVERIFY(holder);
     QVERIFY(!dialer.form->Dial(deviceOf(modem), "1", &error));
@@ -291,6 +290,13 @@ void TestTapiForm::failuresComeBackAsText()
              qPrintable(error));
     QVERIFY(error.contains("ModemManager"));
     QVERIFY(!dialer.form->isVisible());
+    // In the user's language.
+    dialer.form->ApplyLanguage(Language::German);
+    QVERIFY(!dialer.form->Dial(deviceOf(modem), "1", &error));
+    QCOMPARE(error, "lineOpen error -2147483647: " + modem.path() +
+                        QString::fromUtf8(" ist belegt: ein anderes Programm hält den Anschluss "
+                                          "(zum Beispiel ModemManager)"));
+    dialer.form->ApplyLanguage(Language::English);
     holder.reset();
     QVERIFY(modem.received().isEmpty());
 
@@ -319,6 +325,29 @@ void TestTapiForm::goneOrSilentModemEndsTheCall()
     QVERIFY(dialer.form->Dial(deviceOf(silent), "2"));
     QTRY_COMPARE_WITH_TIMEOUT(dialer.state(), QString("Disconnected"), 10000);
     QTRY_COMPARE(silent.received(), QStringList({"ATD2;", "ATH"}));
+}
+
+void TestTapiForm::portLostWhileTheDialWaitsIsTold()
+{
+    // The dial waits for a probe, and the modem goes during it.
+    ModemSimProcess modem;
+    QVERIFY(modem.start({"AT +300 !close"}));
+    Dialer dialer(QString(), {modem.path()});
+    dialer.form->ProbeDevices();
+    QTRY_COMPARE(modem.received(), QStringList({"AT"}));
+    QVERIFY(dialer.form->Dial(deviceOf(modem), "1"));
+    QVERIFY(dialer.prompts.messages.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(dialer.prompts.messages,
+                              QStringList({"lineMakeCall error -2147483576: " + modem.path() +
+                                           " has gone (unplugged or switched off?)"}),
+                              10000);
+    QCOMPARE(dialer.state(), QString("error"));
+    QVERIFY(!dialer.form->isVisible());
+    // The probe's note, in the user's language.
+    dialer.form->ApplyLanguage(Language::German);
+    QCOMPARE(dialer.form->ProbeNotes(),
+             modem.path() +
+                 QString::fromUtf8(" ist nicht mehr da (ausgesteckt oder ausgeschaltet?)"));
 }
 
 void TestTapiForm::devicesAndTheSelectedOne()

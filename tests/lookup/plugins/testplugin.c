@@ -3,10 +3,12 @@
  * EMPTY_RESULT     reports success with an empty buffer;
  * BLOCKING         stays inside TmLookupNumber until released (10 s at most);
  * NO_EXPORTS       exports neither function.
- * Each counts its calls and tells whether a thread is inside. */
+ * Each counts its calls, tells whether a thread is inside and how many were inside at once,
+ * and appends each number it is called with to the file TEST_PLUGIN_LOG names. */
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <time.h>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -15,6 +17,7 @@ static pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t released = PTHREAD_COND_INITIALIZER;
 static int calls;
 static int inside;
+static int mostInside;
 static int release;
 
 EXPORT int TestPluginCalls(void)
@@ -33,6 +36,22 @@ EXPORT int TestPluginInside(void)
     return n;
 }
 
+EXPORT int TestPluginMostInside(void)
+{
+    pthread_mutex_lock(&mutex);
+    const int n = mostInside;
+    pthread_mutex_unlock(&mutex);
+    return n;
+}
+
+/* Blocks the calls from now on, until the next release. */
+EXPORT void TestPluginHold(void)
+{
+    pthread_mutex_lock(&mutex);
+    release = 0;
+    pthread_mutex_unlock(&mutex);
+}
+
 EXPORT void TestPluginRelease(void)
 {
     pthread_mutex_lock(&mutex);
@@ -44,9 +63,15 @@ EXPORT void TestPluginRelease(void)
 #ifndef NO_EXPORTS
 static int32_t answer(const char *format, const char *number, char *result, int32_t size)
 {
+    const char *log = getenv("TEST_PLUGIN_LOG");
+    FILE *file = log ? fopen(log, "a") : NULL;
+    if (file) {
+        fprintf(file, "%s\n", number);
+        fclose(file);
+    }
     pthread_mutex_lock(&mutex);
     ++calls;
-    ++inside;
+    if (++inside > mostInside) mostInside = inside;
 #ifdef BLOCKING
     struct timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
