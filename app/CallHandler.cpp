@@ -225,7 +225,8 @@ void TCallHandler::HandleCall(TCallState &call, const TIdentified &who, const QS
     if (nickIndex < 0) {
         if (!noMsn) PlaySound(msnSound);
     } else if (s.searchOutlook && who.contact) {
-        if (!Contacts || !Contacts->Name(nickIndex, name)) name = QStringLiteral("Outlook error");
+        if (!Contacts || !Contacts->Name(nickIndex, name))
+            name = QStringLiteral("Address book error");
     } else {
         const NickRow &nick = FLists.nicks().row(nickIndex);
         name = nick.nickname;

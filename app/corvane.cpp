@@ -312,6 +312,8 @@ int main(int argc, char *argv[])
         mainForm.StartDisplayTimer();
         mainForm.TrayWatch().Start();
         if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
+        // From the event loop, as the line listens: a call while the message is up is handled.
+        QTimer::singleShot(0, &optDlg, [&optDlg] { optDlg.ReportStartIconError(); });
 
         // This start's own switch acts like one from a second start.
         const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);

@@ -24,7 +24,7 @@ constexpr InfoEntry kInfoTexts[] = {
     {0x1006, "Queue is empty"},
     {0x1007, "Queue overflow"},
     {0x1008, "Deinstall error"},
-    {0x1009, "Windows address error"},
+    {0x1009, "CAPI not installed"},
     {0x2001, "Illegal Controller"},
     {0x2002, "Illegal PLCI"},
     {0x2003, "Illegal NCCI"},

@@ -34,8 +34,8 @@ constexpr TextEntry Texts[] = {
     {UiForm::Options, u"LoadBox", u"&Beim Systemstart laden", u"&Load at startup"},
     {UiForm::Options, u"NagBox", u"&Startbildschirm zeigen", u"Sho&w startup screen"},
     {UiForm::Options, u"cbClearCall", u"Älter als (Tage)", u"Older than (days)"},
-    {UiForm::Options, u"gbLookup", u"Rückwärtssuche (intern oder externe DLL)",
-     u"Reverse search (internal or external DLL)"},
+    {UiForm::Options, u"gbLookup", u"Rückwärtssuche (intern oder externes Plug-in)",
+     u"Reverse search (internal or external plug-in)"},
     {UiForm::Options, u"cbBuiltIn", u"Intern (Deutschland)", u"Internal (German)"},
     {UiForm::Options, u"lbLookupURL", u"Ser&ver-Adresse:", u"Ser&ver address:"},
     {UiForm::Options, u"btnLookupLoad.Hint", u"Load", u"Load"},
@@ -73,7 +73,8 @@ constexpr TextEntry Texts[] = {
     {UiForm::Options, u"sbPic.Hint", u"Laden", u"Load"},
     {UiForm::Options, u"sbClear.Hint", u"Löschen", u"Clear"},
     {UiForm::Options, u"gbFont", u"Schrift", u"Font"},
-    {UiForm::Options, u"cbTrans", u"Transparenz (W2k und höher)", u"Transparency (W2k and higher)"},
+    {UiForm::Options, u"cbTrans", u"Transparenz (mit Compositing)",
+     u"Transparency (with compositing)"},
     {UiForm::Options, u"PictureFilter",
      u"Alle Dateien (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;"
      u"*.emf;*.wmf|CompuServe GIF Image (*.gif)|*.gif|JPEG Bilddatei (*.jpg)|*.jpg|JPEG "
@@ -82,18 +83,18 @@ constexpr TextEntry Texts[] = {
      u"All files (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;"
      u"*.emf;*.wmf|CompuServe GIF Image (*.gif)|*.gif|JPEG Image files (*.jpg)|*.jpg|JPEG Image "
      u"file (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|Symbols (*.ico)|*.ico|Metafiles (*.wmf)|*.wmf"},
-    {UiForm::Options, u"tsTAPI", u"TAPI", u"TAPI"},
+    {UiForm::Options, u"tsTAPI", u"Telefonie", u"Telephony"},
     {UiForm::Options, u"cbUseTapi", u"Telefonie aktivieren", u"Enable telephony"},
     {UiForm::Options, u"cbPreNumber", u"Vorwahl (Amtskennziffer)", u"Prepend to number"},
     {UiForm::Options, u"btnProbe", u"Modems &suchen", u"&Find modems"},
     {UiForm::Options, u"lbModemPorts", u"&Modem-Anschlüsse (durch ; getrennt):",
      u"&Modem ports (separated by ;):"},
-    {UiForm::Options, u"gbModifyNumber", u"Externe DLL zur Nummernmanipulation",
-     u"External DLL for number manipulation"},
+    {UiForm::Options, u"gbModifyNumber", u"Externes Plug-in zur Nummernmanipulation",
+     u"External plug-in for number manipulation"},
     {UiForm::Options, u"sbDLL.Hint", u"Load", u"Load"},
     {UiForm::Options, u"btnDLLClear.Hint", u"Clear", u"Clear"},
-    {UiForm::Options, u"tsOutlook", u"Outlook", u"Outlook"},
-    {UiForm::Options, u"cbSearchOutlook", u"Durchsuche Outlook", u"Search Outlook"},
+    {UiForm::Options, u"tsOutlook", u"Kontakte", u"Contacts"},
+    {UiForm::Options, u"cbSearchOutlook", u"Durchsuche Adressbuch", u"Search address book"},
     {UiForm::Options, u"lbCC", u"Ländervorwahl:", u"Country code:"},
     {UiForm::Options, u"gbAddressBook", u"Adressbuch", u"Address book"},
     {UiForm::Options, u"lbAddressBook", u"&Adressbuch (leer: alle):",
@@ -133,7 +134,7 @@ constexpr TextEntry Texts[] = {
     {UiForm::Lists, u"New1", u"&Neu", u"&New"},
     {UiForm::Lists, u"Edit1", u"&Bearbeiten", u"&Edit"},
     {UiForm::Lists, u"nickedit", u"In Spitznamenliste übernehmen", u"Add to nickname list"},
-    {UiForm::Lists, u"Outlook", u"Export nach Outlook", u"Export to Outlook"},
+    {UiForm::Lists, u"Outlook", u"Export ins Adressbuch", u"Export to address book"},
     {UiForm::Lists, u"Privat1", u"Privat", u"Home"},
     {UiForm::Lists, u"Mobil1", u"Mobil", u"Mobile"},
     {UiForm::Lists, u"Arbeit1", u"Geschäftlich", u"Business"},
@@ -274,9 +275,10 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"BadPrefixEntry", u"Ungültiger Spitznamen-Eintrag in Zeile ",
      u"Invalid Nickname-Entry found in Line "},
     {UiForm::Messages, u"OutlookContactExists",
-     u"Für diese Telefonnummer existiert bereits ein Eintrag in Outlook. Zeige entsprechenden "
-     u"Kontakt an",
-     u"A contact for this telephone number already exists in Outlook. Cantact will be shown"},
+     u"Für diese Telefonnummer existiert bereits ein Eintrag im Adressbuch. Zeige "
+     u"entsprechenden Kontakt an",
+     u"A contact for this telephone number already exists in the address book. Cantact will be "
+     u"shown"},
     {UiForm::Messages, u"NotPhoneNumber", u"Die übergebene Zeichenkette ist keine Telefonnummer: ",
      u"The passed string is not a telephone number: "},
     {UiForm::Messages, u"EditorEmpty", u"Geben Sie Name und Nummer ein oder drücken Sie Abbrechen",
@@ -303,14 +305,13 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"IconChooserInactive", u"Auswahl Icon für deaktivierten Corvane",
      u"Selection of icon for deactivated Corvane"},
     {UiForm::Messages, u"IconReadError", u"Icon read error", u"Icon read error"},
-    {UiForm::Messages, u"TapiFailure", u"TAPI-Fehler, Telefonie bleibt deaktiviert",
-     u"TAPI error: telephony stays disabled"},
+    {UiForm::Messages, u"TapiFailure",
+     u"Kein Gerät zum Wählen gefunden, Telefonie bleibt deaktiviert",
+     u"No dialling device found: telephony stays disabled"},
+    // Followed by the reason.
     {UiForm::Messages, u"AutostartWriteError",
-     u"Fehler beim Schreiben der Option \"Beim Windowsstart laden\" in die Registrierung (Um "
-     u"diese Option für alle Benutzer zu setzen, benötigen SieSie benötigen Sie "
-     u"Administratorrechte)",
-     u"Error writing \"Load at startup\" option to registry (for \"All users\" you will need "
-     u"Administrator rights!"},
+     u"Fehler beim Schreiben der Option \"Beim Systemstart laden\" in den Autostart-Eintrag: ",
+     u"Error writing \"Load at startup\" option to the autostart entry: "},
     {UiForm::Messages, u"NumberRange",
      u"Bitte geben Sie eine Zahl von %1 bis %2 ein; %3 ist zu groß.",
      u"Please enter a number from %1 to %2; %3 is too large."},

@@ -115,7 +115,7 @@ bool LookupSources::SelectPlugin(const QString &path)
     std::shared_ptr<TUserPlugin> plugin = TUserPlugin::Load(path, error);
     UserPluginFunction function = plugin ? plugin->Resolve(LookupExport) : nullptr;
     if (plugin && !function)
-        error = QStringLiteral("unable to load function %1 from user DLL").arg(LookupExport);
+        error = QStringLiteral("unable to load function %1 from user plug-in").arg(LookupExport);
     if (!function) {
         FPrompts.inform(error);
         return false;
@@ -136,7 +136,7 @@ bool LookupSources::LoadNumberPlugin(const QString &path)
     std::shared_ptr<TUserPlugin> plugin = TUserPlugin::Load(path, error);
     UserPluginFunction function = plugin ? plugin->Resolve(ModifyExport) : nullptr;
     if (plugin && !function)
-        error = QStringLiteral("unable to load function %1 from user DLL").arg(ModifyExport);
+        error = QStringLiteral("unable to load function %1 from user plug-in").arg(ModifyExport);
     if (!function) {
         FPrompts.inform(error);
         return false;

@@ -64,7 +64,7 @@ public:
     // The lookup plug-in: stops the built-in lookup and unloads the plug-in loaded before, then
     // loads the one at the path. An empty path leaves no lookup source; false after the load
     // message ("unable to load library ..." or "unable to load function TmLookupNumber from
-    // user DLL").
+    // user plug-in").
     bool SelectPlugin(const QString &path);
     // The number plug-in: unloads the one loaded before, then loads the one at the path (an
     // empty path only unloads); false after the load message.

@@ -9,8 +9,8 @@
 
 namespace {
 
-const QString RegistrationFailed = QStringLiteral("Outlook registration failed");
-const QString NotConnected = QStringLiteral("No connection to outlook");
+const QString RegistrationFailed = QStringLiteral("Address book connection failed");
+const QString NotConnected = QStringLiteral("No connection to the address book");
 const QString CannotImport = QStringLiteral("Cannot import Item");
 const QString CannotCreate = QStringLiteral("Cannot create contact");
 

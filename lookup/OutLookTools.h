@@ -99,7 +99,7 @@ public:
     std::function<void(const QString &text)> OnLog;
 
     // Opens every address book, or reads the whole vCard source (in a worker thread); `done`
-    // gets "Outlook registration failed" when no book could be opened or a file of the source
+    // gets "Address book connection failed" when no book could be opened or a file of the source
     // cannot be read whole, else an empty text.
     void ConnectAsync(std::function<void(const QString &error)> done);
     void Disconnect();

@@ -9,9 +9,10 @@
 
 namespace {
 
-const QString ConnectError = QStringLiteral("Error connecting to Outlook. Outlook stays disabled");
-const QString NoFieldsSelected =
-    QStringLiteral("no phone number types selected in outlook. Outlook stays disabled");
+const QString ConnectError =
+    QStringLiteral("Error connecting to the address book. The address book stays disabled");
+const QString NoFieldsSelected = QStringLiteral(
+    "no phone number types selected for the address book. The address book stays disabled");
 
 // Contacts read per turn of the event loop, so that calls are handled while an import runs.
 constexpr int ContactsPerStep = 250;

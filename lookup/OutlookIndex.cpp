@@ -44,9 +44,14 @@ QString NormaliseContactNumber(const QString &number, const QString &countryCode
 {
     QString text = number.trimmed();
     if (text.size() < 2) return text;
+    // A label in front ("Tel.", "Mobil:") is no part of the number, and would hide its "+".
+    qsizetype start = 0;
+    while (start < text.size() && !isDigit(text[start]) && text[start] != u'+')
+        ++start;
+    text.remove(0, start);
     const qsizetype trunk = text.indexOf(u"(0");
     if (trunk >= 0) text[trunk + 1] = u' ';
-    if (text[0] == u'+' && text[1] != u'+') text.prepend(u'+');
+    if (text.startsWith(u'+') && !text.startsWith(u"++")) text.prepend(u'+');
     if (!countryCode.isEmpty() && text.startsWith(countryCode) &&
         text.size() > countryCode.size() && !isDigit(text[countryCode.size()]))
         text.remove(0, countryCode.size());
@@ -61,6 +66,8 @@ QString NormaliseContactNumber(const QString &number, const QString &countryCode
     // No digit, no telephone number: a "0" in front would make it match a caller "0".
     if (!hasDigit) return QString();
     if (!result.startsWith(u'0') && !result.startsWith(u'+')) result.prepend(u'0');
+    // A "+" left in front after the own country code still marks an international number.
+    if (!result.startsWith(u"++") && result.startsWith(u'+')) result.prepend(u'+');
     return result;
 }
 

@@ -39,11 +39,12 @@ QList<PhoneField> FixedPhoneFields();
 
 // An address book's number in the form of the call monitor's numbers, so that the two compare
 // as texts: "+49 (0)30 1234-567" with the country code "++49" gives "0301234567", "+1 555
-// 1234" gives "++15551234". The trunk zero in brackets is dropped, a single "+" is widened to
-// "++", the own country code (followed by a separator) is removed, everything but digits and
-// "+" goes, and a number that then begins with neither "0" nor "+" gets a "0" in front. A text
-// of fewer than two characters stays as it is; a longer one without any digit gives an empty
-// number, which never matches.
+// 1234" gives "++15551234". A label in front of the number ("Tel. +49 ...") goes, the trunk
+// zero in brackets is dropped, a single "+" is widened to "++", the own country code
+// (followed by a separator) is removed, everything but digits and "+" goes, and a number that
+// then begins with neither "0" nor "+" gets a "0" in front (one that begins with a single "+"
+// another "+"). A text of fewer than two characters stays as it is; a longer one without any
+// digit gives an empty number, which never matches.
 QString NormaliseContactNumber(const QString &number, const QString &countryCode);
 
 // The contacts of an import as the call handling needs them: a name per contact and exactly

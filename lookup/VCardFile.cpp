@@ -96,14 +96,7 @@ bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, Q
                          .arg(MaxVCardFileSize >> 20);
             complete = false;
         }
-        const QStringList cards = complete ? SplitVCards(TextCodec::decode(bytes)) : QStringList();
-        for (qsizetype i = 0; i < cards.size(); ++i) {
-            EContact *contact = e_contact_new_from_vcard(cards[i].toUtf8().constData());
-            if (!contact) continue;
-            TContactItem item(contact, files[f]);
-            item.SetEntry(files[f], QStringLiteral("#%1").arg(i + 1));
-            read.push_back(item);
-        }
+        if (complete) ReadVCards(bytes, files[f], read);
     }
     if (!complete) {
         if (error) *error = reason;
@@ -111,4 +104,16 @@ bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, Q
     }
     contacts.insert(contacts.end(), read.begin(), read.end());
     return true;
+}
+
+void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts)
+{
+    const QStringList cards = SplitVCards(TextCodec::decode(bytes));
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        EContact *contact = e_contact_new_from_vcard(cards[i].toUtf8().constData());
+        if (!contact) continue;
+        TContactItem item(contact, file);
+        item.SetEntry(file, QStringLiteral("#%1").arg(i + 1));
+        contacts.push_back(item);
+    }
 }

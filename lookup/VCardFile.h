@@ -17,6 +17,8 @@
 // than MaxVCardFileSize), nothing is appended and `error` names the file and the reason;
 // false then.
 bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error);
+// Appends the contacts of one file's bytes, known as `file`, "#" and their place in it.
+void ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TContactItem> &contacts);
 
 // The cards of a text: each runs from a "BEGIN:VCARD" line to its "END:VCARD" line (a card
 // nested in a property counts as part of it); a card the text cuts short runs to its end.

@@ -53,8 +53,10 @@ DateTimeFormat DateTimeFormat::fromIni(const QString &text)
     for (qsizetype i = 0; i < n;) {
         const QChar c = text[i];
         const char16_t lower = c.toLower().unicode();
+        // A field letter takes its whole run; any other character stands alone.
+        const bool fieldLetter = QStringView(u"dmyhnsz").contains(QChar(lower));
         qsizetype run = 1;
-        while (i + run < n && text[i + run].toLower() == c.toLower())
+        while (fieldLetter && i + run < n && text[i + run].toLower() == c.toLower())
             ++run;
         if (c == u'\'' || c == u'"') {
             qsizetype end = text.indexOf(c, i + 1);
@@ -105,15 +107,12 @@ DateTimeFormat DateTimeFormat::fromIni(const QString &text)
             break;
         case u'/':
             tokens.push_back({Token::DateSeparator, 1, {}, {}});
-            run = 1;
             break;
         case u':':
             tokens.push_back({Token::TimeSeparator, 1, {}, {}});
-            run = 1;
             break;
         default:
             literal(QString(c));
-            run = 1;
             break;
         }
         i += run;

@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -224,7 +225,7 @@ TOptDlg::TOptDlg(SettingsStore &settings, TLists &lists, OptionPrompts &prompts,
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     CreatePages();
-    LoadIconSets();
+    FStartIconErrors = LoadIconSets();
     ApplyLanguage(FLanguage);
 }
 
@@ -860,8 +861,8 @@ void TOptDlg::OKBtnClick()
     }
     using Scope = platform::Autostart::Scope;
     if (LoadBox->isChecked() != FAutostart.RunKeyIsSet(Scope::User) &&
-        !FAutostart.SetRunKey(Scope::User, LoadBox->isChecked()))
-        FPrompts.inform(Message("AutostartWriteError"));
+        !FAutostart.SetRunKey(Scope::User, LoadBox->isChecked(), &error))
+        FPrompts.inform(Message("AutostartWriteError") + error);
     accept();
 }
 
@@ -923,19 +924,34 @@ void TOptDlg::NumberOutOfRange(QSpinBox *box, qint64 typed)
 
 // ---- Icons ------------------------------------------------------------------------------
 
-void TOptDlg::LoadIconSets()
+QStringList TOptDlg::LoadIconSets()
 {
     using platform::TrayIconState;
+    QStringList unreadable;
+    const auto read = [&unreadable](const QString &file) {
+        const QIcon icon = readIcon(file);
+        if (icon.isNull() && !file.isEmpty()) unreadable.append(file);
+        return icon;
+    };
     for (int slot = 0; slot < platform::TrayIconSlots; ++slot) {
-        const QIcon active = readIcon(FSettings.iconFile(slot));
+        const QIcon active = read(FSettings.iconFile(slot));
         FActiveIcons[slot] =
             active.isNull() ? platform::TrayIcon(TrayIconState::Active, slot + 1) : active;
-        QIcon inactive = readIcon(FSettings.disabledIconFile(slot));
+        QIcon inactive = read(FSettings.disabledIconFile(slot));
         if (inactive.isNull()) inactive = active;
         FInactiveIcons[slot] =
             inactive.isNull() ? platform::TrayIcon(TrayIconState::Deactivated, slot + 1) : inactive;
     }
     ShowIcons();
+    unreadable.removeDuplicates();
+    return unreadable;
+}
+
+void TOptDlg::ReportStartIconError()
+{
+    if (FStartIconErrors.isEmpty()) return;
+    const QStringList files = std::exchange(FStartIconErrors, {});
+    FPrompts.inform(Message("IconReadError") + u'\n' + files.join(u'\n'));
 }
 
 void TOptDlg::ShowIcons()

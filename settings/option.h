@@ -123,6 +123,12 @@ public:
     bool LoadIconToImageList(bool active, const QString &file, int slot);
     const std::array<QIcon, 4> &ActiveIcons() const { return FActiveIcons; }
     const std::array<QIcon, 4> &InactiveIcons() const { return FInactiveIcons; }
+    // "Icon read error" with the files, once, when stored icon files could not be read as the
+    // dialog was made (their slots show the built-in icons; the settings stay, for a file that
+    // comes back).
+    // The program calls it once the line listens, from the event loop, so that calls are
+    // handled while the message is up.
+    void ReportStartIconError();
 
     void shBgClick();
     void shFontColorClick();
@@ -166,7 +172,8 @@ private:
     QWidget *CreateOutlookPage();
     void TakeControls();
     void FillDevices(bool tellFailure);
-    void LoadIconSets();
+    // The stored icon files that could not be read.
+    QStringList LoadIconSets();
     void ShowIcons();
     void ShowPictureFile();
     void SetColorSquare(QAbstractButton *square, int value);
@@ -185,6 +192,7 @@ private:
     bool FFilling = false;
     std::array<QIcon, 4> FActiveIcons;
     std::array<QIcon, 4> FInactiveIcons;
+    QStringList FStartIconErrors;
 
     // Controls by their design names; spin boxes carry the names of their spin buttons.
     QTabWidget *PageControl1;

@@ -1,5 +1,6 @@
 #include "tapi/ModemLine.h"
 
+#include "tapi/ModemAnswer.h"
 #include "tapi/tapiconst.h"
 
 namespace tapi {
@@ -105,28 +106,37 @@ int32_t ModemLine::drop(Reason &detail)
 void ModemLine::answer(const QByteArray &line)
 {
     if (!callUnderWay()) return;
-    const QByteArray word = line.toUpper();
-    if (word.startsWith("AT")) return; // the modem echoes commands
     const bool dialing = FCall == CallState::Dialing;
-    if (word == "OK") {
+    switch (ClassifyModemAnswer(line)) {
+    case ModemAnswer::Ok:
         if (!dialing) return;
         FCall = CallState::Answered;
         FSilence.stop();
         report(LINECALLSTATE_RINGBACK, 0);
-    } else if (word.startsWith("CONNECT")) {
+        break;
+    case ModemAnswer::Connect:
         FCall = CallState::Answered;
         FSilence.stop();
         report(LINECALLSTATE_CONNECTED, LINECONNECTEDMODE_ACTIVE);
-    } else if (word == "BUSY") {
+        break;
+    case ModemAnswer::Busy:
         endCall(LINECALLSTATE_BUSY, LINEBUSYMODE_STATION);
-    } else if (word == "NO CARRIER") {
+        break;
+    case ModemAnswer::NoCarrier:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
-    } else if (word == "NO ANSWER") {
+        break;
+    case ModemAnswer::NoAnswer:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
-    } else if (word == "NO DIALTONE" || word == "NO DIAL TONE") {
+        break;
+    case ModemAnswer::NoDialtone:
         endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
-    } else if (word == "ERROR" && dialing) {
-        endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
+        break;
+    case ModemAnswer::Error:
+        if (dialing) endCall(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BADADDRESS);
+        break;
+    case ModemAnswer::Echo: // the modem repeats commands
+    case ModemAnswer::Other:
+        break;
     }
 }
 

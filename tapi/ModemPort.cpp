@@ -1,5 +1,7 @@
 #include "tapi/ModemPort.h"
 
+#include "tapi/ModemAnswer.h"
+
 namespace tapi {
 
 ModemPort::ModemPort(std::unique_ptr<SerialPort> port, QObject *parent)
@@ -114,10 +116,10 @@ void ModemPort::receive(const QByteArray &line)
     }
     // Echoed commands and unsolicited lines (RING) are no answers.
     if (FState != State::Asking) return;
-    const QByteArray word = line.toUpper();
-    if (word == "OK")
+    const ModemAnswer answer = ClassifyModemAnswer(line);
+    if (answer == ModemAnswer::Ok)
         finishAsk(true, {});
-    else if (word == "ERROR")
+    else if (answer == ModemAnswer::Error)
         finishAsk(false,
                   {QStringLiteral("ModemAnsweredError"), {FPath, QString::fromLatin1(FAsked)}});
 }

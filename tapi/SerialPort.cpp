@@ -1,11 +1,11 @@
 #include "tapi/SerialPort.h"
 
+#include "tapi/ModemAnswer.h"
 #include "tapi/tapiconst.h"
 
 #include <QSet>
 #include <QSocketNotifier>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -64,9 +64,6 @@ int32_t openError(int error, const QString &path, Reason &detail)
         return LINEERR_OPERATIONFAILED;
     }
 }
-
-// Received text without a line end is cut here (noise, or a device that is no modem).
-constexpr int MaxPendingLine = 4096;
 
 } // namespace
 
@@ -259,17 +256,12 @@ void SerialPort::readPort()
         lose();
         return;
     }
-    for (;;) {
-        const auto end = std::find_if(FReceived.cbegin(), FReceived.cend(),
-                                      [](char c) { return c == '\r' || c == '\n'; });
-        if (end == FReceived.cend()) break;
-        const QByteArray line = FReceived.left(end - FReceived.cbegin()).trimmed();
-        FReceived.remove(0, end - FReceived.cbegin() + 1);
-        if (!line.isEmpty()) emit lineReceived(line);
+    while (const std::optional<QByteArray> line = TakeModemLine(FReceived)) {
+        emit lineReceived(*line);
         // Whoever took the line may have closed the port.
         if (FFd < 0) return;
     }
-    if (FReceived.size() > MaxPendingLine) FReceived.clear();
+    if (FReceived.size() > MaxPendingModemAnswer) FReceived.clear();
 }
 
 bool SerialPort::setDtr(bool on)

@@ -40,7 +40,7 @@ public:
               QWidget *parent = nullptr);
     ~TTapiForm() override;
 
-    static QString UnknownDevice() { return QStringLiteral("unknown TAPI device"); }
+    static QString UnknownDevice() { return QStringLiteral("unknown telephony device"); }
 
     // Dials number (raw: a list row, the popup, the clipboard) on the device with that name
     // (letter case ignored). False when nothing is dialled: error holds the failure's text,

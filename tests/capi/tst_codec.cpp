@@ -345,6 +345,8 @@ private slots:
         QCOMPARE(CapiInfoText(0x3480),
                  QStringLiteral("Normal disconnect, no cause given by network ($3480)"));
         QCOMPARE(CapiInfoText(0x2002), QStringLiteral("Illegal PLCI ($2002)"));
+        // What libcapi20 answers when no CAPI is installed.
+        QCOMPARE(CapiInfoText(0x1009), QStringLiteral("CAPI not installed ($1009)"));
         QCOMPARE(CapiInfoText(0x1234), QStringLiteral("unknown error ($1234)"));
         QCOMPARE(CapiInfoText(0x12345), QStringLiteral("unknown error ($12345)"));
         QCOMPARE(CapiInfoText(0x34bb), QStringLiteral("User busy ($34BB)"));

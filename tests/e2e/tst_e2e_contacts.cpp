@@ -135,7 +135,7 @@ private slots:
                 .contains(QStringLiteral(";0172555;Bernd Bauer;"));
         }));
 
-        // The nickname exported from the lists' context menu: Export to Outlook, Mobile.
+        // The nickname exported from the lists' context menu: Export to address book, Mobile.
         QCOMPARE(corvane.secondStart({QStringLiteral("/n")}), 0);
         const QString lists = waitForWindow(QStringLiteral("^Lists - "));
         QVERIFY(!lists.isEmpty());
@@ -144,7 +144,7 @@ private slots:
         click(windowGeometry(lists).topLeft() + QPoint(40, 51), 3);
         QTest::qWait(300);
         screenshot(FShots + QStringLiteral("/lists-export-menu.png"));
-        // Delete, Delete All, New, Edit, Export to Outlook; its submenu: Home, Mobile.
+        // Delete, Delete All, New, Edit, Export to address book; its submenu: Home, Mobile.
         for (int i = 0; i < 5; ++i)
             key(QStringLiteral("Down"));
         key(QStringLiteral("Right"));

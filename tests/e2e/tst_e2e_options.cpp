@@ -18,7 +18,7 @@ class TestE2eOptions : public QObject
     // Screenshots of the six pages, from the one shown; ends on that page again.
     void photographPages(const QString &language)
     {
-        const QStringList pages = {"general", "calls", "icon", "colours", "tapi", "outlook"};
+        const QStringList pages = {"general", "calls", "icon", "colours", "telephony", "contacts"};
         for (const QString &page : pages) {
             QTest::qWait(300);
             screenshot(FShots + QStringLiteral("/options-%1-%2.png").arg(language, page));
@@ -107,6 +107,25 @@ private slots:
                                 .arg(red)
                                 .arg(area.width())
                                 .arg(area.height())));
+        QVERIFY(corvane.stop());
+    }
+
+    // Stored icons that cannot be read: one message once the line listens, and a call while
+    // it is up is shown all the same.
+    void unreadableIconsAtStart()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nRejectTime=1\n"
+                         "[Icons]\n1=/nonexistent/one.png\n[DIcons]\n2=/nonexistent/two.png\n");
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane$")).isEmpty(), "the message is shown");
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441321 --type 0x21 --to 85606 "
+                                            "--end-after 1")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane - 0441321$")).isEmpty(),
+                 "the call is shown while the message is up");
+        QCOMPARE(visibleWindows(QStringLiteral("^Corvane$")).size(), 1);
+        screenshot(FShots + QStringLiteral("/icon-read-error-call.png"));
         QVERIFY(corvane.stop());
     }
 };

@@ -78,9 +78,9 @@ void TestLang::textsThatMustStayExact()
     QCOMPARE(UiText(UiForm::Lists, u"OKBtn", de), QString::fromUtf8("Schließen"));
     QCOMPARE(UiText(UiForm::Search, u"lbContent", en), QStringLiteral("contents"));
     QCOMPARE(UiText(UiForm::Words, u"Entries", de), QString::fromUtf8("Einträge"));
-    QCOMPARE(UiText(UiForm::Messages, u"AutostartWriteError", en),
-             QStringLiteral("Error writing \"Load at startup\" option to registry (for \"All "
-                            "users\" you will need Administrator rights!"));
+    QCOMPARE(UiText(UiForm::Messages, u"AutostartWriteError", de),
+             QString::fromUtf8("Fehler beim Schreiben der Option \"Beim Systemstart laden\" in "
+                               "den Autostart-Eintrag: "));
     // The column captions of the models come from the same table.
     QCOMPARE(callColumnCaptions(de).join(u';'),
              QStringLiteral("DateTime;Datum;Zeit;Rufnummer;Spitzname;Stadt;Ziel;Status"));

@@ -18,7 +18,8 @@
 
 namespace {
 
-const QString ConnectError = "Error connecting to Outlook. Outlook stays disabled";
+const QString ConnectError =
+    "Error connecting to the address book. The address book stays disabled";
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -321,8 +322,8 @@ void TestContacts::importWithoutSelectedFieldsSaysSo()
     TOutlookContacts contacts(FSettings.data(), FPrompts);
     importAndWait(contacts);
     QVERIFY(!FImported);
-    QCOMPARE(FPrompts.messages,
-             QStringList({"no phone number types selected in outlook. Outlook stays disabled"}));
+    QCOMPARE(FPrompts.messages, QStringList({"no phone number types selected for the address book. "
+                                             "The address book stays disabled"}));
     QCOMPARE(contacts.Index().Count(), 0);
     QCOMPARE(contacts.Match("0301"), -1);
 }
@@ -415,7 +416,7 @@ void TestContacts::exportToVCardSourceShowsAnExistingContact()
 
     exportAndWait(contacts, "0441 123", PhoneField::Home, Language::German);
     QCOMPARE(FPrompts.messages,
-             QStringList({"Für diese Telefonnummer existiert bereits ein Eintrag in Outlook. "
+             QStringList({"Für diese Telefonnummer existiert bereits ein Eintrag im Adressbuch. "
                           "Zeige entsprechenden Kontakt an",
                           "Anna Alt\nCarTelephoneNumber: 17\nMobileTelephoneNumber: 0441 123"}));
 
@@ -434,7 +435,7 @@ void TestContacts::exportWithoutServiceReportsTheConnection()
 {
     TOutlookContacts contacts(FSettings.data(), FPrompts);
     exportAndWait(contacts, "0441123", PhoneField::Mobile, Language::English);
-    QCOMPARE(FPrompts.messages, QStringList({"Outlook registration failed"}));
+    QCOMPARE(FPrompts.messages, QStringList({"Address book connection failed"}));
 }
 
 void TestContacts::theBusGoingAwayEndsNothing()

@@ -246,8 +246,9 @@ void TestContactsEds::oneNamedBookIsUsedAlone()
     QVERIFY(withNickname(FBuiltin, "Oma").empty());
     FSettings->settings.contactsSource = "Nobody's book";
     importAndWait(contacts);
-    QCOMPARE(FPrompts.messages,
-             QStringList({"Error connecting to Outlook. Outlook stays disabled"}));
+    QCOMPARE(
+        FPrompts.messages,
+        QStringList({"Error connecting to the address book. The address book stays disabled"}));
     QVERIFY(!FSettings->settings.searchOutlook);
 }
 
@@ -349,8 +350,8 @@ void TestContactsEds::exportsANicknameAndFindsItAgain()
     // Exported again, into any of the four fields: the contact is shown instead.
     exportAndWait(contacts, "0441 123", PhoneField::Business);
     QCOMPARE(FPrompts.messages,
-             QStringList({"A contact for this telephone number already exists in Outlook. "
-                          "Cantact will be shown",
+             QStringList({"A contact for this telephone number already exists in the address "
+                          "book. Cantact will be shown",
                           "Oma\nMobileTelephoneNumber: 0441 123"}));
     QCOMPARE(contacts.Index().Count(), 3);
 }

@@ -73,7 +73,7 @@ void TestContactsLine::callIsAlertedWhileAnExportWaits()
     // The service fails at last: the export ends and says so.
     service.Release();
     QTRY_VERIFY_WITH_TIMEOUT(!contacts.Exporting(), 30000);
-    QCOMPARE(prompts.messages, QStringList({"Outlook registration failed"}));
+    QCOMPARE(prompts.messages, QStringList({"Address book connection failed"}));
     calls.StopLines();
     line.tearDown();
 }

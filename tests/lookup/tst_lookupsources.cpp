@@ -445,8 +445,8 @@ void TestLookupSources::aLibraryWithoutTheExportIsRefused()
     // The lookup example has no number function.
     QVERIFY(!sources->LoadNumberPlugin(example("csvlookup")));
     QCOMPARE(FPrompts.messages,
-             QStringList({"unable to load function TmLookupNumber from user DLL",
-                          "unable to load function TmModifyNumber from user DLL"}));
+             QStringList({"unable to load function TmLookupNumber from user plug-in",
+                          "unable to load function TmModifyNumber from user plug-in"}));
     QVERIFY(!sources->Enabled());
     QCOMPARE(sources->NumberPluginPath(), QString());
 }

@@ -70,6 +70,16 @@ void TestOutlookIndex::normalise_data()
     QTest::newRow("letters go") << "0800-FLOWERS 12"
                                 << "++49"
                                 << "080012";
+    // A label in front must not hide the "+" and the own country code.
+    QTest::newRow("label in front") << "Tel. +49 (0)30 1234"
+                                    << "++49"
+                                    << "0301234";
+    QTest::newRow("bracket in front") << "(+49) 30 1234"
+                                      << "++49"
+                                      << "0301234";
+    QTest::newRow("a + after the own code") << "++49 +1 555"
+                                            << "++49"
+                                            << "++1555";
 }
 
 void TestOutlookIndex::normalise()

@@ -193,10 +193,13 @@ void TestPlatform::appendCreatesAPrivateFile()
     const QString log = dir.path() + "/corvane.log";
     QVERIFY(PrivateFiles::append(log, "one\n"));
     QCOMPARE(modeOf(log), 0600);
-    setMode(log, 0644);
-    QVERIFY(PrivateFiles::append(log, "two\n"));
-    QCOMPARE(modeOf(log), 0600);
-    QCOMPARE(readFile(log), QByteArray("one\ntwo\n"));
+    // Readable to all, or to the group only: both are tightened.
+    for (int mode : {0644, 0640}) {
+        setMode(log, mode);
+        QVERIFY(PrivateFiles::append(log, "more\n"));
+        QCOMPARE(modeOf(log), 0600);
+    }
+    QCOMPARE(readFile(log), QByteArray("one\nmore\nmore\n"));
     QString error;
     QVERIFY(!PrivateFiles::append(dir.path() + "/missing/corvane.log", "x", &error));
     QVERIFY(!error.isEmpty());

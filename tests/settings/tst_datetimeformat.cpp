@@ -34,6 +34,7 @@ private slots:
         row("m after h and a letter", "hh'h'mm", "de_DE", "14h03");
         row("m after a day", "dd mm", "de_DE", "07 03");
         row("m after a date and time", "dd.mm.yyyy hh:mm", "de_DE", "07.03.2025 14:05");
+        row("m of a date after a time", "hh:nn dd.mm.yyyy", "de_DE", "14:05 07.03.2025");
         row("month names", "mmm mmmm", "en_US", "Mar March");
         row("month name after h", "hh mmm", "en_US", "14 Mar");
         row("day names", "ddd dddd", "en_US", "Fri Friday");

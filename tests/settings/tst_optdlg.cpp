@@ -81,6 +81,7 @@ private slots:
     void cutZeroesIsTakenOnOkOnly();
     void iconLoadedThenSecondChooserCancelled();
     void iconFileThatIsNoIcon();
+    void storedIconsThatCannotBeReadAreSaidOnce();
     void pictureFileThatIsNoPicture();
     void numbersTypedBeyondTheRange();
     void languageSwitchFromTheDialog();
@@ -327,6 +328,32 @@ void TestOptDlg::iconFileThatIsNoIcon()
     QCOMPARE(FSettings->iconFile(2), good);
 }
 
+void TestOptDlg::storedIconsThatCannotBeReadAreSaidOnce()
+{
+    const QString good = FDir->filePath("good.png");
+    const QString text = FDir->filePath("text.ico");
+    writePicture(good, Qt::blue);
+    writeFile(text, "this is text, not an icon\n");
+    // Readable icons: nothing to say.
+    writeFile(ini(), "[Icons]\n1=" + good.toUtf8() + "\n[DIcons]\n1=" + good.toUtf8() + "\n");
+    makeDialog();
+    FDlg->ReportStartIconError();
+    QVERIFY(FPrompts.messages.isEmpty());
+
+    // A file that is gone and one that holds no picture: one message that names them.
+    FDlg.reset();
+    const QString gone = FDir->filePath("gone.png");
+    writeFile(ini(), "[Icons]\n1=" + gone.toUtf8() + "\n[DIcons]\n2=" + text.toUtf8() + "\n");
+    makeDialog();
+    QVERIFY(FPrompts.messages.isEmpty()); // not while the dialog is made
+    FDlg->ReportStartIconError();
+    FDlg->ReportStartIconError();
+    QCOMPARE(FPrompts.messages, QStringList("Icon read error\n" + gone + "\n" + text));
+    // The settings stay, for a file that comes back.
+    QCOMPARE(FSettings->iconFile(1), gone);
+    QCOMPARE(FSettings->disabledIconFile(2), text);
+}
+
 void TestOptDlg::pictureFileThatIsNoPicture()
 {
     const QString good = FDir->filePath("sky.png");
@@ -450,7 +477,8 @@ void TestOptDlg::telephonyDevices()
     inDialog([&](TOptDlg *dlg) {
         QVERIFY(!c<QPushButton>("btnProbe")->isEnabled());
         tick(c<QCheckBox>("cbUseTapi"));
-        QCOMPARE(FPrompts.messages, QStringList("TAPI error: telephony stays disabled"));
+        QCOMPARE(FPrompts.messages,
+                 QStringList("No dialling device found: telephony stays disabled"));
         QVERIFY(!c<QCheckBox>("cbUseTapi")->isChecked());
         QCOMPARE(c<QListWidget>("lbTAPI")->count(), 0);
         dlg->reject();
@@ -667,8 +695,11 @@ void TestOptDlg::loadAtStartup()
         tick(c<QCheckBox>("LoadBox"));
         dlg->OKBtnClick();
     });
-    QCOMPARE(FPrompts.messages.size(), 1);
-    QVERIFY(FPrompts.messages.first().startsWith("Error writing \"Load at startup\""));
+    // The message names the entry and says why.
+    QCOMPARE(FPrompts.messages,
+             QStringList("Error writing \"Load at startup\" option to the autostart entry: "
+                         "Cannot create the directory " +
+                         ini() + "/no/such/dir"));
 }
 
 void TestOptDlg::unwritableFileKeepsTheDialogOpen()
@@ -734,7 +765,8 @@ void TestOptDlg::captionsInBothLanguages()
     QStringList english;
     for (int i = 0; i < pages->count(); ++i)
         english << pages->tabText(i);
-    QCOMPARE(english, QStringList({"General", "Calls", "Icon", "Colours", "TAPI", "Outlook"}));
+    QCOMPARE(english,
+             QStringList({"General", "Calls", "Icon", "Colours", "Telephony", "Contacts"}));
     QCOMPARE(c<QCheckBox>("cbStoreNoNum")->text(), QString("Store \"&not submitted\" calls"));
     QCOMPARE(c<QToolButton>("sbPic")->toolTip(), QString("Load"));
     QCOMPARE(c<QLabel>("lbLookupURL")->text(), QString("Ser&ver address:"));

@@ -357,7 +357,7 @@ void TestTapiForm::devicesAndTheSelectedOne()
     Dialer dialer("/dev/ttyS0@1;" + modem.path());
     QStringList devices;
     QVERIFY(dialer.form->ListDevices(devices));
-    QCOMPARE(devices, QStringList({"unknown TAPI device", deviceOf(modem)}));
+    QCOMPARE(devices, QStringList({"unknown telephony device", deviceOf(modem)}));
 
     dialer.settings.settings.tapiDevice = "1";
     QCOMPARE(dialer.form->SelectedDevice(), deviceOf(modem));
