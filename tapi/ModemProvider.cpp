@@ -109,13 +109,13 @@ void ModemProvider::noteSilent(const QString &path, const Reason &why)
     qDebug().noquote() << "Modem probe:" << why.text(Language::English);
 }
 
-ModemPort *ModemProvider::port(const ModemPortSpec &spec, int32_t &error, Reason &detail)
+ModemPort *ModemProvider::port(const ModemPortSpec &named, int32_t &error, Reason &detail)
 {
-    if (ModemPort *open = FPorts.value(spec.path)) return open;
-    std::unique_ptr<SerialPort> serial = SerialPort::open(spec, error, detail);
+    if (ModemPort *open = FPorts.value(named.path)) return open;
+    std::unique_ptr<SerialPort> serial = SerialPort::open(named, error, detail);
     if (!serial) return nullptr;
     auto *open = new ModemPort(std::move(serial), this);
-    FPorts.insert(spec.path, open);
+    FPorts.insert(named.path, open);
     // A port that has gone is opened afresh by the next user.
     connect(open, &ModemPort::lost, this, [this, open] { forget(open); });
     connect(open, &ModemPort::unused, this, [this, open] {

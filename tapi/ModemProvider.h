@@ -54,7 +54,7 @@ public:
 private:
     QSet<QString> namedPaths() const;
     // The port open for path, or opened now.
-    ModemPort *port(const ModemPortSpec &spec, int32_t &error, Reason &detail);
+    ModemPort *port(const ModemPortSpec &named, int32_t &error, Reason &detail);
     void forget(ModemPort *port);
     void ask(const QString &path);
     void asked(const QString &path, bool answered, const Reason &why);
