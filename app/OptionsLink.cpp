@@ -13,7 +13,7 @@ void LinkOptionsDialog(TOptDlg &options, TMainForm &mainForm, TLanguageSwitch &l
     options.OnPopupTransparency = [&mainForm] { mainForm.ApplyTransparency(); };
     options.OnLoadPicture = [&mainForm](const QString &file) { return mainForm.LoadPic(file); };
     options.OnStayOnTop = [&mainForm] { mainForm.ApplyStayOnTop(); };
-    options.OnTrayIcons = [&mainForm] { mainForm.SetActivationTexts(); };
+    options.OnTrayIcons = [&mainForm] { mainForm.ReloadTrayIcons(); };
     options.OnLanguage = [&language](int index) { language.SetLanguage(index); };
     options.OnWriteSettings = [&mainForm](QString *error) { return mainForm.WriteIni(error); };
     options.OnReadSettings = [&mainForm, readSettings = std::move(readSettings)] {

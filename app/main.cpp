@@ -331,12 +331,23 @@ QIcon TMainForm::ActiveIcon(int defaultSlot) const
     const QString file =
         FCallHandler.Active() ? FSettings.iconFile(slot) : FSettings.disabledIconFile(slot);
     if (!file.isEmpty()) {
-        QIcon icon(file);
-        if (!icon.isNull()) return icon;
+        // Read once: the icon is set again at every blink.
+        auto cached = FLoadedIcons.find(file);
+        if (cached == FLoadedIcons.end()) {
+            const QPixmap picture(file);
+            cached = FLoadedIcons.insert(file, picture.isNull() ? QIcon() : QIcon(picture));
+        }
+        if (!cached->isNull()) return *cached;
     }
     return platform::TrayIcon(FCallHandler.Active() ? platform::TrayIconState::Active
                                                    : platform::TrayIconState::Deactivated,
                               slot + 1);
+}
+
+void TMainForm::ReloadTrayIcons()
+{
+    FLoadedIcons.clear();
+    SetActivationTexts();
 }
 
 void TMainForm::SetTrayImage(bool callIcon)

@@ -141,6 +141,8 @@ public:
     void TrayClick();
     void ToggleActive();
     void SetActivationTexts();
+    // The icon files of the settings may have changed: read them again.
+    void ReloadTrayIcons();
     // Menu items whose window is not there (not wired) are disabled.
     void UpdateMenuAvailability();
     void ApplyLanguage(Language language) override;
@@ -254,4 +256,6 @@ private:
     QSystemTrayIcon *FTrayIcon;
     QSystemTrayIcon *FSecondTrayIcon;
     QPixmap FPicture;
+    // The tray icon files read so far, by path (a null icon: unreadable).
+    mutable QHash<QString, QIcon> FLoadedIcons;
 };

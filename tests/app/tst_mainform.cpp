@@ -496,6 +496,29 @@ private slots:
         QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
     }
 
+    void trayIconFileIsReadOnce()
+    {
+        // The icon is set at every blink; its file is read when the settings name it, not then.
+        const QString file = FDir->filePath("mine.png");
+        QImage mine(16, 16, QImage::Format_ARGB32);
+        mine.fill(Qt::magenta);
+        QVERIFY(mine.save(file));
+        FSettings->ini().writeString("Icons", "1", file);
+        FForm->ReloadTrayIcons();
+        const auto colour = [this] {
+            return FForm->TrayIcon()->icon().pixmap(16, 16).toImage().pixelColor(8, 8);
+        };
+        QCOMPARE(colour(), QColor(Qt::magenta));
+        QVERIFY(QFile::remove(file));
+        ring("0301234");
+        ticks(4);
+        FForm->AcknowledgeCalls();
+        QCOMPARE(colour(), QColor(Qt::magenta));
+        // Read again when the options change the icons: gone, so the built-in one.
+        FForm->ReloadTrayIcons();
+        QVERIFY(colour() != QColor(Qt::magenta));
+    }
+
     // Missing at the first look and each time it goes again, back in between: one report
     // each; a tray there from the start is no news.
     void trayWatchReportsEachChange()
