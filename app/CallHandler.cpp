@@ -17,6 +17,7 @@
 TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable &towns)
     : FSettings(settings), FLists(lists), FTowns(towns)
 {
+    FLogWriter.setMaxThreadCount(1);
     FClock.start();
     TickCount = [this] { return FClock.elapsed(); };
     Now = [] { return QDateTime::currentDateTime(); };
@@ -391,5 +392,8 @@ void TCallHandler::WriteLog(const QString &text, bool force)
     const QString line =
         QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +
         QStringLiteral(": ") + text + u'\n';
-    PrivateFiles::append(DataDir::logFile(), line.toUtf8());
+    // Appended in order by the log's own thread: the disk never holds up a call.
+    FLogWriter.start([file = DataDir::logFile(), bytes = line.toUtf8()] {
+        PrivateFiles::append(file, bytes);
+    });
 }

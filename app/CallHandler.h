@@ -21,6 +21,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
+#include <QThreadPool>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -102,6 +103,8 @@ public:
     // to the call-list rows of exactly that number (saved). The popup shows it again.
     void LookupResult(const QString &number, const QString &name,
                       const std::optional<QString> &additionalInfo = std::nullopt);
+    // Debugger output; with the setting "Debug" on (or force) also a line in the log file,
+    // written in the background.
     void WriteLog(const QString &text, bool force);
 
     // ---- State ---------------------------------------------------------------------
@@ -166,4 +169,5 @@ private:
     qint64 FLastEventTick = std::numeric_limits<qint64>::min() / 2;
     QElapsedTimer FClock;
     std::deque<TCallState> FCallStates; // oldest first
+    QThreadPool FLogWriter; // one thread; waits for its lines when the handler ends
 };

@@ -684,6 +684,7 @@ private slots:
         end(0x34BB);
         QVERIFY(!FPopup);
         QFile log(FDir->filePath("corvane.log"));
+        QTRY_VERIFY(log.size() > 0); // written in the background
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString line = QString::fromUtf8(log.readAll()).trimmed();
         QVERIFY2(line.endsWith(": Hiding window due to user defined Statuscode $34BB: User busy "
