@@ -658,6 +658,30 @@ private slots:
         line.tearDown();
     }
 
+    void aSourceThatTellsTheAnswer()
+    {
+        // A line that reports the answer: the status and the close rule come then, and the
+        // end of the conversation (even a lost line) changes nothing more.
+        s().duration = 0;
+        s().closeConnect = true;
+        ring(QStringLiteral("0441111"));
+        const line::TCallId first = FCall;
+        FLine->answer(first);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("answered"));
+        QVERIFY(!FPopup);
+        QVERIFY(!h().CanReject(first));
+        end(line::ReasonLineLost, first);
+        QCOMPARE(statusOf("0441111"), QStringLiteral("answered"));
+
+        // A call rejected here stays rejected when the line says it was answered.
+        addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441666"),
+                QStringLiteral("log|popup|reject all|"));
+        QVERIFY(ring(QStringLiteral("0441666")));
+        FLine->answer(FCall);
+        end(line::ReasonAnswered);
+        QCOMPARE(statusOf("0441666"), QStringLiteral("rejected"));
+    }
+
     void callWithoutNumberKeepsItsRowAcrossALanguageSwitch()
     {
         // The language switch converts the not-transmitted text of the ringing call's row;
