@@ -6,6 +6,7 @@
 #include "lookup/OutlookContacts.h"
 #include "settings/SettingsStore.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,7 +107,17 @@ EBookClient *TestContactsEds::createBook(const char *name, bool enabled)
         qFatal("cannot create an address book: %s", error->message);
     ESource *source = e_source_registry_ref_source(FRegistry, e_source_get_uid(scratch));
     g_object_unref(scratch);
-    auto *book = E_BOOK_CLIENT(e_book_client_connect_sync(source, guint32(-1), nullptr, &error));
+    // The address-book factory learns of a new source from the registry a little later (on a
+    // fresh machine's first start, noticeably): until then it knows no such source.
+    EBookClient *book = nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    while (!book) {
+        g_clear_error(&error);
+        book = E_BOOK_CLIENT(e_book_client_connect_sync(source, guint32(-1), nullptr, &error));
+        if (book || clock.elapsed() > 20000) break;
+        QTest::qWait(100);
+    }
     g_object_unref(source);
     if (!book) qFatal("cannot open an address book: %s", error->message);
     FCreated.push_back(book);
