@@ -21,9 +21,12 @@ TCallHandler::TCallHandler(SettingsStore &settings, TLists &lists, AreaCodeTable
     FClock.start();
     TickCount = [this] { return FClock.elapsed(); };
     Now = [] { return QDateTime::currentDateTime(); };
-    auto capi = std::make_unique<TCapiLineSource>([this] { return FSettings.settings.rejectTimeOut(); });
-    FCapiLine = capi.get();
-    AddLineSource(std::move(capi));
+    SetOwnLine(NewCapiLine());
+}
+
+std::unique_ptr<line::TLineSource> TCallHandler::NewCapiLine()
+{
+    return std::make_unique<TCapiLineSource>([this] { return FSettings.settings.rejectTimeOut(); });
 }
 
 TCallHandler::~TCallHandler()
@@ -48,8 +51,32 @@ void TCallHandler::AddLineSource(std::unique_ptr<line::TLineSource> source)
     FSources.push_back(std::move(source));
 }
 
+void TCallHandler::SetOwnLine(std::unique_ptr<line::TLineSource> source)
+{
+    if (FOwnLine) {
+        // Its calls that still ring or talk end as on a lost line: nothing more is heard of them.
+        std::vector<line::TCallId> live;
+        for (const TCallState &call : FCallStates)
+            if (call.Source == FOwnLine && !call.Ended) live.push_back(call.Id);
+        FOwnLine->Stop();
+        for (line::TCallId id : live)
+            CallEnded(id, line::ReasonLineLost);
+        std::erase_if(FSources, [this](const auto &s) { return s.get() == FOwnLine; });
+        FOwnLine = nullptr;
+        FCapiLine = nullptr;
+    }
+    if (!source) return;
+    FOwnLine = source.get();
+    if (source->Kind() == line::TLineKind::Capi)
+        FCapiLine = dynamic_cast<TCapiLineSource *>(source.get());
+    AddLineSource(std::move(source));
+    if (FLinesStarted) FOwnLine->Start();
+    if (OnLineState) OnLineState();
+}
+
 bool TCallHandler::StartLines()
 {
+    FLinesStarted = true;
     bool all = true;
     for (const auto &source : FSources)
         all = source->Start() && all;
@@ -58,6 +85,7 @@ bool TCallHandler::StartLines()
 
 void TCallHandler::StopLines()
 {
+    FLinesStarted = false;
     for (const auto &source : FSources)
         source->Stop();
 }
@@ -72,7 +100,7 @@ QString TCallHandler::LineError() const
 
 TCapiMonitor *TCallHandler::CapiMonitor() const
 {
-    return FCapiLine->Monitor();
+    return FCapiLine ? FCapiLine->Monitor() : nullptr;
 }
 
 void TCallHandler::HidePopup()
@@ -152,6 +180,8 @@ void TCallHandler::CallOffered(line::TLineSource *source, const line::TOfferedCa
     TCallState &call = NewCall(offered.Id, source, source == nullptr);
     if (!FListsLoaded) return;
     const TIdentified who = Identify(calling, offered.CalledPartyNumber, bReject);
+    // A line that cannot reject shows and stores the call as it really goes.
+    if (source && !source->CanRejectCalls()) bReject = false;
     call.Rejected = bReject;
     HandleCall(call, who, offered.CalledPartyNumber);
 }

@@ -72,9 +72,15 @@ public:
     void SetListsLoaded(bool loaded) { FListsLoaded = loaded; }
     // The windows exist: calls are shown and stored from now on.
     void SetDialogsReady(bool ready) { FDialogsReady = ready; }
-    // Adds a line source; its calls are handled from now on. The ISDN line is there from
-    // the start.
+    // Adds a line source; its calls are handled from now on.
     void AddLineSource(std::unique_ptr<line::TLineSource> source);
+    // Replaces this desktop's own line (the ISDN line from the start; null: none). Calls of
+    // the old line that have not ended end as on a lost line; the new one is started when the
+    // lines are.
+    void SetOwnLine(std::unique_ptr<line::TLineSource> source);
+    line::TLineSource *OwnLine() const { return FOwnLine; }
+    // A new ISDN line (controller 1, with the "RejectTime" setting).
+    std::unique_ptr<line::TLineSource> NewCapiLine();
     // Starts every line (the ISDN line on controller 1 with the "RejectTime" setting); false
     // when one cannot be used now.
     bool StartLines();
@@ -82,7 +88,7 @@ public:
     void StopLines();
     // Empty while every line can be used, otherwise why not ("; " between the lines).
     QString LineError() const;
-    // The ISDN line's call monitor (null while stopped).
+    // The ISDN line's call monitor (null while stopped or when the own line is another).
     TCapiMonitor *CapiMonitor() const;
 
     // ---- Call handling -------------------------------------------------------------
@@ -158,7 +164,9 @@ private:
     TLists &FLists;
     AreaCodeTable &FTowns;
     std::vector<std::unique_ptr<line::TLineSource>> FSources;
-    TCapiLineSource *FCapiLine = nullptr; // the first of FSources
+    line::TLineSource *FOwnLine = nullptr;  // one of FSources
+    TCapiLineSource *FCapiLine = nullptr;   // the own line when it is the ISDN line
+    bool FLinesStarted = false;
     TCalls FCalls;
     bool FListsLoaded = false;
     bool FDialogsReady = false;

@@ -18,8 +18,11 @@ public:
     explicit TCapiLineSource(std::function<int()> rejectTimeOut);
     ~TCapiLineSource() override;
 
+    line::TLineKind Kind() const override { return line::TLineKind::Capi; }
+    QString Address() const override { return QString(); }
     bool Start() override;
     void Stop() override;
+    bool CanRejectCalls() const override { return true; }
     bool CanReject(line::TCallId id) const override;
     bool RejectCall(line::TCallId id) override;
     QString LineError() const override;

@@ -48,16 +48,30 @@ struct TOfferedCall
     uint16_t CipValue = 16;
 };
 
+// What kind of line a source is, for the user (the tray hint, the about window).
+enum class TLineKind
+{
+    Capi,   // an ISDN line through CAPI 2.0
+    Router, // a home router's call monitor
+};
+
 class TLineSource
 {
 public:
     virtual ~TLineSource() = default;
+
+    virtual TLineKind Kind() const = 0;
+    // Where the line is, for the user ("fritz.box:1012"); empty when there is nothing to say.
+    virtual QString Address() const = 0;
 
     // Starts listening. False when the line cannot be used now (LineError says why); a
     // source that retries by itself reports the line's return through OnLineState.
     virtual bool Start() = 0;
     // Stops listening; no event comes afterwards.
     virtual void Stop() = 0;
+    // The source can reject calls at all. When not, no reject rule applies to its calls: they
+    // are shown and stored with what really happened.
+    virtual bool CanRejectCalls() const = 0;
     // The user may reject this call now.
     virtual bool CanReject(TCallId id) const = 0;
     // The user rejects the call (takes it and hangs up, or asks the line's owner to); false

@@ -12,13 +12,17 @@
 #include <QStringList>
 
 // A line source the test drives: it offers, answers and ends calls as a line would. Calls are
-// rejectable while they ring unless the test says otherwise.
+// rejectable while they ring unless the test says otherwise (rejects = false: a line that
+// cannot reject at all, as a router's call monitor).
 class FakeLine : public line::TLineSource
 {
 public:
+    line::TLineKind Kind() const override { return line::TLineKind::Capi; }
+    QString Address() const override { return QString(); }
     bool Start() override { return true; }
     void Stop() override {}
-    bool CanReject(line::TCallId id) const override { return FRinging.contains(id); }
+    bool CanRejectCalls() const override { return rejects; }
+    bool CanReject(line::TCallId id) const override { return rejects && FRinging.contains(id); }
     bool RejectCall(line::TCallId id) override
     {
         if (!FRinging.remove(id)) return false;
@@ -54,6 +58,7 @@ public:
     }
 
     QString error;
+    bool rejects = true;
     QList<line::TCallId> rejected;
 
 private:
