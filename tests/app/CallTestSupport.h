@@ -25,7 +25,7 @@ public:
     bool CanReject(line::TCallId id) const override { return rejects && FRinging.contains(id); }
     bool RejectCall(line::TCallId id) override
     {
-        if (!FRinging.remove(id)) return false;
+        if (!rejects || !FRinging.remove(id)) return false;
         rejected << id;
         return true;
     }

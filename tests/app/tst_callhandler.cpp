@@ -682,6 +682,51 @@ private slots:
         QCOMPARE(statusOf("0441666"), QStringLiteral("rejected"));
     }
 
+    void aLineThatCannotRejectShowsWhatHappened()
+    {
+        // The router's call monitor: no reject rule applies, the call is stored as it went.
+        FLine->rejects = false;
+        addMsn(*FLists, QStringLiteral("85606"), QStringLiteral("Office"),
+               QStringLiteral("log|popup|reject not submmitted|"));
+        addNick(*FLists, QStringLiteral("Spam"), QStringLiteral("0441666"),
+                QStringLiteral("log|popup|reject all|"));
+        QVERIFY(!ring(QStringLiteral("0441666")));
+        QCOMPARE(shownCaller(), QStringLiteral("Spam"));
+        QVERIFY(!h().CanReject(FCall));
+        QVERIFY(!h().RejectCall(FCall));
+        FLine->answer(FCall);
+        end(line::ReasonAnswered);
+        QCOMPARE(statusOf("0441666"), QStringLiteral("answered"));
+        QVERIFY(!ring(QString()));
+        end(line::ReasonNotAnswered);
+        QCOMPARE(lastStatus(*FLists), QStringLiteral("not anwsered"));
+        QVERIFY(FLine->rejected.isEmpty());
+    }
+
+    void anotherOwnLineEndsTheCallsOfTheOld()
+    {
+        // The user points the program at the router: what rang on the ISDN line ends as on a
+        // lost line, and the new line's calls are handled.
+        auto isdn = std::make_unique<FakeLine>();
+        FakeLine *old = isdn.get();
+        h().SetOwnLine(std::move(isdn));
+        QCOMPARE(h().OwnLine(), old);
+        QVERIFY(!h().CapiMonitor());
+        FCall = old->offer(QStringLiteral("0441111"));
+        int lineStates = 0;
+        h().OnLineState = [&lineStates] { ++lineStates; };
+        auto router = std::make_unique<FakeLine>();
+        FakeLine *next = router.get();
+        h().SetOwnLine(std::move(router));
+        QCOMPARE(statusOf("0441111"), QStringLiteral("unknown"));
+        QCOMPARE(lineStates, 1);
+        FTick += 1000;
+        next->end(next->offer(QStringLiteral("0302222")), line::ReasonNotAnswered);
+        QCOMPARE(statusOf("0302222"), QStringLiteral("not anwsered"));
+        h().SetOwnLine(nullptr);
+        QCOMPARE(h().OwnLine(), nullptr);
+    }
+
     void callWithoutNumberKeepsItsRowAcrossALanguageSwitch()
     {
         // The language switch converts the not-transmitted text of the ringing call's row;
