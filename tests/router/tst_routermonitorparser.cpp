@@ -244,7 +244,9 @@ private slots:
         QCOMPARE(texts(parser.Feed("\n").Events), QStringList("DISCONNECT 0 duration=125"));
         QCOMPARE(texts(parser.Feed(Time + "DISCONNECT;3;9\r").Events), QStringList());
         QCOMPARE(texts(parser.Feed("\r\n").Events), QStringList("DISCONNECT 3 duration=9"));
-        // A CR alone ends no line: it is part of the field.
+        // A CR alone ends no line: it is part of the field, also at the end of a read.
+        QVERIFY(parser.Feed(Time + "DISCONNECT;4;7\r").Events.empty());
+        QCOMPARE(texts(parser.Feed("8;\n").Events), QStringList("DISCONNECT 4 duration=-1"));
         TParser::TResult result = parser.Feed(Time + "DISCONNECT;1;5\r" + Disconnect + "\n");
         QCOMPARE(texts(result.Events), QStringList("DISCONNECT 1 duration=-1"));
         // Empty lines are skipped without a word.
