@@ -224,6 +224,8 @@ void TMonitorParser::Append(QByteArrayView part)
         return;
     }
     if (FLine.size() + part.size() <= MaxLineLength) {
+        // Room for the longest line at once, kept from line to line: no growth beyond it.
+        if (FLine.capacity() < MaxLineLength) FLine.reserve(MaxLineLength);
         FLine.append(part);
         return;
     }
@@ -233,7 +235,7 @@ void TMonitorParser::Append(QByteArrayView part)
     QByteArray start = FLine.first(std::min(FLine.size(), MaxExcerpt + 1));
     start.append(part.first(std::min(part.size(), MaxExcerpt + 1 - start.size())));
     FOverlongStart = Excerpt(start);
-    FLine.clear();
+    FLine.resize(0);
 }
 
 void TMonitorParser::EndLine(TResult &result)
@@ -252,7 +254,7 @@ void TMonitorParser::EndLine(TResult &result)
         result.Events.push_back(*event);
     else if (!why.isEmpty())
         result.Skipped.append(why + QStringLiteral(": ") + Excerpt(FLine));
-    FLine.clear();
+    FLine.resize(0);
 }
 
 } // namespace router
