@@ -1,5 +1,6 @@
 #include "router/RouterMonitorParser.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace router {
