@@ -363,7 +363,6 @@ QWidget *TOptDlg::CreateGeneralPage()
     lbRouterHost->setBuddy(edRouterHost);
     lbLineHint = named(new QLabel(gbLine), "lbLineHint");
     lbLineHint->setTextFormat(Qt::PlainText);
-    lbLineHint->setWordWrap(true);
     lineLayout->addWidget(lbRouterHost, 0, 0);
     lineLayout->addWidget(edRouterHost, 0, 1);
     lineLayout->addWidget(lbLineHint, 1, 0, 1, 2);
