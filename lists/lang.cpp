@@ -40,6 +40,12 @@ constexpr TextEntry Texts[] = {
     {UiForm::Options, u"lbLookupURL", u"Ser&ver-Adresse:", u"Ser&ver address:"},
     {UiForm::Options, u"btnLookupLoad.Hint", u"Load", u"Load"},
     {UiForm::Options, u"btnLookupDLLClear.Hint", u"Clear", u"Clear"},
+    {UiForm::Options, u"gbLine", u"Leitung", u"Line"},
+    {UiForm::Options, u"lbRouterHost", u"&Router-Anrufmonitor (Host[:Port]):",
+     u"Router &monitor (host[:port]):"},
+    {UiForm::Options, u"lbLineHint",
+     u"Leer: die ISDN-Leitung über CAPI. Nur eine CAPI-Leitung kann Anrufe abweisen.",
+     u"Empty: the ISDN line through CAPI. Only a CAPI line can reject calls."},
     {UiForm::Options, u"tsOnCall", u"Anrufe", u"Calls"},
     {UiForm::Options, u"gbOnCall", u"Bei Anruf", u"On Call do"},
     {UiForm::Options, u"cbPopup", u"Zeige Fenster", u"Popup window"},
@@ -54,6 +60,9 @@ constexpr TextEntry Texts[] = {
     {UiForm::Options, u"cbMultipleCalls", u"Zeige Mehrfachanrufe", u"Show multiple calls"},
     {UiForm::Options, u"cbBalloon", u"Zeige Ballon-Hinweis", u"Show balloon hint"},
     {UiForm::Options, u"cbShowReject", u"Zeige Abweisen-Knopf", u"Show reject button"},
+    {UiForm::Options, u"cbShowReject.ToolTip",
+     u"Nur eine CAPI-Leitung kann Anrufe abweisen; der Router-Anrufmonitor meldet sie nur.",
+     u"Only a CAPI line can reject calls; the router monitor only reports them."},
     {UiForm::Options, u"ScrollLEDBox", u"&Anrufe mit Rollen-LED signalisieren",
      u"&Indicate calls with scroll LED"},
     {UiForm::Options, u"cbStoreNoNum", u"\"&Nicht übermittelt\"-Anrufe speichern",
@@ -327,6 +336,20 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"LookupUrlInvalid",
      u"Die Server-Adresse muss mit http:// oder https:// und einem Rechnernamen beginnen: ",
      u"The server address must begin with http:// or https:// and a host name: "},
+    // Followed by the address as typed.
+    {UiForm::Messages, u"RouterHostInvalid",
+     u"Der Router-Anrufmonitor braucht einen Rechnernamen (Buchstaben, Ziffern, - und .) oder "
+     u"eine IP-Adresse, wahlweise gefolgt von :Port: ",
+     u"The router monitor needs a host name (letters, digits, - and .) or an IP address, "
+     u"optionally followed by :port: "},
+    {UiForm::Messages, u"RouterIpv6Invalid",
+     u"Das ist keine IPv6-Adresse; mit Port gehört die Adresse in eckige Klammern, etwa "
+     u"[fd00::1]:1012: ",
+     u"This is no IPv6 address; with a port, the address goes in brackets, as in "
+     u"[fd00::1]:1012: "},
+    {UiForm::Messages, u"RouterPortInvalid",
+     u"Der Port des Router-Anrufmonitors muss eine Zahl von 1 bis 65535 sein: ",
+     u"The router monitor's port must be a number from 1 to 65535: "},
     {UiForm::Messages, u"SettingsNotWritten", u"Die Einstellungen wurden nicht gespeichert. ",
      u"The settings were not saved. "},
     {UiForm::Messages, u"DuplicateNumber1", u"Eintrag für Nummer ", u"Entry for number "},

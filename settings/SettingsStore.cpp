@@ -194,6 +194,8 @@ void SettingsStore::readValues()
     s.modemPorts = ini.readString(General, QStringLiteral("ModemPorts"), d.modemPorts);
     s.contactsSource = ini.readString(General, QStringLiteral("OLEObject"), d.contactsSource);
     s.contactsVCard = ini.readString(General, QStringLiteral("ContactsVCard"), d.contactsVCard);
+    s.routerMonitorHost =
+        ini.readString(General, QStringLiteral("RouterMonitorHost"), d.routerMonitorHost);
 
     s.lastWavePath = ini.readString(General, QStringLiteral("LastWavePath"),
                                     QFileInfo(FIni.path()).absolutePath() + u'/');
@@ -276,6 +278,7 @@ bool SettingsStore::writeAll(QString *error)
     ini.writeString(General, QStringLiteral("ExternalNumberLookupDLL"), s.externalNumberLookupDll);
     ini.writeBool(General, QStringLiteral("InternalReverseSearch"), s.internalReverseSearch);
     writeUnlessEmpty(ini, General, QStringLiteral("ReverseLookupURL"), s.reverseLookupUrl);
+    writeUnlessEmpty(ini, General, QStringLiteral("RouterMonitorHost"), s.routerMonitorHost);
     ini.writeInt(General, QStringLiteral("CutZeroes"), s.cutZeroes);
     if (s.useTapi && !s.tapiDevice.isEmpty())
         ini.writeString(General, QStringLiteral("TAPIDevice"), s.tapiDevice);

@@ -70,12 +70,15 @@ struct GeneralSettings
     QString externalNumberLookupDll;
     bool internalReverseSearch = false;
 
-    // Where the lookup sources are on this system. Written only when not empty; an emptied
-    // field removes its key.
+    // Where the lookup sources and the line are on this system. Written only when not empty;
+    // an emptied field removes its key.
     QString reverseLookupUrl; // "ReverseLookupURL": base address of the reverse-lookup server
     QString modemPorts;       // "ModemPorts": serial ports of modems, ";"-separated
     QString contactsSource;   // "OLEObject": one address book (UID or name); empty: all of them
     QString contactsVCard;    // "ContactsVCard": a vCard file or folder used instead
+    // "RouterMonitorHost": the router whose call monitor is the line (see ParseRouterAddress);
+    // empty: the ISDN line through CAPI.
+    QString routerMonitorHost;
 
     // Written by writeLastWavePath() only. Default: the data directory.
     QString lastWavePath;

@@ -5,6 +5,7 @@
 #include "platform/TrayIcons.h"
 #include "platform/WindowOpacity.h"
 #include "settings/OptionPrompts.h"
+#include "settings/RouterAddress.h"
 #include "settings/SettingsStore.h"
 
 #include <QAbstractButton>
@@ -354,12 +355,26 @@ QWidget *TOptDlg::CreateGeneralPage()
         if (cbBuiltIn->isChecked() && OnSelectLookupSource) OnSelectLookupSource(true);
     });
 
+    gbLine = named(new QGroupBox(page), "gbLine");
+    auto *lineLayout = new QGridLayout(gbLine);
+    lbRouterHost = named(new QLabel(gbLine), "lbRouterHost");
+    lbRouterHost->setTextFormat(Qt::PlainText);
+    edRouterHost = named(new QLineEdit(gbLine), "edRouterHost");
+    lbRouterHost->setBuddy(edRouterHost);
+    lbLineHint = named(new QLabel(gbLine), "lbLineHint");
+    lbLineHint->setTextFormat(Qt::PlainText);
+    lineLayout->addWidget(lbRouterHost, 0, 0);
+    lineLayout->addWidget(edRouterHost, 0, 1);
+    lineLayout->addWidget(lbLineHint, 1, 0, 1, 2);
+    lineLayout->setColumnStretch(1, 1);
+
     auto *layout = new QGridLayout(page);
     layout->addWidget(LangGroup, 0, 0);
     layout->addWidget(gbDiv, 1, 0);
     layout->addWidget(gbStart, 0, 1, 2, 1);
     layout->addWidget(gbLookup, 2, 0, 1, 2);
-    layout->setRowStretch(3, 1);
+    layout->addWidget(gbLine, 3, 0, 1, 2);
+    layout->setRowStretch(4, 1);
     return page;
 }
 
@@ -654,6 +669,14 @@ void TOptDlg::ApplyLanguage(Language language)
             }
             continue;
         }
+        // A note beside a caption (a ".Hint" is the name of a button without one).
+        if (name.endsWith(QLatin1String(".ToolTip"))) {
+            if (auto *widget = findChild<QWidget *>(name.chopped(8))) {
+                widget->setToolTip(text);
+                widget->setAccessibleDescription(text);
+            }
+            continue;
+        }
         auto *widget = findChild<QWidget *>(name);
         if (!widget) continue;
         if (auto *group = qobject_cast<QGroupBox *>(widget))
@@ -731,6 +754,7 @@ void TOptDlg::FillControls()
     cbBuiltIn->setChecked(s.internalReverseSearch);
     edLookupURL->setText(s.reverseLookupUrl);
     edLookupDll->setText(s.externalNumberLookupDll);
+    edRouterHost->setText(s.routerMonitorHost);
 
     cbPopup->setChecked(s.popup);
     udDuration->setValue(s.duration);
@@ -812,6 +836,7 @@ void TOptDlg::TakeControls()
     s.internalReverseSearch = cbBuiltIn->isChecked();
     s.reverseLookupUrl = edLookupURL->text().trimmed();
     s.externalNumberLookupDll = edLookupDll->text();
+    s.routerMonitorHost = edRouterHost->text().trimmed();
 
     s.popup = cbPopup->isChecked();
     s.duration = udDuration->value();
@@ -843,8 +868,35 @@ void TOptDlg::TakeControls()
     s.contactsVCard = edVCard->text().trimmed();
 }
 
+bool TOptDlg::RouterHostAccepted()
+{
+    const QString text = edRouterHost->text().trimmed();
+    const char *message = nullptr;
+    switch (ParseRouterAddress(text).problem) {
+    case RouterAddressProblem::None:
+    case RouterAddressProblem::Empty:
+        return true;
+    case RouterAddressProblem::BadHost:
+        message = "RouterHostInvalid";
+        break;
+    case RouterAddressProblem::BadIpv6:
+        message = "RouterIpv6Invalid";
+        break;
+    case RouterAddressProblem::BadPort:
+        message = "RouterPortInvalid";
+        break;
+    }
+    // The focus first: it comes back to the field when the message closes.
+    PageControl1->setCurrentWidget(tsGeneral);
+    edRouterHost->setFocus();
+    FPrompts.inform(Message(message) + text);
+    return false;
+}
+
 void TOptDlg::OKBtnClick()
 {
+    // Before anything is taken: a refused OK leaves the store as the file has it.
+    if (!RouterHostAccepted()) return;
     TakeControls();
     QString error;
     const bool written = OnWriteSettings ? OnWriteSettings(&error) : FSettings.writeAll(&error);

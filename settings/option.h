@@ -181,6 +181,9 @@ private:
     QString Message(const char *name) const;
     void PopupAppearance();
     void NumberOutOfRange(QSpinBox *box, qint64 typed);
+    // OK's check of the router's address: false, with the reason said and the field in focus,
+    // when the field holds one that cannot be used.
+    bool RouterHostAccepted();
 
     SettingsStore &FSettings;
     TLists &FLists;
@@ -212,6 +215,9 @@ private:
     QLineEdit *edLookupURL;
     QLineEdit *edLookupDll;
     QToolButton *btnLookupLoad, *btnLookupDLLClear;
+    QGroupBox *gbLine;
+    QLabel *lbRouterHost, *lbLineHint;
+    QLineEdit *edRouterHost;
 
     QGroupBox *gbOnCall;
     QCheckBox *cbPopup;

@@ -87,6 +87,9 @@ private slots:
     void languageSwitchFromTheDialog();
     void telephonyDevices();
     void lookupSourcesFollowTheControls();
+    void routerMonitorField();
+    void badRouterAddressKeepsTheDialogOpen_data();
+    void badRouterAddressKeepsTheDialogOpen();
     void transparencyOnlyWhereItShows();
     void contactsPage();
     void loadAtStartup();
@@ -601,6 +604,101 @@ void TestOptDlg::lookupSourcesFollowTheControls()
     QVERIFY(readFile(ini()).contains("ExternalNumberLookupDLL=\n"));
 }
 
+void TestOptDlg::routerMonitorField()
+{
+    writeFile(ini(), "[Settings]\nRouterMonitorHost=router.home\n");
+    makeDialog();
+    inDialog([&](TOptDlg *dlg) {
+        auto *field = c<QLineEdit>("edRouterHost");
+        QCOMPARE(field->text(), QString("router.home"));
+        // Blanks around the address are no part of it.
+        field->setText(" [fd00::1]:1013 ");
+        dlg->OKBtnClick();
+    });
+    QCOMPARE(s().routerMonitorHost, QString("[fd00::1]:1013"));
+    QVERIFY(readFile(ini()).contains("\nRouterMonitorHost=[fd00::1]:1013\n"));
+
+    // Emptied: the ISDN line again, and the key goes.
+    inDialog([&](TOptDlg *dlg) {
+        QCOMPARE(c<QLineEdit>("edRouterHost")->text(), QString("[fd00::1]:1013"));
+        c<QLineEdit>("edRouterHost")->clear();
+        dlg->OKBtnClick();
+    });
+    QVERIFY(FPrompts.messages.isEmpty());
+    QCOMPARE(s().routerMonitorHost, QString());
+    QVERIFY(!readFile(ini()).contains("RouterMonitorHost"));
+
+    // A change that is cancelled is not kept.
+    inDialog([&](TOptDlg *dlg) {
+        c<QLineEdit>("edRouterHost")->setText("router.home");
+        dlg->reject();
+    });
+    QCOMPARE(s().routerMonitorHost, QString());
+    QCOMPARE(c<QLineEdit>("edRouterHost")->text(), QString());
+}
+
+void TestOptDlg::badRouterAddressKeepsTheDialogOpen_data()
+{
+    QTest::addColumn<Language>("language");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("semicolon")
+        << Language::English << "router.home;1012"
+        << "The router monitor needs a host name (letters, digits, - and .) or an IP address, "
+           "optionally followed by :port: router.home;1012";
+    QTest::newRow("blank") << Language::English << "router home"
+                           << "The router monitor needs a host name (letters, digits, - and .) or "
+                              "an IP address, optionally followed by :port: router home";
+    QTest::newRow("port 0") << Language::English << "router.home:0"
+                            << "The router monitor's port must be a number from 1 to 65535: "
+                               "router.home:0";
+    QTest::newRow("IPv6 with a port, no brackets")
+        << Language::English << "fd00::1::1012"
+        << "This is no IPv6 address; with a port, the address goes in brackets, as in "
+           "[fd00::1]:1012: fd00::1::1012";
+    QTest::newRow("German") << Language::German << "router.home:65536"
+                            << "Der Port des Router-Anrufmonitors muss eine Zahl von 1 bis 65535 "
+                               "sein: router.home:65536";
+}
+
+void TestOptDlg::badRouterAddressKeepsTheDialogOpen()
+{
+    QFETCH(Language, language);
+    QFETCH(QString, typed);
+    QFETCH(QString, message);
+    writeFile(ini(), "[Settings]\nRouterMonitorHost=router.home\nStayOnTop=1\n");
+    makeDialog();
+    FDlg->ApplyLanguage(language);
+    const QByteArray stored = readFile(ini());
+    const bool ok = inDialog([&](TOptDlg *dlg) {
+        auto *field = c<QLineEdit>("edRouterHost");
+        tick(c<QCheckBox>("StayOnTopBox"));
+        field->setText(typed);
+        // OK from another page, by Enter as a user gives it.
+        c<QTabWidget>("PageControl1")->setCurrentIndex(1);
+        QTest::keyClick(c<QCheckBox>("cbPopup"), Qt::Key_Return);
+        QVERIFY(dlg->isVisible());
+        QCOMPARE(FPrompts.messages, QStringList(message));
+        QCOMPARE(field->text(), typed);
+        QCOMPARE(c<QTabWidget>("PageControl1")->currentWidget(), c<QWidget>("tsGeneral"));
+        QCOMPARE(dlg->focusWidget(), field);
+        // Nothing was taken or written, the other change neither.
+        QCOMPARE(s().routerMonitorHost, QString("router.home"));
+        QVERIFY(s().stayOnTop);
+        QCOMPARE(readFile(ini()), stored);
+
+        // Mended, OK takes everything.
+        field->setText("router.home:1013");
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(!dlg->isVisible());
+    });
+    QVERIFY(ok);
+    QCOMPARE(FPrompts.messages.size(), 1);
+    QCOMPARE(s().routerMonitorHost, QString("router.home:1013"));
+    QVERIFY(!s().stayOnTop);
+    QVERIFY(readFile(ini()).contains("RouterMonitorHost=router.home:1013\n"));
+}
+
 void TestOptDlg::transparencyOnlyWhereItShows()
 {
     writeFile(ini(), "[Settings]\nTransparency=40\n");
@@ -771,6 +869,9 @@ void TestOptDlg::captionsInBothLanguages()
     QCOMPARE(c<QToolButton>("sbPic")->toolTip(), QString("Load"));
     QCOMPARE(c<QLabel>("lbLookupURL")->text(), QString("Ser&ver address:"));
     QCOMPARE(c<QLabel>("lbLookupURL")->buddy(), c<QLineEdit>("edLookupURL"));
+    QCOMPARE(c<QLabel>("lbRouterHost")->text(), QString("Router &monitor (host[:port]):"));
+    QCOMPARE(c<QCheckBox>("cbShowReject")->toolTip(),
+             QString("Only a CAPI line can reject calls; the router monitor only reports them."));
 
     FDlg->ApplyLanguage(Language::German);
     QCOMPARE(pages->tabText(0), QString("Allgemein"));
@@ -778,6 +879,17 @@ void TestOptDlg::captionsInBothLanguages()
     QCOMPARE(c<QToolButton>("sbPic")->toolTip(), QString("Laden"));
     QCOMPARE(c<QGroupBox>("gbAddressBook")->title(), QString("Adressbuch"));
     QCOMPARE(c<QLabel>("lbModemPorts")->text(), QString("&Modem-Anschlüsse (durch ; getrennt):"));
+    QCOMPARE(c<QGroupBox>("gbLine")->title(), QString("Leitung"));
+    QCOMPARE(c<QLabel>("lbRouterHost")->text(), QString("&Router-Anrufmonitor (Host[:Port]):"));
+    QCOMPARE(c<QLabel>("lbRouterHost")->buddy(), c<QLineEdit>("edRouterHost"));
+    QCOMPARE(c<QLabel>("lbLineHint")->text(),
+             QString("Leer: die ISDN-Leitung über CAPI. Nur eine CAPI-Leitung kann Anrufe "
+                     "abweisen."));
+    QCOMPARE(c<QCheckBox>("cbShowReject")->toolTip(),
+             QString("Nur eine CAPI-Leitung kann Anrufe abweisen; der Router-Anrufmonitor meldet "
+                     "sie nur."));
+    // A note, not the box's name: a screen reader still reads the caption.
+    QCOMPARE(c<QCheckBox>("cbShowReject")->accessibleName(), QString());
     QVERIFY(c<QRadioButton>("LangGroup.0")->isChecked());
 
     // Every check box and label has its caption, in each language, and no two controls of a

@@ -62,6 +62,7 @@ private slots:
     void msnSectionIsParsedAndErasedByTheNextSave();
     void tapiDeviceByIndexOrName();
     void sourceAddressesExistOnlyWhileSet();
+    void routerMonitorHostExistsOnlyWhileSet();
     void singleKeysSeeEditsMadeWhileRunning();
     void unwritableFileReportsItsPath();
     void unreadableFileIsNeverOverwritten_data();
@@ -596,6 +597,41 @@ void TestSettingsStore::sourceAddressesExistOnlyWhileSet()
     QVERIFY(!written.contains("ContactsVCard"));
     QVERIFY(written.contains("ModemPorts=/dev/ttyACM0;/dev/ttyUSB1@57600\n"));
     QVERIFY(written.contains("OLEObject=Family\n"));
+}
+
+void TestSettingsStore::routerMonitorHostExistsOnlyWhileSet()
+{
+    // Absent: the ISDN line, and no key is written for it.
+    writeFile(FIni, "[Settings]\nPopup=1\n");
+    SettingsStore store(FIni);
+    QVERIFY(store.readAll());
+    QCOMPARE(store.settings.routerMonitorHost, QString());
+    QVERIFY(store.writeAll());
+    QVERIFY(!readFile(FIni).contains("RouterMonitorHost"));
+
+    store.settings.routerMonitorHost = "[fd00::1]:1013";
+    QVERIFY(store.writeAll());
+    QVERIFY(readFile(FIni).contains("[Settings]\nPopup=1\n"));
+    QVERIFY(readFile(FIni).contains("\nRouterMonitorHost=[fd00::1]:1013\n"));
+    SettingsStore again(FIni);
+    QVERIFY(again.readAll());
+    QCOMPARE(again.settings.routerMonitorHost, QString("[fd00::1]:1013"));
+
+    // A value edited by hand comes back as it stands, even one the dialog would refuse: the
+    // line reports it, and the user's text is not lost.
+    writeFile(FIni, "[Settings]\nroutermonitorhost = router home;1012\n");
+    QVERIFY(again.readAll());
+    QCOMPARE(again.settings.routerMonitorHost, QString("router home;1012"));
+    QVERIFY(again.writeAll());
+    QVERIFY(readFile(FIni).contains("router home;1012\n"));
+
+    // Emptied, the key goes, so the router does not come back at the next start.
+    again.settings.routerMonitorHost.clear();
+    QVERIFY(again.writeAll());
+    QVERIFY(!readFile(FIni).contains("RouterMonitorHost"));
+    QVERIFY(!readFile(FIni).contains("routermonitorhost"));
+    QVERIFY(again.readAll());
+    QCOMPARE(again.settings.routerMonitorHost, QString());
 }
 
 void TestSettingsStore::singleKeysSeeEditsMadeWhileRunning()
