@@ -104,7 +104,8 @@ public:
     // Fills every control from the store (opening, and after the file was read again).
     void FillControls();
     // OK: takes the controls into the store and writes the file; on success the dialog
-    // closes. A file that cannot be written is named in a message and the dialog stays.
+    // closes. A file that cannot be written is named in a message and the dialog stays; so does
+    // a router address that cannot be used, and then nothing is taken.
     void OKBtnClick();
 
     // ---- Pages ----------------------------------------------------------------------
