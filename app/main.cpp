@@ -1,6 +1,8 @@
 #include "app/main.h"
 
 #include "app/about.h"
+#include "router/RouterMonitorSource.h"
+#include "settings/RouterAddress.h"
 #include "capi/CpInfo.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
@@ -367,11 +369,42 @@ QString TMainForm::TrayHint() const
     return FLineState.isEmpty() ? hint : hint + QStringLiteral(": ") + FLineState;
 }
 
+const router::TRouterMonitorSource *TMainForm::RouterLine() const
+{
+    return dynamic_cast<const router::TRouterMonitorSource *>(FCallHandler.OwnLine());
+}
+
+void TMainForm::ApplyLineSetting()
+{
+    const QString setting = FSettings.settings.routerMonitorHost.trimmed();
+    if (setting == FLineSetting) return;
+    FLineSetting = setting;
+    if (setting.isEmpty()) {
+        FCallHandler.SetOwnLine(FCallHandler.NewCapiLine());
+        return;
+    }
+    std::unique_ptr<router::TRouterMonitorSource> source;
+    if (const RouterAddress address = ParseRouterAddress(setting); address.isValid())
+        source = std::make_unique<router::TRouterMonitorSource>(address.host, address.port);
+    else
+        source = std::make_unique<router::TRouterMonitorSource>(
+            QStringLiteral("The router monitor's address \"%1\" (setting RouterMonitorHost) "
+                           "cannot be used").arg(setting));
+    source->OnLog = [this](const QString &text) { FCallHandler.WriteLog(text, false); };
+    FCallHandler.SetOwnLine(std::move(source));
+}
+
 void TMainForm::UpdateLineState()
 {
     const QString line = FCallHandler.LineError();
     QStringList problems;
     if (!line.isEmpty()) problems << line;
+    // The router's call monitor is named also while it works: it is not the usual line.
+    const router::TRouterMonitorSource *router = RouterLine();
+    if (router && line.isEmpty())
+        problems << UiText(UiForm::Messages,
+                           router->Connected() ? u"RouterConnected" : u"RouterConnecting", FLanguage)
+                        .arg(router->Address());
     if (!FSettings.readError().isEmpty()) problems << SettingsUnreadableText();
     const QString state = problems.join(QStringLiteral("; "));
     if (state != FLineState) {
@@ -387,10 +420,14 @@ void TMainForm::UpdateLineState()
     FLineUsable = usable;
     SetTrayImage(false);
     if (!Notifications) return;
+    const bool onRouter = router != nullptr;
     if (!usable)
-        Notifications->Show(kLineTopic, UiText(UiForm::Messages, u"LineDown", FLanguage), line);
+        Notifications->Show(kLineTopic,
+                            UiText(UiForm::Messages, onRouter ? u"RouterDown" : u"LineDown", FLanguage),
+                            line);
     else if (wasDown)
-        Notifications->Show(kLineTopic, UiText(UiForm::Messages, u"LineBack", FLanguage),
+        Notifications->Show(kLineTopic,
+                            UiText(UiForm::Messages, onRouter ? u"RouterBack" : u"LineBack", FLanguage),
                             QString());
 }
 
@@ -427,6 +464,7 @@ void TMainForm::ReadIni()
     ApplyStayOnTop();
     ApplyAppearance();
     FLookupSources.ApplySettings(s);
+    ApplyLineSetting();
 
     if (OnLanguageSetting)
         OnLanguageSetting(s.language);

@@ -38,6 +38,10 @@ class SettingsStore;
 class TAboutBox;
 class TLists;
 
+namespace router {
+class TRouterMonitorSource;
+}
+
 namespace platform {
 class DesktopNotifications;
 class KeyboardLed;
@@ -190,6 +194,9 @@ private:
     void SaveForExit();
     void UpdateMinimumSize();
     void UpdateLineState();
+    // Makes the own line the one the settings name (the router's call monitor or the ISDN line).
+    void ApplyLineSetting();
+    const router::TRouterMonitorSource *RouterLine() const;
     QString SettingsUnreadableText() const;
     void SetTrayImage(bool callIcon);
     QIcon ActiveIcon(int defaultSlot) const;
@@ -223,6 +230,7 @@ private:
     int FBaseHeight = 100;
     int FInfoHeight = 0; // 0 while the info area is hidden
     QString FLineState;
+    QString FLineSetting; // the router monitor's address the own line follows (empty: CAPI)
     std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
     bool FBalloonIsNotification = false;

@@ -371,6 +371,14 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"LineDown", u"Die ISDN-Leitung ist nicht nutzbar",
      u"The ISDN line cannot be used"},
     {UiForm::Messages, u"LineBack", u"Die ISDN-Leitung ist wieder da", u"The ISDN line is back"},
+    {UiForm::Messages, u"RouterDown", u"Keine Verbindung zum Anrufmonitor des Routers",
+     u"No connection to the router's call monitor"},
+    {UiForm::Messages, u"RouterBack", u"Der Anrufmonitor des Routers ist wieder verbunden",
+     u"The router's call monitor is connected again"},
+    {UiForm::Messages, u"RouterConnected", u"Anrufmonitor des Routers %1: verbunden",
+     u"Router's call monitor %1: connected"},
+    {UiForm::Messages, u"RouterConnecting", u"Anrufmonitor des Routers %1: Verbindung wird aufgebaut",
+     u"Router's call monitor %1: connecting"},
 
     // Program-wide words.
     {UiForm::Words, u"BalloonTitle", u"Hinweis", u"Hint"},
