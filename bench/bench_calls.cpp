@@ -10,6 +10,7 @@
 
 #include "app/main.h"
 #include "bench/ListData.h"
+#include "bench/PopupTimes.h"
 #include "bench/SimulatedLine.h"
 #include "lists/ListDlg.h"
 #include "lists/ListFiles.h"
@@ -35,41 +36,6 @@
 namespace {
 
 constexpr int CallsRung = 1000;
-
-qint64 nowUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Times when the popup's number label painted each text, first paint only.
-class PaintWatch : public QObject
-{
-public:
-    QHash<QString, qint64> paintedAt;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            const QString text = static_cast<QLabel *>(watched)->text();
-            if (!paintedAt.contains(text)) paintedAt.insert(text, nowUs());
-        }
-        return false;
-    }
-};
-
-double percentile(std::vector<qint64> values, double p)
-{
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return double(values[std::min(values.size() - 1, size_t(p * double(values.size())))]);
-}
-
-uint32_t plciOf(const QStringList &bytes)
-{
-    return bytes.at(8).toUInt(nullptr, 16) | bytes.at(9).toUInt(nullptr, 16) << 8 |
-           bytes.at(10).toUInt(nullptr, 16) << 16 | bytes.at(11).toUInt(nullptr, 16) << 24;
-}
 
 void BM_RingCalls(benchmark::State &state)
 {
@@ -121,7 +87,7 @@ void BM_RingCalls(benchmark::State &state)
     const qint64 rewritesBefore = writer.Rewrites;
     const QString log = qEnvironmentVariable("CAPISIM_LOG");
     const qint64 logStart = QFile(log).size();
-    QList<std::pair<QString, uint32_t>> rung; // caller, PLCI
+    QStringList rung; // the callers
     for (auto _ : state) {
         for (int call = 0; call < CallsRung; ++call) {
             const int rows = loaded.calls().count();
@@ -130,8 +96,7 @@ void BM_RingCalls(benchmark::State &state)
                                 "ring --from " + from +
                                     " --type 0x21 --to 85606 --end-after 0.01 --reason 0x3490",
                                 &reply, 5000);
-            rung.append({QStringLiteral("0") + QString::fromStdString(from),
-                         QString::fromStdString(reply).section(' ', 0, 0).toUInt(nullptr, 16)});
+            rung.append(QStringLiteral("0") + QString::fromStdString(from));
             // The call is stored (at the end: the list is in key order) and has ended.
             const bool ended = WaitFor(
                 [&] {
@@ -148,32 +113,15 @@ void BM_RingCalls(benchmark::State &state)
         loaded.WaitForSaves();
     }
 
-    // From the log: when each CONNECT_IND was fetched and its answer put.
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
-    file.seek(logStart);
-    // Calls are rung one at a time, so the k-th CONNECT_IND is the k-th call (PLCIs recur).
-    std::vector<qint64> offers, answer, paint;
-    QHash<uint32_t, qint64> waiting; // PLCI -> its CONNECT_IND, until the answer
-    for (const QByteArray &raw : file.readAll().split('\n')) {
-        const QString line = QString::fromLatin1(raw);
-        const qsizetype at = line.lastIndexOf(QLatin1String(" @"));
-        const QStringList bytes = line.mid(2, at - 2).split(QLatin1Char(' '));
-        if (at < 0 || bytes.size() < 12) continue;
-        const qint64 time = line.mid(at + 2).toLongLong();
-        const QString command = bytes.at(4) + bytes.at(5);
-        const uint32_t plci = plciOf(bytes);
-        if (line.startsWith(QLatin1String("< ")) && command == QLatin1String("0282")) {
-            offers.push_back(time);
-            waiting.insert(plci, time);
-        } else if (line.startsWith(QLatin1String("> ")) && waiting.contains(plci) &&
-                   (command == QLatin1String("0180") || command == QLatin1String("0283"))) {
-            answer.push_back(time - waiting.take(plci));
-        }
-    }
+    // From the log: when each CONNECT_IND was fetched and its answer put. Calls are rung one
+    // at a time, so the k-th CONNECT_IND is the k-th call (PLCIs recur).
+    const LineTimes times = ReadLineTimes(log, logStart);
+    const std::vector<qint64> &offers = times.offers;
+    const std::vector<qint64> &answer = times.answers;
+    std::vector<qint64> paint;
     for (qsizetype k = 0; k < rung.size() && k < qsizetype(offers.size()); ++k)
-        if (watch.paintedAt.contains(rung.at(k).first))
-            paint.push_back(watch.paintedAt.value(rung.at(k).first) - offers[size_t(k)]);
+        if (watch.paintedAt.contains(rung.at(k)))
+            paint.push_back(watch.paintedAt.value(rung.at(k)) - offers[size_t(k)]);
 
     state.counters["answer_med_us"] = percentile(answer, 0.5);
     state.counters["answer_p99_us"] = percentile(answer, 0.99);
