@@ -512,7 +512,7 @@ private slots:
                                     << "the rcapi port must be from 1 to 32767 (libcapi20 keeps it "
                                        "in a short)";
         QTest::newRow("port in use") << QStringList{"--router-port", "IN-USE"}
-                                     << "cannot listen on 127.0.0.1:IN-USE for the router monitor: "
+                                     << "router monitor: cannot listen on 127.0.0.1:IN-USE: "
                                         "Address already in use";
     }
     void serveRefusesBadPorts()

@@ -1,14 +1,13 @@
 #include "tools/capisim/RouterServer.h"
 
 #include "tools/capisim/Exchange.h"
+#include "tools/capisim/Sockets.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <initializer_list>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -153,7 +152,8 @@ void RouterServer::run()
     while (!stopping_) {
         updateListener();
         for (size_t i = clients_.size(); i-- > 0;) {
-            if (clients_[i].closing || !flush(clients_[i])) closeClient(i);
+            if (clients_[i].closing || !sendQueued(clients_[i].fd, clients_[i].output))
+                closeClient(i);
         }
         if (clients_.size() != reportedClients) {
             // Wakes whoever waits for the line to be watched.
@@ -184,15 +184,12 @@ void RouterServer::run()
             std::fprintf(stderr, "capisim: router monitor: poll: %s\n", std::strerror(errno));
             break;
         }
-        if (fds[0].revents) {
-            uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-        }
+        if (fds[0].revents) clearEvent(wakeFd_);
         for (size_t i = clients_.size(); i-- > 0;) {
             const short revents = fds[2 + i].revents;
             bool keep = true;
             if (revents & (POLLIN | POLLHUP | POLLERR)) keep = drain(clients_[i]);
-            if (keep && (revents & POLLOUT)) keep = flush(clients_[i]);
+            if (keep && (revents & POLLOUT)) keep = sendQueued(clients_[i].fd, clients_[i].output);
             if (!keep) closeClient(i);
         }
         if (fds[1].revents && !refuseUntil_) acceptClients();
@@ -218,27 +215,9 @@ void RouterServer::updateListener()
 
 bool RouterServer::openListener(std::string *error)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    // The port is taken back at once after a refusal or a restart.
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port_);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 16) != 0) {
-        *error = "cannot listen on 127.0.0.1:" + std::to_string(port_) +
-                 " for the router monitor: " + std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    listenFd_ = fd;
-    return true;
+    listenFd_ = listenOnLoopback(port_, error);
+    if (listenFd_ < 0) *error = "router monitor: " + *error;
+    return listenFd_ >= 0;
 }
 
 void RouterServer::closeListener()
@@ -273,19 +252,6 @@ bool RouterServer::drain(Client &client)
         }
         if (n < 0 && errno == EINTR) continue;
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
-    return true;
-}
-
-bool RouterServer::flush(Client &client)
-{
-    while (!client.output.empty()) {
-        const ssize_t n = ::send(client.fd, client.output.data(), client.output.size(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        if (n < 0) return false;
-        client.output.erase(0, static_cast<size_t>(n));
     }
     return true;
 }
@@ -334,8 +300,7 @@ size_t RouterServer::liveClients() const
 
 void RouterServer::wake()
 {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    signalEvent(wakeFd_);
 }
 
 } // namespace capisim

@@ -57,7 +57,6 @@ private:
     void closeListener();
     void acceptClients();
     bool drain(Client &client);
-    bool flush(Client &client);
     void closeClient(size_t index);
     // Shuts the client down at once; the serving thread closes it.
     void shutDown(Client &client);
