@@ -475,11 +475,13 @@ private slots:
 
         // Scripts wait for the program on the router as on the ISDN line.
         auto waiting = std::async(std::launch::async, [&tool] {
-            return tool({"wait-listening", "--timeout", "10"});
+            return tool({"wait-listening", "--timeout", "20"});
         });
         QCOMPARE(waiting.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
         MonitorClient client(port_);
         QCOMPARE(client.error(), 0);
+        // Answered as the client comes, not at the end of the wait.
+        QCOMPARE(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
         QCOMPARE(waiting.get(), "listening");
         QCOMPARE(tool({"ring", "--from", "441123", "--type", "0x21", "--to", "85606", "--end-after",
                        "0.1", "--reason", "0x3400"}),
