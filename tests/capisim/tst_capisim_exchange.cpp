@@ -2,6 +2,7 @@
 // control commands, with a recording application in place of a front end.
 
 #include "tests/capisim/CapiTestSupport.h"
+#include "tests/capisim/ExchangeTestSupport.h"
 #include "tools/capisim/ControlCommands.h"
 #include "tools/capisim/Exchange.h"
 #include "tools/capisim/Faults.h"
@@ -10,72 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-
 using namespace capitest;
 using capisim::Exchange;
-
-namespace {
-
-// Records what the exchange delivers; the timer thread delivers too.
-class RecordingClient : public capisim::ExchangeClient
-{
-public:
-    void deliver(const capisim::Bytes &message) override
-    {
-        std::lock_guard lock(mutex_);
-        messages_.emplace_back(reinterpret_cast<const char *>(message.data()),
-                               qsizetype(message.size()));
-        arrived_.notify_all();
-    }
-    void lineLost() override
-    {
-        std::lock_guard lock(mutex_);
-        lost_ = true;
-    }
-    QByteArray take(int timeoutMs = 2000)
-    {
-        std::unique_lock lock(mutex_);
-        if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                               [this] { return !messages_.empty(); }))
-            return {};
-        QByteArray message = messages_.front();
-        messages_.pop_front();
-        return message;
-    }
-    int pending()
-    {
-        std::lock_guard lock(mutex_);
-        return int(messages_.size());
-    }
-    bool lost()
-    {
-        std::lock_guard lock(mutex_);
-        return lost_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<QByteArray> messages_;
-    bool lost_ = false;
-};
-
-// Hands the exchange exactly the message's bytes, so a read past them trips ASan.
-unsigned put(Exchange &exchange, unsigned appl, const QByteArray &msg)
-{
-    const std::vector<uint8_t> exact(msg.begin(), msg.end());
-    return exchange.receive(appl, exact.data(), exact.size());
-}
-
-QString command(Exchange &exchange, const QString &line)
-{
-    return QString::fromStdString(capisim::runControlCommand(exchange, line.toStdString()).line);
-}
-
-} // namespace
 
 class TestCapisimExchange : public QObject
 {
@@ -261,6 +198,42 @@ private slots:
         QCOMPARE(u16(ind, 12), reason);
     }
 
+    void blockedCallEndsAtOnce()
+    {
+        Exchange exchange;
+        RecordingClient client;
+        listen(exchange, client);
+        const quint32 plci = ring(exchange, "--from 1 --blocked --reason 0x3400 --end-after 30");
+        QCOMPARE(commandOf(client.take()), 0x0282);
+        const QByteArray ind = client.take(500);
+        QCOMPARE(commandOf(ind), 0x0482);
+        QCOMPARE(u32(ind, 8), plci);
+        QCOMPARE(u16(ind, 12), 0x3490); // the number is blocked, whatever the end would have been
+        put(exchange, 1, disconnectResp(1, u16(ind, 6), plci));
+        QCOMPARE(command(exchange, "status"), "ok appls=1 listening=yes faults=none calls=-");
+    }
+
+    void routerOptionsLeaveTheCapiCallAlone()
+    {
+        Exchange exchange;
+        RecordingClient client;
+        listen(exchange, client);
+        ring(exchange, "--from 441123 --type 0x21");
+        const QByteArray plain = client.take();
+        QElapsedTimer clock;
+        clock.start();
+        ring(exchange, "--from 441123 --type 0x21 --answer-after 0.05 --extension 40 "
+                       "--router-caller \"+49 441#\" --end-after 0.3");
+        QByteArray ind = client.take();
+        ind[6] = plain[6]; // message number and PLCI differ
+        ind[9] = plain[9];
+        QCOMPARE(hex(ind), hex(plain));
+        // An extension answering is nothing the program sees: the call ends at --end-after.
+        const QByteArray end = client.take();
+        QCOMPARE(commandOf(end), 0x0482);
+        QVERIFY(clock.elapsed() >= 290);
+    }
+
     void callEndsByItselfAfterEndAfter_data()
     {
         QTest::addColumn<bool>("ignore");
@@ -410,6 +383,40 @@ private slots:
                               << "--timeout needs seconds from 0 to 3600";
         QTest::newRow("status") << "status now"
                                 << "status takes no arguments";
+        QTest::newRow("extension") << "ring --extension 256"
+                                   << "--extension needs a number from 0 to 255, not '256'";
+        QTest::newRow("answer time") << "ring --answer-after 2m"
+                                     << "--answer-after needs seconds from 0 to 86400, not '2m'";
+        QTest::newRow("flag value") << "ring --blocked yes"
+                                    << "unexpected argument 'yes'";
+        QTest::newRow("router caller") << "ring --router-caller \"1\x7f\""
+                                       << "--router-caller holds a character that is not "
+                                          "printable ASCII";
+        QTest::newRow("call without router")
+            << "call --from 85606 --to 0302222"
+            << "an outgoing call shows on the router monitor only (capisim serve --router-port "
+               "PORT)";
+        QTest::newRow("call without number") << "call --from 85606"
+                                             << "call needs --from OWN and --to NUMBER";
+        QTest::newRow("hangup twice over") << "hangup --plci 0x101 --id 0"
+                                           << "hangup takes --plci or --id";
+        QTest::newRow("hangup id") << "hangup --id 0"
+                                   << "no call with connection id 0";
+        QTest::newRow("router fault without router")
+            << "router close"
+            << "no router monitor is served (capisim serve --router-port PORT)";
+        QTest::newRow("router fault") << "router reboot"
+                                      << "usage: router close | refuse SECONDS | send TEXT | "
+                                         "garbage BYTES";
+        QTest::newRow("refuse time") << "router refuse -1"
+                                     << "router refuse needs seconds from 0 to 3600";
+        QTest::newRow("escape") << "router send a\\q"
+                                << "unknown escape in router text (\\r \\n \\t \\0 \\\\ "
+                                   "\\xHH)";
+        QTest::newRow("hex escape") << "router send \\x4"
+                                    << "\\x needs two hex digits";
+        QTest::newRow("garbage") << "router garbage 0"
+                                 << "router garbage needs bytes from 1 to 65536";
     }
     void controlCommandsRefuseBadInput()
     {

@@ -89,7 +89,8 @@ std::optional<double> parseSeconds(std::string_view text, double max)
 }
 
 bool OptionSet::parse(const std::vector<std::string> &words, size_t first,
-                      const std::vector<std::string> &allowed, std::string *error)
+                      const std::vector<std::string> &allowed, std::string *error,
+                      const std::vector<std::string> &flags)
 {
     for (size_t i = first; i < words.size(); ++i) {
         const std::string &word = words[i];
@@ -98,13 +99,18 @@ bool OptionSet::parse(const std::vector<std::string> &words, size_t first,
             continue;
         }
         const std::string name = word.substr(2);
-        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+        const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
+        if (!flag && std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
             *error = "unknown option " + word;
             return false;
         }
         if (has(name)) {
             *error = "option " + word + " given twice";
             return false;
+        }
+        if (flag) {
+            values_[name] = {};
+            continue;
         }
         if (i + 1 >= words.size()) {
             *error = "option " + word + " needs a value";

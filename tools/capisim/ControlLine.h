@@ -24,14 +24,16 @@ std::optional<uint64_t> parseNumber(std::string_view text, uint64_t max);
 // Seconds, fractions allowed ("0.3"), 0 to max.
 std::optional<double> parseSeconds(std::string_view text, double max);
 
-// "--name value" pairs after a command word. Every option takes a value; a
-// word that is not an option is kept as a positional argument.
+// "--name value" pairs after a command word. Every option takes a value but
+// the flags, which stand alone; a word that is not an option is kept as a
+// positional argument.
 class OptionSet
 {
 public:
-    // allowed: the option names without "--".
+    // allowed and flags: the option names without "--".
     bool parse(const std::vector<std::string> &words, size_t first,
-               const std::vector<std::string> &allowed, std::string *error);
+               const std::vector<std::string> &allowed, std::string *error,
+               const std::vector<std::string> &flags = {});
 
     bool has(const std::string &name) const { return values_.count(name) != 0; }
     std::string value(const std::string &name, const std::string &fallback = {}) const;

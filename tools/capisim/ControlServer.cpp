@@ -3,6 +3,7 @@
 #include "tools/capisim/ControlCommands.h"
 #include "tools/capisim/ControlLine.h"
 #include "tools/capisim/Exchange.h"
+#include "tools/capisim/Sockets.h"
 
 #include <cerrno>
 #include <cstring>
@@ -142,8 +143,7 @@ bool ControlServer::bindSocket(std::string *error)
 
 void ControlServer::wake()
 {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    signalEvent(wakeFd_);
 }
 
 void ControlServer::run()
@@ -162,10 +162,7 @@ void ControlServer::run()
             }
         }
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-        if (fds[0].revents) {
-            uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-        }
+        if (fds[0].revents) clearEvent(wakeFd_);
         // Clients first: fds[2 + i] belongs to clients_[i] until acceptClients() appends.
         for (size_t i = clients_.size(); i-- > 0;) {
             bool keep = true;

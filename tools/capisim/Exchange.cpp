@@ -53,6 +53,27 @@ const char *commandName(uint8_t command)
     }
 }
 
+// A router numbers its calls itself; this many live ones are plenty.
+constexpr size_t MaxLineCalls = 255;
+constexpr uint16_t AnsweredElsewhere = 0x3400;
+constexpr uint16_t NormalClearing = 0x3490;
+
+// The calling number as the router's call monitor shows it: with the prefix
+// its type of number stands for, and nothing when presentation is restricted.
+std::string shownCaller(const RingOptions &options)
+{
+    if (options.routerCaller) return *options.routerCaller;
+    if ((options.presentation >> 5 & 3) == 1 || options.from.empty()) return {};
+    switch (options.callingType >> 4 & 7) {
+    case 1:
+        return "00" + options.from; // international
+    case 2:
+        return "0" + options.from; // national
+    default:
+        return options.from;
+    }
+}
+
 } // namespace
 
 Exchange::Exchange() : timer_([this] { timerLoop(); }) {}
@@ -105,6 +126,7 @@ void Exchange::detach(unsigned applId)
     std::lock_guard lock(mutex_);
     if (!apps_.erase(applId)) return;
     std::erase_if(calls_, [applId](const auto &entry) { return entry.second.applId == applId; });
+    endAbandonedLineCalls(0);
     notifyObservers();
 }
 
@@ -216,7 +238,35 @@ bool Exchange::setFault(const std::string &name, const std::string &code, std::s
 bool Exchange::listening() const
 {
     std::lock_guard lock(mutex_);
-    return listeningLocked();
+    return listeningLocked() || (callObserver_ && callObserver_->hasClients());
+}
+
+void Exchange::setCallObserver(CallObserver *observer)
+{
+    std::lock_guard lock(mutex_);
+    callObserver_ = observer;
+}
+
+bool Exchange::hasCallObserver() const
+{
+    std::lock_guard lock(mutex_);
+    return callObserver_ != nullptr;
+}
+
+void Exchange::callObserverChanged()
+{
+    std::lock_guard lock(mutex_);
+    notifyObservers();
+}
+
+bool Exchange::routerFault(const RouterFault &fault, std::string *reply, std::string *error)
+{
+    std::lock_guard lock(mutex_);
+    if (!callObserver_) {
+        *error = "no router monitor is served (capisim serve --router-port PORT)";
+        return false;
+    }
+    return callObserver_->applyFault(fault, reply, error);
 }
 
 bool Exchange::listeningLocked() const
@@ -225,8 +275,7 @@ bool Exchange::listeningLocked() const
                        [](const auto &entry) { return entry.second.listening; });
 }
 
-std::optional<std::vector<uint32_t>> Exchange::ring(const std::vector<RingOptions> &calls,
-                                                    std::string *error)
+std::optional<RingResult> Exchange::ring(const std::vector<RingOptions> &calls, std::string *error)
 {
     std::lock_guard lock(mutex_);
     auto listenersOf = [this](uint16_t cip) {
@@ -242,7 +291,7 @@ std::optional<std::vector<uint32_t>> Exchange::ring(const std::vector<RingOption
     size_t needed = 0;
     for (const RingOptions &options : calls) {
         const size_t count = listenersOf(options.cip).size();
-        if (count == 0) {
+        if (count == 0 && !callObserver_) {
             *error = "no application is listening for CIP " + std::to_string(options.cip);
             return std::nullopt;
         }
@@ -252,58 +301,125 @@ std::optional<std::vector<uint32_t>> Exchange::ring(const std::vector<RingOption
         *error = "no free PLCI: too many calls on the line";
         return std::nullopt;
     }
-    std::vector<uint32_t> plcis;
+    if (lineCalls_.size() + calls.size() > MaxLineCalls) {
+        *error = "too many calls on the line";
+        return std::nullopt;
+    }
+    RingResult result;
     const auto now = Clock::now();
     for (const RingOptions &options : calls) {
-        for (const auto &listener : listenersOf(options.cip)) {
+        const auto listeners = listenersOf(options.cip);
+        LineCall line;
+        line.monitored.caller = shownCaller(options);
+        line.monitored.called = options.to;
+        line.monitored.extension = options.extension;
+        line.offered = !listeners.empty();
+        line.answerAt = after(now, options.answerAfter);
+        line.endAt = after(now, options.endAfter);
+        line.reason = options.reason;
+        const unsigned id = startLineCall(line);
+        if (callObserver_) result.lines.push_back(id);
+        std::vector<uint32_t> offered;
+        for (const auto &listener : listeners) {
             const unsigned applId = listener.second;
             const uint32_t plci = allocatePlci();
             Call call;
             call.applId = applId;
+            call.line = id;
             call.reason = options.reason;
             call.rejectReason = options.rejectReason;
             call.order = ++order_;
-            if (options.endAfter) {
-                call.endAt = now + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(*options.endAfter));
-            }
+            call.endAt = after(now, options.endAfter);
             calls_[plci] = call;
             send(applId, connectInd(applId, plci, options));
-            plcis.push_back(plci);
+            offered.push_back(plci);
         }
+        if (options.blocked) {
+            for (uint32_t plci : offered)
+                disconnect(plci, calls_.at(plci), NormalClearing);
+            endLineCall(id, NormalClearing); // a call without PLCIs; else already ended
+        }
+        result.plcis.insert(result.plcis.end(), offered.begin(), offered.end());
     }
     timerWake_.notify_all();
-    return plcis;
+    return result;
 }
 
-std::optional<uint32_t> Exchange::hangup(std::optional<uint32_t> plci, uint16_t reason,
-                                         std::string *error)
+std::optional<unsigned> Exchange::call(const OutgoingOptions &options, std::string *error)
 {
     std::lock_guard lock(mutex_);
-    auto it = calls_.end();
+    if (!callObserver_) {
+        *error = "an outgoing call shows on the router monitor only (capisim serve --router-port "
+                 "PORT)";
+        return std::nullopt;
+    }
+    if (lineCalls_.size() >= MaxLineCalls) {
+        *error = "too many calls on the line";
+        return std::nullopt;
+    }
+    const auto now = Clock::now();
+    LineCall line;
+    line.monitored.outgoing = true;
+    line.monitored.caller = options.from;
+    line.monitored.called = options.to;
+    line.monitored.extension = options.extension;
+    line.answerAt = after(now, options.answerAfter);
+    line.endAt = after(now, options.endAfter);
+    const unsigned id = startLineCall(line);
+    timerWake_.notify_all();
+    return id;
+}
+
+std::optional<HangupResult> Exchange::hangup(std::optional<uint32_t> plci,
+                                             std::optional<unsigned> line, uint16_t reason,
+                                             std::string *error)
+{
+    std::lock_guard lock(mutex_);
     if (plci) {
-        it = calls_.find(*plci);
+        const auto it = calls_.find(*plci);
         if (it == calls_.end()) {
             *error = "no call with PLCI " + hexValue(*plci);
             return std::nullopt;
         }
-    } else {
-        for (auto candidate = calls_.begin(); candidate != calls_.end(); ++candidate) {
-            if (candidate->second.state != CallState::Disconnecting &&
-                (it == calls_.end() || candidate->second.order > it->second.order))
-                it = candidate;
+        if (it->second.state == CallState::Disconnecting) {
+            *error = "call " + hexValue(it->first) + " is already being cleared";
+            return std::nullopt;
         }
-        if (it == calls_.end()) {
+        disconnect(it->first, it->second, reason);
+        return HangupResult{plci, std::nullopt};
+    }
+    if (!line) {
+        auto newest = lineCalls_.end();
+        for (auto it = lineCalls_.begin(); it != lineCalls_.end(); ++it) {
+            if (newest == lineCalls_.end() || it->second.order > newest->second.order) newest = it;
+        }
+        if (newest == lineCalls_.end()) {
             *error = "no call to hang up";
             return std::nullopt;
         }
+        // A call offered to applications: its newest PLCI, as the PLCI is what they see.
+        auto target = calls_.end();
+        for (auto it = calls_.begin(); it != calls_.end(); ++it) {
+            if (it->second.line == newest->first && it->second.state != CallState::Disconnecting &&
+                (target == calls_.end() || it->second.order > target->second.order))
+                target = it;
+        }
+        if (target != calls_.end()) {
+            disconnect(target->first, target->second, reason);
+            return HangupResult{target->first, std::nullopt};
+        }
+        line = newest->first;
     }
-    if (it->second.state == CallState::Disconnecting) {
-        *error = "call " + hexValue(it->first) + " is already being cleared";
+    if (!lineCalls_.count(*line)) {
+        *error = "no call with connection id " + std::to_string(*line);
         return std::nullopt;
     }
-    disconnect(it->first, it->second, reason);
-    return it->first;
+    for (auto &[number, call] : calls_) {
+        if (call.line == *line && call.state != CallState::Disconnecting)
+            disconnect(number, call, reason);
+    }
+    endLineCall(*line, reason); // the last PLCI may have ended it already
+    return HangupResult{std::nullopt, line};
 }
 
 bool Exchange::sendRaw(std::optional<unsigned> applId, const Bytes &bytes, std::string *error)
@@ -344,9 +460,20 @@ std::string Exchange::status() const
         calls += (calls.empty() ? "" : ",") + hexValue(entry.second) + ":" +
                  stateName(calls_.at(entry.second).state);
     }
-    return "appls=" + (appls.empty() ? "-" : appls) +
-           " listening=" + (listeningLocked() ? "yes" : "no") + " faults=" + faults_.describe() +
-           " calls=" + (calls.empty() ? "-" : calls);
+    std::string text = "appls=" + (appls.empty() ? "-" : appls) +
+                       " listening=" + (listeningLocked() ? "yes" : "no") +
+                       " faults=" + faults_.describe() + " calls=" + (calls.empty() ? "-" : calls);
+    if (callObserver_) {
+        std::string lines;
+        for (const auto &[id, line] : lineCalls_) {
+            const char *state = line.answeredAt           ? "connected"
+                                : line.monitored.outgoing ? "calling"
+                                                          : "ringing";
+            lines += (lines.empty() ? "" : ",") + std::to_string(id) + ":" + state;
+        }
+        text += " " + callObserver_->status() + " router-calls=" + (lines.empty() ? "-" : lines);
+    }
+    return text;
 }
 
 int Exchange::addObserver(std::function<void()> observer)
@@ -458,6 +585,7 @@ void Exchange::disconnect(uint32_t plci, Call &call, uint16_t reason)
     call.state = CallState::Disconnecting;
     call.b3Offered = false;
     call.endAt.reset();
+    endAbandonedLineCalls(reason);
 }
 
 void Exchange::loseLine()
@@ -466,6 +594,72 @@ void Exchange::loseLine()
         entry.second.client->lineLost();
     apps_.clear();
     calls_.clear();
+    endAbandonedLineCalls(0);
+}
+
+std::optional<Exchange::Clock::time_point> Exchange::after(Clock::time_point now,
+                                                           std::optional<double> seconds)
+{
+    if (!seconds) return std::nullopt;
+    return now +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
+}
+
+unsigned Exchange::startLineCall(LineCall call)
+{
+    // The lowest id no live call has, as the router reuses them.
+    unsigned id = 0;
+    for (const auto &entry : lineCalls_) {
+        if (entry.first != id) break;
+        ++id;
+    }
+    // Nobody answers a call that ends before.
+    if (call.answerAt && call.endAt && *call.answerAt >= *call.endAt) call.answerAt.reset();
+    call.monitored.id = id;
+    call.order = ++order_;
+    const LineCall &stored = lineCalls_.emplace(id, std::move(call)).first->second;
+    if (callObserver_) callObserver_->callStarted(stored.monitored);
+    return id;
+}
+
+void Exchange::answerLineCall(unsigned line)
+{
+    const auto it = lineCalls_.find(line);
+    if (it == lineCalls_.end() || it->second.answeredAt) return;
+    it->second.answeredAt = Clock::now();
+    it->second.answerAt.reset();
+    if (callObserver_) callObserver_->callAnswered(it->second.monitored);
+}
+
+void Exchange::endLineCall(unsigned line, uint16_t reason)
+{
+    const auto it = lineCalls_.find(line);
+    if (it == lineCalls_.end()) return;
+    // Another phone took the call: the router saw it answered.
+    if (reason == AnsweredElsewhere) answerLineCall(line);
+    const auto talked =
+        it->second.answeredAt ? Clock::now() - *it->second.answeredAt : Clock::duration::zero();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(talked).count();
+    if (callObserver_)
+        callObserver_->callEnded(it->second.monitored, static_cast<unsigned>(seconds));
+    lineCalls_.erase(it);
+}
+
+bool Exchange::hasLivePlci(unsigned line) const
+{
+    return std::any_of(calls_.begin(), calls_.end(), [line](const auto &entry) {
+        return entry.second.line == line && entry.second.state != CallState::Disconnecting;
+    });
+}
+
+void Exchange::endAbandonedLineCalls(uint16_t reason)
+{
+    std::vector<unsigned> ended;
+    for (const auto &[id, line] : lineCalls_) {
+        if (line.offered && !hasLivePlci(id)) ended.push_back(id);
+    }
+    for (unsigned id : ended)
+        endLineCall(id, reason);
 }
 
 void Exchange::onListenReq(unsigned applId, const MessageReader &msg)
@@ -547,6 +741,7 @@ void Exchange::onConnectResp(unsigned applId, const MessageReader &msg)
     if (*reject == 0) {
         call->state = CallState::Connected;
         call->endAt.reset();
+        answerLineCall(call->line);
         MessageWriter active(appl, cmd::ConnectActive, sub::Ind, nextNumber(applId));
         active.u32(*plci).emptyStruct().emptyStruct().emptyStruct();
         send(applId, active.finish());
@@ -624,6 +819,25 @@ void Exchange::timerLoop()
                 disconnect(plci, call, call.reason); // the caller gave up
             else if (!next || *call.endAt < *next)
                 next = call.endAt;
+        }
+        auto due = [&now, &next](const std::optional<Clock::time_point> &at) {
+            if (!at) return false;
+            if (*at <= now) return true;
+            if (!next || *at < *next) next = at;
+            return false;
+        };
+        std::vector<unsigned> answering;
+        std::vector<unsigned> ending;
+        for (const auto &[id, line] : lineCalls_) {
+            if (due(line.answerAt)) answering.push_back(id);
+            // A call with PLCIs ends with them, above.
+            if (!line.offered && due(line.endAt)) ending.push_back(id);
+        }
+        for (unsigned id : answering)
+            answerLineCall(id);
+        for (unsigned id : ending) {
+            const auto it = lineCalls_.find(id);
+            if (it != lineCalls_.end()) endLineCall(id, it->second.reason);
         }
         if (next)
             timerWake_.wait_until(lock, *next);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/capisim/CallObserver.h"
 #include "tools/capisim/CapiMessage.h"
 #include "tools/capisim/Faults.h"
 #include "tools/capisim/MessageLog.h"
@@ -42,13 +43,44 @@ struct RingOptions
     std::optional<double> endAfter; // seconds from the ring until the caller gives up
     uint16_t reason = 0x3490;       // DISCONNECT_IND reason when the call ends by itself
     uint16_t rejectReason = 0x3490; // DISCONNECT_IND reason after a reject
+    // What only the router's call monitor sees.
+    std::optional<std::string> routerCaller; // the RING line's caller field as it stands
+    unsigned extension = 1;                  // the extension that answers
+    std::optional<double> answerAfter;       // seconds from the ring until an extension answers
+    bool blocked = false;                    // the router blocks the caller: the call ends at once
+};
+
+// An outgoing call, which only the router's call monitor sees.
+struct OutgoingOptions
+{
+    std::string from; // own number
+    std::string to;   // the number dialled
+    unsigned extension = 1;
+    std::optional<double> answerAfter;
+    std::optional<double> endAfter;
+};
+
+struct RingResult
+{
+    std::vector<uint32_t> plcis; // one per call and listening application
+    std::vector<unsigned> lines; // the router's connection id of each call
+};
+
+// What a hangup ended: one PLCI, or a whole call by its connection id.
+struct HangupResult
+{
+    std::optional<uint32_t> plci;
+    std::optional<unsigned> line;
 };
 
 // The simulated ISDN exchange on controller 1: answers the program's requests,
 // offers calls, plays their course and the faults. Both front ends (the
 // in-process library and the rcapi server) share this one class.
+// Every call on the line also has a connection id, the lowest one not in use,
+// as a home router's call monitor numbers calls; a call offered to CAPI
+// applications ends on the line with the last of its PLCIs.
 // Owned by the front end; every public method is thread-safe. A timer thread
-// of its own ends calls whose end-after time has come.
+// of its own answers and ends calls whose time has come.
 class Exchange
 {
 public:
@@ -81,14 +113,25 @@ public:
     bool waitFaultsAcknowledged(std::chrono::milliseconds timeout);
     // "fault NAME [CODE]"; lose-line detaches every application.
     bool setFault(const std::string &name, const std::string &code, std::string *error);
+    // An application listens, or a client watches the router's call monitor.
     bool listening() const;
 
-    // Offers each call to every listening application; returns the PLCIs.
-    std::optional<std::vector<uint32_t>> ring(const std::vector<RingOptions> &calls,
-                                              std::string *error);
-    // Ends the call with plci (the newest call when none is given).
-    std::optional<uint32_t> hangup(std::optional<uint32_t> plci, uint16_t reason,
-                                   std::string *error);
+    // At most one observer (the router's call monitor); nullptr removes it.
+    void setCallObserver(CallObserver *observer);
+    bool hasCallObserver() const;
+    // The observer's clients came or went: wakes whoever waits for listening.
+    void callObserverChanged();
+    bool routerFault(const RouterFault &fault, std::string *reply, std::string *error);
+
+    // Offers each call to every listening application. Without any, a call
+    // still rings when an observer watches the line.
+    std::optional<RingResult> ring(const std::vector<RingOptions> &calls, std::string *error);
+    // Needs an observer: the call happens on the router only.
+    std::optional<unsigned> call(const OutgoingOptions &options, std::string *error);
+    // Ends the PLCI plci, or every PLCI of the call with connection id line, or
+    // the newest call's newest PLCI (a call without PLCIs as a whole).
+    std::optional<HangupResult> hangup(std::optional<uint32_t> plci, std::optional<unsigned> line,
+                                       uint16_t reason, std::string *error);
     // Delivers raw bytes as one message to applId (the newest application when none).
     bool sendRaw(std::optional<unsigned> applId, const Bytes &bytes, std::string *error);
     std::string status() const;
@@ -121,11 +164,23 @@ private:
     struct Call
     {
         unsigned applId = 0;
+        unsigned line = 0; // connection id of the call on the line
         CallState state = CallState::Offered;
         bool b3Offered = false;
         std::optional<Clock::time_point> endAt;
         uint16_t reason = 0;
         uint16_t rejectReason = 0;
+        uint64_t order = 0;
+    };
+
+    struct LineCall
+    {
+        MonitoredCall monitored;
+        bool offered = false; // has PLCIs: ends with the last of them
+        std::optional<Clock::time_point> answerAt;
+        std::optional<Clock::time_point> endAt; // for a call without PLCIs
+        std::optional<Clock::time_point> answeredAt;
+        uint16_t reason = 0x3490; // how it ends by itself
         uint64_t order = 0;
     };
 
@@ -141,6 +196,15 @@ private:
     Bytes connectInd(unsigned applId, uint32_t plci, const RingOptions &options);
     void disconnect(uint32_t plci, Call &call, uint16_t reason);
     void loseLine();
+
+    static std::optional<Clock::time_point> after(Clock::time_point now,
+                                                  std::optional<double> seconds);
+    unsigned startLineCall(LineCall call);
+    void answerLineCall(unsigned line);
+    void endLineCall(unsigned line, uint16_t reason);
+    bool hasLivePlci(unsigned line) const;
+    // Ends the calls that were offered to applications and have no live PLCI left.
+    void endAbandonedLineCalls(uint16_t reason);
 
     void onListenReq(unsigned applId, const MessageReader &msg);
     void onAlertReq(unsigned applId, const MessageReader &msg);
@@ -163,6 +227,8 @@ private:
     std::condition_variable faultsAcknowledged_;
     std::map<unsigned, App> apps_;
     std::map<uint32_t, Call> calls_;
+    std::map<unsigned, LineCall> lineCalls_;
+    CallObserver *callObserver_ = nullptr;
     uint8_t lastPlciNumber_ = 0;
     uint64_t order_ = 0;
     std::vector<std::pair<int, std::function<void()>>> observers_;

@@ -1,11 +1,10 @@
 #include "tools/capisim/RcapiServer.h"
 
-#include <arpa/inet.h>
+#include "tools/capisim/Sockets.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -166,10 +165,7 @@ void RcapiServer::run(int stopFd)
         const bool retryListen = listenFd_ < 0 && exchange_.faults().installed();
         if (::poll(fds.data(), fds.size(), retryListen ? 1000 : -1) < 0 && errno != EINTR) break;
         if (fds[0].revents) break;
-        if (fds[1].revents) {
-            uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-        }
+        if (fds[1].revents) clearEvent(wakeFd_);
         for (size_t i = connections_.size(); i-- > 0;) {
             const short revents = fds[3 + i].revents;
             bool keep = true;
@@ -201,27 +197,8 @@ void RcapiServer::applyFaults()
 
 bool RcapiServer::openListener(std::string *error)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        *error = std::string("socket: ") + std::strerror(errno);
-        return false;
-    }
-    // A restarted simulator takes the port back at once.
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port_);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
-        ::listen(fd, 16) != 0) {
-        *error =
-            "cannot listen on 127.0.0.1:" + std::to_string(port_) + ": " + std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    listenFd_ = fd;
-    return true;
+    listenFd_ = listenOnLoopback(port_, error);
+    return listenFd_ >= 0;
 }
 
 void RcapiServer::closeListener()
@@ -380,15 +357,7 @@ bool RcapiServer::handleMessage(Connection &connection, const uint8_t *body, siz
 bool RcapiServer::flush(Connection &connection)
 {
     std::lock_guard lock(connection.mutex);
-    while (!connection.output.empty()) {
-        const ssize_t n = ::send(connection.fd, connection.output.data(), connection.output.size(),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        if (n < 0) return false;
-        connection.output.erase(connection.output.begin(), connection.output.begin() + n);
-    }
-    return true;
+    return sendQueued(connection.fd, connection.output);
 }
 
 void RcapiServer::closeConnection(size_t index)
@@ -412,8 +381,7 @@ void RcapiServer::closeAll()
 
 void RcapiServer::wake()
 {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    signalEvent(wakeFd_);
 }
 
 } // namespace capisim

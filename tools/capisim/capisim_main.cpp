@@ -1,14 +1,20 @@
 // capisim: drives the line simulator through its control socket, or serves
-// libcapi20's rcapi protocol over TCP ("capisim serve --rcapi-port PORT").
+// libcapi20's rcapi protocol and a home router's call monitor over TCP
+// ("capisim serve --rcapi-port PORT --router-port PORT").
 
 #include "tools/capisim/CapisimClient.h"
 #include "tools/capisim/ControlLine.h"
 #include "tools/capisim/ControlServer.h"
 #include "tools/capisim/Exchange.h"
 #include "tools/capisim/RcapiServer.h"
+#include "tools/capisim/RouterServer.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -22,13 +28,17 @@ constexpr int ReplyTimeoutMs = 5000;
 
 const char *const Usage =
     "usage: capisim [--socket PATH] [--wait SECONDS] COMMAND [OPTIONS]\n"
-    "       capisim serve --rcapi-port PORT [--socket PATH]\n"
+    "       capisim serve [--rcapi-port PORT] [--router-port PORT] [--socket PATH]\n"
     "commands:\n"
     "  ring [--from DIGITS] [--type T] [--presentation P] [--to DIGITS] [--called-type T]\n"
     "       [--cip C] [--end-after SECONDS] [--reason R] [--reject-reason R]\n"
+    "       [--answer-after SECONDS] [--extension N] [--blocked] [--router-caller TEXT]\n"
     "  burst --count N [ring options]\n"
-    "  hangup [--plci P] [--reason R]\n"
+    "  call --from OWN --to NUMBER [--end-after SECONDS] [--answer-after SECONDS]\n"
+    "       [--extension N]\n"
+    "  hangup [--plci P | --id N] [--reason R]\n"
     "  fault none | not-installed | lose-line | register-error CODE | listen-info CODE\n"
+    "  router close | refuse SECONDS | send TEXT | garbage BYTES\n"
     "  send-hex [--appl N] HEX...\n"
     "  status\n"
     "  wait-listening [--timeout SECONDS]\n"
@@ -42,16 +52,35 @@ int fail(const std::string &message)
     return 1;
 }
 
+// Blocks until stopFd is readable.
+void waitFor(int stopFd)
+{
+    pollfd fd{stopFd, POLLIN, 0};
+    while (::poll(&fd, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
 int serve(const std::vector<std::string> &words, const std::string &socketPath)
 {
+    const char *const usage =
+        "usage: capisim serve [--rcapi-port PORT] [--router-port PORT] [--socket PATH]";
     OptionSet options;
     std::string error;
-    if (!options.parse(words, 1, {"rcapi-port"}, &error)) return fail(error);
-    if (!options.positional().empty() || !options.has("rcapi-port"))
-        return fail("usage: capisim serve --rcapi-port PORT [--socket PATH]");
-    const auto port = parseNumber(options.value("rcapi-port"), 32767);
-    if (!port || *port == 0)
-        return fail("the rcapi port must be from 1 to 32767 (libcapi20 keeps it in a short)");
+    if (!options.parse(words, 1, {"rcapi-port", "router-port"}, &error)) return fail(error);
+    if (!options.positional().empty() ||
+        (!options.has("rcapi-port") && !options.has("router-port")))
+        return fail(usage);
+    std::optional<uint64_t> rcapiPort;
+    if (options.has("rcapi-port")) {
+        rcapiPort = parseNumber(options.value("rcapi-port"), 32767);
+        if (!rcapiPort || *rcapiPort == 0)
+            return fail("the rcapi port must be from 1 to 32767 (libcapi20 keeps it in a short)");
+    }
+    std::optional<uint64_t> routerPort;
+    if (options.has("router-port")) {
+        routerPort = parseNumber(options.value("router-port"), 65535);
+        if (!routerPort || *routerPort == 0) return fail("the router port must be from 1 to 65535");
+    }
 
     // Signals arrive through a descriptor, and every thread started below inherits the mask.
     std::signal(SIGPIPE, SIG_IGN);
@@ -67,13 +96,27 @@ int serve(const std::vector<std::string> &words, const std::string &socketPath)
     if (!exchange.configureFromEnvironment(&error)) return fail(error);
     ControlServer control(exchange, socketPath);
     if (!control.start(&error)) return fail(error);
-    RcapiServer server(exchange);
-    if (!server.listen(static_cast<uint16_t>(*port), &error)) return fail(error);
-    std::printf("capisim: rcapi on 127.0.0.1:%u, control socket %s\n", static_cast<unsigned>(*port),
-                socketPath.c_str());
+    std::unique_ptr<RcapiServer> rcapi;
+    std::string served;
+    if (rcapiPort) {
+        rcapi = std::make_unique<RcapiServer>(exchange);
+        if (!rcapi->listen(static_cast<uint16_t>(*rcapiPort), &error)) return fail(error);
+        served += "rcapi on 127.0.0.1:" + std::to_string(*rcapiPort) + ", ";
+    }
+    // The program on the router monitor loads no CAPI library: rings need no listener.
+    RouterServer router(exchange);
+    if (routerPort) {
+        if (!router.start(static_cast<uint16_t>(*routerPort), &error)) return fail(error);
+        served += "router monitor on 127.0.0.1:" + std::to_string(*routerPort) + ", ";
+    }
+    std::printf("capisim: %scontrol socket %s\n", served.c_str(), socketPath.c_str());
     std::fflush(stdout);
-    server.run(stopFd);
+    if (rcapi)
+        rcapi->run(stopFd);
+    else
+        waitFor(stopFd);
     control.stop();
+    router.stop();
     ::close(stopFd);
     return 0;
 }
