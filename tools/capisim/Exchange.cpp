@@ -247,12 +247,6 @@ void Exchange::setCallObserver(CallObserver *observer)
     callObserver_ = observer;
 }
 
-bool Exchange::hasCallObserver() const
-{
-    std::lock_guard lock(mutex_);
-    return callObserver_ != nullptr;
-}
-
 void Exchange::callObserverChanged()
 {
     std::lock_guard lock(mutex_);

@@ -63,7 +63,7 @@ struct OutgoingOptions
 struct RingResult
 {
     std::vector<uint32_t> plcis; // one per call and listening application
-    std::vector<unsigned> lines; // the router's connection id of each call
+    std::vector<unsigned> lines; // each call's connection id, while an observer watches
 };
 
 // What a hangup ended: one PLCI, or a whole call by its connection id.
@@ -118,9 +118,9 @@ public:
 
     // At most one observer (the router's call monitor); nullptr removes it.
     void setCallObserver(CallObserver *observer);
-    bool hasCallObserver() const;
     // The observer's clients came or went: wakes whoever waits for listening.
     void callObserverChanged();
+    // Hands a fault of the router's port to the observer; an error without one.
     bool routerFault(const RouterFault &fault, std::string *reply, std::string *error);
 
     // Offers each call to every listening application. Without any, a call
