@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -494,6 +495,41 @@ private slots:
         ring("0301234");
         ticks(2);
         QCOMPARE(image(FForm->TrayIcon()->icon()), image(platform::LineDownIcon(active)));
+    }
+
+    void theRouterMonitorInTheHintAndBackToIsdn()
+    {
+        QTcpServer router;
+        QVERIFY(router.listen(QHostAddress::LocalHost));
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(router.serverPort());
+        FSettings->ini().writeString("Settings", "RouterMonitorHost", address);
+        QVERIFY(FSettings->ini().save());
+        FForm->ReadIni();
+        QVERIFY(FForm->StartMonitor());
+        QVERIFY(!FForm->CallHandler().CapiMonitor());
+        const QString prefix = QStringLiteral("Tremlow Corvane: Router's call monitor %1: ").arg(address);
+        QCOMPARE(FForm->TrayHint(), prefix + QStringLiteral("connecting"));
+        QTRY_COMPARE(FForm->TrayHint(), prefix + QStringLiteral("connected"));
+        QVERIFY(!FForm->LineDown());
+
+        // The router goes: the hint says why, the tray shows the badge.
+        QTRY_VERIFY(router.hasPendingConnections());
+        delete router.nextPendingConnection();
+        QTRY_VERIFY(FForm->LineDown());
+        QVERIFY2(FForm->TrayHint().startsWith(
+                     QStringLiteral("Tremlow Corvane: No connection to the router monitor at %1")
+                         .arg(address)),
+                 qPrintable(FForm->TrayHint()));
+        QCOMPARE(FForm->TrayIcon()->toolTip(), FForm->TrayHint());
+
+        // Emptied at OK: the ISDN line again, at once.
+        qputenv("CORVANE_CAPI_LIBRARY", "/nonexistent/libcapi20.so.3");
+        FSettings->ini().writeString("Settings", "RouterMonitorHost", QString());
+        QVERIFY(FSettings->ini().save());
+        FForm->ReadIni();
+        QCOMPARE(FForm->CallHandler().OwnLine()->Kind(), line::TLineKind::Capi);
+        QCOMPARE(FForm->TrayHint(),
+                 QStringLiteral("Tremlow Corvane: File \"/nonexistent/libcapi20.so.3\" not found."));
     }
 
     void trayIconFileIsReadOnce()
