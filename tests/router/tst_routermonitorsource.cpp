@@ -4,6 +4,7 @@
 #include "router/RouterMonitorSource.h"
 
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -166,7 +167,7 @@ private slots:
 
     void aConnectionThatGoesAndComesBack()
     {
-        TRouterMonitorSource source(QStringLiteral("localhost"), FPort);
+        TRouterMonitorSource source(QStringLiteral("127.0.0.1"), FPort);
         source.SetRetryDelays(100, 800);
         Recorder recorder;
         recorder.attach(source);
@@ -204,6 +205,18 @@ private slots:
         QVERIFY(source.LineError().isEmpty());
         say("08.12.26 14:00:00;RING;0;0302222;85606;SIP0;\r\n");
         QTRY_COMPARE(recorder.events.last(), QStringLiteral("offer 2 0302222 85606"));
+    }
+
+    void aHostName()
+    {
+        // A fresh system may have no /etc/hosts: then "localhost" is no name of this machine.
+        const QList<QHostAddress> addresses = QHostInfo::fromName(QStringLiteral("localhost")).addresses();
+        if (!addresses.contains(QHostAddress(QHostAddress::LocalHost)))
+            QSKIP("\"localhost\" does not resolve to 127.0.0.1 here");
+        TRouterMonitorSource source(QStringLiteral("localhost"), FPort);
+        QVERIFY(source.Start());
+        QVERIFY(acceptSource(source));
+        QCOMPARE(source.Address(), QStringLiteral("localhost:%1").arg(FPort));
     }
 
     void keepAliveNoticesADeadRouterWithinTwoMinutes()
