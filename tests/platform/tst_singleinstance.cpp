@@ -384,38 +384,6 @@ private slots:
                                                QDir::NoDotAndDotDot));
     }
 
-    // A FIFO, a link or an unreadable file at "testcallnum" costs the test call, nothing
-    // else: the server goes on, "/q" still arrives.
-    void badTestNumberFileKeepsTheServerGoing()
-    {
-        SingleInstance first(m_name);
-        QCOMPARE(first.start(), SingleInstance::Role::Primary);
-        QSignalSpy commands(&first, &SingleInstance::commandReceived);
-        const QString path = m_dir->filePath("testcallnum");
-        QFile::remove(path);
-        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-        const auto removeFifo = qScopeGuard([&] { QFile::remove(path); });
-
-        static QStringList warnings;
-        warnings.clear();
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
-                warnings << text;
-            });
-        const auto restore = qScopeGuard([&] { qInstallMessageHandler(previous); });
-        bool closed = false;
-        QCOMPARE(exchange(SingleInstance::EncodeFrame(InstanceCommand::TestCall, "/tmp"), &closed),
-                 QByteArray("OK"));
-        QTRY_COMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.at(0).contains(path + ": not a regular file"), qPrintable(warnings.at(0)));
-        QCOMPARE(exchange(SingleInstance::EncodeFrame(InstanceCommand::Quit, QString()), &closed),
-                 QByteArray("OK"));
-        QTRY_COMPARE(commands.count(), 1);
-        QCOMPARE(commands.at(0).at(0).value<InstanceCommand>(), InstanceCommand::Quit);
-        QTest::qWait(50);
-        QCOMPARE(commands.count(), 1);
-    }
-
     // The number is read from the server's own channel directory, whatever the frame names.
     void testNumberComesFromTheChannelDirectory()
     {
