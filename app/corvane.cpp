@@ -151,9 +151,9 @@ int main(int argc, char *argv[])
     platform::SingleInstance instance(platform::SingleInstance::DefaultServerName(
         qEnvironmentVariable("CORVANE_HOME"), &error, &note));
     if (!note.isEmpty()) qWarning("Corvane: %s", qPrintable(note));
-    const platform::SingleInstance::Role role =
-        instance.serverName().isEmpty() ? platform::SingleInstance::Role::Failed
-                                        : instance.start(&error);
+    const platform::SingleInstance::Role role = instance.serverName().isEmpty()
+                                                    ? platform::SingleInstance::Role::Failed
+                                                    : instance.start(&error);
     if (role == platform::SingleInstance::Role::Secondary) {
         const platform::InstanceCommand command =
             platform::PrepareCommand(arguments, instance.channelDirectory(), &error);

@@ -138,7 +138,8 @@ bool WriteTestCallNumber(const QString &number, const QString &directory, QStrin
     file.close();
     const QByteArray temporaryName = QFile::encodeName(temporary);
     // rename() replaces whatever is at the name (a link, a FIFO) without following it.
-    if (!written || ::rename(temporaryName.constData(), QFile::encodeName(target).constData()) != 0) {
+    if (!written ||
+        ::rename(temporaryName.constData(), QFile::encodeName(target).constData()) != 0) {
         const QString why = written ? qt_error_string(errno) : file.errorString();
         ::unlink(temporaryName.constData());
         return failWith(error, target, why);
@@ -150,8 +151,8 @@ std::optional<QString> ReadTestCallNumber(const QString &directory, QString *err
 {
     const QString path = numberFilePath(directory);
     // O_NONBLOCK: opening a FIFO returns at once instead of waiting for a writer.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         failWith(error, path,
                  errno == ELOOP ? QStringLiteral("a symbolic link is not read")

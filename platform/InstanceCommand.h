@@ -62,8 +62,7 @@ inline constexpr int MaxTestCallNumberBytes = 256;
 // Replaces the file in `directory` by a new one (a random temporary name made with O_EXCL,
 // then renamed over it), so that a symbolic link or FIFO at the name is replaced, never
 // followed.
-bool WriteTestCallNumber(const QString &number, const QString &directory,
-                         QString *error = nullptr);
+bool WriteTestCallNumber(const QString &number, const QString &directory, QString *error = nullptr);
 // The first line of the file, trimmed. nullopt, with `error`, when it is missing, not a
 // regular file (a symbolic link, FIFO or device is never opened for reading: O_NOFOLLOW,
 // O_NONBLOCK, fstat), or has no line end within MaxTestCallNumberBytes.

@@ -297,8 +297,7 @@ QByteArray SingleInstance::EncodeFrame(InstanceCommand command, const QString &d
 }
 
 bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand command,
-                                 const QString &directory, int timeoutMs, QString *error,
-                                 uid_t uid)
+                                 const QString &directory, int timeoutMs, QString *error, uid_t uid)
 {
     if (const QString why = ChannelDirectory::whySocketPathTooLong(serverName); !why.isEmpty()) {
         if (error) *error = why;

@@ -331,8 +331,9 @@ private slots:
         QCOMPARE(PrepareCommand({"corvane", "/t", "0441123"}, dir.path()),
                  InstanceCommand::TestCall);
         QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441123"));
-        QVERIFY(QDir(current.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                             QDir::NoDotAndDotDot));
+        QVERIFY(
+            QDir(current.path())
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 
         // Nothing written for anything but a test call with a number.
         QVERIFY(QFile::remove(dir.filePath("testcallnum")));
@@ -351,9 +352,10 @@ private slots:
                  InstanceCommand::None);
         QVERIFY(!error.isEmpty());
         // The temporary file went again.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                            QDir::NoDotAndDotDot),
-                 QStringList{"testcallnum"});
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{"testcallnum"});
     }
 };
 

@@ -212,7 +212,8 @@ private slots:
         // Without a runtime directory: the cache directory, never the shared /tmp.
         env.unset("XDG_RUNTIME_DIR");
         env.set("XDG_CACHE_HOME", m_dir->filePath("cache"));
-        QCOMPARE(SingleInstance::DefaultServerName(), m_dir->filePath("cache/corvane/corvane.sock"));
+        QCOMPARE(SingleInstance::DefaultServerName(),
+                 m_dir->filePath("cache/corvane/corvane.sock"));
         QCOMPARE(modeOf(m_dir->filePath("cache/corvane")), 0700u);
         env.unset("XDG_CACHE_HOME");
         env.set("HOME", m_dir->filePath("home"));
@@ -327,8 +328,8 @@ private slots:
         QCOMPARE(beyond.start(&error), SingleInstance::Role::Failed);
         QVERIFY2(error.contains("107 bytes") && error.contains("106"), qPrintable(error));
         QVERIFY(!QFileInfo::exists(tooLong + "/corvane.sock.lock"));
-        QVERIFY(!SingleInstance::SendCommand(beyond.serverName(), InstanceCommand::Calls,
-                                             QString(), 300, &error));
+        QVERIFY(!SingleInstance::SendCommand(beyond.serverName(), InstanceCommand::Calls, QString(),
+                                             300, &error));
         QVERIFY2(error.contains("106"), qPrintable(error));
     }
 
@@ -380,8 +381,9 @@ private slots:
         // left where the second start ran.
         QCOMPARE(QFileInfo::exists(m_dir->filePath("testcallnum")), testCall);
         if (testCall) QCOMPARE(modeOf(m_dir->filePath("testcallnum")), 0600u);
-        QVERIFY(QDir(elsewhere.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                               QDir::NoDotAndDotDot));
+        QVERIFY(
+            QDir(elsewhere.path())
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
     }
 
     // The number is read from the server's own channel directory, whatever the frame names.
@@ -394,9 +396,9 @@ private slots:
         QVERIFY(WriteTestCallNumber("999", other.path()));
         QVERIFY(WriteTestCallNumber("0441", m_dir->path()));
         bool closed = false;
-        QCOMPARE(exchange(SingleInstance::EncodeFrame(InstanceCommand::TestCall, other.path()),
-                          &closed),
-                 QByteArray("OK"));
+        QCOMPARE(
+            exchange(SingleInstance::EncodeFrame(InstanceCommand::TestCall, other.path()), &closed),
+            QByteArray("OK"));
         QTRY_COMPARE(commands.count(), 1);
         QCOMPARE(commands.at(0).at(1).toString(), QString("0441"));
     }
