@@ -29,7 +29,6 @@
 #include "tapi/tapifrm.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -147,17 +146,24 @@ int main(int argc, char *argv[])
 
     const QStringList arguments = QApplication::arguments();
     // Tests and portable set-ups with their own data directory get their own instance.
-    platform::SingleInstance instance(
-        platform::SingleInstance::DefaultServerName(qEnvironmentVariable("CORVANE_HOME")));
     QString error;
-    const platform::SingleInstance::Role role = instance.start(&error);
+    QString note;
+    platform::SingleInstance instance(platform::SingleInstance::DefaultServerName(
+        qEnvironmentVariable("CORVANE_HOME"), &error, &note));
+    if (!note.isEmpty()) qWarning("Corvane: %s", qPrintable(note));
+    const platform::SingleInstance::Role role = instance.serverName().isEmpty()
+                                                    ? platform::SingleInstance::Role::Failed
+                                                    : instance.start(&error);
     if (role == platform::SingleInstance::Role::Secondary) {
-        const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);
+        const platform::InstanceCommand command =
+            platform::PrepareCommand(arguments, instance.channelDirectory(), &error);
         if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
         return 0;
     }
     // Nothing runs that could be ended.
     if (platform::ParseCommandLine(arguments).command == platform::InstanceCommand::Quit) return 0;
+    // Without the channel this start runs alone: calls are still shown, but a later start
+    // cannot reach it.
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
 
@@ -286,8 +292,8 @@ int main(int argc, char *argv[])
         mainForm.StartMonitor();
 
         QObject::connect(&instance, &platform::SingleInstance::commandReceived, &mainForm,
-                         [&mainForm](platform::InstanceCommand command, const QString &dir) {
-                             mainForm.AppMessage(command, dir);
+                         [&mainForm](platform::InstanceCommand command, const QString &number) {
+                             mainForm.AppMessage(command, number);
                          });
         QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
                          [&mainForm](platform::InstanceCommand command) {
@@ -315,11 +321,13 @@ int main(int argc, char *argv[])
         // From the event loop, as the line listens: a call while the message is up is handled.
         QTimer::singleShot(0, &optDlg, [&optDlg] { optDlg.ReportStartIconError(); });
 
-        // This start's own switch acts like one from a second start.
-        const platform::InstanceCommand command = platform::PrepareCommand(arguments, &error);
-        if (command != platform::InstanceCommand::None)
-            QTimer::singleShot(0, &mainForm, [&mainForm, command] {
-                mainForm.AppMessage(command, QDir::currentPath());
+        // This start's own switch acts like one from a second start; its test number needs
+        // no file.
+        const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
+        if (parsed.command != platform::InstanceCommand::None)
+            QTimer::singleShot(0, &mainForm, [&mainForm, parsed] {
+                mainForm.AppMessage(parsed.command,
+                                    platform::TestCallNumberFromText(parsed.testNumber));
             });
 
         // A signal during the start screen has already closed the program.

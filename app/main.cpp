@@ -534,7 +534,7 @@ void TMainForm::StartDisplayTimer()
     FTimer.start();
 }
 
-void TMainForm::AppMessage(platform::InstanceCommand command, const QString &workingDirectory)
+void TMainForm::AppMessage(platform::InstanceCommand command, const QString &testNumber)
 {
     using platform::InstanceCommand;
     // Ending is always possible, also while the start screen shows.
@@ -566,11 +566,9 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &wor
     case InstanceCommand::Dial:
         if (FSettings.settings.useTapi && OnDial) OnDial(QGuiApplication::clipboard()->text());
         break;
-    case InstanceCommand::TestCall: {
-        const std::optional<QString> number = platform::ReadTestCallNumber(workingDirectory);
-        if (number) FCallHandler.TestCall(*number);
+    case InstanceCommand::TestCall:
+        FCallHandler.TestCall(testNumber);
         break;
-    }
     case InstanceCommand::None:
         // Started again without a switch: without a tray there is no other way in.
         if (!FTrayWatch.TrayAvailable()) {

@@ -94,8 +94,9 @@ public:
     // Starts the call monitor on controller 1 with the "RejectTime" setting.
     bool StartMonitor();
     void StartDisplayTimer();
-    // A command of a second start (or of this start's own command line).
-    void AppMessage(platform::InstanceCommand command, const QString &workingDirectory);
+    // A command of a second start (or of this start's own command line); testNumber is the
+    // caller of a TestCall.
+    void AppMessage(platform::InstanceCommand command, const QString &testNumber);
     // Hides the popup, writes the settings and the missing list files; idempotent.
     void FormCloseQuery();
     // The session manager asks to save before the session ends: the settings and the missing

@@ -2,8 +2,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace platform {
@@ -30,8 +34,14 @@ constexpr std::array<Switch, 8> Switches{{
 
 QString numberFilePath(const QString &directory)
 {
-    const QDir dir(directory.isEmpty() ? QDir::currentPath() : directory);
-    return dir.filePath(QLatin1String(TestCallNumberFileName));
+    return QDir(directory).filePath(QLatin1String(TestCallNumberFileName));
+}
+
+// Fills `error` with the path and the reason; returns false for the caller's return.
+bool failWith(QString *error, const QString &path, const QString &why)
+{
+    if (error) *error = path + QStringLiteral(": ") + why;
+    return false;
 }
 
 } // namespace
@@ -100,44 +110,82 @@ QString UsageText(const QString &programName, const QString &dataDirectory)
                "  XDG_DATA_HOME         the data directory is $XDG_DATA_HOME/corvane\n"
                "  XDG_CONFIG_HOME       \"Load at startup\" writes its entry to\n"
                "                        $XDG_CONFIG_HOME/autostart/corvane.desktop\n"
-               "  XDG_RUNTIME_DIR       where the running Corvane listens for a second start\n"
+               "  XDG_RUNTIME_DIR       the running Corvane listens for a second start in\n"
+               "                        $XDG_RUNTIME_DIR/corvane (else $XDG_CACHE_HOME/corvane)\n"
                "\n"
                "Data directory: %2\n")
         .arg(programName, dataDirectory);
 }
 
-bool WriteTestCallNumber(const QString &number, QString *error, const QString &directory)
+bool WriteTestCallNumber(const QString &number, const QString &directory, QString *error)
 {
-    // QSaveFile: the receiver never sees a half-written number.
-    QSaveFile file(numberFilePath(directory));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        if (error) *error = file.errorString();
-        return false;
+    const QString target = numberFilePath(directory);
+    // A fresh name each time, created with O_EXCL: nothing found at the name is written
+    // through, and the reader never sees a half-written number.
+    QString temporary;
+    int fd = -1;
+    while (fd < 0) {
+        temporary = QStringLiteral("%1/.%2.%3.tmp")
+                        .arg(directory, QLatin1String(TestCallNumberFileName))
+                        .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        fd = ::open(QFile::encodeName(temporary).constData(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return failWith(error, target, qt_error_string(errno));
     }
-    file.write(number.toUtf8());
-    file.write("\n");
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
+    QFile file;
+    bool written = file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+    written = written && file.write(number.toUtf8() + '\n') >= 0 && file.flush();
+    file.close();
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    // rename() replaces whatever is at the name (a link, a FIFO) without following it.
+    if (!written ||
+        ::rename(temporaryName.constData(), QFile::encodeName(target).constData()) != 0) {
+        const QString why = written ? qt_error_string(errno) : file.errorString();
+        ::unlink(temporaryName.constData());
+        return failWith(error, target, why);
     }
     return true;
 }
 
-std::optional<QString> ReadTestCallNumber(const QString &directory)
+std::optional<QString> ReadTestCallNumber(const QString &directory, QString *error)
 {
-    QFile file(numberFilePath(directory));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    // A number is short; a huge file is not ours to swallow whole.
-    const QByteArray line = file.readLine(4096);
-    if (line.isEmpty() && file.error() != QFileDevice::NoError) return std::nullopt;
-    return QString::fromUtf8(line).trimmed();
+    const QString path = numberFilePath(directory);
+    // O_NONBLOCK: opening a FIFO returns at once instead of waiting for a writer.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        failWith(error, path,
+                 errno == ELOOP ? QStringLiteral("a symbolic link is not read")
+                                : qt_error_string(errno));
+        return std::nullopt;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        failWith(error, path, QStringLiteral("not a regular file"));
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(MaxTestCallNumberBytes);
+    if (bytes.size() == MaxTestCallNumberBytes && !bytes.contains('\n')) {
+        failWith(error, path,
+                 QStringLiteral("no line end within %1 bytes").arg(MaxTestCallNumberBytes));
+        return std::nullopt;
+    }
+    return TestCallNumberFromText(QString::fromUtf8(bytes));
 }
 
-InstanceCommand PrepareCommand(const QStringList &arguments, QString *error)
+QString TestCallNumberFromText(const QString &text)
+{
+    return text.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+InstanceCommand PrepareCommand(const QStringList &arguments, const QString &directory,
+                               QString *error)
 {
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
     if (parsed.command == InstanceCommand::TestCall &&
-        !WriteTestCallNumber(parsed.testNumber, error))
+        !WriteTestCallNumber(parsed.testNumber, directory, error))
         return InstanceCommand::None;
     return parsed.command;
 }

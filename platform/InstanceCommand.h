@@ -52,18 +52,28 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 // The text of "--help": the switches, the environment variables and the data directory.
 QString UsageText(const QString &programName, const QString &dataDirectory);
 
-// The test number travels in the file "testcallnum": one line, created or overwritten.
+// The test number travels in the file "testcallnum" in the channel directory (see
+// ChannelDirectory.h): one line, written by the second start with mode 0600, read by the
+// running instance.
 inline constexpr char TestCallNumberFileName[] = "testcallnum";
+// The reader takes no more than this: a number is short, the file is not ours to swallow.
+inline constexpr int MaxTestCallNumberBytes = 256;
 
-// directory empty: the current directory.
-bool WriteTestCallNumber(const QString &number, QString *error = nullptr,
-                         const QString &directory = QString());
-// The first line of the file, trimmed; nullopt when the file is missing or unreadable.
-std::optional<QString> ReadTestCallNumber(const QString &directory = QString());
+// Replaces the file in `directory` by a new one (a random temporary name made with O_EXCL,
+// then renamed over it), so that a symbolic link or FIFO at the name is replaced, never
+// followed.
+bool WriteTestCallNumber(const QString &number, const QString &directory, QString *error = nullptr);
+// The first line of the file, trimmed. nullopt, with `error`, when it is missing, not a
+// regular file (a symbolic link, FIFO or device is never opened for reading: O_NOFOLLOW,
+// O_NONBLOCK, fstat), or has no line end within MaxTestCallNumberBytes.
+std::optional<QString> ReadTestCallNumber(const QString &directory, QString *error = nullptr);
+// The number as the reader takes it from text: the first line, trimmed.
+QString TestCallNumberFromText(const QString &text);
 
-// What a start sends: parses the command line and, for a test call, writes the number
-// file first. A test call whose file cannot be written becomes None, so the receiver
-// never acts on an old number.
-InstanceCommand PrepareCommand(const QStringList &arguments, QString *error = nullptr);
+// What a second start sends: parses the command line and, for a test call, writes the
+// number file into `directory` first. A test call whose file cannot be written becomes
+// None, so the receiver never acts on an old number.
+InstanceCommand PrepareCommand(const QStringList &arguments, const QString &directory,
+                               QString *error = nullptr);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/ChannelDirectory.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -12,6 +14,8 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform {
@@ -20,7 +24,7 @@ namespace {
 
 constexpr char Magic[4] = {'C', 'R', 'V', 'N'};
 constexpr int HeaderBytes = 4 + 1 + 2 + 2;
-constexpr char Answer[] = "OK";
+constexpr char OkAnswer[] = "OK";
 constexpr int AnswerBytes = 2;
 
 enum class FrameStatus
@@ -56,20 +60,47 @@ FrameStatus DecodeFrame(const QByteArray &data, InstanceCommand &command, QStrin
     return FrameStatus::Complete;
 }
 
-QString socketPath(const QString &serverName)
+// The user id of the process at the other end of a connected socket.
+std::optional<uid_t> peerUid(const QLocalSocket &socket)
 {
-    if (QDir::isAbsolutePath(serverName)) return serverName;
-    return QDir(QDir::tempPath()).filePath(serverName);
+    struct ucred credentials
+    {
+    };
+    socklen_t size = sizeof credentials;
+    if (::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
+                     &size) != 0)
+        return std::nullopt;
+    return credentials.uid;
 }
 
-// True when a server accepts connections at the name.
-bool someoneAnswers(const QString &serverName, int timeoutMs)
+// Empty when the other end belongs to `uid`; otherwise the message.
+QString whyForeignPeer(const QLocalSocket &socket, uid_t uid)
+{
+    const std::optional<uid_t> peer = peerUid(socket);
+    if (peer == uid) return QString();
+    if (!peer) return SingleInstance::tr("Cannot tell who listens at %1").arg(socket.serverName());
+    return SingleInstance::tr("The program at %1 belongs to user %2, not to user %3; it is "
+                              "no instance of Corvane")
+        .arg(socket.serverName())
+        .arg(*peer)
+        .arg(uid);
+}
+
+enum class Answer
+{
+    Nobody,
+    Own,     // an instance of this user
+    Foreign, // something of another user: not an instance
+};
+
+Answer whoAnswers(const QString &serverName, int timeoutMs, uid_t uid)
 {
     QLocalSocket probe;
     probe.connectToServer(serverName);
-    const bool connected = probe.waitForConnected(timeoutMs);
+    if (!probe.waitForConnected(timeoutMs)) return Answer::Nobody;
+    const Answer answer = whyForeignPeer(probe, uid).isEmpty() ? Answer::Own : Answer::Foreign;
     probe.abort();
-    return connected;
+    return answer;
 }
 
 } // namespace
@@ -77,9 +108,8 @@ bool someoneAnswers(const QString &serverName, int timeoutMs)
 SingleInstance::SingleInstance(const QString &serverName, QObject *parent)
     : QObject(parent), m_serverName(serverName)
 {
+    m_reader.setMaxThreadCount(1);
 }
-
-SingleInstance::SingleInstance(QObject *parent) : SingleInstance(DefaultServerName(), parent) {}
 
 SingleInstance::~SingleInstance()
 {
@@ -88,40 +118,54 @@ SingleInstance::~SingleInstance()
     m_lock.reset();
 }
 
-QString SingleInstance::DefaultServerName(const QString &key)
+QString SingleInstance::DefaultServerName(const QString &key, QString *error, QString *note,
+                                          uid_t uid)
 {
+    const QString dir = ChannelDirectory::locate(uid, error, note);
+    if (dir.isEmpty()) return QString();
     QString base = QStringLiteral("corvane");
     if (!key.isEmpty()) {
         const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1);
         base += QLatin1Char('-') + QString::fromLatin1(hash.toHex().left(12));
     }
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDir.isEmpty() && QDir::isAbsolutePath(runtimeDir) && QFileInfo(runtimeDir).isDir())
-        return QDir(runtimeDir).filePath(base + QStringLiteral(".sock"));
-    // /tmp is shared: the user id keeps users apart, UserAccessOption keeps others out.
-    return base + QLatin1Char('-') + QString::number(getuid());
+    return dir + QLatin1Char('/') + base + QStringLiteral(".sock");
+}
+
+QString SingleInstance::channelDirectory() const
+{
+    return QFileInfo(m_serverName).absolutePath();
 }
 
 SingleInstance::Role SingleInstance::start(QString *error)
 {
     if (m_role != Role::Undecided) return m_role;
 
+    // Nothing is created or obeyed in a directory that another user could have prepared.
+    QString refusal = QDir::isAbsolutePath(m_serverName)
+                          ? ChannelDirectory::whyNotPrivate(channelDirectory(), m_uid)
+                          : tr("%1 is no absolute path").arg(m_serverName);
+    if (refusal.isEmpty()) refusal = ChannelDirectory::whySocketPathTooLong(m_serverName);
+    if (!refusal.isEmpty()) {
+        if (error) *error = refusal;
+        return m_role = Role::Failed;
+    }
+
     // The lock orders simultaneous starts; QLockFile breaks the lock of a dead process.
-    m_lock = std::make_unique<QLockFile>(socketPath(m_serverName) + QStringLiteral(".lock"));
+    m_lock = std::make_unique<QLockFile>(m_serverName + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
         if (m_lock->error() == QLockFile::LockFailedError) {
             m_lock.reset();
             return m_role = Role::Secondary;
         }
-        if (error) *error = tr("Cannot create the lock file %1").arg(socketPath(m_serverName));
+        if (error) *error = tr("Cannot create the lock file %1").arg(m_serverName);
         m_lock.reset();
         return m_role = Role::Failed;
     }
 
     // Holding the lock, a socket at the name is normally a crashed instance's leftover;
-    // remove it only when nothing answers there.
-    if (someoneAnswers(m_serverName, 500)) {
+    // remove it only when no instance of this user answers there.
+    if (whoAnswers(m_serverName, 500, m_uid) == Answer::Own) {
         m_lock.reset();
         return m_role = Role::Secondary;
     }
@@ -148,7 +192,8 @@ QString SingleInstance::serverPath() const
 void SingleInstance::acceptClients()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        if (m_clients >= MaxClients) {
+        // Another user's client is dropped before it is read.
+        if (m_clients >= MaxClients || !whyForeignPeer(*socket, m_uid).isEmpty()) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -197,26 +242,48 @@ void SingleInstance::readClient(QLocalSocket *socket, QByteArray &buffer)
         socket->abort();
         return;
     }
-    socket->write(Answer, AnswerBytes);
+    socket->write(OkAnswer, AnswerBytes);
     socket->disconnectFromServer();
 
+    // The directory of the frame is not used: see the wire format.
+    Q_UNUSED(directory);
+    deliver(command);
+}
+
+void SingleInstance::deliver(InstanceCommand command)
+{
     QMetaObject::invokeMethod(
-        this,
-        [this, command, directory] {
-            emit activationRequested(command);
-            if (command != InstanceCommand::None) emit commandReceived(command, directory);
-        },
-        Qt::QueuedConnection);
+        this, [this, command] { emit activationRequested(command); }, Qt::QueuedConnection);
+    if (command == InstanceCommand::None) return;
+    if (command != InstanceCommand::TestCall) {
+        QMetaObject::invokeMethod(
+            this, [this, command] { emit commandReceived(command, QString()); },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_reader.start([this, directory = channelDirectory()] {
+        QString error;
+        const std::optional<QString> number = ReadTestCallNumber(directory, &error);
+        QMetaObject::invokeMethod(
+            this,
+            [this, number, error] {
+                if (number)
+                    emit commandReceived(InstanceCommand::TestCall, *number);
+                else
+                    qWarning("Corvane: no test call: %s", qPrintable(error));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool SingleInstance::sendToPrimary(InstanceCommand command, QString *error, int timeoutMs) const
 {
-    return SendCommand(m_serverName, command, QDir::currentPath(), timeoutMs, error);
+    return SendCommand(m_serverName, command, channelDirectory(), timeoutMs, error, m_uid);
 }
 
-QByteArray SingleInstance::EncodeFrame(InstanceCommand command, const QString &workingDirectory)
+QByteArray SingleInstance::EncodeFrame(InstanceCommand command, const QString &directory)
 {
-    QByteArray dir = workingDirectory.toUtf8();
+    QByteArray dir = directory.toUtf8();
     // A longer path cannot travel; the command still does (without test-number hand-over).
     if (dir.size() > MaxDirectoryBytes) dir.clear();
     QByteArray frame(Magic, 4);
@@ -230,8 +297,12 @@ QByteArray SingleInstance::EncodeFrame(InstanceCommand command, const QString &w
 }
 
 bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand command,
-                                 const QString &workingDirectory, int timeoutMs, QString *error)
+                                 const QString &directory, int timeoutMs, QString *error, uid_t uid)
 {
+    if (const QString why = ChannelDirectory::whySocketPathTooLong(serverName); !why.isEmpty()) {
+        if (error) *error = why;
+        return false;
+    }
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     // The first instance may hold the lock but not listen yet: try again until the
@@ -246,7 +317,12 @@ bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand comm
         socket.abort();
         QThread::msleep(50);
     }
-    socket.write(EncodeFrame(command, workingDirectory));
+    // Another user's server learns nothing, not even the command.
+    if (const QString why = whyForeignPeer(socket, uid); !why.isEmpty()) {
+        if (error) *error = why;
+        return false;
+    }
+    socket.write(EncodeFrame(command, directory));
     QByteArray answer;
     while (answer.size() < AnswerBytes) {
         if (socket.bytesToWrite() > 0) socket.waitForBytesWritten(int(deadline.remainingTime()));
@@ -255,7 +331,7 @@ bool SingleInstance::SendCommand(const QString &serverName, InstanceCommand comm
         answer += socket.read(AnswerBytes - answer.size());
     }
     socket.abort();
-    if (answer != QByteArray(Answer, AnswerBytes)) {
+    if (answer != QByteArray(OkAnswer, AnswerBytes)) {
         if (error) *error = tr("The running instance did not answer.");
         return false;
     }

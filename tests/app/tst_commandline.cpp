@@ -1,12 +1,17 @@
 // The program's command line as a Linux user meets it: --help, --version and a misspelt
 // option answer at once, without a display and without reaching the running Corvane;
-// "/q" with nothing running starts nothing.
+// "/q" with nothing running starts nothing; a FIFO named "testcallnum" does not stop the
+// running Corvane.
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -107,6 +112,54 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         // No data directory, no lists, no ini file: the program never got going.
         QVERIFY(!QFileInfo::exists(FRoot.filePath("other")));
+    }
+
+    // A FIFO at the name "testcallnum" used to freeze the running Corvane when a test call
+    // came: calls unhandled, "/q" ignored. It is refused at once now.
+    void fifoAsTestNumberDoesNotFreeze()
+    {
+        const QString home = FRoot.filePath("fifo-home");
+        QVERIFY(QDir().mkpath(home));
+        QFile ini(home + "/corvane.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Settings]\nShowNag=0\n");
+        ini.close();
+        QProcessEnvironment env = environment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("CORVANE_HOME", home);
+        qputenv("XDG_RUNTIME_DIR", FRoot.path().toUtf8());
+        const QString server = SingleInstance::DefaultServerName(home);
+
+        QProcess running;
+        running.setProcessEnvironment(env);
+        running.setProcessChannelMode(QProcess::ForwardedChannels);
+        running.start(CORVANE_PROGRAM);
+        const auto stop = qScopeGuard([&] {
+            running.kill();
+            running.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(server), 30000);
+
+        // FIFOs where the number comes from now and in a directory a frame names.
+        const QString work = FRoot.filePath("work");
+        QVERIFY(QDir().mkpath(work));
+        QStringList fifos{work + "/testcallnum", QFileInfo(server).path() + "/testcallnum"};
+        for (const QString &fifo : fifos)
+            QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QVERIFY(SingleInstance::SendCommand(server, InstanceCommand::TestCall, work, 5000));
+
+        QProcess quit;
+        quit.setProcessEnvironment(env);
+        quit.start(CORVANE_PROGRAM, {"/q"});
+        QVERIFY(quit.waitForFinished(15000));
+        const bool ended = running.waitForFinished(15000);
+        // A frozen instance is let go, so that the test ends.
+        for (const QString &fifo : fifos) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        }
+        QVERIFY2(ended, "the running Corvane did not end on /q");
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
     }
 };
 

@@ -192,6 +192,8 @@ public:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("CORVANE_HOME"), FHome);
+        // The second-start channel in a private directory of the test's own (mode 0700).
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), FRoot.path());
         env.insert(QStringLiteral("CAPISIM_SOCKET"), socket());
         env.insert(QStringLiteral("CAPISIM_LOG"), lineLog());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));

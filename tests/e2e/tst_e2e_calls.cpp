@@ -137,7 +137,6 @@ private slots:
         QProcessEnvironment env = corvane.environment();
         env.remove(QStringLiteral("CORVANE_HOME"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), xdg);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), corvane.home());
         QVERIFY(corvane.start(env));
         QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
         QVERIFY(corvane.line(QStringLiteral("ring --from 301234 --type 0x21 --to 85606 "

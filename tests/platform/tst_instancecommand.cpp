@@ -7,8 +7,29 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace platform;
+
+namespace {
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
 
 class TestInstanceCommand : public QObject
 {
@@ -175,54 +196,149 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        QVERIFY(!ReadTestCallNumber(dir.path()).has_value());
-
         QString error;
-        QVERIFY2(WriteTestCallNumber("0441123", &error, dir.path()), qPrintable(error));
+        QVERIFY(!ReadTestCallNumber(dir.path(), &error).has_value());
+        QVERIFY(error.contains("testcallnum"));
+
+        QVERIFY2(WriteTestCallNumber("0441123", dir.path(), &error), qPrintable(error));
         QFile file(dir.filePath("testcallnum"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("0441123\n"));
         file.close();
+        // For the user alone, whatever the umask.
+        QCOMPARE(modeOf(file.fileName()), 0600u);
         QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441123"));
 
-        // Overwritten, not appended.
-        QVERIFY(WriteTestCallNumber("12", &error, dir.path()));
+        // Overwritten, not appended; no temporary file stays behind.
+        QVERIFY(WriteTestCallNumber("12", dir.path(), &error));
         QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("12"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{"testcallnum"});
     }
 
     void receiverTakesFirstLineTrimmed()
     {
         QTemporaryDir dir;
-        QFile file(dir.filePath("testcallnum"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("  0441123 \r\nsecond line\r\n");
-        file.close();
+        QVERIFY(writeFile(dir.filePath("testcallnum"), "  0441123 \r\nsecond line\r\n"));
         QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441123"));
+        QCOMPARE(TestCallNumberFromText(" 0441 \nx"), QString("0441"));
+    }
+
+    // The reader takes at most 256 bytes: a first line that does not end within them is
+    // refused, not cut short; what follows a complete first line is never read.
+    void receiverReadsAtMostTheLimit()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("testcallnum");
+        const QByteArray longest(MaxTestCallNumberBytes - 1, '7');
+        QVERIFY(writeFile(path, longest + "\n" + QByteArray(1 << 20, 'x')));
+        QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>(QString(longest)));
+
+        QVERIFY(writeFile(path, longest + "7\n"));
+        QString error;
+        QVERIFY(!ReadTestCallNumber(dir.path(), &error).has_value());
+        QVERIFY2(error.contains("256"), qPrintable(error));
+
+        // A last line without its line end is still a number.
+        QVERIFY(writeFile(path, "0441"));
+        QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441"));
+    }
+
+    // A FIFO, a symbolic link or a directory at the name is refused at once: nothing waits
+    // for a writer, and no link leads the reader elsewhere.
+    void receiverReadsOnlyARegularFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("testcallnum");
+        const QByteArray name = QFile::encodeName(path);
+        QVERIFY(::mkfifo(name.constData(), 0600) == 0);
+
+        // Should the reader wait on the FIFO, a writer that comes and goes at once lets it
+        // go on, so that the test fails instead of hanging.
+        std::atomic<bool> done = false;
+        std::thread unblock([&] {
+            const QDeadlineTimer deadline(3000);
+            while (!done && !deadline.hasExpired())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            while (!done) {
+                const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) ::close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        QString error;
+        const std::optional<QString> fromFifo = ReadTestCallNumber(dir.path(), &error);
+        done = true;
+        unblock.join();
+        QVERIFY(!fromFifo.has_value());
+        QVERIFY2(error.contains("not a regular file"), qPrintable(error));
+        QVERIFY(timer.elapsed() < 2000);
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(writeFile(dir.filePath("elsewhere"), "0441\n"));
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), path));
+        QVERIFY(!ReadTestCallNumber(dir.path(), &error).has_value());
+        QVERIFY2(error.contains("symbolic link"), qPrintable(error));
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir(dir.path()).mkdir("testcallnum"));
+        QVERIFY(!ReadTestCallNumber(dir.path()).has_value());
+    }
+
+    // Whatever stands at the name is replaced, never written through.
+    void writerReplacesWhatIsAtTheName()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("testcallnum");
+        const QString victim = dir.filePath("victim");
+        QVERIFY(writeFile(victim, "mine\n"));
+        QVERIFY(QFile::link(victim, path));
+        QString error;
+        QVERIFY2(WriteTestCallNumber("0441", dir.path(), &error), qPrintable(error));
+        QCOMPARE(QFileInfo(path).isSymLink(), false);
+        QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441"));
+        QFile mine(victim);
+        QVERIFY(mine.open(QIODevice::ReadOnly));
+        QCOMPARE(mine.readAll(), QByteArray("mine\n"));
+
+        QVERIFY(QFile::remove(path));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0666) == 0);
+        QVERIFY2(WriteTestCallNumber("0442", dir.path(), &error), qPrintable(error));
+        QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0442"));
+        QCOMPARE(modeOf(path), 0600u);
     }
 
     void writeFailsCleanly()
     {
         QTemporaryDir dir;
         QString error;
-        QVERIFY(!WriteTestCallNumber("1", &error, dir.filePath("missing/dir")));
+        QVERIFY(!WriteTestCallNumber("1", dir.filePath("missing/dir"), &error));
         QVERIFY(!error.isEmpty());
     }
 
-    // The start writes the number into the current directory before it sends.
-    void prepareWritesNumberInCurrentDirectory()
+    // The start writes the number into the directory it is given, never into the current
+    // one.
+    void prepareWritesNumberInTheGivenDirectory()
     {
         QTemporaryDir dir;
+        QTemporaryDir current;
         const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
+        QVERIFY(QDir::setCurrent(current.path()));
         const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
 
-        QCOMPARE(PrepareCommand({"corvane", "/t", "0441123"}), InstanceCommand::TestCall);
-        QCOMPARE(ReadTestCallNumber(), std::optional<QString>("0441123"));
+        QCOMPARE(PrepareCommand({"corvane", "/t", "0441123"}, dir.path()),
+                 InstanceCommand::TestCall);
+        QCOMPARE(ReadTestCallNumber(dir.path()), std::optional<QString>("0441123"));
+        QVERIFY(
+            QDir(current.path())
+                .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 
         // Nothing written for anything but a test call with a number.
         QVERIFY(QFile::remove(dir.filePath("testcallnum")));
-        QCOMPARE(PrepareCommand({"corvane", "/t"}), InstanceCommand::None);
-        QCOMPARE(PrepareCommand({"corvane", "/c"}), InstanceCommand::Calls);
+        QCOMPARE(PrepareCommand({"corvane", "/t"}, dir.path()), InstanceCommand::None);
+        QCOMPARE(PrepareCommand({"corvane", "/c"}, dir.path()), InstanceCommand::Calls);
         QVERIFY(!QFile::exists(dir.filePath("testcallnum")));
     }
 
@@ -231,12 +347,15 @@ private slots:
         QTemporaryDir dir;
         // A directory where the file should be: the write must fail, even as root.
         QVERIFY(QDir(dir.path()).mkdir("testcallnum"));
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
         QString error;
-        QCOMPARE(PrepareCommand({"corvane", "/test", "0441123"}, &error), InstanceCommand::None);
+        QCOMPARE(PrepareCommand({"corvane", "/test", "0441123"}, dir.path(), &error),
+                 InstanceCommand::None);
         QVERIFY(!error.isEmpty());
+        // The temporary file went again.
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{"testcallnum"});
     }
 };
 
