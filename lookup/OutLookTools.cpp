@@ -131,6 +131,7 @@ void holdSessionBus(GCancellable *cancellable, std::function<void()> then)
 struct VCardReading
 {
     QString path;
+    TVCardLimits limits;
     std::vector<TContactItem> contacts;
     QString error;
 };
@@ -138,7 +139,7 @@ struct VCardReading
 void readVCards(GTask *task, gpointer, gpointer data, GCancellable *)
 {
     auto *reading = static_cast<VCardReading *>(data);
-    ReadVCardSource(reading->path, reading->contacts, &reading->error);
+    ReadVCardSource(reading->path, reading->contacts, &reading->error, reading->limits);
     g_task_return_boolean(task, TRUE);
 }
 
@@ -410,7 +411,8 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         g_list_free_full(sources, g_object_unref);
     }
 
-    void ReadVCards(const QString &path, std::function<void(const QString &error)> done)
+    void ReadVCards(const QString &path, const TVCardLimits &limits,
+                    std::function<void(const QString &error)> done)
     {
         auto read = [ticket = Now(), done](GObject *, GAsyncResult *result) {
             auto *reading = static_cast<VCardReading *>(g_task_get_task_data(G_TASK(result)));
@@ -426,7 +428,7 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
             done(QString());
         };
         GTask *task = g_task_new(nullptr, Cancellable(), runReady, ready(read));
-        g_task_set_task_data(task, new VCardReading{path, {}, {}},
+        g_task_set_task_data(task, new VCardReading{path, limits, {}, {}},
                              [](gpointer data) { delete static_cast<VCardReading *>(data); });
         g_task_run_in_thread(task, readVCards);
         g_object_unref(task);
@@ -564,7 +566,7 @@ void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> don
 {
     Disconnect();
     if (!VCardPath.isEmpty()) {
-        d->ReadVCards(VCardPath, done);
+        d->ReadVCards(VCardPath, VCardLimits, done);
         return;
     }
     holdSessionBus(d->Cancellable(), [ticket = d->Now(), done] {

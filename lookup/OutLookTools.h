@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lookup/OutlookIndex.h"
+#include "lookup/VCardLimits.h"
 
 #include <QString>
 #include <QStringList>
@@ -89,6 +90,7 @@ public:
     QString OLEObject = QStringLiteral("Outlook.Application");
     QString OLENameSpace = QStringLiteral("MAPI");
     QString VCardPath;
+    TVCardLimits VCardLimits;
 
     bool Connected() const;
     // The address books (or vCard files) connected, by UID (or path).

@@ -14,7 +14,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +43,8 @@ QByteArray card(const QString &fullName, const QString &nick, const QString &tel
 
 } // namespace
 
+Q_DECLARE_METATYPE(TVCardLimits)
+
 class TestContacts : public QObject
 {
     Q_OBJECT
@@ -56,13 +63,15 @@ private slots:
     void importWithoutSettingsReadsFourFields();
     void unreadableVCardSourceDisablesTheSearch_data();
     void unreadableVCardSourceDisablesTheSearch();
+    void vcardSourceOverALimitIsNotRead_data();
+    void vcardSourceOverALimitIsNotRead();
     void missingServiceDisablesTheSearch();
     void exportToVCardSourceShowsAnExistingContact();
     void exportWithoutServiceReportsTheConnection();
     void theBusGoingAwayEndsNothing();
 
 private:
-    void importAndWait(TOutlookContacts &contacts);
+    void importAndWait(TOutlookContacts &contacts, int timeout = 30000);
     void exportAndWait(TOutlookContacts &contacts, const QString &number, PhoneField field,
                        Language language);
 
@@ -111,7 +120,7 @@ void TestContacts::init()
     FPrompts.messages.clear();
 }
 
-void TestContacts::importAndWait(TOutlookContacts &contacts)
+void TestContacts::importAndWait(TOutlookContacts &contacts, int timeout)
 {
     bool ended = false;
     contacts.OnImported = [this, &ended](bool imported) {
@@ -120,7 +129,7 @@ void TestContacts::importAndWait(TOutlookContacts &contacts)
     };
     contacts.Import();
     QVERIFY(contacts.Importing());
-    QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(ended, timeout);
     QVERIFY(!contacts.Importing());
     contacts.OnImported = nullptr;
 }
@@ -223,16 +232,30 @@ void TestContacts::readsFolderInNameOrderAndOldEncodings()
     writeFile(folder + "/c.vcard", card("Carl", "", ""));
     writeFile(folder + "/notes.txt", card("Not a card file", "", ""));
     writeFile(folder + "/sub/c.vcf", card("In a subfolder", "", ""));
+    // A link to a file is read like the file, a link to a folder is a subfolder.
+    writeFile(FDir->path() + "/elsewhere.txt", card("Dora", "", ""));
+    QVERIFY(QFile::link(FDir->path() + "/elsewhere.txt", folder + "/d.vcf"));
+    QVERIFY(QFile::link(folder + "/sub", folder + "/e.vcf"));
 
     std::vector<TContactItem> contacts;
     QVERIFY(ReadVCardSource(folder, contacts, nullptr));
     QStringList names;
-    for (const TContactItem &contact : contacts)
+    for (const TContactItem &contact : contacts) {
         names.append(contact.DisplayName());
-    QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben", "Carl"}));
+        // Parsed in the thread that read it, not in the one it is handed to.
+        QVERIFY(e_vcard_is_parsed(E_VCARD(contact.Contact())));
+    }
+    QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben", "Carl", "Dora"}));
     // Every contact is known apart, also without a UID of its own.
     QVERIFY(contacts[1].EntryID() != contacts[2].EntryID());
     QVERIFY(!contacts[1].EntryID().isEmpty());
+
+    // The source itself a link to a file.
+    QVERIFY(QFile::link(folder + "/b.VCF", FDir->path() + "/link.vcf"));
+    contacts.clear();
+    QVERIFY(ReadVCardSource(FDir->path() + "/link.vcf", contacts, nullptr));
+    QCOMPARE(contacts.size(), size_t(2));
+    QCOMPARE(contacts[1].DisplayName(), QString("Ben"));
 }
 
 void TestContacts::importFromVCardFolder()
@@ -351,6 +374,13 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
                                << "large.vcf: larger than 64 MB";
     QTest::newRow("folder with an unreadable file") << "cards"
                                                     << "cards/b.vcf: not a file";
+    // Opening a pipe waits for a writer: it is never opened.
+    QTest::newRow("link to a pipe") << "pipe.vcf"
+                                    << "pipe.vcf: not a file";
+    QTest::newRow("folder with a link to a pipe") << "piped"
+                                                  << "piped/b.vcf: not a file";
+    QTest::newRow("folder over the byte cap")
+        << "large" << "large: its files are larger than 256 MB together";
 }
 
 void TestContacts::unreadableVCardSourceDisablesTheSearch()
@@ -360,10 +390,28 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     const QString dir = FDir->path();
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/link.vcf"));
     writeFile(dir + "/large.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
-    QVERIFY(QFile(dir + "/large.vcf").resize(MaxVCardFileSize + 1)); // sparse: written fast
+    const TVCardLimits limits;
+    QVERIFY(QFile(dir + "/large.vcf").resize(limits.FileBytes + 1)); // sparse: written fast
     QVERIFY(QDir().mkpath(dir + "/cards"));
     writeFile(dir + "/cards/a.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/cards/b.vcf"));
+    QVERIFY(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600) == 0);
+    QVERIFY(QFile::link(dir + "/fifo", dir + "/pipe.vcf"));
+    QVERIFY(QDir().mkpath(dir + "/piped"));
+    writeFile(dir + "/piped/a.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    QVERIFY(QFile::link(dir + "/fifo", dir + "/piped/b.vcf"));
+    // Each file within its own cap.
+    QVERIFY(QDir().mkpath(dir + "/large"));
+    for (int i = 0; i < 5; ++i) {
+        const QString part = dir + QString("/large/%1.vcf").arg(i);
+        writeFile(part, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+        QVERIFY(QFile(part).resize(limits.SourceBytes / 4 - 1));
+    }
+    // Should a reader wait at the pipe after all, a writer lets it go.
+    const auto releasePipe = qScopeGuard([dir] {
+        const int fd = ::open(QFile::encodeName(dir + "/fifo").constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
 
     // Nothing of the source is read; the contacts read before stay.
     writeFile(dir + "/before.vcf", card("Bea", "", "TEL;TYPE=HOME:030 2"));
@@ -375,7 +423,7 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     QVERIFY(FImported);
 
     FSettings->settings.contactsVCard = dir + "/" + source;
-    importAndWait(contacts);
+    importAndWait(contacts, 10000);
     QVERIFY(!FImported);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
     QCOMPARE(log.size(), 1);
@@ -388,6 +436,60 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     SettingsStore again(FDir->path() + "/corvane.ini");
     again.readAll();
     QVERIFY(!again.settings.searchOutlook);
+}
+
+void TestContacts::vcardSourceOverALimitIsNotRead_data()
+{
+    // Caps made small here; the folder "cards" holds a.vcf (2 cards), b.vcf (1 card).
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<TVCardLimits>("limits");
+    QTest::addColumn<QString>("reason"); // empty: read
+    const qint64 a = (card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2")).size();
+    const qint64 b = card("Bert", "", "TEL;TYPE=HOME:030 3").size();
+    QTest::newRow("at every cap") << "cards" << TVCardLimits{a, a + b, 3} << "";
+    QTest::newRow("file over the byte cap")
+        << "cards" << TVCardLimits{a - 1, a + b, 3} << "cards/a.vcf: larger than " +
+                                                         QString::number(a - 1) + " bytes";
+    QTest::newRow("folder over the byte cap")
+        << "cards" << TVCardLimits{a, a + b - 1, 3}
+        << "cards: its files are larger than " + QString::number(a + b - 1) + " bytes together";
+    QTest::newRow("folder over the card cap")
+        << "cards" << TVCardLimits{a, a + b, 2} << "cards: more than 2 cards";
+    QTest::newRow("file over the card cap")
+        << "cards/a.vcf" << TVCardLimits{a, a, 1} << "cards/a.vcf: more than 1 cards";
+}
+
+void TestContacts::vcardSourceOverALimitIsNotRead()
+{
+    QFETCH(QString, source);
+    QFETCH(TVCardLimits, limits);
+    QFETCH(QString, reason);
+    const QString dir = FDir->path();
+    QVERIFY(QDir().mkpath(dir + "/cards"));
+    writeFile(dir + "/cards/a.vcf",
+              card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2"));
+    writeFile(dir + "/cards/b.vcf", card("Bert", "", "TEL;TYPE=HOME:030 3"));
+    writeFile(dir + "/before.vcf", card("Bea", "", "TEL;TYPE=HOME:030 4"));
+    FSettings->settings.contactsVCard = dir + "/before.vcf";
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    QStringList log;
+    contacts.OnLog = [&log](const QString &text) { log.append(text); };
+    importAndWait(contacts);
+
+    // Never in part: over a cap, the contacts read before stay.
+    contacts.VCardLimits = limits;
+    FSettings->settings.contactsVCard = dir + "/" + source;
+    importAndWait(contacts);
+    if (reason.isEmpty()) {
+        QVERIFY(FImported);
+        QCOMPARE(contacts.Index().Names(), QStringList({"Anna", "Anton", "Bert"}));
+        QVERIFY(log.isEmpty());
+        return;
+    }
+    QVERIFY(!FImported);
+    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+    QCOMPARE(log, QStringList({"Contacts: cannot read " + dir + "/" + reason}));
+    QCOMPARE(contacts.Index().Names(), QStringList({"Bea"}));
 }
 
 void TestContacts::missingServiceDisablesTheSearch()
@@ -464,6 +566,7 @@ void TestContacts::theBusGoingAwayEndsNothing()
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
 }
+
 
 QTEST_GUILESS_MAIN(TestContacts)
 #include "tst_contacts.moc"
