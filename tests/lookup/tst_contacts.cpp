@@ -241,9 +241,9 @@ void TestContacts::readsFolderInNameOrderAndOldEncodings()
     QVERIFY(ReadVCardSource(folder, contacts, nullptr));
     QStringList names;
     for (const TContactItem &contact : contacts) {
-        names.append(contact.DisplayName());
-        // Parsed in the thread that read it, not in the one it is handed to.
+        // Parsed in the thread that read it, not in the one it is handed to (asked first here).
         QVERIFY(e_vcard_is_parsed(E_VCARD(contact.Contact())));
+        names.append(contact.DisplayName());
     }
     QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben", "Carl", "Dora"}));
     // Every contact is known apart, also without a UID of its own.
@@ -566,7 +566,6 @@ void TestContacts::theBusGoingAwayEndsNothing()
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
 }
-
 
 QTEST_GUILESS_MAIN(TestContacts)
 #include "tst_contacts.moc"
