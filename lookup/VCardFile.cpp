@@ -60,10 +60,20 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+QString cannotRead(const QString &path, const QString &reason)
+{
+    return QStringLiteral("cannot read %1: %2").arg(path, reason);
+}
+
 QString megabytes(qint64 bytes)
 {
     if (bytes % (1024 * 1024) == 0) return QStringLiteral("%1 MB").arg(bytes >> 20);
     return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString largerThan(qint64 limit)
+{
+    return QStringLiteral("larger than ") + megabytes(limit);
 }
 
 // The files of the source, in name order, with what they are (a link followed); false with
@@ -73,8 +83,7 @@ bool sourceFiles(const QString &path, std::vector<SourceFile> &files, QString &e
 {
     SourceFile source{path, {}};
     if (::stat(QFile::encodeName(path).constData(), &source.info) != 0) {
-        error = QStringLiteral("cannot read %1: %2")
-                    .arg(path, errno == ENOENT ? QStringLiteral("not found") : systemError());
+        error = cannotRead(path, errno == ENOENT ? QStringLiteral("not found") : systemError());
         return false;
     }
     if (!S_ISDIR(source.info.st_mode)) {
@@ -82,13 +91,12 @@ bool sourceFiles(const QString &path, std::vector<SourceFile> &files, QString &e
     } else {
         const QDir dir(path);
         if (!dir.isReadable()) {
-            error = QStringLiteral("cannot read %1: the folder cannot be listed").arg(path);
+            error = cannotRead(path, QStringLiteral("the folder cannot be listed"));
             return false;
         }
-        const QStringList names =
-            dir.entryList({QStringLiteral("*.vcf"), QStringLiteral("*.vcard")},
-                          QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
-                          QDir::Name | QDir::IgnoreCase);
+        const QStringList names = dir.entryList(
+            {QStringLiteral("*.vcf"), QStringLiteral("*.vcard")},
+            QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
         for (const QString &name : names) {
             SourceFile entry{dir.absoluteFilePath(name), {}};
             if (::stat(QFile::encodeName(entry.path).constData(), &entry.info) != 0)
@@ -98,7 +106,7 @@ bool sourceFiles(const QString &path, std::vector<SourceFile> &files, QString &e
     }
     for (const SourceFile &file : files) {
         if (!S_ISREG(file.info.st_mode)) {
-            error = QStringLiteral("cannot read %1: not a file").arg(file.path);
+            error = cannotRead(file.path, QStringLiteral("not a file"));
             return false;
         }
     }
@@ -112,14 +120,14 @@ bool readFile(const SourceFile &file, qint64 maxBytes, QByteArray &bytes, QStrin
     const int fd = ::open(QFile::encodeName(file.path).constData(),
                           O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = QStringLiteral("cannot read %1: %2").arg(file.path, systemError());
+        error = cannotRead(file.path, systemError());
         return false;
     }
     struct stat opened;
     bool complete = true;
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
         opened.st_dev != file.info.st_dev || opened.st_ino != file.info.st_ino) {
-        error = QStringLiteral("cannot read %1: not a file").arg(file.path);
+        error = cannotRead(file.path, QStringLiteral("not a file"));
         complete = false;
     }
     // One byte more than allowed tells a file that grew past the limit.
@@ -130,7 +138,7 @@ bool readFile(const SourceFile &file, qint64 maxBytes, QByteArray &bytes, QStrin
         const ssize_t n = ::read(fd, bytes.data() + length, size_t(bytes.size() - length));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = QStringLiteral("cannot read %1: %2").arg(file.path, systemError());
+            error = cannotRead(file.path, systemError());
             complete = false;
         }
         if (n <= 0) break;
@@ -138,7 +146,7 @@ bool readFile(const SourceFile &file, qint64 maxBytes, QByteArray &bytes, QStrin
     }
     ::close(fd);
     if (complete && length > maxBytes) {
-        error = QStringLiteral("cannot read %1: larger than %2").arg(file.path, megabytes(maxBytes));
+        error = cannotRead(file.path, largerThan(maxBytes));
         complete = false;
     }
     bytes.resize(complete ? length : 0);
@@ -166,14 +174,14 @@ bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, Q
     qint64 total = 0;
     for (const SourceFile &file : files) {
         if (complete && file.info.st_size > limits.FileBytes) {
-            reason = QStringLiteral("cannot read %1: larger than %2")
-                         .arg(file.path, megabytes(limits.FileBytes));
+            reason = cannotRead(file.path, largerThan(limits.FileBytes));
             complete = false;
         }
         total += file.info.st_size;
     }
-    const QString overSource = QStringLiteral("cannot read %1: its files are larger than %2 together")
-                                   .arg(path, megabytes(limits.SourceBytes));
+    const QString overSource = cannotRead(
+        path,
+        QStringLiteral("its files are larger than %1 together").arg(megabytes(limits.SourceBytes)));
     if (complete && total > limits.SourceBytes) {
         // Told before anything is read.
         reason = overSource;
@@ -192,7 +200,7 @@ bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, Q
         }
         const qsizetype left = limits.Cards - qsizetype(read.size());
         if (complete && !ReadVCards(bytes, files[f].path, read, left)) {
-            reason = QStringLiteral("cannot read %1: more than %2 cards").arg(path).arg(limits.Cards);
+            reason = cannotRead(path, QStringLiteral("more than %1 cards").arg(limits.Cards));
             complete = false;
         }
     }

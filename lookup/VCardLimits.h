@@ -7,7 +7,7 @@
 // the contacts are indexed, so the caps also bound the memory an import takes.
 struct TVCardLimits
 {
-    qint64 FileBytes = 64 * 1024 * 1024;   // per file
+    qint64 FileBytes = 64 * 1024 * 1024;    // per file
     qint64 SourceBytes = 256 * 1024 * 1024; // every file of a folder together
     qsizetype Cards = 100000;               // every file of a folder together
 };

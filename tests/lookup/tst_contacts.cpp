@@ -13,8 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -379,8 +379,8 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
                                     << "pipe.vcf: not a file";
     QTest::newRow("folder with a link to a pipe") << "piped"
                                                   << "piped/b.vcf: not a file";
-    QTest::newRow("folder over the byte cap")
-        << "large" << "large: its files are larger than 256 MB together";
+    QTest::newRow("folder over the byte cap") << "large"
+                                              << "large: its files are larger than 256 MB together";
 }
 
 void TestContacts::unreadableVCardSourceDisablesTheSearch()
@@ -444,12 +444,13 @@ void TestContacts::vcardSourceOverALimitIsNotRead_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<TVCardLimits>("limits");
     QTest::addColumn<QString>("reason"); // empty: read
-    const qint64 a = (card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2")).size();
+    const qint64 a =
+        (card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2")).size();
     const qint64 b = card("Bert", "", "TEL;TYPE=HOME:030 3").size();
     QTest::newRow("at every cap") << "cards" << TVCardLimits{a, a + b, 3} << "";
     QTest::newRow("file over the byte cap")
-        << "cards" << TVCardLimits{a - 1, a + b, 3} << "cards/a.vcf: larger than " +
-                                                         QString::number(a - 1) + " bytes";
+        << "cards" << TVCardLimits{a - 1, a + b, 3}
+        << "cards/a.vcf: larger than " + QString::number(a - 1) + " bytes";
     QTest::newRow("folder over the byte cap")
         << "cards" << TVCardLimits{a, a + b - 1, 3}
         << "cards: its files are larger than " + QString::number(a + b - 1) + " bytes together";
