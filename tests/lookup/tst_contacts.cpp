@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -69,6 +71,7 @@ private slots:
     void exportToVCardSourceShowsAnExistingContact();
     void exportWithoutServiceReportsTheConnection();
     void theBusGoingAwayEndsNothing();
+    void contactsAreLetGoInAWorkerThread();
 
 private:
     void importAndWait(TOutlookContacts &contacts, int timeout = 30000);
@@ -566,6 +569,47 @@ void TestContacts::theBusGoingAwayEndsNothing()
     FSettings->settings.searchOutlook = true;
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+}
+
+void TestContacts::contactsAreLetGoInAWorkerThread()
+{
+    const QString path = FDir->path() + "/one.vcf";
+    writeFile(path, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    TOutlookConnect connection;
+    connection.VCardPath = path;
+    // Where the last reference to a contact goes: a hundred thousand take long in the main thread.
+    std::atomic<std::thread::id> freedIn;
+    const auto fetchAndWatch = [&] {
+        bool connected = false;
+        connection.ConnectAsync([&connected](const QString &error) {
+            QVERIFY(error.isEmpty());
+            connected = true;
+        });
+        QTRY_VERIFY(connected);
+        bool fetched = false;
+        connection.FetchContactsAsync([&fetched] { fetched = true; });
+        QTRY_VERIFY(fetched);
+        QCOMPARE(connection.ContactCount(), 1);
+        freedIn = std::thread::id();
+        g_object_weak_ref(
+            G_OBJECT(connection.Contact(1).Contact()),
+            [](gpointer data, GObject *) {
+                static_cast<std::atomic<std::thread::id> *>(data)->store(
+                    std::this_thread::get_id());
+            },
+            &freedIn);
+    };
+
+    fetchAndWatch();
+    connection.ReleaseContacts();
+    QCOMPARE(connection.ContactCount(), 0);
+    QTRY_VERIFY(freedIn.load() != std::thread::id());
+    QVERIFY(freedIn.load() != std::this_thread::get_id());
+
+    fetchAndWatch();
+    connection.Disconnect();
+    QTRY_VERIFY(freedIn.load() != std::thread::id());
+    QVERIFY(freedIn.load() != std::this_thread::get_id());
 }
 
 QTEST_GUILESS_MAIN(TestContacts)
