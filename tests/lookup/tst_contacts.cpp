@@ -43,6 +43,11 @@ QByteArray card(const QString &fullName, const QString &nick, const QString &tel
     return (text + "END:VCARD\r\n").toUtf8();
 }
 
+// The folder "few": a.vcf with two cards, b.vcf with one.
+const QByteArray FewA =
+    card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2");
+const QByteArray FewB = card("Bert", "", "TEL;TYPE=HOME:030 3");
+
 } // namespace
 
 Q_DECLARE_METATYPE(TVCardLimits)
@@ -65,8 +70,6 @@ private slots:
     void importWithoutSettingsReadsFourFields();
     void unreadableVCardSourceDisablesTheSearch_data();
     void unreadableVCardSourceDisablesTheSearch();
-    void vcardSourceOverALimitIsNotRead_data();
-    void vcardSourceOverALimitIsNotRead();
     void missingServiceDisablesTheSearch();
     void exportToVCardSourceShowsAnExistingContact();
     void exportWithoutServiceReportsTheConnection();
@@ -253,6 +256,15 @@ void TestContacts::readsFolderInNameOrderAndOldEncodings()
     QVERIFY(contacts[1].EntryID() != contacts[2].EntryID());
     QVERIFY(!contacts[1].EntryID().isEmpty());
 
+    // Exactly at every cap, a source is read whole.
+    contacts.clear();
+    QVERIFY(QDir().mkpath(FDir->path() + "/few"));
+    writeFile(FDir->path() + "/few/a.vcf", FewA);
+    writeFile(FDir->path() + "/few/b.vcf", FewB);
+    const TVCardLimits limits{FewA.size(), FewA.size() + FewB.size(), 3};
+    QVERIFY(ReadVCardSource(FDir->path() + "/few", contacts, nullptr, limits));
+    QCOMPARE(contacts.size(), size_t(3));
+
     // The source itself a link to a file.
     QVERIFY(QFile::link(folder + "/b.VCF", FDir->path() + "/link.vcf"));
     contacts.clear();
@@ -368,33 +380,45 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
 {
     // Made in the test: root reads a file whatever its mode, so unreadable is a dangling link.
     QTest::addColumn<QString>("source");
+    QTest::addColumn<TVCardLimits>("limits");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << "gone.vcf"
-                             << "gone.vcf: not found";
-    QTest::newRow("dangling link") << "link.vcf"
-                                   << "link.vcf: not found";
-    QTest::newRow("too large") << "large.vcf"
-                               << "large.vcf: larger than 64 MB";
-    QTest::newRow("folder with an unreadable file") << "cards"
-                                                    << "cards/b.vcf: not a file";
+    const TVCardLimits limits;
+    QTest::newRow("missing") << "gone.vcf" << limits << "gone.vcf: not found";
+    QTest::newRow("dangling link") << "link.vcf" << limits << "link.vcf: not found";
+    QTest::newRow("too large") << "large.vcf" << limits << "large.vcf: larger than 64 MB";
+    QTest::newRow("folder with an unreadable file")
+        << "cards" << limits << "cards/b.vcf: not a file";
     // Opening a pipe waits for a writer: it is never opened.
-    QTest::newRow("link to a pipe") << "pipe.vcf"
-                                    << "pipe.vcf: not a file";
-    QTest::newRow("folder with a link to a pipe") << "piped"
-                                                  << "piped/b.vcf: not a file";
-    QTest::newRow("folder over the byte cap") << "large"
-                                              << "large: its files are larger than 256 MB together";
+    QTest::newRow("link to a pipe") << "pipe.vcf" << limits << "pipe.vcf: not a file";
+    QTest::newRow("folder with a link to a pipe") << "piped" << limits << "piped/b.vcf: not a file";
+    QTest::newRow("folder over the byte cap")
+        << "large" << limits << "large: its files are larger than 256 MB together";
+
+    // Over caps made small; at them, "few" is read (see readsFolderInNameOrderAndOldEncodings).
+    const qint64 a = FewA.size();
+    const qint64 b = FewB.size();
+    QTest::newRow("file over a small byte cap")
+        << "few" << TVCardLimits{a - 1, a + b, 3}
+        << "few/a.vcf: larger than " + QString::number(a - 1) + " bytes";
+    QTest::newRow("folder over a small byte cap")
+        << "few" << TVCardLimits{a, a + b - 1, 3}
+        << "few: its files are larger than " + QString::number(a + b - 1) + " bytes together";
+    QTest::newRow("folder over the card cap")
+        << "few" << TVCardLimits{a, a + b, 2} << "few: more than 2 cards";
+    QTest::newRow("file over the card cap")
+        << "few/a.vcf" << TVCardLimits{a, a, 1} << "few/a.vcf: more than 1 cards";
 }
 
 void TestContacts::unreadableVCardSourceDisablesTheSearch()
 {
     QFETCH(QString, source);
+    QFETCH(TVCardLimits, limits);
     QFETCH(QString, reason);
     const QString dir = FDir->path();
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/link.vcf"));
     writeFile(dir + "/large.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
-    const TVCardLimits limits;
-    QVERIFY(QFile(dir + "/large.vcf").resize(limits.FileBytes + 1)); // sparse: written fast
+    const TVCardLimits defaults;
+    QVERIFY(QFile(dir + "/large.vcf").resize(defaults.FileBytes + 1)); // sparse: written fast
     QVERIFY(QDir().mkpath(dir + "/cards"));
     writeFile(dir + "/cards/a.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/cards/b.vcf"));
@@ -408,8 +432,11 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     for (int i = 0; i < 5; ++i) {
         const QString part = dir + QString("/large/%1.vcf").arg(i);
         writeFile(part, card("Anna", "", "TEL;TYPE=HOME:030 1"));
-        QVERIFY(QFile(part).resize(limits.SourceBytes / 4 - 1));
+        QVERIFY(QFile(part).resize(defaults.SourceBytes / 4 - 1));
     }
+    QVERIFY(QDir().mkpath(dir + "/few"));
+    writeFile(dir + "/few/a.vcf", FewA);
+    writeFile(dir + "/few/b.vcf", FewB);
     // Should a reader wait at the pipe after all, a writer lets it go.
     const auto releasePipe = qScopeGuard([dir] {
         const int fd = ::open(QFile::encodeName(dir + "/fifo").constData(), O_WRONLY | O_NONBLOCK);
@@ -425,6 +452,7 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     importAndWait(contacts);
     QVERIFY(FImported);
 
+    contacts.VCardLimits = limits;
     FSettings->settings.contactsVCard = dir + "/" + source;
     importAndWait(contacts, 10000);
     QVERIFY(!FImported);
@@ -439,61 +467,6 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     SettingsStore again(FDir->path() + "/corvane.ini");
     again.readAll();
     QVERIFY(!again.settings.searchOutlook);
-}
-
-void TestContacts::vcardSourceOverALimitIsNotRead_data()
-{
-    // Caps made small here; the folder "cards" holds a.vcf (2 cards), b.vcf (1 card).
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<TVCardLimits>("limits");
-    QTest::addColumn<QString>("reason"); // empty: read
-    const qint64 a =
-        (card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2")).size();
-    const qint64 b = card("Bert", "", "TEL;TYPE=HOME:030 3").size();
-    QTest::newRow("at every cap") << "cards" << TVCardLimits{a, a + b, 3} << "";
-    QTest::newRow("file over the byte cap")
-        << "cards" << TVCardLimits{a - 1, a + b, 3}
-        << "cards/a.vcf: larger than " + QString::number(a - 1) + " bytes";
-    QTest::newRow("folder over the byte cap")
-        << "cards" << TVCardLimits{a, a + b - 1, 3}
-        << "cards: its files are larger than " + QString::number(a + b - 1) + " bytes together";
-    QTest::newRow("folder over the card cap")
-        << "cards" << TVCardLimits{a, a + b, 2} << "cards: more than 2 cards";
-    QTest::newRow("file over the card cap")
-        << "cards/a.vcf" << TVCardLimits{a, a, 1} << "cards/a.vcf: more than 1 cards";
-}
-
-void TestContacts::vcardSourceOverALimitIsNotRead()
-{
-    QFETCH(QString, source);
-    QFETCH(TVCardLimits, limits);
-    QFETCH(QString, reason);
-    const QString dir = FDir->path();
-    QVERIFY(QDir().mkpath(dir + "/cards"));
-    writeFile(dir + "/cards/a.vcf",
-              card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2"));
-    writeFile(dir + "/cards/b.vcf", card("Bert", "", "TEL;TYPE=HOME:030 3"));
-    writeFile(dir + "/before.vcf", card("Bea", "", "TEL;TYPE=HOME:030 4"));
-    FSettings->settings.contactsVCard = dir + "/before.vcf";
-    TOutlookContacts contacts(FSettings.data(), FPrompts);
-    QStringList log;
-    contacts.OnLog = [&log](const QString &text) { log.append(text); };
-    importAndWait(contacts);
-
-    // Never in part: over a cap, the contacts read before stay.
-    contacts.VCardLimits = limits;
-    FSettings->settings.contactsVCard = dir + "/" + source;
-    importAndWait(contacts);
-    if (reason.isEmpty()) {
-        QVERIFY(FImported);
-        QCOMPARE(contacts.Index().Names(), QStringList({"Anna", "Anton", "Bert"}));
-        QVERIFY(log.isEmpty());
-        return;
-    }
-    QVERIFY(!FImported);
-    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
-    QCOMPARE(log, QStringList({"Contacts: cannot read " + dir + "/" + reason}));
-    QCOMPARE(contacts.Index().Names(), QStringList({"Bea"}));
 }
 
 void TestContacts::missingServiceDisablesTheSearch()
