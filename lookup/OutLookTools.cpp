@@ -131,6 +131,7 @@ void holdSessionBus(GCancellable *cancellable, std::function<void()> then)
 struct VCardReading
 {
     QString path;
+    TVCardLimits limits;
     std::vector<TContactItem> contacts;
     QString error;
 };
@@ -138,8 +139,24 @@ struct VCardReading
 void readVCards(GTask *task, gpointer, gpointer data, GCancellable *)
 {
     auto *reading = static_cast<VCardReading *>(data);
-    ReadVCardSource(reading->path, reading->contacts, &reading->error);
+    ReadVCardSource(reading->path, reading->contacts, &reading->error, reading->limits);
     g_task_return_boolean(task, TRUE);
+}
+
+// Lets go of contacts in a worker thread: a hundred thousand of them take the better part of
+// a second, which a ringing call would wait for in the main thread.
+void releaseInBackground(std::vector<TContactItem> &&contacts)
+{
+    if (contacts.empty()) return;
+    GTask *task = g_task_new(nullptr, nullptr, nullptr, nullptr);
+    g_task_set_task_data(
+        task, new std::vector<TContactItem>(std::move(contacts)),
+        [](gpointer data) { delete static_cast<std::vector<TContactItem> *>(data); });
+    g_task_run_in_thread(task, [](GTask *task, gpointer, gpointer data, GCancellable *) {
+        static_cast<std::vector<TContactItem> *>(data)->clear();
+        g_task_return_boolean(task, TRUE);
+    });
+    g_object_unref(task);
 }
 
 } // namespace
@@ -314,7 +331,7 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         }
         books.clear();
         viewTargets.clear();
-        items.clear();
+        releaseInBackground(std::exchange(items, {}));
         unrefObject(registry);
         connected = false;
         vcard = false;
@@ -410,12 +427,13 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         g_list_free_full(sources, g_object_unref);
     }
 
-    void ReadVCards(const QString &path, std::function<void(const QString &error)> done)
+    void ReadVCards(const QString &path, const TVCardLimits &limits,
+                    std::function<void(const QString &error)> done)
     {
         auto read = [ticket = Now(), done](GObject *, GAsyncResult *result) {
             auto *reading = static_cast<VCardReading *>(g_task_get_task_data(G_TASK(result)));
             std::shared_ptr<State> state = ticket.Current();
-            if (!state) return;
+            if (!state) return releaseInBackground(std::move(reading->contacts));
             if (!reading->error.isEmpty()) {
                 state->Log(reading->error);
                 done(RegistrationFailed);
@@ -426,7 +444,7 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
             done(QString());
         };
         GTask *task = g_task_new(nullptr, Cancellable(), runReady, ready(read));
-        g_task_set_task_data(task, new VCardReading{path, {}, {}},
+        g_task_set_task_data(task, new VCardReading{path, limits, {}, {}},
                              [](gpointer data) { delete static_cast<VCardReading *>(data); });
         g_task_run_in_thread(task, readVCards);
         g_object_unref(task);
@@ -564,7 +582,7 @@ void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> don
 {
     Disconnect();
     if (!VCardPath.isEmpty()) {
-        d->ReadVCards(VCardPath, done);
+        d->ReadVCards(VCardPath, VCardLimits, done);
         return;
     }
     holdSessionBus(d->Cancellable(), [ticket = d->Now(), done] {
@@ -602,7 +620,7 @@ void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
         d->Later([done](State &) { done(); });
         return;
     }
-    d->items.clear();
+    releaseInBackground(std::exchange(d->items, {}));
     d->AskEveryBook(queryAll(), QStringLiteral("address book %1 not read: %2"),
                     [done](State &state, std::vector<GSList *> &answers) {
                         for (size_t b = 0; b < answers.size(); ++b)
@@ -626,7 +644,7 @@ TContactItem TOutlookConnect::Contact(int index) const
 
 void TOutlookConnect::ReleaseContacts()
 {
-    d->items.clear();
+    releaseInBackground(std::exchange(d->items, {}));
 }
 
 void TOutlookConnect::FindContactAsync(const QString &number,

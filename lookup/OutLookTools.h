@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lookup/OutlookIndex.h"
+#include "lookup/VCardLimits.h"
 
 #include <QString>
 #include <QStringList>
@@ -89,6 +90,7 @@ public:
     QString OLEObject = QStringLiteral("Outlook.Application");
     QString OLENameSpace = QStringLiteral("MAPI");
     QString VCardPath;
+    TVCardLimits VCardLimits;
 
     bool Connected() const;
     // The address books (or vCard files) connected, by UID (or path).
@@ -111,7 +113,8 @@ public:
     int ContactCount() const;
     // Counted from 1. "Cannot import Item" out of range.
     TContactItem Contact(int index) const;
-    // Lets go of the fetched contacts once they are read.
+    // Lets go of the fetched contacts once they are read (in a worker thread: many take a
+    // while; so does Disconnect()).
     void ReleaseContacts();
 
     // The first contact whose primary, mobile, home or business number is the number as

@@ -49,6 +49,7 @@ void TOutlookContacts::Configure(TOutlookConnect &connection, const Source &sour
     connection.OLEObject = source.oleObject;
     connection.OLENameSpace = source.oleNameSpace;
     connection.VCardPath = source.vcard;
+    connection.VCardLimits = VCardLimits;
     connection.OnLog = [this](const QString &text) { Log(text); };
 }
 

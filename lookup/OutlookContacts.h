@@ -40,6 +40,8 @@ public:
     // "OLEObject", when not empty, takes the place of OLEObject.
     QString OLEObject = QStringLiteral("Outlook.Application");
     QString OLENameSpace = QStringLiteral("MAPI");
+    // What a vCard source may hold.
+    TVCardLimits VCardLimits;
     // The area-code table the country-code choices come from (may stay unset).
     const AreaCodeTable *Towns = nullptr;
 

@@ -13,8 +13,15 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -36,7 +43,14 @@ QByteArray card(const QString &fullName, const QString &nick, const QString &tel
     return (text + "END:VCARD\r\n").toUtf8();
 }
 
+// The folder "few": a.vcf with two cards, b.vcf with one.
+const QByteArray FewA =
+    card("Anna", "", "TEL;TYPE=HOME:030 1") + card("Anton", "", "TEL;TYPE=HOME:030 2");
+const QByteArray FewB = card("Bert", "", "TEL;TYPE=HOME:030 3");
+
 } // namespace
+
+Q_DECLARE_METATYPE(TVCardLimits)
 
 class TestContacts : public QObject
 {
@@ -60,9 +74,10 @@ private slots:
     void exportToVCardSourceShowsAnExistingContact();
     void exportWithoutServiceReportsTheConnection();
     void theBusGoingAwayEndsNothing();
+    void contactsAreLetGoInAWorkerThread();
 
 private:
-    void importAndWait(TOutlookContacts &contacts);
+    void importAndWait(TOutlookContacts &contacts, int timeout = 30000);
     void exportAndWait(TOutlookContacts &contacts, const QString &number, PhoneField field,
                        Language language);
 
@@ -111,7 +126,7 @@ void TestContacts::init()
     FPrompts.messages.clear();
 }
 
-void TestContacts::importAndWait(TOutlookContacts &contacts)
+void TestContacts::importAndWait(TOutlookContacts &contacts, int timeout)
 {
     bool ended = false;
     contacts.OnImported = [this, &ended](bool imported) {
@@ -120,7 +135,7 @@ void TestContacts::importAndWait(TOutlookContacts &contacts)
     };
     contacts.Import();
     QVERIFY(contacts.Importing());
-    QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(ended, timeout);
     QVERIFY(!contacts.Importing());
     contacts.OnImported = nullptr;
 }
@@ -223,16 +238,39 @@ void TestContacts::readsFolderInNameOrderAndOldEncodings()
     writeFile(folder + "/c.vcard", card("Carl", "", ""));
     writeFile(folder + "/notes.txt", card("Not a card file", "", ""));
     writeFile(folder + "/sub/c.vcf", card("In a subfolder", "", ""));
+    // A link to a file is read like the file, a link to a folder is a subfolder.
+    writeFile(FDir->path() + "/elsewhere.txt", card("Dora", "", ""));
+    QVERIFY(QFile::link(FDir->path() + "/elsewhere.txt", folder + "/d.vcf"));
+    QVERIFY(QFile::link(folder + "/sub", folder + "/e.vcf"));
 
     std::vector<TContactItem> contacts;
     QVERIFY(ReadVCardSource(folder, contacts, nullptr));
     QStringList names;
-    for (const TContactItem &contact : contacts)
+    for (const TContactItem &contact : contacts) {
+        // Parsed in the thread that read it, not in the one it is handed to (asked first here).
+        QVERIFY(e_vcard_is_parsed(E_VCARD(contact.Contact())));
         names.append(contact.DisplayName());
-    QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben", "Carl"}));
+    }
+    QCOMPARE(names, QStringList({QString::fromUtf8("Jürgen"), "Bea", "Ben", "Carl", "Dora"}));
     // Every contact is known apart, also without a UID of its own.
     QVERIFY(contacts[1].EntryID() != contacts[2].EntryID());
     QVERIFY(!contacts[1].EntryID().isEmpty());
+
+    // Exactly at every cap, a source is read whole.
+    contacts.clear();
+    QVERIFY(QDir().mkpath(FDir->path() + "/few"));
+    writeFile(FDir->path() + "/few/a.vcf", FewA);
+    writeFile(FDir->path() + "/few/b.vcf", FewB);
+    const TVCardLimits limits{FewA.size(), FewA.size() + FewB.size(), 3};
+    QVERIFY(ReadVCardSource(FDir->path() + "/few", contacts, nullptr, limits));
+    QCOMPARE(contacts.size(), size_t(3));
+
+    // The source itself a link to a file.
+    QVERIFY(QFile::link(folder + "/b.VCF", FDir->path() + "/link.vcf"));
+    contacts.clear();
+    QVERIFY(ReadVCardSource(FDir->path() + "/link.vcf", contacts, nullptr));
+    QCOMPARE(contacts.size(), size_t(2));
+    QCOMPARE(contacts[1].DisplayName(), QString("Ben"));
 }
 
 void TestContacts::importFromVCardFolder()
@@ -342,28 +380,68 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
 {
     // Made in the test: root reads a file whatever its mode, so unreadable is a dangling link.
     QTest::addColumn<QString>("source");
+    QTest::addColumn<TVCardLimits>("limits");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << "gone.vcf"
-                             << "gone.vcf: not found";
-    QTest::newRow("dangling link") << "link.vcf"
-                                   << "link.vcf: not found";
-    QTest::newRow("too large") << "large.vcf"
-                               << "large.vcf: larger than 64 MB";
-    QTest::newRow("folder with an unreadable file") << "cards"
-                                                    << "cards/b.vcf: not a file";
+    const TVCardLimits limits;
+    QTest::newRow("missing") << "gone.vcf" << limits << "gone.vcf: not found";
+    QTest::newRow("dangling link") << "link.vcf" << limits << "link.vcf: not found";
+    QTest::newRow("too large") << "large.vcf" << limits << "large.vcf: larger than 64 MB";
+    QTest::newRow("folder with an unreadable file")
+        << "cards" << limits << "cards/b.vcf: not a file";
+    // Opening a pipe waits for a writer: it is never opened.
+    QTest::newRow("link to a pipe") << "pipe.vcf" << limits << "pipe.vcf: not a file";
+    QTest::newRow("folder with a link to a pipe") << "piped" << limits << "piped/b.vcf: not a file";
+    QTest::newRow("folder over the byte cap")
+        << "large" << limits << "large: its files are larger than 256 MB together";
+
+    // Over caps made small; at them, "few" is read (see readsFolderInNameOrderAndOldEncodings).
+    const qint64 a = FewA.size();
+    const qint64 b = FewB.size();
+    QTest::newRow("file over a small byte cap")
+        << "few" << TVCardLimits{a - 1, a + b, 3}
+        << "few/a.vcf: larger than " + QString::number(a - 1) + " bytes";
+    QTest::newRow("folder over a small byte cap")
+        << "few" << TVCardLimits{a, a + b - 1, 3}
+        << "few: its files are larger than " + QString::number(a + b - 1) + " bytes together";
+    QTest::newRow("folder over the card cap")
+        << "few" << TVCardLimits{a, a + b, 2} << "few: more than 2 cards";
+    QTest::newRow("file over the card cap")
+        << "few/a.vcf" << TVCardLimits{a, a, 1} << "few/a.vcf: more than 1 cards";
 }
 
 void TestContacts::unreadableVCardSourceDisablesTheSearch()
 {
     QFETCH(QString, source);
+    QFETCH(TVCardLimits, limits);
     QFETCH(QString, reason);
     const QString dir = FDir->path();
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/link.vcf"));
     writeFile(dir + "/large.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
-    QVERIFY(QFile(dir + "/large.vcf").resize(MaxVCardFileSize + 1)); // sparse: written fast
+    const TVCardLimits defaults;
+    QVERIFY(QFile(dir + "/large.vcf").resize(defaults.FileBytes + 1)); // sparse: written fast
     QVERIFY(QDir().mkpath(dir + "/cards"));
     writeFile(dir + "/cards/a.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
     QVERIFY(QFile::link(dir + "/nowhere", dir + "/cards/b.vcf"));
+    QVERIFY(::mkfifo(QFile::encodeName(dir + "/fifo").constData(), 0600) == 0);
+    QVERIFY(QFile::link(dir + "/fifo", dir + "/pipe.vcf"));
+    QVERIFY(QDir().mkpath(dir + "/piped"));
+    writeFile(dir + "/piped/a.vcf", card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    QVERIFY(QFile::link(dir + "/fifo", dir + "/piped/b.vcf"));
+    // Each file within its own cap.
+    QVERIFY(QDir().mkpath(dir + "/large"));
+    for (int i = 0; i < 5; ++i) {
+        const QString part = dir + QString("/large/%1.vcf").arg(i);
+        writeFile(part, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+        QVERIFY(QFile(part).resize(defaults.SourceBytes / 4 - 1));
+    }
+    QVERIFY(QDir().mkpath(dir + "/few"));
+    writeFile(dir + "/few/a.vcf", FewA);
+    writeFile(dir + "/few/b.vcf", FewB);
+    // Should a reader wait at the pipe after all, a writer lets it go.
+    const auto releasePipe = qScopeGuard([dir] {
+        const int fd = ::open(QFile::encodeName(dir + "/fifo").constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
 
     // Nothing of the source is read; the contacts read before stay.
     writeFile(dir + "/before.vcf", card("Bea", "", "TEL;TYPE=HOME:030 2"));
@@ -374,8 +452,9 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     importAndWait(contacts);
     QVERIFY(FImported);
 
+    contacts.VCardLimits = limits;
     FSettings->settings.contactsVCard = dir + "/" + source;
-    importAndWait(contacts);
+    importAndWait(contacts, 10000);
     QVERIFY(!FImported);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
     QCOMPARE(log.size(), 1);
@@ -463,6 +542,47 @@ void TestContacts::theBusGoingAwayEndsNothing()
     FSettings->settings.searchOutlook = true;
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+}
+
+void TestContacts::contactsAreLetGoInAWorkerThread()
+{
+    const QString path = FDir->path() + "/one.vcf";
+    writeFile(path, card("Anna", "", "TEL;TYPE=HOME:030 1"));
+    TOutlookConnect connection;
+    connection.VCardPath = path;
+    // Where the last reference to a contact goes: a hundred thousand take long in the main thread.
+    std::atomic<std::thread::id> freedIn;
+    const auto fetchAndWatch = [&] {
+        bool connected = false;
+        connection.ConnectAsync([&connected](const QString &error) {
+            QVERIFY(error.isEmpty());
+            connected = true;
+        });
+        QTRY_VERIFY(connected);
+        bool fetched = false;
+        connection.FetchContactsAsync([&fetched] { fetched = true; });
+        QTRY_VERIFY(fetched);
+        QCOMPARE(connection.ContactCount(), 1);
+        freedIn = std::thread::id();
+        g_object_weak_ref(
+            G_OBJECT(connection.Contact(1).Contact()),
+            [](gpointer data, GObject *) {
+                static_cast<std::atomic<std::thread::id> *>(data)->store(
+                    std::this_thread::get_id());
+            },
+            &freedIn);
+    };
+
+    fetchAndWatch();
+    connection.ReleaseContacts();
+    QCOMPARE(connection.ContactCount(), 0);
+    QTRY_VERIFY(freedIn.load() != std::thread::id());
+    QVERIFY(freedIn.load() != std::this_thread::get_id());
+
+    fetchAndWatch();
+    connection.Disconnect();
+    QTRY_VERIFY(freedIn.load() != std::thread::id());
+    QVERIFY(freedIn.load() != std::this_thread::get_id());
 }
 
 QTEST_GUILESS_MAIN(TestContacts)
