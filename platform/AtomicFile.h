@@ -11,13 +11,17 @@
 // Stateless functions, safe from any thread; the fault hook is a test seam only.
 namespace AtomicFile {
 
-// Replaces `path` (or the file a symbolic link at `path` points to) with `bytes`. The file is
-// private to its owner (PrivateFiles::FileMode); an existing stricter file keeps its mode.
+// Replaces `path` with `bytes`; a symbolic link at `path` is replaced itself, the file it
+// points to stays as it is. The temporary file gets a new random name and is created
+// exclusively, so a name planted in a shared directory cannot redirect the content. The file
+// is private to its owner (PrivateFiles::FileMode); an existing stricter file keeps its mode.
 // On failure the old file is untouched and `error` holds the system's text.
 bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
 // allows it (list files are only ever replaced, never changed in place), else a durable copy.
+// Fails when `path` is not a regular file (a symbolic link included); a link at `backupPath`
+// is replaced.
 // The link becomes durable with the next write() in the same directory.
 bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
 

@@ -61,7 +61,7 @@ bool isProgramFile(const QString &fileName)
     static const QRegularExpression pattern(QStringLiteral(
         "^\\.?(?:(?:Calls|Nicks|MSN)"
         "(?:\\.bak|\\.old|\\.\\d\\d\\.\\d\\d\\.\\d{4}_\\d\\d\\.\\d\\d\\.\\d\\d(?:_\\d+)?)?"
-        "|corvane\\.ini|corvane\\.log)(?:\\.tmp)?$"));
+        "|corvane\\.ini|corvane\\.log)(?:(?:\\.[A-Za-z0-9]{6})?\\.tmp)?$"));
     const QRegularExpressionMatch match = pattern.match(fileName);
     // A leading dot and ".tmp" come together: the temporary file of a replacement.
     return match.hasMatch() && fileName.startsWith(u'.') == fileName.endsWith(u".tmp");
@@ -70,8 +70,10 @@ bool isProgramFile(const QString &fileName)
 void tightenDataDirectory(const QString &dir, bool includingDirectory)
 {
     if (includingDirectory) restrictToOwner(dir);
+    // A link at one of the names may point at any file of the user's: it is left alone.
     const QStringList names =
-        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot |
+                            QDir::NoSymLinks);
     for (const QString &name : names) {
         if (isProgramFile(name)) restrictToOwner(dir + u'/' + name);
     }

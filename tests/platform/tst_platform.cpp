@@ -66,7 +66,8 @@ private slots:
     void recognisesTheProgramsFiles_data();
     void recognisesTheProgramsFiles();
     void startTightensWhatEarlierVersionsLeftOpen();
-    void atomicWriteFollowsSymlinks();
+    void atomicWriteReplacesALinkItself();
+    void plantedTemporaryNamesRedirectNothing();
     void failedWriteLeavesTheOldFile_data();
     void failedWriteLeavesTheOldFile();
     void backupIsACompleteCopy();
@@ -158,9 +159,6 @@ void TestPlatform::writtenFilesArePrivate()
         QVERIFY(AtomicFile::write(path, "rewritten"));
         QCOMPARE(modeOf(path), 0600);
     }
-    // The temporary file a crash left behind is reused, and its mode is not.
-    writeFile(dir.path() + "/.MSN.tmp", "half");
-    setMode(dir.path() + "/.MSN.tmp", 0666);
     QVERIFY(AtomicFile::write(dir.path() + "/MSN", "complete"));
     QCOMPARE(modeOf(dir.path() + "/MSN"), 0600);
     // A copy (the dated copy of a damaged list) is private even when its source is not.
@@ -212,10 +210,12 @@ void TestPlatform::recognisesTheProgramsFiles_data()
     for (const char *name :
          {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak", "Calls.old",
           "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2", "corvane.ini", "corvane.log",
-          ".Calls.tmp", ".corvane.ini.tmp", ".Calls.bak.tmp"})
+          ".Calls.tmp", ".corvane.ini.tmp", ".Calls.bak.tmp", ".Calls.x7Qa9z.tmp",
+          ".corvane.ini.AbC123.tmp"})
         QTest::newRow(name) << QString(name) << true;
     for (const char *name : {"orte.asc", "notes.txt", "Calls.txt", "calls", "Calls.tmp", ".Calls",
-                             "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum"})
+                             "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum",
+                             "Calls.x7Qa9z", ".Calls.x7Q.tmp"})
         QTest::newRow(name) << QString(name) << false;
 }
 
@@ -275,16 +275,59 @@ void TestPlatform::startTightensWhatEarlierVersionsLeftOpen()
     QCOMPARE(modeOf(home.path() + "/new/corvane"), 0700);
 }
 
-void TestPlatform::atomicWriteFollowsSymlinks()
+void TestPlatform::atomicWriteReplacesALinkItself()
 {
+    // Another user planted links at a list's names, pointing at a file of the user's.
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("real"));
-    const QString real = dir.path() + "/real/Nicks";
-    writeFile(real, "old");
-    QVERIFY(QFile::link(real, dir.path() + "/Nicks"));
+    QVERIFY(QDir(dir.path()).mkdir("elsewhere"));
+    const QString victim = dir.path() + "/elsewhere/notes";
+    writeFile(victim, "the user's own notes");
+    for (const char *name : {"/Nicks", "/Calls.bak"})
+        QVERIFY(QFile::link(victim, dir.path() + name));
     QVERIFY(AtomicFile::write(dir.path() + "/Nicks", "new"));
-    QVERIFY(QFileInfo(dir.path() + "/Nicks").isSymLink());
-    QCOMPARE(readFile(real), QByteArray("new"));
+    QVERIFY(!QFileInfo(dir.path() + "/Nicks").isSymLink());
+    QCOMPARE(readFile(dir.path() + "/Nicks"), QByteArray("new"));
+    QCOMPARE(readFile(victim), QByteArray("the user's own notes"));
+
+    // The backup replaces a link at its name too, and is never made from a link.
+    QVERIFY(AtomicFile::backup(dir.path() + "/Nicks", dir.path() + "/Calls.bak"));
+    QVERIFY(!QFileInfo(dir.path() + "/Calls.bak").isSymLink());
+    QCOMPARE(readFile(victim), QByteArray("the user's own notes"));
+    QVERIFY(QFile::link(victim, dir.path() + "/MSN"));
+    QString error;
+    QVERIFY(!AtomicFile::backup(dir.path() + "/MSN", dir.path() + "/MSN.bak", &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!QFileInfo::exists(dir.path() + "/MSN.bak"));
+    setMode(victim, 0644);
+    PrivateFiles::tightenDataDirectory(dir.path(), false);
+    QCOMPARE(modeOf(victim), 0644);
+}
+
+void TestPlatform::plantedTemporaryNamesRedirectNothing()
+{
+    // The fixed names earlier versions used, planted as links and as a file of someone else.
+    QTemporaryDir dir;
+    const QString victim = dir.path() + "/victim";
+    writeFile(victim, "untouched");
+    QVERIFY(QFile::link(victim, dir.path() + "/.Calls.tmp"));
+    QVERIFY(QFile::link(victim, dir.path() + "/.Calls.bak.tmp"));
+    writeFile(dir.path() + "/.Nicks.tmp", "someone else's");
+    setMode(dir.path() + "/.Nicks.tmp", 0666);
+
+    QVERIFY(AtomicFile::write(dir.path() + "/Calls", "calls"));
+    QVERIFY(AtomicFile::backup(dir.path() + "/Calls", dir.path() + "/Calls.bak"));
+    QVERIFY(AtomicFile::write(dir.path() + "/Nicks", "nicks"));
+    QCOMPARE(readFile(victim), QByteArray("untouched"));
+    QCOMPARE(readFile(dir.path() + "/.Nicks.tmp"), QByteArray("someone else's"));
+    QCOMPARE(readFile(dir.path() + "/Calls"), QByteArray("calls"));
+    QCOMPARE(readFile(dir.path() + "/Calls.bak"), QByteArray("calls"));
+    QCOMPARE(readFile(dir.path() + "/Nicks"), QByteArray("nicks"));
+    QCOMPARE(modeOf(dir.path() + "/Nicks"), 0600);
+    // Nothing else was left behind.
+    QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden);
+    names.sort();
+    QCOMPARE(names, QStringList({".Calls.bak.tmp", ".Calls.tmp", ".Nicks.tmp", "Calls",
+                                 "Calls.bak", "Nicks", "victim"}));
 }
 
 void TestPlatform::failedWriteLeavesTheOldFile_data()
