@@ -864,11 +864,26 @@ bool TListFiles::askAboutLoad(ListKind kind, const QString &fileName, const QStr
         const Answer answer = FLists.prompts().askFileError(message);
         *retry = answer == Answer::Retry;
         if (answer != Answer::Ignore) return false;
-        if (!QFileInfo::exists(fileName)) return true;
-        if (keepDatedCopy(fileName)) {
+        const bool link = QFileInfo(fileName).isSymLink();
+        if (!link && !QFileInfo::exists(fileName)) return true;
+        // The next save replaces a link, not the file it points to: nothing to keep then.
+        if (link || keepDatedCopy(fileName)) {
             FTrusted[int(kind)] = false;
             return true;
         }
+    }
+}
+
+std::optional<bool> TListFiles::askAboutLink(ListKind kind, const QString &fileName)
+{
+    // In a directory others can write, a link may lead to any file: its content would become
+    // the list, and the user's own answers (Ignore) would copy it around.
+    for (;;) {
+        if (!QFileInfo(fileName).isSymLink()) return std::nullopt;
+        bool retry = false;
+        const bool ignored =
+            askAboutLoad(kind, fileName, text(u"ListIsLink").arg(fileName), &retry);
+        if (!retry) return ignored;
     }
 }
 
@@ -896,6 +911,10 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
 
 bool TListFiles::LoadCalls(const QString &fileName)
 {
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Calls, fileName)) {
+        FLists.calls().clear();
+        return *goOn;
+    }
     if (!QFileInfo::exists(fileName)) return true;
     SettingsStore &settings = FLists.settings();
     TCallList &calls = FLists.calls();
@@ -954,6 +973,7 @@ bool TListFiles::LoadNicks(const QString &fileName)
 {
     TNickList &nicks = FLists.nicks();
     nicks.clear();
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Nicks, fileName)) return *goOn;
     if (!QFileInfo::exists(fileName)) return true;
     for (;;) {
         ListFormat::NicksResult result;
@@ -981,6 +1001,10 @@ bool TListFiles::LoadNicks(const QString &fileName)
 
 bool TListFiles::LoadMsn(const QString &fileName)
 {
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Msn, fileName)) {
+        FLists.msns().clear();
+        return *goOn;
+    }
     if (!QFileInfo::exists(fileName)) return true;
     TMsnList &msns = FLists.msns();
     for (;;) {

@@ -263,6 +263,13 @@ constexpr TextEntry Texts[] = {
      u"einer leeren Anrufdatei fortzufahren",
      u"Incoming calls file is invalid. Click Ignore to create a backup of it and continue with "
      u"empty call list"},
+    {UiForm::Messages, u"ListIsLink",
+     u"%1 ist ein symbolischer Link. Corvane liest seine Listen nicht über Links. Klicken Sie "
+     u"Ignorieren, um mit einer leeren Liste fortzufahren: das nächste Speichern ersetzt den "
+     u"Link durch eine eigene Datei, die Datei, auf die er zeigt, bleibt unverändert",
+     u"%1 is a symbolic link. Corvane does not read its lists through links. Click Ignore to "
+     u"continue with an empty list: the next save replaces the link with a file of its own, "
+     u"and the file it points to stays as it is"},
     {UiForm::Messages, u"MsnLoad", u"MSN-Datei nicht gefunden oder ungültig",
      u"MSN file not found or invalid"},
     {UiForm::Messages, u"BackupFailed",
