@@ -270,6 +270,18 @@ constexpr TextEntry Texts[] = {
      u"%1 is a symbolic link. Corvane does not read its lists through links. Click Ignore to "
      u"continue with an empty list: the next save replaces the link with a file of its own, "
      u"and the file it points to stays as it is"},
+    {UiForm::Messages, u"DataDirForeignOwner",
+     u"Das Datenverzeichnis %1 gehört einem anderen Benutzer: er kann die Listen und "
+     u"Einstellungen von Corvane ersetzen. Verwenden Sie ein eigenes Verzeichnis (CORVANE_HOME)",
+     u"The data directory %1 belongs to another user: they can replace Corvane's lists and "
+     u"settings. Use a directory of your own (CORVANE_HOME)"},
+    {UiForm::Messages, u"DataDirWritableByOthers",
+     u"Andere Benutzer dürfen in das Datenverzeichnis %1 schreiben: sie können die Listen und "
+     u"Einstellungen von Corvane ersetzen oder Dateien daneben anlegen. Nehmen Sie ihnen das "
+     u"Schreibrecht (chmod go-w) oder verwenden Sie ein eigenes Verzeichnis (CORVANE_HOME)",
+     u"Other users may write to the data directory %1: they can replace Corvane's lists and "
+     u"settings or put files beside them. Take their write permission away (chmod go-w) or use "
+     u"a directory of your own (CORVANE_HOME)"},
     {UiForm::Messages, u"MsnLoad", u"MSN-Datei nicht gefunden oder ungültig",
      u"MSN file not found or invalid"},
     {UiForm::Messages, u"BackupFailed",

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace PrivateFiles {
@@ -77,6 +78,38 @@ void tightenDataDirectory(const QString &dir, bool includingDirectory)
     for (const QString &name : names) {
         if (isProgramFile(name)) restrictToOwner(dir + u'/' + name);
     }
+}
+
+bool hasUnixPermissions(const QString &path)
+{
+    // The magic numbers of <linux/magic.h>; not every one is in the headers of older kernels.
+    constexpr unsigned long MountOptionTypes[] = {
+        0x4d44,     // MSDOS_SUPER_MAGIC: vfat
+        0x2011bab0, // EXFAT_SUPER_MAGIC
+        0x5346544e, // NTFS_SB_MAGIC: ntfs
+        0x7366746e, // ntfs3
+        0x65735546, // FUSE_SUPER_MAGIC: ntfs-3g, exfat-fuse and the like
+        0xff534d42, // CIFS_SUPER_MAGIC
+        0xfe534d42, // SMB2_SUPER_MAGIC
+    };
+    struct statfs fs;
+    if (::statfs(QFile::encodeName(path).constData(), &fs) != 0) return true;
+    for (const unsigned long type : MountOptionTypes) {
+        if (static_cast<unsigned long>(fs.f_type) == type) return false;
+    }
+    return true;
+}
+
+Exposure exposure(const QString &dir, uint uid,
+                  const std::function<bool(const QString &)> &unixPermissions)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !unixPermissions(dir))
+        return Exposure::Private;
+    if (st.st_uid != uid) return Exposure::ForeignOwner;
+    // The sticky bit does not help: others could still plant names that are not there yet.
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return Exposure::WritableByOthers;
+    return Exposure::Private;
 }
 
 } // namespace PrivateFiles

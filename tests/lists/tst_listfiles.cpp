@@ -13,6 +13,7 @@
 #include <functional>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +81,7 @@ private slots:
     void msnSectionMovesIntoTheMsnFile();
     void everyFileIsPrivate();
     void linksAtListNamesAreNeitherReadNorWrittenThrough();
+    void aSharedDirectoryIsToldOnce();
 
 private:
     TLists &makeLists(Language language = Language::English);
@@ -671,6 +673,44 @@ void TestListFiles::linksAtListNamesAreNeitherReadNorWrittenThrough()
     QCOMPARE(files, QStringList({"Calls", "MSN", "Nicks"}));
     QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList({"forged", "notes"}));
     QCOMPARE(readFile(notes), QByteArray("the user's own notes"));
+}
+
+void TestListFiles::aSharedDirectoryIsToldOnce()
+{
+    const auto unix = [](const QString &) { return true; };
+    const auto fat = [](const QString &) { return false; };
+    QVERIFY(QFile::setPermissions(FDir->path(), QFile::Permissions(0x7777)));
+    TLists &lists = makeLists();
+    lists.WarnIfDirectoryShared(::getuid(), unix);
+    QCOMPARE(FPrompts.messages.size(), 1);
+    QCOMPARE(FPrompts.messages[0],
+             "Other users may write to the data directory " + FDir->path() +
+                 ": they can replace Corvane's lists and settings or put files beside them. Take "
+                 "their write permission away (chmod go-w) or use a directory of your own "
+                 "(CORVANE_HOME)");
+    // Loading and saving say nothing more about it.
+    QVERIFY(lists.LoadAtStartup());
+    lists.SaveList(ListKind::Nicks);
+    QVERIFY(lists.WaitForSaves());
+    QCOMPARE(FPrompts.messages.size(), 1);
+
+    // A stick with FAT or NTFS: the modes say nothing, so nothing is said.
+    lists.WarnIfDirectoryShared(::getuid(), fat);
+    lists.WarnIfDirectoryShared(::getuid() + 1, fat);
+    QCOMPARE(FPrompts.messages.size(), 1);
+
+    // Private, but another user's (played by another uid); in the user's language.
+    QVERIFY(QFile::setPermissions(FDir->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner));
+    lists.WarnIfDirectoryShared(::getuid(), unix);
+    QCOMPARE(FPrompts.messages.size(), 1);
+    lists.SetLanguage(Language::German);
+    lists.WarnIfDirectoryShared(::getuid() + 1, unix);
+    QCOMPARE(FPrompts.messages.size(), 2);
+    QVERIFY2(FPrompts.messages[1].startsWith(
+                 QString::fromUtf8("Das Datenverzeichnis %1 gehört einem anderen Benutzer")
+                     .arg(FDir->path())),
+             qPrintable(FPrompts.messages[1]));
 }
 
 QTEST_GUILESS_MAIN(TestListFiles)

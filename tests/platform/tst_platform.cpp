@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +73,8 @@ private slots:
     void failedWriteLeavesTheOldFile();
     void backupIsACompleteCopy();
     void readRefusesWhatIsNoFile();
+    void directoriesOthersCanChange();
+    void directoryOfAnotherUser();
 };
 
 void TestPlatform::dataDirFollowsTheRule()
@@ -385,6 +388,48 @@ void TestPlatform::readRefusesWhatIsNoFile()
     QVERIFY(!AtomicFile::read(dir.path() + "/big", &bytes, &error, 99));
     QVERIFY(AtomicFile::read(dir.path() + "/big", &bytes, &error, 100));
     QCOMPARE(bytes.size(), 100);
+}
+
+void TestPlatform::directoriesOthersCanChange()
+{
+    using PrivateFiles::Exposure;
+    QTemporaryDir dir;
+    const uint me = ::getuid();
+    const auto unix = [](const QString &) { return true; };
+    const auto fat = [](const QString &) { return false; }; // modes from mount options
+    QVERIFY(PrivateFiles::hasUnixPermissions(dir.path()));
+    for (int mode : {0700, 0755, 0500, 01700}) {
+        setMode(dir.path(), mode);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, unix), Exposure::Private);
+    }
+    // Any write bit for others, sticky or not, lets them plant names.
+    for (int mode : {0777, 01777, 0770, 0730, 0702}) {
+        setMode(dir.path(), mode);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, unix), Exposure::WritableByOthers);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, fat), Exposure::Private);
+    }
+    // Played as another user: the directory is not theirs, whatever its mode.
+    setMode(dir.path(), 0700);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), me + 1, unix), Exposure::ForeignOwner);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), me + 1, fat), Exposure::Private);
+    // Through a link to the directory, the directory counts.
+    QTemporaryDir other;
+    QVERIFY(QFile::link(dir.path(), other.path() + "/data"));
+    setMode(dir.path(), 0777);
+    QCOMPARE(PrivateFiles::exposure(other.path() + "/data", me, unix), Exposure::WritableByOthers);
+    QCOMPARE(PrivateFiles::exposure(other.path() + "/missing", me, unix), Exposure::Private);
+    setMode(dir.path(), 0700);
+}
+
+void TestPlatform::directoryOfAnotherUser()
+{
+    if (::geteuid() != 0) QSKIP("Giving a directory to another user needs root");
+    QTemporaryDir dir;
+    const QByteArray name = QFile::encodeName(dir.path());
+    QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), 0), PrivateFiles::Exposure::ForeignOwner);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), 65534), PrivateFiles::Exposure::Private);
+    QCOMPARE(::chown(name.constData(), 0, 0), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)
