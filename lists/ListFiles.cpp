@@ -786,6 +786,9 @@ QString replaceExtension(const QString &fileName, const QString &extension)
     return dir + base + extension;
 }
 
+// The lists and the archive are never read through a symbolic link (see askAboutLink).
+constexpr AtomicFile::Links NoLinks = AtomicFile::Links::Refuse;
+
 QString tail(const QString &error, int steps)
 {
     return QStringLiteral(": ") + error + QStringLiteral(" (Errorcode ") + QString::number(steps) +
@@ -892,7 +895,7 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
     const QString archive = archiveName(fileName);
     QString error;
     QByteArray old;
-    if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize)) {
+    if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize, NoLinks)) {
         FLists.prompts().inform(text(u"SaveCalls") + QStringLiteral(" (") + archive +
                                 QStringLiteral("): ") + error);
         return false;
@@ -923,7 +926,7 @@ bool TListFiles::LoadCalls(const QString &fileName)
         ListFormat::CallsResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             ListFormat::CallsOptions options;
             options.clearCalls = settings.settings.clearCalls;
@@ -979,7 +982,7 @@ bool TListFiles::LoadNicks(const QString &fileName)
         ListFormat::NicksResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             result = ListFormat::parseNicks(bytes, FLists.language());
         }
@@ -1012,7 +1015,7 @@ bool TListFiles::LoadMsn(const QString &fileName)
         ListFormat::MsnResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             result = ListFormat::parseMsn(bytes);
         }

@@ -141,20 +141,32 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
     return true;
 }
 
-bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
+bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize, Links links)
 {
-    // A FIFO or a device in place of a file would block or never end.
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    // Non-blocking, so that a FIFO in place of the file cannot hold the reader up.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0) {
+        setError(error, errno);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         if (error) *error = file.errorString();
         return false;
     }
-    if (file.size() > maxSize) {
+    // A FIFO or a device would block or never end.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
+    if (st.st_size > maxSize) {
         setError(error, EFBIG);
         return false;
     }
@@ -169,7 +181,7 @@ bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize
 bool copy(const QString &from, const QString &to, QString *error)
 {
     QByteArray bytes;
-    return read(from, &bytes, error) && write(to, bytes, error);
+    return read(from, &bytes, error, qint64(1) << 30, Links::Refuse) && write(to, bytes, error);
 }
 
 bool backup(const QString &path, const QString &backupPath, QString *error)

@@ -20,18 +20,23 @@ bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
 // allows it (list files are only ever replaced, never changed in place), else a durable copy.
-// Fails when `path` is not a regular file (a symbolic link included); a link at `backupPath`
-// is replaced.
-// The link becomes durable with the next write() in the same directory.
+// The hard link becomes durable with the next write() in the same directory. Fails when `path`
+// is not a regular file (a symbolic link included); a link at `backupPath` is replaced.
 bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
 
-// Durable copy of `from` to `to`, replacing `to` as write() does.
+enum class Links
+{
+    Follow,
+    Refuse // a symbolic link at the name fails with ELOOP
+};
+
+// Durable copy of `from` to `to`, replacing `to` as write() does; a link at `from` is refused.
 bool copy(const QString &from, const QString &to, QString *error = nullptr);
 
-// Reads a whole file; false with the system's text when it cannot be read or is larger than
-// `maxSize` bytes.
+// Reads a whole regular file, without blocking on anything else; false with the system's text
+// when it cannot be read or is larger than `maxSize` bytes.
 bool read(const QString &path, QByteArray *bytes, QString *error = nullptr,
-          qint64 maxSize = qint64(1) << 30);
+          qint64 maxSize = qint64(1) << 30, Links links = Links::Follow);
 
 enum class Stage
 {

@@ -388,6 +388,14 @@ void TestPlatform::readRefusesWhatIsNoFile()
     QVERIFY(!AtomicFile::read(dir.path() + "/big", &bytes, &error, 99));
     QVERIFY(AtomicFile::read(dir.path() + "/big", &bytes, &error, 100));
     QCOMPARE(bytes.size(), 100);
+    // A link is followed only where that is asked for; a copy (a restored backup) never
+    // follows one.
+    QVERIFY(QFile::link(dir.path() + "/big", dir.path() + "/MSN.bak"));
+    QVERIFY(AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error));
+    QVERIFY(!AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error, 100,
+                              AtomicFile::Links::Refuse));
+    QVERIFY(!AtomicFile::copy(dir.path() + "/MSN.bak", dir.path() + "/MSN", &error));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/MSN"));
 }
 
 void TestPlatform::directoriesOthersCanChange()
