@@ -29,15 +29,22 @@ bool restrictToOwner(const QString &path)
 
 bool append(const QString &path, QByteArrayView bytes, QString *error)
 {
+    // Neither through a link nor into a file someone else made at the name: in a directory
+    // others can write, either could carry the log into their hands or into a file of the
+    // user's.
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, FileMode);
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, FileMode);
     if (fd < 0) {
         if (error) *error = qt_error_string(errno);
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0)
-        ::fchmod(fd, rewriteMode(st.st_mode & 07777));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        if (error) *error = qt_error_string(EPERM);
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) ::fchmod(fd, rewriteMode(st.st_mode & 07777));
     const char *data = bytes.data();
     qsizetype left = bytes.size();
     bool ok = true;

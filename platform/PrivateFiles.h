@@ -21,7 +21,8 @@ unsigned rewriteMode(unsigned existingMode);
 // symbolic link). False when it cannot be changed; a missing path is no failure.
 bool restrictToOwner(const QString &path);
 
-// Appends to the file, creating it with FileMode; an existing looser file is tightened.
+// Appends to the file, creating it with FileMode; an existing looser file is tightened. A
+// symbolic link at `path` and a file of another user's are refused.
 bool append(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // True for the names of the files the program keeps in its data directory: the three lists,

@@ -204,6 +204,21 @@ void TestPlatform::appendCreatesAPrivateFile()
     QString error;
     QVERIFY(!PrivateFiles::append(dir.path() + "/missing/corvane.log", "x", &error));
     QVERIFY(!error.isEmpty());
+
+    // A link planted at the log's name carries no line anywhere.
+    const QString notes = dir.path() + "/notes";
+    writeFile(notes, "the user's own notes\n");
+    QVERIFY(QFile::remove(log));
+    QVERIFY(QFile::link(notes, log));
+    QVERIFY(!PrivateFiles::append(log, "a call\n"));
+    QCOMPARE(readFile(notes), QByteArray("the user's own notes\n"));
+    // Nor does a file another user made there first.
+    if (::geteuid() != 0) QSKIP("Giving a file to another user needs root");
+    QVERIFY(QFile::remove(log));
+    writeFile(log, "");
+    QCOMPARE(::chown(QFile::encodeName(log).constData(), 65534, 65534), 0);
+    QVERIFY(!PrivateFiles::append(log, "a call\n", &error));
+    QCOMPARE(readFile(log), QByteArray());
 }
 
 void TestPlatform::recognisesTheProgramsFiles_data()
