@@ -895,7 +895,8 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
     const QString archive = archiveName(fileName);
     QString error;
     QByteArray old;
-    if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize, NoLinks)) {
+    if (QFileInfo::exists(archive) &&
+        !AtomicFile::read(archive, &old, &error, MaxFileSize, NoLinks)) {
         FLists.prompts().inform(text(u"SaveCalls") + QStringLiteral(" (") + archive +
                                 QStringLiteral("): ") + error);
         return false;

@@ -336,8 +336,9 @@ public:
     bool LoadList(ListKind kind);
     // Tells the user when others could change the files in the directory (replace a list,
     // plant a name beside it); called once at start. `uid` is the user's own.
-    void WarnIfDirectoryShared(uint uid, const std::function<bool(const QString &)>
-                                             &unixPermissions = PrivateFiles::hasUnixPermissions);
+    void WarnIfDirectoryShared(uint uid,
+                               const std::function<bool(const QString &)> &unixPermissions =
+                                   PrivateFiles::hasUnixPermissions);
     // Saves and waits for the file (and the answers to its questions).
     bool SaveList(ListKind kind);
     // Saves in the background from a snapshot of the rows as they are now; the file is

@@ -46,8 +46,8 @@ QByteArray temporaryName(const QString &path)
     for (char &c : suffix)
         c = Letters[QRandomGenerator::system()->bounded(int(sizeof(Letters) - 1))];
     const QFileInfo info(path);
-    return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                             u'.' + QLatin1StringView(suffix) + QStringLiteral(".tmp"));
+    return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + u'.' +
+                             QLatin1StringView(suffix) + QStringLiteral(".tmp"));
 }
 
 // Creates a new temporary file for `path`, or -1 with errno set. O_EXCL refuses any existing
@@ -56,9 +56,9 @@ int createTemporary(const QString &path, QByteArray *name)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         *name = temporaryName(path);
-        const int fd = ::open(name->constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              PrivateFiles::FileMode);
+        const int fd =
+            ::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   PrivateFiles::FileMode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -128,7 +128,8 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
         ok = false;
         code = errno;
     }
-    if (ok && (!stageAllowed(Stage::Rename) || ::rename(tempName.constData(), target.constData()) != 0)) {
+    if (ok &&
+        (!stageAllowed(Stage::Rename) || ::rename(tempName.constData(), target.constData()) != 0)) {
         ok = false;
         code = errno;
     }
@@ -209,8 +210,7 @@ bool backup(const QString &path, const QString &backupPath, QString *error)
         }
         // No directory sync here: the new name of old, already durable data. A crash before
         // the next sync of the directory leaves the previous backup, which is complete too.
-        if (::rename(link.constData(), QFile::encodeName(backupPath).constData()) == 0)
-            return true;
+        if (::rename(link.constData(), QFile::encodeName(backupPath).constData()) == 0) return true;
         ::unlink(link.constData());
         break;
     }

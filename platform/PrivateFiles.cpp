@@ -79,9 +79,8 @@ void tightenDataDirectory(const QString &dir, bool includingDirectory)
 {
     if (includingDirectory) restrictToOwner(dir);
     // A link at one of the names may point at any file of the user's: it is left alone.
-    const QStringList names =
-        QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot |
-                            QDir::NoSymLinks);
+    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System |
+                                                  QDir::NoDotAndDotDot | QDir::NoSymLinks);
     for (const QString &name : names) {
         if (isProgramFile(name)) restrictToOwner(dir + u'/' + name);
     }

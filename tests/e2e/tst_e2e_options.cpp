@@ -144,8 +144,8 @@ private slots:
         screenshot(FShots + QStringLiteral("/shared-data-directory.png"));
         QVERIFY(corvane.stop());
 
-        QVERIFY(QFile::setPermissions(corvane.home(), QFile::ReadOwner | QFile::WriteOwner |
-                                                          QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(corvane.home(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(corvane.start());
         QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
         QTest::qWait(1500);

@@ -700,8 +700,8 @@ void TestListFiles::aSharedDirectoryIsToldOnce()
     QCOMPARE(FPrompts.messages.size(), 1);
 
     // Private, but another user's (played by another uid); in the user's language.
-    QVERIFY(QFile::setPermissions(FDir->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                    QFile::ExeOwner));
+    QVERIFY(QFile::setPermissions(FDir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     lists.WarnIfDirectoryShared(::getuid(), unix);
     QCOMPARE(FPrompts.messages.size(), 1);
     lists.SetLanguage(Language::German);

@@ -225,11 +225,10 @@ void TestPlatform::recognisesTheProgramsFiles_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("ours");
-    for (const char *name :
-         {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak", "Calls.old",
-          "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2", "corvane.ini", "corvane.log",
-          ".Calls.tmp", ".corvane.ini.tmp", ".Calls.bak.tmp", ".Calls.x7Qa9z.tmp",
-          ".corvane.ini.AbC123.tmp"})
+    for (const char *name : {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak",
+                             "Calls.old", "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2",
+                             "corvane.ini", "corvane.log", ".Calls.tmp", ".corvane.ini.tmp",
+                             ".Calls.bak.tmp", ".Calls.x7Qa9z.tmp", ".corvane.ini.AbC123.tmp"})
         QTest::newRow(name) << QString(name) << true;
     for (const char *name : {"orte.asc", "notes.txt", "Calls.txt", "calls", "Calls.tmp", ".Calls",
                              "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum",
@@ -344,8 +343,8 @@ void TestPlatform::plantedTemporaryNamesRedirectNothing()
     // Nothing else was left behind.
     QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden);
     names.sort();
-    QCOMPARE(names, QStringList({".Calls.bak.tmp", ".Calls.tmp", ".Nicks.tmp", "Calls",
-                                 "Calls.bak", "Nicks", "victim"}));
+    QCOMPARE(names, QStringList({".Calls.bak.tmp", ".Calls.tmp", ".Nicks.tmp", "Calls", "Calls.bak",
+                                 "Nicks", "victim"}));
 }
 
 void TestPlatform::failedWriteLeavesTheOldFile_data()
@@ -407,8 +406,8 @@ void TestPlatform::readRefusesWhatIsNoFile()
     // follows one.
     QVERIFY(QFile::link(dir.path() + "/big", dir.path() + "/MSN.bak"));
     QVERIFY(AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error));
-    QVERIFY(!AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error, 100,
-                              AtomicFile::Links::Refuse));
+    QVERIFY(
+        !AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error, 100, AtomicFile::Links::Refuse));
     QVERIFY(!AtomicFile::copy(dir.path() + "/MSN.bak", dir.path() + "/MSN", &error));
     QVERIFY(!QFileInfo::exists(dir.path() + "/MSN"));
 }

@@ -607,14 +607,16 @@ void TestOptDlg::lookupSourcesFollowTheControls()
 
 void TestOptDlg::plainHttpLookupIsPointedOut()
 {
-    writeFile(ini(), "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=HTTP://lookup.example/\n");
+    writeFile(ini(),
+              "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=HTTP://lookup.example/\n");
     makeDialog();
     inDialog([&](TOptDlg *dlg) {
         auto *hint = c<QLabel>("lbLookupPlainHttp");
         auto *url = c<QLineEdit>("edLookupURL");
         // The stored address is plain HTTP: the hint is there when the dialog opens.
         QVERIFY(hint->isVisible());
-        QCOMPARE(hint->text(), QString("With http:// unknown callers' numbers are sent unencrypted."));
+        QCOMPARE(hint->text(),
+                 QString("With http:// unknown callers' numbers are sent unencrypted."));
         QCOMPARE(hint->textFormat(), Qt::PlainText);
         // It follows the typing.
         url->setText("https://lookup.example/");
@@ -633,7 +635,8 @@ void TestOptDlg::plainHttpLookupIsPointedOut()
         dlg->reject();
     });
     // Opened again with the stored https address: no hint.
-    writeFile(ini(), "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=https://lookup.example/\n");
+    writeFile(ini(),
+              "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=https://lookup.example/\n");
     makeDialog();
     inDialog([&](TOptDlg *dlg) {
         QVERIFY(!c<QLabel>("lbLookupPlainHttp")->isVisible());
