@@ -320,6 +320,7 @@ int main(int argc, char *argv[])
         if (settings.settings.showNag) about.ShowModal(mainForm.TrayHint());
         // From the event loop, as the line listens: a call while the message is up is handled.
         QTimer::singleShot(0, &optDlg, [&optDlg] { optDlg.ReportStartIconError(); });
+        QTimer::singleShot(0, &mainForm, [&lists] { lists.WarnIfDirectoryShared(::getuid()); });
 
         // This start's own switch acts like one from a second start; its test number needs
         // no file.

@@ -786,6 +786,9 @@ QString replaceExtension(const QString &fileName, const QString &extension)
     return dir + base + extension;
 }
 
+// The lists and the archive are never read through a symbolic link (see askAboutLink).
+constexpr AtomicFile::Links NoLinks = AtomicFile::Links::Refuse;
+
 QString tail(const QString &error, int steps)
 {
     return QStringLiteral(": ") + error + QStringLiteral(" (Errorcode ") + QString::number(steps) +
@@ -864,11 +867,26 @@ bool TListFiles::askAboutLoad(ListKind kind, const QString &fileName, const QStr
         const Answer answer = FLists.prompts().askFileError(message);
         *retry = answer == Answer::Retry;
         if (answer != Answer::Ignore) return false;
-        if (!QFileInfo::exists(fileName)) return true;
-        if (keepDatedCopy(fileName)) {
+        const bool link = QFileInfo(fileName).isSymLink();
+        if (!link && !QFileInfo::exists(fileName)) return true;
+        // The next save replaces a link, not the file it points to: nothing to keep then.
+        if (link || keepDatedCopy(fileName)) {
             FTrusted[int(kind)] = false;
             return true;
         }
+    }
+}
+
+std::optional<bool> TListFiles::askAboutLink(ListKind kind, const QString &fileName)
+{
+    // In a directory others can write, a link may lead to any file: its content would become
+    // the list, and the user's own answers (Ignore) would copy it around.
+    for (;;) {
+        if (!QFileInfo(fileName).isSymLink()) return std::nullopt;
+        bool retry = false;
+        const bool ignored =
+            askAboutLoad(kind, fileName, text(u"ListIsLink").arg(fileName), &retry);
+        if (!retry) return ignored;
     }
 }
 
@@ -877,7 +895,8 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
     const QString archive = archiveName(fileName);
     QString error;
     QByteArray old;
-    if (QFileInfo::exists(archive) && !AtomicFile::read(archive, &old, &error, MaxFileSize)) {
+    if (QFileInfo::exists(archive) &&
+        !AtomicFile::read(archive, &old, &error, MaxFileSize, NoLinks)) {
         FLists.prompts().inform(text(u"SaveCalls") + QStringLiteral(" (") + archive +
                                 QStringLiteral("): ") + error);
         return false;
@@ -896,6 +915,10 @@ bool TListFiles::writeArchive(const QString &fileName, const QStringList &purged
 
 bool TListFiles::LoadCalls(const QString &fileName)
 {
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Calls, fileName)) {
+        FLists.calls().clear();
+        return *goOn;
+    }
     if (!QFileInfo::exists(fileName)) return true;
     SettingsStore &settings = FLists.settings();
     TCallList &calls = FLists.calls();
@@ -904,7 +927,7 @@ bool TListFiles::LoadCalls(const QString &fileName)
         ListFormat::CallsResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             ListFormat::CallsOptions options;
             options.clearCalls = settings.settings.clearCalls;
@@ -954,12 +977,13 @@ bool TListFiles::LoadNicks(const QString &fileName)
 {
     TNickList &nicks = FLists.nicks();
     nicks.clear();
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Nicks, fileName)) return *goOn;
     if (!QFileInfo::exists(fileName)) return true;
     for (;;) {
         ListFormat::NicksResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             result = ListFormat::parseNicks(bytes, FLists.language());
         }
@@ -981,6 +1005,10 @@ bool TListFiles::LoadNicks(const QString &fileName)
 
 bool TListFiles::LoadMsn(const QString &fileName)
 {
+    if (const std::optional<bool> goOn = askAboutLink(ListKind::Msn, fileName)) {
+        FLists.msns().clear();
+        return *goOn;
+    }
     if (!QFileInfo::exists(fileName)) return true;
     TMsnList &msns = FLists.msns();
     for (;;) {
@@ -988,7 +1016,7 @@ bool TListFiles::LoadMsn(const QString &fileName)
         ListFormat::MsnResult result;
         QByteArray bytes;
         int steps = 1;
-        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize)) {
+        if (AtomicFile::read(fileName, &bytes, &result.error, MaxFileSize, NoLinks)) {
             ++steps;
             result = ListFormat::parseMsn(bytes);
         }

@@ -147,6 +147,9 @@ private:
     void handleResult(const TListWriter::Result &result);
     bool saveNow(ListKind kind, const QString &fileName);
     bool askAboutLoad(ListKind kind, const QString &fileName, const QString &text, bool *retry);
+    // Asks about a symbolic link at the list's name, which is never read through. Empty when
+    // there is none (any more), else whether loading may go on without the list.
+    std::optional<bool> askAboutLink(ListKind kind, const QString &fileName);
     bool keepDatedCopy(const QString &fileName);
     bool writeArchive(const QString &fileName, const QStringList &purged);
     QString text(QStringView message) const;

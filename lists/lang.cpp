@@ -38,6 +38,9 @@ constexpr TextEntry Texts[] = {
      u"Reverse search (internal or external plug-in)"},
     {UiForm::Options, u"cbBuiltIn", u"Intern (Deutschland)", u"Internal (German)"},
     {UiForm::Options, u"lbLookupURL", u"Ser&ver-Adresse:", u"Ser&ver address:"},
+    {UiForm::Options, u"lbLookupPlainHttp",
+     u"Mit http:// werden die Nummern unbekannter Anrufer unverschlüsselt gesendet.",
+     u"With http:// unknown callers' numbers are sent unencrypted."},
     {UiForm::Options, u"btnLookupLoad.Hint", u"Load", u"Load"},
     {UiForm::Options, u"btnLookupDLLClear.Hint", u"Clear", u"Clear"},
     {UiForm::Options, u"gbLine", u"Leitung", u"Line"},
@@ -263,6 +266,25 @@ constexpr TextEntry Texts[] = {
      u"einer leeren Anrufdatei fortzufahren",
      u"Incoming calls file is invalid. Click Ignore to create a backup of it and continue with "
      u"empty call list"},
+    {UiForm::Messages, u"ListIsLink",
+     u"%1 ist ein symbolischer Link. Corvane liest seine Listen nicht über Links. Klicken Sie "
+     u"Ignorieren, um mit einer leeren Liste fortzufahren: das nächste Speichern ersetzt den "
+     u"Link durch eine eigene Datei, die Datei, auf die er zeigt, bleibt unverändert",
+     u"%1 is a symbolic link. Corvane does not read its lists through links. Click Ignore to "
+     u"continue with an empty list: the next save replaces the link with a file of its own, "
+     u"and the file it points to stays as it is"},
+    {UiForm::Messages, u"DataDirForeignOwner",
+     u"Das Datenverzeichnis %1 gehört einem anderen Benutzer: er kann die Listen und "
+     u"Einstellungen von Corvane ersetzen. Verwenden Sie ein eigenes Verzeichnis (CORVANE_HOME)",
+     u"The data directory %1 belongs to another user: they can replace Corvane's lists and "
+     u"settings. Use a directory of your own (CORVANE_HOME)"},
+    {UiForm::Messages, u"DataDirWritableByOthers",
+     u"Andere Benutzer dürfen in das Datenverzeichnis %1 schreiben: sie können die Listen und "
+     u"Einstellungen von Corvane ersetzen oder Dateien daneben anlegen. Nehmen Sie ihnen das "
+     u"Schreibrecht (chmod go-w) oder verwenden Sie ein eigenes Verzeichnis (CORVANE_HOME)",
+     u"Other users may write to the data directory %1: they can replace Corvane's lists and "
+     u"settings or put files beside them. Take their write permission away (chmod go-w) or use "
+     u"a directory of your own (CORVANE_HOME)"},
     {UiForm::Messages, u"MsnLoad", u"MSN-Datei nicht gefunden oder ungültig",
      u"MSN file not found or invalid"},
     {UiForm::Messages, u"BackupFailed",

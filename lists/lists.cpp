@@ -3,6 +3,7 @@
 #include "lists/Calls.h"
 #include "lists/DayCount.h"
 #include "lists/ListFiles.h"
+#include "lists/ListPrompts.h"
 #include "lists/lang.h"
 #include "settings/SettingsStore.h"
 
@@ -732,6 +733,18 @@ QString TLists::fileName(ListKind kind) const
         break;
     }
     return FDirectory + QStringLiteral("/MSN");
+}
+
+void TLists::WarnIfDirectoryShared(uint uid,
+                                   const std::function<bool(const QString &)> &unixPermissions)
+{
+    const PrivateFiles::Exposure exposure =
+        PrivateFiles::exposure(FDirectory, uid, unixPermissions);
+    if (exposure == PrivateFiles::Exposure::Private) return;
+    const QStringView name = exposure == PrivateFiles::Exposure::ForeignOwner
+                                 ? u"DataDirForeignOwner"
+                                 : u"DataDirWritableByOthers";
+    FPrompts.inform(UiText(UiForm::Messages, name, FLanguage).arg(FDirectory));
 }
 
 bool TLists::LoadList(ListKind kind)

@@ -4,6 +4,7 @@
 #include "lists/RowChunks.h"
 #include "lists/TextCollator.h"
 #include "phone/isdntool.h"
+#include "platform/PrivateFiles.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>
@@ -333,6 +334,11 @@ public:
     QString directory() const { return FDirectory; }
     QString fileName(ListKind kind) const;
     bool LoadList(ListKind kind);
+    // Tells the user when others could change the files in the directory (replace a list,
+    // plant a name beside it); called once at start. `uid` is the user's own.
+    void WarnIfDirectoryShared(uint uid,
+                               const std::function<bool(const QString &)> &unixPermissions =
+                                   PrivateFiles::hasUnixPermissions);
     // Saves and waits for the file (and the answers to its questions).
     bool SaveList(ListKind kind);
     // Saves in the background from a snapshot of the rows as they are now; the file is

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -35,13 +36,32 @@ void setError(QString *error, int code)
     if (error) *error = qt_error_string(code);
 }
 
-// Saving through a symbolic link replaces the file it points to, not the link.
-QString resolveTarget(const QString &path)
+// The temporary name beside `path`: hidden, random, ending in ".tmp". A name others may have
+// created in a shared directory is never opened; the caller creates it exclusively.
+QByteArray temporaryName(const QString &path)
 {
-    QFileInfo info(path);
-    if (!info.isSymLink()) return path;
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
+    static constexpr char Letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray suffix(6, Qt::Uninitialized);
+    for (char &c : suffix)
+        c = Letters[QRandomGenerator::system()->bounded(int(sizeof(Letters) - 1))];
+    const QFileInfo info(path);
+    return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + u'.' +
+                             QLatin1StringView(suffix) + QStringLiteral(".tmp"));
+}
+
+// Creates a new temporary file for `path`, or -1 with errno set. O_EXCL refuses any existing
+// name, a symbolic link included, so nobody can steer the new content into a file of theirs.
+int createTemporary(const QString &path, QByteArray *name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = temporaryName(path);
+        const int fd =
+            ::open(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   PrivateFiles::FileMode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 void syncDirectory(const QString &dir)
@@ -79,27 +99,24 @@ void setFaultHook(std::function<bool(Stage)> hook)
 
 bool write(const QString &path, QByteArrayView bytes, QString *error)
 {
-    const QString target = resolveTarget(path);
-    const QFileInfo info(target);
-    const QString dir = info.absolutePath();
-    // A fixed name: a temporary file left by a crash is simply reused by the next save.
-    const QString temp = dir + QStringLiteral("/.") + info.fileName() + QStringLiteral(".tmp");
-    const QByteArray tempName = QFile::encodeName(temp);
+    // A symbolic link at `path` is replaced, never written through: in a directory that
+    // others can write, it may point at any file of the user's.
+    const QByteArray target = QFile::encodeName(path);
+    const QString dir = QFileInfo(path).absolutePath();
 
     if (!stageAllowed(Stage::Open)) {
         setError(error, errno);
         return false;
     }
-    const int fd =
-        ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-               PrivateFiles::FileMode);
+    QByteArray tempName;
+    const int fd = createTemporary(path, &tempName);
     if (fd < 0) {
         setError(error, errno);
         return false;
     }
-    // Also a temporary file a crash left behind gets the mode, which O_CREAT would not set.
+    // The umask may have taken bits of the mode; a stricter old file keeps its mode.
     struct stat old;
-    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
+    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, PrivateFiles::rewriteMode(old.st_mode & 07777));
     else
         ::fchmod(fd, PrivateFiles::FileMode);
@@ -111,8 +128,8 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
         ok = false;
         code = errno;
     }
-    if (ok && (!stageAllowed(Stage::Rename) ||
-               ::rename(tempName.constData(), QFile::encodeName(target).constData()) != 0)) {
+    if (ok &&
+        (!stageAllowed(Stage::Rename) || ::rename(tempName.constData(), target.constData()) != 0)) {
         ok = false;
         code = errno;
     }
@@ -125,20 +142,32 @@ bool write(const QString &path, QByteArrayView bytes, QString *error)
     return true;
 }
 
-bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize)
+bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize, Links links)
 {
-    // A FIFO or a device in place of a file would block or never end.
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    // Non-blocking, so that a FIFO in place of the file cannot hold the reader up.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0) {
+        setError(error, errno);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         if (error) *error = file.errorString();
         return false;
     }
-    if (file.size() > maxSize) {
+    // A FIFO or a device would block or never end.
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        return false;
+    }
+    if (st.st_size > maxSize) {
         setError(error, EFBIG);
         return false;
     }
@@ -153,28 +182,40 @@ bool read(const QString &path, QByteArray *bytes, QString *error, qint64 maxSize
 bool copy(const QString &from, const QString &to, QString *error)
 {
     QByteArray bytes;
-    return read(from, &bytes, error) && write(to, bytes, error);
+    return read(from, &bytes, error, qint64(1) << 30, Links::Refuse) && write(to, bytes, error);
 }
 
 bool backup(const QString &path, const QString &backupPath, QString *error)
 {
-    const QString source = resolveTarget(path);
-    const QString target = resolveTarget(backupPath);
-    const QFileInfo info(target);
-    const QByteArray link = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                              info.fileName() + QStringLiteral(".tmp"));
-    ::unlink(link.constData());
+    const QByteArray source = QFile::encodeName(path);
+    // Only the list's own file is kept: a link planted at its name may point anywhere.
+    struct stat st;
+    if (::lstat(source.constData(), &st) != 0) {
+        setError(error, errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, S_ISLNK(st.st_mode) ? ELOOP : EINVAL);
+        return false;
+    }
     // The backup shares the list's inode: a list an earlier version left readable to others
     // is tightened first, since its next replacement cannot tighten the backup.
-    PrivateFiles::restrictToOwner(source);
-    if (::link(QFile::encodeName(source).constData(), link.constData()) == 0) {
+    PrivateFiles::restrictToOwner(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // link() never follows or replaces an existing name: a fresh name is tried instead.
+        const QByteArray link = temporaryName(backupPath);
+        if (::link(source.constData(), link.constData()) != 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
         // No directory sync here: the new name of old, already durable data. A crash before
         // the next sync of the directory leaves the previous backup, which is complete too.
-        if (::rename(link.constData(), QFile::encodeName(target).constData()) == 0) return true;
+        if (::rename(link.constData(), QFile::encodeName(backupPath).constData()) == 0) return true;
         ::unlink(link.constData());
+        break;
     }
     // No hard links here (FAT, some network shares): copy the bytes instead.
-    return copy(source, target, error);
+    return copy(path, backupPath, error);
 }
 
 } // namespace AtomicFile

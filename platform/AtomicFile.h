@@ -11,23 +11,32 @@
 // Stateless functions, safe from any thread; the fault hook is a test seam only.
 namespace AtomicFile {
 
-// Replaces `path` (or the file a symbolic link at `path` points to) with `bytes`. The file is
-// private to its owner (PrivateFiles::FileMode); an existing stricter file keeps its mode.
+// Replaces `path` with `bytes`; a symbolic link at `path` is replaced itself, the file it
+// points to stays as it is. The temporary file gets a new random name and is created
+// exclusively, so a name planted in a shared directory cannot redirect the content. The file
+// is private to its owner (PrivateFiles::FileMode); an existing stricter file keeps its mode.
 // On failure the old file is untouched and `error` holds the system's text.
 bool write(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // Makes `backupPath` a copy of the complete file `path`: a hard link when the file system
 // allows it (list files are only ever replaced, never changed in place), else a durable copy.
-// The link becomes durable with the next write() in the same directory.
+// The hard link becomes durable with the next write() in the same directory. Fails when `path`
+// is not a regular file (a symbolic link included); a link at `backupPath` is replaced.
 bool backup(const QString &path, const QString &backupPath, QString *error = nullptr);
 
-// Durable copy of `from` to `to`, replacing `to` as write() does.
+enum class Links
+{
+    Follow,
+    Refuse // a symbolic link at the name fails with ELOOP
+};
+
+// Durable copy of `from` to `to`, replacing `to` as write() does; a link at `from` is refused.
 bool copy(const QString &from, const QString &to, QString *error = nullptr);
 
-// Reads a whole file; false with the system's text when it cannot be read or is larger than
-// `maxSize` bytes.
+// Reads a whole regular file, without blocking on anything else; false with the system's text
+// when it cannot be read or is larger than `maxSize` bytes.
 bool read(const QString &path, QByteArray *bytes, QString *error = nullptr,
-          qint64 maxSize = qint64(1) << 30);
+          qint64 maxSize = qint64(1) << 30, Links links = Links::Follow);
 
 enum class Stage
 {

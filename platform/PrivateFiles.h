@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 // The call list says who called whom: Corvane's files are for their owner only. Every file
 // the program writes gets mode 0600 and its data directory 0700; an existing file or
 // directory that is stricter keeps its mode. Stateless functions; any thread.
@@ -19,7 +21,8 @@ unsigned rewriteMode(unsigned existingMode);
 // symbolic link). False when it cannot be changed; a missing path is no failure.
 bool restrictToOwner(const QString &path);
 
-// Appends to the file, creating it with FileMode; an existing looser file is tightened.
+// Appends to the file, creating it with FileMode; an existing looser file is tightened. A
+// symbolic link at `path` and a file of another user's are refused.
 bool append(const QString &path, QByteArrayView bytes, QString *error = nullptr);
 
 // True for the names of the files the program keeps in its data directory: the three lists,
@@ -30,5 +33,22 @@ bool isProgramFile(const QString &fileName);
 // Tightens what an earlier version left readable: the program's files in `dir` and, with
 // `includingDirectory`, the directory itself.
 void tightenDataDirectory(const QString &dir, bool includingDirectory);
+
+// Who besides the user could change the files in a directory.
+enum class Exposure
+{
+    Private,
+    ForeignOwner,    // the directory belongs to another user
+    WritableByOthers // its group or everyone may create, replace and remove names in it
+};
+
+// False on file systems whose owners and modes come from mount options rather than from the
+// files (FAT, exFAT, NTFS, FUSE, SMB): they say nothing about who can write there.
+bool hasUnixPermissions(const QString &path);
+
+// How others could change the files in `dir` for the user `uid`; a missing directory and one
+// on a file system without Unix permissions count as private.
+Exposure exposure(const QString &dir, uint uid,
+                  const std::function<bool(const QString &)> &unixPermissions = hasUnixPermissions);
 
 } // namespace PrivateFiles

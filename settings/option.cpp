@@ -321,6 +321,16 @@ QWidget *TOptDlg::CreateGeneralPage()
     edLookupURL = named(new QLineEdit(gbLookup), "edLookupURL");
     edLookupURL->setPlaceholderText(QStringLiteral("https://"));
     lbLookupURL->setBuddy(edLookupURL);
+    // The number of every unknown caller goes to the server: over plain HTTP anyone on the way
+    // reads it.
+    lbLookupPlainHttp = named(new QLabel(gbLookup), "lbLookupPlainHttp");
+    lbLookupPlainHttp->setTextFormat(Qt::PlainText);
+    lbLookupPlainHttp->setWordWrap(true);
+    lbLookupPlainHttp->hide();
+    connect(edLookupURL, &QLineEdit::textChanged, this, [this](const QString &address) {
+        lbLookupPlainHttp->setVisible(
+            address.trimmed().startsWith(QLatin1String("http://"), Qt::CaseInsensitive));
+    });
     edLookupDll = readOnlyEdit(gbLookup, "edLookupDll");
     btnLookupLoad = toolButton(gbLookup, "btnLookupLoad", QStyle::SP_DialogOpenButton);
     btnLookupDLLClear = toolButton(gbLookup, "btnLookupDLLClear", QStyle::SP_DialogDiscardButton);
@@ -329,9 +339,10 @@ QWidget *TOptDlg::CreateGeneralPage()
     server->addWidget(lbLookupURL);
     server->addWidget(edLookupURL, 1);
     lookupLayout->addLayout(server, 1, 0, 1, 3);
-    lookupLayout->addWidget(edLookupDll, 2, 0);
-    lookupLayout->addWidget(btnLookupLoad, 2, 1);
-    lookupLayout->addWidget(btnLookupDLLClear, 2, 2);
+    lookupLayout->addWidget(lbLookupPlainHttp, 2, 0, 1, 3);
+    lookupLayout->addWidget(edLookupDll, 3, 0);
+    lookupLayout->addWidget(btnLookupLoad, 3, 1);
+    lookupLayout->addWidget(btnLookupDLLClear, 3, 2);
     connect(cbBuiltIn, &QCheckBox::clicked, this, &TOptDlg::cbBuiltInClick);
     connect(btnLookupLoad, &QToolButton::clicked, this, &TOptDlg::btnLookupLoadClick);
     connect(btnLookupDLLClear, &QToolButton::clicked, this, &TOptDlg::btnLookupDLLClearClick);

@@ -214,6 +214,7 @@ private:
     QCheckBox *cbBuiltIn;
     QLabel *lbLookupURL;
     QLineEdit *edLookupURL;
+    QLabel *lbLookupPlainHttp;
     QLineEdit *edLookupDll;
     QToolButton *btnLookupLoad, *btnLookupDLLClear;
     QGroupBox *gbLine;

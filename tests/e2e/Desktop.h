@@ -174,7 +174,12 @@ private:
 class Corvane
 {
 public:
-    Corvane() : FHome(FRoot.filePath(QStringLiteral("home"))) { QDir().mkpath(FHome); }
+    Corvane() : FHome(FRoot.filePath(QStringLiteral("home")))
+    {
+        // As the program makes its own: whatever the umask, others cannot write to it.
+        QDir().mkpath(FHome);
+        QFile::setPermissions(FHome, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 
     QString home() const { return FHome; }
     QString file(const QString &name) const { return FHome + QLatin1Char('/') + name; }

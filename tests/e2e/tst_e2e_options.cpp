@@ -128,6 +128,30 @@ private slots:
         screenshot(FShots + QStringLiteral("/icon-read-error-call.png"));
         QVERIFY(corvane.stop());
     }
+
+    // A data directory everyone may write to: one message once the line listens; none once
+    // the directory is the user's alone.
+    void sharedDataDirectoryAtStart()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\n");
+        QVERIFY(QFile::setPermissions(corvane.home(), QFileDevice::Permissions(0x7777)));
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane$")).isEmpty(), "the message is shown");
+        QTest::qWait(1000);
+        QCOMPARE(visibleWindows(QStringLiteral("^Corvane$")).size(), 1);
+        screenshot(FShots + QStringLiteral("/shared-data-directory.png"));
+        QVERIFY(corvane.stop());
+
+        QVERIFY(QFile::setPermissions(corvane.home(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QTest::qWait(1500);
+        QVERIFY(visibleWindows(QStringLiteral("^Corvane$")).isEmpty());
+        QVERIFY(corvane.stop());
+    }
 };
 
 QTEST_MAIN(TestE2eOptions)

@@ -13,6 +13,7 @@
 #include <functional>
 #include <numeric>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -79,6 +80,8 @@ private slots:
     void startupWithoutFilesAndShutdown();
     void msnSectionMovesIntoTheMsnFile();
     void everyFileIsPrivate();
+    void linksAtListNamesAreNeitherReadNorWrittenThrough();
+    void aSharedDirectoryIsToldOnce();
 
 private:
     TLists &makeLists(Language language = Language::English);
@@ -615,6 +618,99 @@ void TestListFiles::everyFileIsPrivate()
     QVERIFY(QFile::setPermissions(path("Nicks"), QFile::ReadOwner));
     lists.SaveList(ListKind::Nicks);
     QCOMPARE(modeOf(path("Nicks")), 0400);
+}
+
+void TestListFiles::linksAtListNamesAreNeitherReadNorWrittenThrough()
+{
+    // Another user planted links at the names in a shared data directory: one at a file of
+    // the user's, one at a list of their own making, one at nothing yet.
+    QTemporaryDir outside;
+    const QString notes = outside.path() + "/notes";
+    const QString forged = outside.path() + "/forged";
+    writeFile(notes, "the user's own notes");
+    writeFile(forged, Header + NicksCaption + "Bank;0301;;log|popup|;\r\n");
+    QVERIFY(QFile::link(notes, path("Calls")));
+    QVERIFY(QFile::link(forged, path("Nicks")));
+    QVERIFY(QFile::link(outside.path() + "/later", path("MSN")));
+    TLists &lists = makeLists();
+
+    // Abort ends the start, as for any list that cannot be read.
+    FPrompts.fileErrorAnswers = {ListPrompts::Answer::Abort};
+    QVERIFY(!lists.LoadAtStartup());
+    QCOMPARE(FPrompts.fileErrors.size(), 1);
+    QVERIFY2(FPrompts.fileErrors[0].startsWith(path("Calls") + " is a symbolic link."),
+             qPrintable(FPrompts.fileErrors[0]));
+
+    // Retry looks again: the user put a real file in place of the link meanwhile.
+    FPrompts.fileErrorAnswers = {ListPrompts::Answer::Retry, ListPrompts::Answer::Ignore,
+                                 ListPrompts::Answer::Ignore};
+    FPrompts.beforeAnswer = [this] {
+        if (!QFileInfo(path("Calls")).isSymLink()) return;
+        QVERIFY(QFile::remove(path("Calls")));
+        writeFile(path("Calls"), Header + CallsCaption + "46000.5;d;t;0301;Anna;;Office;;\r\n");
+    };
+    // Ignore goes on without the lists behind the links; no copy of what they point to.
+    QVERIFY(lists.LoadAtStartup());
+    QCOMPARE(FPrompts.fileErrors.size(), 4);
+    QVERIFY(FPrompts.fileErrors[2].startsWith(path("Nicks") + " is a symbolic link."));
+    QVERIFY(FPrompts.fileErrors[3].startsWith(path("MSN") + " is a symbolic link."));
+    QCOMPARE(lists.calls().count(), 1);
+    QCOMPARE(lists.nicks().count(), 0);
+    QCOMPARE(lists.msns().count(), 0);
+
+    // Saves replace the links; what they pointed to stays as it was, and is not the backup.
+    lists.nicks().setRows({NickRow{"Anna", "0301", "", "log|popup|"}});
+    lists.SaveList(ListKind::Nicks);
+    lists.SaveList(ListKind::Msn);
+    QVERIFY(lists.WaitForSaves());
+    QVERIFY(FPrompts.messages.isEmpty());
+    for (const char *name : {"Nicks", "MSN"})
+        QVERIFY(!QFileInfo(path(name)).isSymLink());
+    QVERIFY(readFile(path("Nicks")).contains("Anna;0301"));
+    QCOMPARE(readFile(forged), Header + NicksCaption + "Bank;0301;;log|popup|;\r\n");
+    QVERIFY(!QFileInfo::exists(outside.path() + "/later"));
+    QStringList files = QDir(FDir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QCOMPARE(files, QStringList({"Calls", "MSN", "Nicks"}));
+    QCOMPARE(QDir(outside.path()).entryList(QDir::Files), QStringList({"forged", "notes"}));
+    QCOMPARE(readFile(notes), QByteArray("the user's own notes"));
+}
+
+void TestListFiles::aSharedDirectoryIsToldOnce()
+{
+    const auto unix = [](const QString &) { return true; };
+    const auto fat = [](const QString &) { return false; };
+    QVERIFY(QFile::setPermissions(FDir->path(), QFile::Permissions(0x7777)));
+    TLists &lists = makeLists();
+    lists.WarnIfDirectoryShared(::getuid(), unix);
+    QCOMPARE(FPrompts.messages.size(), 1);
+    QCOMPARE(FPrompts.messages[0],
+             "Other users may write to the data directory " + FDir->path() +
+                 ": they can replace Corvane's lists and settings or put files beside them. Take "
+                 "their write permission away (chmod go-w) or use a directory of your own "
+                 "(CORVANE_HOME)");
+    // Loading and saving say nothing more about it.
+    QVERIFY(lists.LoadAtStartup());
+    lists.SaveList(ListKind::Nicks);
+    QVERIFY(lists.WaitForSaves());
+    QCOMPARE(FPrompts.messages.size(), 1);
+
+    // A stick with FAT or NTFS: the modes say nothing, so nothing is said.
+    lists.WarnIfDirectoryShared(::getuid(), fat);
+    lists.WarnIfDirectoryShared(::getuid() + 1, fat);
+    QCOMPARE(FPrompts.messages.size(), 1);
+
+    // Private, but another user's (played by another uid); in the user's language.
+    QVERIFY(QFile::setPermissions(FDir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    lists.WarnIfDirectoryShared(::getuid(), unix);
+    QCOMPARE(FPrompts.messages.size(), 1);
+    lists.SetLanguage(Language::German);
+    lists.WarnIfDirectoryShared(::getuid() + 1, unix);
+    QCOMPARE(FPrompts.messages.size(), 2);
+    QVERIFY2(FPrompts.messages[1].startsWith(
+                 QString::fromUtf8("Das Datenverzeichnis %1 gehört einem anderen Benutzer")
+                     .arg(FDir->path())),
+             qPrintable(FPrompts.messages[1]));
 }
 
 QTEST_GUILESS_MAIN(TestListFiles)

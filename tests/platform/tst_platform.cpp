@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,11 +67,14 @@ private slots:
     void recognisesTheProgramsFiles_data();
     void recognisesTheProgramsFiles();
     void startTightensWhatEarlierVersionsLeftOpen();
-    void atomicWriteFollowsSymlinks();
+    void atomicWriteReplacesALinkItself();
+    void plantedTemporaryNamesRedirectNothing();
     void failedWriteLeavesTheOldFile_data();
     void failedWriteLeavesTheOldFile();
     void backupIsACompleteCopy();
     void readRefusesWhatIsNoFile();
+    void directoriesOthersCanChange();
+    void directoryOfAnotherUser();
 };
 
 void TestPlatform::dataDirFollowsTheRule()
@@ -158,9 +162,6 @@ void TestPlatform::writtenFilesArePrivate()
         QVERIFY(AtomicFile::write(path, "rewritten"));
         QCOMPARE(modeOf(path), 0600);
     }
-    // The temporary file a crash left behind is reused, and its mode is not.
-    writeFile(dir.path() + "/.MSN.tmp", "half");
-    setMode(dir.path() + "/.MSN.tmp", 0666);
     QVERIFY(AtomicFile::write(dir.path() + "/MSN", "complete"));
     QCOMPARE(modeOf(dir.path() + "/MSN"), 0600);
     // A copy (the dated copy of a damaged list) is private even when its source is not.
@@ -203,19 +204,35 @@ void TestPlatform::appendCreatesAPrivateFile()
     QString error;
     QVERIFY(!PrivateFiles::append(dir.path() + "/missing/corvane.log", "x", &error));
     QVERIFY(!error.isEmpty());
+
+    // A link planted at the log's name carries no line anywhere.
+    const QString notes = dir.path() + "/notes";
+    writeFile(notes, "the user's own notes\n");
+    QVERIFY(QFile::remove(log));
+    QVERIFY(QFile::link(notes, log));
+    QVERIFY(!PrivateFiles::append(log, "a call\n"));
+    QCOMPARE(readFile(notes), QByteArray("the user's own notes\n"));
+    // Nor does a file another user made there first.
+    if (::geteuid() != 0) QSKIP("Giving a file to another user needs root");
+    QVERIFY(QFile::remove(log));
+    writeFile(log, "");
+    QCOMPARE(::chown(QFile::encodeName(log).constData(), 65534, 65534), 0);
+    QVERIFY(!PrivateFiles::append(log, "a call\n", &error));
+    QCOMPARE(readFile(log), QByteArray());
 }
 
 void TestPlatform::recognisesTheProgramsFiles_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("ours");
-    for (const char *name :
-         {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak", "Calls.old",
-          "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2", "corvane.ini", "corvane.log",
-          ".Calls.tmp", ".corvane.ini.tmp", ".Calls.bak.tmp"})
+    for (const char *name : {"Calls", "Nicks", "MSN", "Calls.bak", "Nicks.bak", "MSN.bak",
+                             "Calls.old", "Calls.09.12.2025_18.00.00", "MSN.09.12.2025_18.00.00_2",
+                             "corvane.ini", "corvane.log", ".Calls.tmp", ".corvane.ini.tmp",
+                             ".Calls.bak.tmp", ".Calls.x7Qa9z.tmp", ".corvane.ini.AbC123.tmp"})
         QTest::newRow(name) << QString(name) << true;
     for (const char *name : {"orte.asc", "notes.txt", "Calls.txt", "calls", "Calls.tmp", ".Calls",
-                             "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum"})
+                             "Calls.9.12.2025_18.00.00", "Corvane_e.pdf", "testcallnum",
+                             "Calls.x7Qa9z", ".Calls.x7Q.tmp"})
         QTest::newRow(name) << QString(name) << false;
 }
 
@@ -275,16 +292,59 @@ void TestPlatform::startTightensWhatEarlierVersionsLeftOpen()
     QCOMPARE(modeOf(home.path() + "/new/corvane"), 0700);
 }
 
-void TestPlatform::atomicWriteFollowsSymlinks()
+void TestPlatform::atomicWriteReplacesALinkItself()
 {
+    // Another user planted links at a list's names, pointing at a file of the user's.
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("real"));
-    const QString real = dir.path() + "/real/Nicks";
-    writeFile(real, "old");
-    QVERIFY(QFile::link(real, dir.path() + "/Nicks"));
+    QVERIFY(QDir(dir.path()).mkdir("elsewhere"));
+    const QString victim = dir.path() + "/elsewhere/notes";
+    writeFile(victim, "the user's own notes");
+    for (const char *name : {"/Nicks", "/Calls.bak"})
+        QVERIFY(QFile::link(victim, dir.path() + name));
     QVERIFY(AtomicFile::write(dir.path() + "/Nicks", "new"));
-    QVERIFY(QFileInfo(dir.path() + "/Nicks").isSymLink());
-    QCOMPARE(readFile(real), QByteArray("new"));
+    QVERIFY(!QFileInfo(dir.path() + "/Nicks").isSymLink());
+    QCOMPARE(readFile(dir.path() + "/Nicks"), QByteArray("new"));
+    QCOMPARE(readFile(victim), QByteArray("the user's own notes"));
+
+    // The backup replaces a link at its name too, and is never made from a link.
+    QVERIFY(AtomicFile::backup(dir.path() + "/Nicks", dir.path() + "/Calls.bak"));
+    QVERIFY(!QFileInfo(dir.path() + "/Calls.bak").isSymLink());
+    QCOMPARE(readFile(victim), QByteArray("the user's own notes"));
+    QVERIFY(QFile::link(victim, dir.path() + "/MSN"));
+    QString error;
+    QVERIFY(!AtomicFile::backup(dir.path() + "/MSN", dir.path() + "/MSN.bak", &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!QFileInfo::exists(dir.path() + "/MSN.bak"));
+    setMode(victim, 0644);
+    PrivateFiles::tightenDataDirectory(dir.path(), false);
+    QCOMPARE(modeOf(victim), 0644);
+}
+
+void TestPlatform::plantedTemporaryNamesRedirectNothing()
+{
+    // The fixed names earlier versions used, planted as links and as a file of someone else.
+    QTemporaryDir dir;
+    const QString victim = dir.path() + "/victim";
+    writeFile(victim, "untouched");
+    QVERIFY(QFile::link(victim, dir.path() + "/.Calls.tmp"));
+    QVERIFY(QFile::link(victim, dir.path() + "/.Calls.bak.tmp"));
+    writeFile(dir.path() + "/.Nicks.tmp", "someone else's");
+    setMode(dir.path() + "/.Nicks.tmp", 0666);
+
+    QVERIFY(AtomicFile::write(dir.path() + "/Calls", "calls"));
+    QVERIFY(AtomicFile::backup(dir.path() + "/Calls", dir.path() + "/Calls.bak"));
+    QVERIFY(AtomicFile::write(dir.path() + "/Nicks", "nicks"));
+    QCOMPARE(readFile(victim), QByteArray("untouched"));
+    QCOMPARE(readFile(dir.path() + "/.Nicks.tmp"), QByteArray("someone else's"));
+    QCOMPARE(readFile(dir.path() + "/Calls"), QByteArray("calls"));
+    QCOMPARE(readFile(dir.path() + "/Calls.bak"), QByteArray("calls"));
+    QCOMPARE(readFile(dir.path() + "/Nicks"), QByteArray("nicks"));
+    QCOMPARE(modeOf(dir.path() + "/Nicks"), 0600);
+    // Nothing else was left behind.
+    QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden);
+    names.sort();
+    QCOMPARE(names, QStringList({".Calls.bak.tmp", ".Calls.tmp", ".Nicks.tmp", "Calls", "Calls.bak",
+                                 "Nicks", "victim"}));
 }
 
 void TestPlatform::failedWriteLeavesTheOldFile_data()
@@ -342,6 +402,56 @@ void TestPlatform::readRefusesWhatIsNoFile()
     QVERIFY(!AtomicFile::read(dir.path() + "/big", &bytes, &error, 99));
     QVERIFY(AtomicFile::read(dir.path() + "/big", &bytes, &error, 100));
     QCOMPARE(bytes.size(), 100);
+    // A link is followed only where that is asked for; a copy (a restored backup) never
+    // follows one.
+    QVERIFY(QFile::link(dir.path() + "/big", dir.path() + "/MSN.bak"));
+    QVERIFY(AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error));
+    QVERIFY(
+        !AtomicFile::read(dir.path() + "/MSN.bak", &bytes, &error, 100, AtomicFile::Links::Refuse));
+    QVERIFY(!AtomicFile::copy(dir.path() + "/MSN.bak", dir.path() + "/MSN", &error));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/MSN"));
+}
+
+void TestPlatform::directoriesOthersCanChange()
+{
+    using PrivateFiles::Exposure;
+    QTemporaryDir dir;
+    const uint me = ::getuid();
+    const auto unix = [](const QString &) { return true; };
+    const auto fat = [](const QString &) { return false; }; // modes from mount options
+    QVERIFY(PrivateFiles::hasUnixPermissions(dir.path()));
+    for (int mode : {0700, 0755, 0500, 01700}) {
+        setMode(dir.path(), mode);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, unix), Exposure::Private);
+    }
+    // Any write bit for others, sticky or not, lets them plant names.
+    for (int mode : {0777, 01777, 0770, 0730, 0702}) {
+        setMode(dir.path(), mode);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, unix), Exposure::WritableByOthers);
+        QCOMPARE(PrivateFiles::exposure(dir.path(), me, fat), Exposure::Private);
+    }
+    // Played as another user: the directory is not theirs, whatever its mode.
+    setMode(dir.path(), 0700);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), me + 1, unix), Exposure::ForeignOwner);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), me + 1, fat), Exposure::Private);
+    // Through a link to the directory, the directory counts.
+    QTemporaryDir other;
+    QVERIFY(QFile::link(dir.path(), other.path() + "/data"));
+    setMode(dir.path(), 0777);
+    QCOMPARE(PrivateFiles::exposure(other.path() + "/data", me, unix), Exposure::WritableByOthers);
+    QCOMPARE(PrivateFiles::exposure(other.path() + "/missing", me, unix), Exposure::Private);
+    setMode(dir.path(), 0700);
+}
+
+void TestPlatform::directoryOfAnotherUser()
+{
+    if (::geteuid() != 0) QSKIP("Giving a directory to another user needs root");
+    QTemporaryDir dir;
+    const QByteArray name = QFile::encodeName(dir.path());
+    QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), 0), PrivateFiles::Exposure::ForeignOwner);
+    QCOMPARE(PrivateFiles::exposure(dir.path(), 65534), PrivateFiles::Exposure::Private);
+    QCOMPARE(::chown(name.constData(), 0, 0), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

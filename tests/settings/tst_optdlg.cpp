@@ -87,6 +87,7 @@ private slots:
     void languageSwitchFromTheDialog();
     void telephonyDevices();
     void lookupSourcesFollowTheControls();
+    void plainHttpLookupIsPointedOut();
     void routerMonitorField();
     void badRouterAddressKeepsTheDialogOpen_data();
     void badRouterAddressKeepsTheDialogOpen();
@@ -602,6 +603,45 @@ void TestOptDlg::lookupSourcesFollowTheControls()
     });
     QCOMPARE(calls, QStringList({"plug-in", "unload"}));
     QVERIFY(readFile(ini()).contains("ExternalNumberLookupDLL=\n"));
+}
+
+void TestOptDlg::plainHttpLookupIsPointedOut()
+{
+    writeFile(ini(),
+              "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=HTTP://lookup.example/\n");
+    makeDialog();
+    inDialog([&](TOptDlg *dlg) {
+        auto *hint = c<QLabel>("lbLookupPlainHttp");
+        auto *url = c<QLineEdit>("edLookupURL");
+        // The stored address is plain HTTP: the hint is there when the dialog opens.
+        QVERIFY(hint->isVisible());
+        QCOMPARE(hint->text(),
+                 QString("With http:// unknown callers' numbers are sent unencrypted."));
+        QCOMPARE(hint->textFormat(), Qt::PlainText);
+        // It follows the typing.
+        url->setText("https://lookup.example/");
+        QVERIFY(!hint->isVisible());
+        url->setText(" http://lookup.example/");
+        QVERIFY(hint->isVisible());
+        for (const char *other : {"", "https://http.example/", "ftp://lookup.example/", "http:"}) {
+            url->setText(other);
+            QVERIFY2(!hint->isVisible(), other);
+        }
+        url->setText("http://lookup.example/");
+        dlg->ApplyLanguage(Language::German);
+        QCOMPARE(hint->text(), QString::fromUtf8("Mit http:// werden die Nummern unbekannter "
+                                                 "Anrufer unverschlüsselt gesendet."));
+        dlg->ApplyLanguage(Language::English);
+        dlg->reject();
+    });
+    // Opened again with the stored https address: no hint.
+    writeFile(ini(),
+              "[Settings]\nInternalReverseSearch=1\nReverseLookupURL=https://lookup.example/\n");
+    makeDialog();
+    inDialog([&](TOptDlg *dlg) {
+        QVERIFY(!c<QLabel>("lbLookupPlainHttp")->isVisible());
+        dlg->reject();
+    });
 }
 
 void TestOptDlg::routerMonitorField()
