@@ -67,8 +67,7 @@ void TCallHandler::SetOwnLine(std::unique_ptr<line::TLineSource> source)
     }
     if (!source) return;
     FOwnLine = source.get();
-    if (source->Kind() == line::TLineKind::Capi)
-        FCapiLine = dynamic_cast<TCapiLineSource *>(source.get());
+    FCapiLine = dynamic_cast<TCapiLineSource *>(source.get());
     AddLineSource(std::move(source));
     if (FLinesStarted) FOwnLine->Start();
     if (OnLineState) OnLineState();
