@@ -130,6 +130,16 @@ int answerOptions(const QStringList &arguments)
     return -1;
 }
 
+// Parameters nothing acts on are named, so that a typing error does not pass unnoticed; the
+// start goes on as without them.
+void noteIgnoredParameters(const QStringList &arguments)
+{
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    for (const QString &parameter : platform::ParseCommandLine(arguments).ignored)
+        std::fprintf(stderr, "%s: ignoring \"%s\", which is no switch (see %s --help)\n",
+                     qPrintable(program), qPrintable(parameter), qPrintable(program));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -144,12 +154,16 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(platform::ProgramIcon());
 
+    // Without Qt's own options (-style, -session and the like), which Qt has taken out.
     const QStringList arguments = QApplication::arguments();
-    // Tests and portable set-ups with their own data directory get their own instance.
+    noteIgnoredParameters(arguments);
+    // One running Corvane per data directory: the usual one listens on the plain name, any
+    // other (CORVANE_HOME, a portable installation) on a name of its own.
+    const QString dataDirectory = DataDir::location();
     QString error;
     QString note;
     platform::SingleInstance instance(platform::SingleInstance::DefaultServerName(
-        qEnvironmentVariable("CORVANE_HOME"), &error, &note));
+        DataDir::isDefault() ? QString() : dataDirectory, &error, &note));
     if (!note.isEmpty()) qWarning("Corvane: %s", qPrintable(note));
     const platform::SingleInstance::Role role = instance.serverName().isEmpty()
                                                     ? platform::SingleInstance::Role::Failed
@@ -157,7 +171,12 @@ int main(int argc, char *argv[])
     if (role == platform::SingleInstance::Role::Secondary) {
         const platform::InstanceCommand command =
             platform::PrepareCommand(arguments, instance.channelDirectory(), &error);
-        if (!instance.sendToPrimary(command, &error)) qWarning("Corvane: %s", qPrintable(error));
+        // A switch shows its own result; a plain start would otherwise end without a word.
+        if (!instance.sendToPrimary(command, &error))
+            qWarning("Corvane: %s", qPrintable(error));
+        else if (command == platform::InstanceCommand::None)
+            std::fprintf(stderr, "Corvane is already running (data directory %s)\n",
+                         qPrintable(dataDirectory));
         return 0;
     }
     // Nothing runs that could be ended.
@@ -297,12 +316,7 @@ int main(int argc, char *argv[])
                          });
         QObject::connect(&instance, &platform::SingleInstance::activationRequested, &mainForm,
                          [&mainForm](platform::InstanceCommand command) {
-                             QWidget *front = QApplication::activeModalWidget();
-                             if (!front && mainForm.isVisible()) front = &mainForm;
-                             if (front) {
-                                 front->raise();
-                                 front->activateWindow();
-                             }
+                             mainForm.RaiseOpenWindow();
                              if (command == platform::InstanceCommand::None)
                                  mainForm.AppMessage(command, QString());
                          });

@@ -570,15 +570,40 @@ void TMainForm::AppMessage(platform::InstanceCommand command, const QString &tes
         FCallHandler.TestCall(testNumber);
         break;
     case InstanceCommand::None:
-        // Started again without a switch: without a tray there is no other way in.
+        // Started again without a switch: an open window has come forward already; with none,
+        // the popup does. Without a tray there is no other way in than the call list.
         if (!FTrayWatch.TrayAvailable()) {
             AcknowledgeCalls();
             OpenLists(ListPage::Calls);
+        } else if (!OpenWindow()) {
+            ShowPopup();
         }
         break;
     case InstanceCommand::Quit:
         break;
     }
+}
+
+QWidget *TMainForm::OpenWindow() const
+{
+    if (QWidget *modal = QApplication::activeModalWidget()) return modal;
+    if (isVisible()) return const_cast<TMainForm *>(this);
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        // Menus and tooltips are no windows to bring forward.
+        const Qt::WindowType type = window->windowType();
+        if (window->isVisible() && (type == Qt::Window || type == Qt::Dialog)) return window;
+    }
+    return nullptr;
+}
+
+bool TMainForm::RaiseOpenWindow()
+{
+    QWidget *window = OpenWindow();
+    if (!window) return false;
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->raise();
+    window->activateWindow();
+    return true;
 }
 
 void TMainForm::OpenLists(ListPage page)

@@ -97,6 +97,11 @@ public:
     // A command of a second start (or of this start's own command line); testNumber is the
     // caller of a TestCall.
     void AppMessage(platform::InstanceCommand command, const QString &testNumber);
+    // The window a second start brings forward: a dialog that waits for an answer, else an
+    // open window of the program (the popup included); nullptr when none is open.
+    QWidget *OpenWindow() const;
+    // Restores OpenWindow() when minimised and raises and activates it; false when none.
+    bool RaiseOpenWindow();
     // Hides the popup, writes the settings and the missing list files; idempotent.
     void FormCloseQuery();
     // The session manager asks to save before the session ends: the settings and the missing

@@ -1,5 +1,7 @@
 #include "platform/Autostart.h"
 
+#include "platform/DataDir.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -40,13 +42,34 @@ bool entryDisabled(const QByteArray &content)
 
 } // namespace
 
-Autostart::Autostart(QString programPath, QString userDirectory, QString machineDirectory)
-    : m_programPath(std::move(programPath)), m_userDirectory(std::move(userDirectory)),
-      m_machineDirectory(std::move(machineDirectory))
+Autostart::Autostart(QString programPath, QString userDirectory, QString machineDirectory,
+                     QStringList environment)
+    : m_programPath(std::move(programPath)), m_environment(std::move(environment)),
+      m_userDirectory(std::move(userDirectory)), m_machineDirectory(std::move(machineDirectory))
 {
 }
 
-Autostart::Autostart() : Autostart(QCoreApplication::applicationFilePath()) {}
+Autostart::Autostart()
+    : Autostart(QCoreApplication::applicationFilePath(), DefaultUserDirectory(),
+                DefaultMachineDirectory(), RunningEnvironment())
+{
+}
+
+QStringList Autostart::RunningEnvironment()
+{
+    // The login starts the entry in the home directory: relative paths would point elsewhere.
+    QStringList environment;
+    if (!qEnvironmentVariableIsEmpty("CORVANE_HOME"))
+        environment << QStringLiteral("CORVANE_HOME=") + DataDir::location();
+    const QString library = qEnvironmentVariable("CORVANE_CAPI_LIBRARY");
+    // A bare file name is looked for by the loader, not in the current directory.
+    if (!library.isEmpty())
+        environment << QStringLiteral("CORVANE_CAPI_LIBRARY=") +
+                           (library.contains(QLatin1Char('/'))
+                                ? QFileInfo(library).absoluteFilePath()
+                                : library);
+    return environment;
+}
 
 QString Autostart::DefaultUserDirectory()
 {
@@ -105,7 +128,7 @@ bool Autostart::SetRunKey(Scope scope, bool on, QString *error) const
         if (error) *error = tr("Cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
-    file.write(DesktopEntry(m_programPath));
+    file.write(DesktopEntry(m_programPath, m_environment));
     if (!file.commit()) {
         if (error) *error = tr("Cannot write %1: %2").arg(path, file.errorString());
         return false;
@@ -121,23 +144,26 @@ bool Autostart::MoveMachineWideToUser(QString *error) const
     return SetRunKey(Scope::User, true, error);
 }
 
-QString Autostart::ExecValue(const QString &programPath)
+QString Autostart::ExecValue(const QStringList &arguments)
 {
     // Quoting rules of Exec: inside double quotes, " ` $ and \ take a backslash; a
     // literal % is %% anywhere.
-    QString quoted = QStringLiteral("\"");
-    for (const QChar ch : programPath) {
-        if (ch == QLatin1Char('"') || ch == QLatin1Char('`') || ch == QLatin1Char('$') ||
-            ch == QLatin1Char('\\'))
-            quoted += QLatin1Char('\\');
-        else if (ch == QLatin1Char('%'))
-            quoted += QLatin1Char('%');
-        quoted += ch;
+    QStringList quotedArguments;
+    for (const QString &argument : arguments) {
+        QString quoted = QStringLiteral("\"");
+        for (const QChar ch : argument) {
+            if (ch == QLatin1Char('"') || ch == QLatin1Char('`') || ch == QLatin1Char('$') ||
+                ch == QLatin1Char('\\'))
+                quoted += QLatin1Char('\\');
+            else if (ch == QLatin1Char('%'))
+                quoted += QLatin1Char('%');
+            quoted += ch;
+        }
+        quotedArguments << quoted + QLatin1Char('"');
     }
-    quoted += QLatin1Char('"');
     // Then the escapes of every string value of a desktop file.
     QString value;
-    for (const QChar ch : quoted) {
+    for (const QChar ch : quotedArguments.join(QLatin1Char(' '))) {
         switch (ch.unicode()) {
         case '\\':
             value += QLatin1String("\\\\");
@@ -158,14 +184,19 @@ QString Autostart::ExecValue(const QString &programPath)
     return value;
 }
 
-QByteArray Autostart::DesktopEntry(const QString &programPath)
+QByteArray Autostart::DesktopEntry(const QString &programPath, const QStringList &environment)
 {
     QByteArray text = "[Desktop Entry]\n"
                       "Type=Application\n"
                       "Name=Corvane\n"
                       "Comment=Shows who is calling on the ISDN line\n"
                       "Icon=corvane\n";
-    text += "Exec=" + ExecValue(programPath).toUtf8() + "\n";
+    // env sets the variables for the program; it needs no quotes of its own.
+    const QString exec =
+        environment.isEmpty()
+            ? ExecValue({programPath})
+            : QStringLiteral("env ") + ExecValue(environment + QStringList{programPath});
+    text += "Exec=" + exec.toUtf8() + "\n";
     text += "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
     return text;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace platform {
 
@@ -21,12 +22,20 @@ public:
         Machine,
     };
 
-    // programPath goes into Exec=; the directories are where the entries live (tests
-    // pass temporary ones so they never touch the user's or the machine's).
+    // programPath goes into Exec=, started through env with `environment` (NAME=VALUE each)
+    // when that is not empty; the directories are where the entries live (tests pass
+    // temporary ones so they never touch the user's or the machine's).
     Autostart(QString programPath, QString userDirectory = DefaultUserDirectory(),
-              QString machineDirectory = DefaultMachineDirectory());
-    // For the running program (QCoreApplication::applicationFilePath()).
+              QString machineDirectory = DefaultMachineDirectory(), QStringList environment = {});
+    // For the program as it runs now: QCoreApplication::applicationFilePath() with
+    // RunningEnvironment().
     Autostart();
+
+    // The variables that choose this program's data directory and line, those that are set,
+    // as NAME=VALUE: CORVANE_HOME as the absolute data directory it gives, and
+    // CORVANE_CAPI_LIBRARY (a relative path made absolute). Without them the entry would
+    // start a Corvane on other files and another line.
+    static QStringList RunningEnvironment();
 
     // $XDG_CONFIG_HOME/autostart, ~/.config/autostart when unset.
     static QString DefaultUserDirectory();
@@ -48,13 +57,14 @@ public:
     // if it was set, sets the user's. False only when the user's could not be written.
     bool MoveMachineWideToUser(QString *error = nullptr) const;
 
-    // The entry's text for a program.
-    static QByteArray DesktopEntry(const QString &programPath);
-    // programPath as one quoted argument of Exec=, escaped for the desktop file.
-    static QString ExecValue(const QString &programPath);
+    // The entry's text for a program started with `environment`.
+    static QByteArray DesktopEntry(const QString &programPath, const QStringList &environment = {});
+    // The arguments as the value of Exec=: each one quoted, then escaped for the desktop file.
+    static QString ExecValue(const QStringList &arguments);
 
 private:
     QString m_programPath;
+    QStringList m_environment;
     QString m_userDirectory;
     QString m_machineDirectory;
 };

@@ -80,6 +80,11 @@ QString location()
     return choose().dir;
 }
 
+bool isDefault()
+{
+    return choose().dir == QDir::cleanPath(xdgDataDir());
+}
+
 void tightenPermissions()
 {
     const Choice choice = choose();

@@ -14,6 +14,9 @@ QString path();
 // path() without creating it (for texts such as the usage).
 QString location();
 
+// True when the data directory is the usual $XDG_DATA_HOME/corvane, however it was chosen.
+bool isDefault();
+
 // Earlier versions left the files readable to others: the program's files in the data
 // directory become private, and so does the directory itself when it is the one under
 // $XDG_DATA_HOME.

@@ -59,7 +59,7 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     ParsedCommandLine parsed;
     if (arguments.size() < 2) return parsed;
     const QString &first = arguments.at(1);
-    if (first == QLatin1String("--help")) {
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
         parsed.action = StartAction::Help;
         return parsed;
     }
@@ -71,15 +71,19 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
         parsed.action = StartAction::UnknownOption;
         return parsed;
     }
+    qsizetype used = 1; // the program
     for (const Switch &s : Switches) {
         if (first != QLatin1String(s.shortName) && first != QLatin1String(s.longName)) continue;
+        used = 2;
         if (s.command == InstanceCommand::TestCall) {
-            if (arguments.size() < 3) return parsed;
+            if (arguments.size() < 3) break;
             parsed.testNumber = arguments.at(2);
+            used = 3;
         }
         parsed.command = s.command;
-        return parsed;
+        break;
     }
+    parsed.ignored = arguments.mid(used);
     return parsed;
 }
 
@@ -88,8 +92,9 @@ QString UsageText(const QString &programName, const QString &dataDirectory)
     return QStringLiteral(
                "Usage: %1 [SWITCH]\n"
                "Shows who is calling on an ISDN line. Without a switch, starts Corvane in the\n"
-               "tray, or brings the running Corvane to the front (and opens its call list when\n"
-               "the desktop has no tray).\n"
+               "tray; when a Corvane of the same data directory runs already, brings that one\n"
+               "to the front instead (its open window, else its popup; its call list when the\n"
+               "desktop has no tray). Each data directory has a Corvane of its own.\n"
                "\n"
                "Switches, carried out by the running Corvane (a first start carries them out\n"
                "itself):\n"
@@ -101,7 +106,7 @@ QString UsageText(const QString &programName, const QString &dataDirectory)
                "  /d, /dial          dial the number in the clipboard (when dialling is on)\n"
                "  /t, /test NUMBER   show a test call from NUMBER\n"
                "  /q, /quit          end the running Corvane (starts nothing when none runs)\n"
-               "  --help             show this help and exit\n"
+               "  -h, --help         show this help and exit\n"
                "  --version          show the version and exit\n"
                "\n"
                "Environment:\n"

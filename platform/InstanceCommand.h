@@ -31,7 +31,7 @@ bool IsKnownCommand(int code);
 enum class StartAction
 {
     Run,
-    Help,          // "--help": print the usage, exit 0
+    Help,          // "--help" or "-h": print the usage, exit 0
     Version,       // "--version": print the version, exit 0
     UnknownOption, // any other first parameter beginning with "--": usage on stderr, exit 2
 };
@@ -41,12 +41,15 @@ struct ParsedCommandLine
     InstanceCommand command = InstanceCommand::None;
     QString testNumber; // only with TestCall
     StartAction action = StartAction::Run;
+    // With Run: the parameters that are neither the switch nor its number, which nothing
+    // acts on (a misspelt switch, a word such as "help").
+    QStringList ignored;
 };
 
 // arguments as QCoreApplication::arguments() gives them: the program first. The first
 // parameter is compared case-sensitively with the switches; "/t" and "/test" count only
-// with a second parameter. "--help", "--version" and other options written the Linux way
-// set the action; "--" alone is no option. Anything else gives None.
+// with a second parameter. "--help" (or "-h"), "--version" and other options written the
+// Linux way set the action; "--" alone is no option. Anything else gives None.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
 // The text of "--help": the switches, the environment variables and the data directory.

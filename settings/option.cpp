@@ -220,7 +220,7 @@ QStringList CountryCodeChoices(const AreaCodeTable &table)
 
 TOptDlg::TOptDlg(SettingsStore &settings, TLists &lists, OptionPrompts &prompts, QWidget *parent)
     : QDialog(parent), FSettings(settings), FLists(lists), FPrompts(prompts),
-      FAutostart(QCoreApplication::applicationFilePath()), FLanguage(lists.language())
+      FLanguage(lists.language())
 {
     setObjectName(QStringLiteral("OptDlg"));
     setModal(true);

@@ -1,7 +1,7 @@
-// The program's command line as a Linux user meets it: --help, --version and a misspelt
-// option answer at once, without a display and without reaching the running Corvane;
-// "/q" with nothing running starts nothing; a FIFO named "testcallnum" does not stop the
-// running Corvane.
+// The program's command line as a Linux user meets it: --help (-h), --version and a misspelt
+// option answer at once, without a display and without reaching the running Corvane; a
+// second start says what it did, and names a word that is no switch; "/q" with nothing
+// running starts nothing; a FIFO named "testcallnum" does not stop the running Corvane.
 #include "platform/SingleInstance.h"
 
 #include <QDir>
@@ -42,6 +42,49 @@ class TestCommandLine : public QObject
         QByteArray err;
     };
 
+    // The environment of a start that may go on to run: no display, but Qt's offscreen
+    // platform.
+    QProcessEnvironment offscreen(const QString &corvaneHome) const
+    {
+        QProcessEnvironment env = environment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("CORVANE_HOME", corvaneHome);
+        return env;
+    }
+
+    // A Corvane running on `home` (made, with the start screen off), listening for a
+    // second start.
+    bool startRunning(const QString &home, QProcess &running)
+    {
+        QDir().mkpath(home);
+        QFile ini(home + "/corvane.ini");
+        if (!ini.open(QIODevice::WriteOnly)) return false;
+        ini.write("[Settings]\nShowNag=0\n");
+        ini.close();
+        running.setProcessEnvironment(offscreen(home));
+        running.setProcessChannelMode(QProcess::ForwardedChannels);
+        running.start(CORVANE_PROGRAM);
+        qputenv("XDG_RUNTIME_DIR", FRoot.path().toUtf8());
+        const QString server = SingleInstance::DefaultServerName(home);
+        return QTest::qWaitFor([&] { return QFileInfo::exists(server); }, 30000);
+    }
+
+    // A start that is expected to end by itself; exit code -1 when it did not.
+    Result runToEnd(const QStringList &arguments, const QProcessEnvironment &env)
+    {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(FRoot.path());
+        process.start(CORVANE_PROGRAM, arguments);
+        if (!process.waitForFinished(15000)) {
+            process.kill();
+            process.waitForFinished();
+            return {};
+        }
+        return {process.exitCode(), process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
     // Runs the program while a stand-in for the running instance listens; no message may
     // reach it.
     Result run(const QStringList &arguments, const QProcessEnvironment &env)
@@ -68,9 +111,16 @@ class TestCommandLine : public QObject
     }
 
 private slots:
+    void helpPrintsTheUsage_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--help") << "--help";
+        QTest::newRow("-h") << "-h";
+    }
     void helpPrintsTheUsage()
     {
-        const Result result = run({"--help"}, environment());
+        QFETCH(QString, option);
+        const Result result = run({option}, environment());
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.err, QByteArray());
         const QString out = QString::fromUtf8(result.out);
@@ -100,13 +150,40 @@ private slots:
         QVERIFY(!QFileInfo::exists(home()));
     }
 
+    // Started again without a switch, the program says where the running Corvane keeps its
+    // files and ends. The data directory, however it is spelt, has one Corvane.
+    void secondStartSaysWhatItDid()
+    {
+        const QString home = FRoot.filePath("running home");
+        QProcess running;
+        const auto stop = qScopeGuard([&] {
+            running.kill();
+            running.waitForFinished();
+        });
+        QVERIFY(startRunning(home, running));
+
+        const QByteArray said =
+            "Corvane is already running (data directory " + home.toUtf8() + ")\n";
+        for (const QString &spelling :
+             {home, home + "/", FRoot.filePath("x/../running home"), QString("running home")}) {
+            const Result result = runToEnd({}, offscreen(spelling));
+            QVERIFY2(result.exitCode == 0, qPrintable(spelling + " started a Corvane of its own"));
+            QCOMPARE(result.err, said);
+            QCOMPARE(result.out, QByteArray());
+        }
+
+        // A word that is no switch is named; the start goes on as without it.
+        const Result result = runToEnd({"help"}, offscreen(home));
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.err,
+                 "corvane: ignoring \"help\", which is no switch (see corvane --help)\n" + said);
+        QCOMPARE(running.state(), QProcess::Running);
+    }
+
     void quitWithNothingRunningStartsNothing()
     {
-        QProcessEnvironment env = environment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("CORVANE_HOME", FRoot.filePath("other"));
         QProcess process;
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(offscreen(FRoot.filePath("other")));
         process.start(CORVANE_PROGRAM, {"/q"});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 0);
@@ -119,26 +196,14 @@ private slots:
     void fifoAsTestNumberDoesNotFreeze()
     {
         const QString home = FRoot.filePath("fifo-home");
-        QVERIFY(QDir().mkpath(home));
-        QFile ini(home + "/corvane.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Settings]\nShowNag=0\n");
-        ini.close();
-        QProcessEnvironment env = environment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("CORVANE_HOME", home);
-        qputenv("XDG_RUNTIME_DIR", FRoot.path().toUtf8());
-        const QString server = SingleInstance::DefaultServerName(home);
-
+        const QProcessEnvironment env = offscreen(home);
         QProcess running;
-        running.setProcessEnvironment(env);
-        running.setProcessChannelMode(QProcess::ForwardedChannels);
-        running.start(CORVANE_PROGRAM);
         const auto stop = qScopeGuard([&] {
             running.kill();
             running.waitForFinished();
         });
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(server), 30000);
+        QVERIFY(startRunning(home, running));
+        const QString server = SingleInstance::DefaultServerName(home);
 
         // FIFOs where the number comes from now and in a directory a frame names.
         const QString work = FRoot.filePath("work");

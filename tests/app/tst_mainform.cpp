@@ -13,6 +13,7 @@
 #include "settings/SettingsStore.h"
 #include "tests/app/CallTestSupport.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -580,15 +581,39 @@ private slots:
         QCOMPARE(back, 1);
     }
 
+    // Started again without a switch, the running program comes forward: with a tray and
+    // no window open, its popup; an open window stays the one in front.
+    void secondStartBringsThePopupForward()
+    {
+        QList<ListPage> opened;
+        FForm->OnShowLists = [&opened](ListPage page) { opened << page; };
+        FForm->TrayWatch().TrayAvailable = [] { return true; };
+        QVERIFY(!FForm->isVisible());
+        QCOMPARE(FForm->OpenWindow(), nullptr);
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QVERIFY(FForm->isVisible());
+        QCOMPARE(FForm->OpenWindow(), FForm.get());
+        FForm->HidePopup();
+
+        // A minimised dialog is restored instead.
+        QDialog dialog;
+        dialog.setWindowState(Qt::WindowMinimized);
+        dialog.show();
+        QCOMPARE(FForm->OpenWindow(), &dialog);
+        QVERIFY(FForm->RaiseOpenWindow());
+        QVERIFY(!(dialog.windowState() & Qt::WindowMinimized));
+        FForm->AppMessage(platform::InstanceCommand::None, QString());
+        QVERIFY(!FForm->isVisible());
+        QVERIFY(opened.isEmpty());
+        dialog.hide();
+        QVERIFY(!FForm->RaiseOpenWindow());
+    }
+
     void secondStartWithoutTrayOpensTheCallList()
     {
         QList<ListPage> opened;
         FForm->OnShowLists = [&opened](ListPage page) { opened << page; };
-        bool tray = true;
-        FForm->TrayWatch().TrayAvailable = [&tray] { return tray; };
-        FForm->AppMessage(platform::InstanceCommand::None, QString());
-        QVERIFY(opened.isEmpty());
-        tray = false;
+        FForm->TrayWatch().TrayAvailable = [] { return false; };
         ring("0301234");
         FForm->AppMessage(platform::InstanceCommand::None, QString());
         QCOMPARE(opened, QList<ListPage>{ListPage::Calls});

@@ -174,7 +174,9 @@ private:
 class Corvane
 {
 public:
-    Corvane() : FHome(FRoot.filePath(QStringLiteral("home")))
+    // homeName: the data directory's name in the test's own directory.
+    explicit Corvane(const QString &homeName = QStringLiteral("home"))
+        : FHome(FRoot.filePath(homeName))
     {
         // As the program makes its own: whatever the umask, others cannot write to it.
         QDir().mkpath(FHome);

@@ -1,6 +1,8 @@
 // The options dialog in the real program: opened by "/o" from a second start, every page
 // photographed in both languages, a colour and the language changed with the keyboard, OK;
-// after a restart the popup of the next call shows the colour and the language.
+// after a restart the popup of the next call shows the colour and the language. "Load at
+// startup" writes an entry that starts the same Corvane on the same files and line.
+#include "tests/DesktopExec.h"
 #include "tests/e2e/Desktop.h"
 
 #include <QElapsedTimer>
@@ -108,6 +110,58 @@ private slots:
                                 .arg(area.width())
                                 .arg(area.height())));
         QVERIFY(corvane.stop());
+    }
+
+    // "Load at startup" ticked in a Corvane with files and a line of its own, as in the
+    // demo: what the autostart entry starts at the next login is that Corvane again.
+    void autostartEntryStartsTheSameCorvane()
+    {
+        Corvane corvane(QStringLiteral("demo's 100% \"files\""));
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\n");
+        QTemporaryDir config;
+        QProcessEnvironment env = corvane.environment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        QVERIFY(corvane.start(env));
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QCOMPARE(corvane.secondStart({QStringLiteral("/o")}), 0);
+        QVERIFY2(!waitForWindow(QStringLiteral("^Options$")).isEmpty(), "/o opened the options");
+        QTest::qWait(300);
+        key(QStringLiteral("alt+l")); // "&Load at startup"
+        QTest::qWait(200);
+        key(QStringLiteral("Return"));
+        QVERIFY(waitFor([&] { return findWindow(QStringLiteral("^Options$")).isEmpty(); }));
+        const QString entry = config.filePath(QStringLiteral("autostart/corvane.desktop"));
+        QVERIFY2(waitFor([&] { return QFile::exists(entry); }), "the autostart entry is written");
+        QVERIFY(corvane.stop());
+
+        const std::optional<QStringList> command = desktopexec::Split(desktopexec::ExecOf(entry));
+        QVERIFY2(command && command->size() == 4, qPrintable(desktopexec::ExecOf(entry)));
+        QCOMPARE(command->mid(0, 3),
+                 QStringList({QStringLiteral("env"), "CORVANE_HOME=" + corvane.home(),
+                              QStringLiteral("CORVANE_CAPI_LIBRARY=" CAPISIM_LIBRARY)}));
+        QCOMPARE(QFileInfo(command->at(3)).canonicalFilePath(),
+                 QFileInfo(QStringLiteral(CORVANE_PROGRAM)).canonicalFilePath());
+
+        // The login starts it without the variables, elsewhere: the same files, the same line.
+        QProcessEnvironment login = env;
+        login.remove(QStringLiteral("CORVANE_HOME"));
+        login.remove(QStringLiteral("CORVANE_CAPI_LIBRARY"));
+        QProcess started;
+        started.setProcessEnvironment(login);
+        started.setWorkingDirectory(config.path());
+        started.setProcessChannelMode(QProcess::ForwardedChannels);
+        started.start(command->at(0), command->mid(1));
+        const auto stop = qScopeGuard([&] {
+            started.terminate();
+            if (!started.waitForFinished(15000)) started.kill();
+            started.waitForFinished();
+        });
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
+                                            "--end-after 0.3")));
+        QVERIFY2(
+            waitFor([&] { return corvane.readFile(QStringLiteral("Calls")).contains("0441123"); }),
+            "the call is stored in the same data directory");
     }
 
     // Stored icons that cannot be read: one message once the line listens, and a call while

@@ -1,8 +1,10 @@
 // Autostart entries in temporary XDG directories.
 #include "platform/Autostart.h"
+#include "tests/DesktopExec.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
@@ -40,6 +42,13 @@ FileStamp stamp(const QString &path)
     };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
     return {st.st_ino, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+QString writtenEntry(const Autostart &autostart)
+{
+    return autostart.SetRunKey(Autostart::Scope::User, true)
+               ? autostart.EntryPath(Autostart::Scope::User)
+               : QString();
 }
 
 } // namespace
@@ -247,8 +256,67 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, exec);
-        QCOMPARE(Autostart::ExecValue(path), exec);
+        QCOMPARE(Autostart::ExecValue({path}), exec);
         QVERIFY(Autostart::DesktopEntry(path).contains("\nExec=" + exec.toUtf8() + "\n"));
+        QCOMPARE(desktopexec::Split(exec), QStringList{path});
+    }
+
+    // Started during the demo, the entry starts the program with the demo's files and line;
+    // a launcher reads back exactly the paths written, whatever they hold.
+    void entryCarriesTheEnvironment()
+    {
+        const QString program = "/home/anna/my apps/100% \"corvane\"/corvane";
+        const QStringList environment{"CORVANE_HOME=/home/anna/demo files/$HOME `x` \\z",
+                                      "CORVANE_CAPI_LIBRARY=/home/anna/my apps/libcapisim.so"};
+        const Autostart a(program, m_user, m_machine, environment);
+        QString error;
+        QVERIFY2(a.SetRunKey(Scope::User, true, &error), qPrintable(error));
+        const QString exec = desktopexec::ExecOf(a.EntryPath(Scope::User));
+        QVERIFY2(exec.startsWith("env "), qPrintable(exec));
+        QCOMPARE(desktopexec::Split(exec), QStringList{"env"} + environment + QStringList{program});
+
+        QProcess validate;
+        validate.start("desktop-file-validate", {a.EntryPath(Scope::User)});
+        QVERIFY2(validate.waitForFinished(30000), "desktop-file-validate (desktop-file-utils)");
+        QCOMPARE(validate.readAll(), QByteArray());
+        QCOMPARE(validate.exitCode(), 0);
+
+        // Without variables the program stands alone, as before.
+        QCOMPARE(desktopexec::Split(desktopexec::ExecOf(
+                     writtenEntry(Autostart(program, m_user + "2", m_machine)))),
+                 QStringList{program});
+    }
+
+    void runningEnvironment()
+    {
+        const QByteArray home = qgetenv("CORVANE_HOME");
+        const QByteArray library = qgetenv("CORVANE_CAPI_LIBRARY");
+        const QString cwd = QDir::currentPath();
+        const auto restore = qScopeGuard([&] {
+            home.isNull() ? qunsetenv("CORVANE_HOME") : qputenv("CORVANE_HOME", home);
+            library.isNull() ? qunsetenv("CORVANE_CAPI_LIBRARY")
+                             : qputenv("CORVANE_CAPI_LIBRARY", library);
+            QDir::setCurrent(cwd);
+        });
+        QVERIFY(QDir::setCurrent(m_root.path()));
+
+        qunsetenv("CORVANE_HOME");
+        qunsetenv("CORVANE_CAPI_LIBRARY");
+        QCOMPARE(Autostart::RunningEnvironment(), QStringList());
+        qputenv("CORVANE_HOME", "");
+        QCOMPARE(Autostart::RunningEnvironment(), QStringList());
+
+        // The login starts the entry elsewhere: relative paths become absolute.
+        qputenv("CORVANE_HOME", "demo/../demo files/");
+        qputenv("CORVANE_CAPI_LIBRARY", "build/libcapisim.so");
+        QCOMPARE(Autostart::RunningEnvironment(),
+                 QStringList({"CORVANE_HOME=" + m_root.filePath("demo files"),
+                              "CORVANE_CAPI_LIBRARY=" + m_root.filePath("build/libcapisim.so")}));
+        // A bare name is the loader's to find.
+        qunsetenv("CORVANE_HOME");
+        qputenv("CORVANE_CAPI_LIBRARY", "libcapi20.so.3");
+        QCOMPARE(Autostart::RunningEnvironment(),
+                 QStringList{"CORVANE_CAPI_LIBRARY=libcapi20.so.3"});
     }
 
     void defaultDirectories()

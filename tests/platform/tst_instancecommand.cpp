@@ -112,8 +112,11 @@ private slots:
         row("with a value", {"--help=all"}, StartAction::UnknownOption);
         row("upper case", {"--HELP"}, StartAction::UnknownOption);
         // Everything else keeps the old rules: a switch, or nothing at all.
+        row("-h", {"-h"}, StartAction::Help);
+        row("-h before a switch", {"-h", "/c"}, StartAction::Help);
         row("double dash alone", {"--"}, StartAction::Run);
-        row("one dash", {"-h"}, StartAction::Run);
+        row("one dash", {"-c"}, StartAction::Run);
+        row("-h second", {"/c", "-h"}, StartAction::Run);
         row("switch first", {"/c", "--help"}, StartAction::Run);
         row("test number", {"/t", "--5"}, StartAction::Run);
         row("none", {}, StartAction::Run);
@@ -128,14 +131,43 @@ private slots:
         if (action != int(StartAction::Run)) QCOMPARE(parsed.command, InstanceCommand::None);
     }
 
+    // Parameters nothing acts on, which the start names on standard error.
+    void ignoredParameters_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<QStringList>("ignored");
+        const auto row = [](const char *name, QStringList params, QStringList ignored) {
+            QTest::newRow(name) << params << ignored;
+        };
+        row("none", {}, {});
+        row("switch", {"/c"}, {});
+        row("test call", {"/t", "0441123"}, {});
+        row("/t without number", {"/t"}, {});
+        row("a word", {"help"}, {"help"});
+        row("upper-case switch", {"/W"}, {"/W"});
+        row("one dash", {"-c"}, {"-c"});
+        row("double dash alone", {"--"}, {"--"});
+        row("empty", {""}, {""});
+        row("after a switch", {"/c", "now"}, {"now"});
+        row("after the test number", {"/t", "0441123", "0441124"}, {"0441124"});
+        row("switch second", {"x", "/c"}, {"x", "/c"});
+        row("options are not run", {"--help", "x"}, {});
+    }
+    void ignoredParameters()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(QStringList, ignored);
+        QCOMPARE(ParseCommandLine(QStringList{"corvane"} + parameters).ignored, ignored);
+    }
+
     void usageNamesEverySwitchAndTheDataDirectory()
     {
         const QString usage = UsageText("corvane", "/home/anna/.local/share/corvane");
         QVERIFY(usage.startsWith("Usage: corvane "));
-        for (const char *item :
-             {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn", "/o, /options",
-              "/d, /dial", "/t, /test NUMBER", "/q, /quit", "--help", "--version", "CORVANE_HOME",
-              "CORVANE_CAPI_LIBRARY", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+        for (const char *item : {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn",
+                                 "/o, /options", "/d, /dial", "/t, /test NUMBER", "/q, /quit",
+                                 "-h, --help", "--version", "CORVANE_HOME", "CORVANE_CAPI_LIBRARY",
+                                 "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
             QVERIFY2(usage.contains(QLatin1String("\n  ") + item), item);
         QVERIFY(usage.endsWith("Data directory: /home/anna/.local/share/corvane\n"));
         // Each switch the usage names is one the program takes.
