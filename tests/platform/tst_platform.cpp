@@ -86,11 +86,18 @@ void TestPlatform::dataDirFollowsTheRule()
     qputenv("CORVANE_HOME", home.path().toUtf8());
     QCOMPARE(DataDir::path(), home.path());
     QCOMPARE(DataDir::iniFile(), home.path() + "/corvane.ini");
+    QVERIFY(!DataDir::isDefault());
 
     // Without CORVANE_HOME and without a portable ini next to the program: XDG, created.
     qunsetenv("CORVANE_HOME");
     qputenv("XDG_DATA_HOME", xdg.path().toUtf8());
     QCOMPARE(DataDir::path(), xdg.path() + "/corvane");
+    QVERIFY(DataDir::isDefault());
+    // The usual directory is the usual one however it is named.
+    qputenv("CORVANE_HOME", (xdg.path() + "/./corvane/").toUtf8());
+    QCOMPARE(DataDir::location(), xdg.path() + "/corvane");
+    QVERIFY(DataDir::isDefault());
+    qunsetenv("CORVANE_HOME");
     QVERIFY(QFileInfo(xdg.path() + "/corvane").isDir());
     QCOMPARE(QFileInfo(xdg.path() + "/corvane").permissions() &
                  (QFile::ReadOther | QFile::ReadGroup),
@@ -100,8 +107,10 @@ void TestPlatform::dataDirFollowsTheRule()
     const QString portableIni = DataDir::programDir() + "/corvane.ini";
     writeFile(portableIni, "[Settings]\n");
     const QString portable = DataDir::path();
+    const bool portableIsDefault = DataDir::isDefault();
     QFile::remove(portableIni);
     QCOMPARE(portable, DataDir::programDir());
+    QVERIFY(!portableIsDefault);
 
     qputenv("CORVANE_HOME", oldHome);
     if (oldHome.isNull()) qunsetenv("CORVANE_HOME");
