@@ -589,17 +589,17 @@ private slots:
         FForm->OnShowLists = [&opened](ListPage page) { opened << page; };
         FForm->TrayWatch().TrayAvailable = [] { return true; };
         QVERIFY(!FForm->isVisible());
-        QCOMPARE(FForm->OpenWindow(), nullptr);
+        QVERIFY(!FForm->OpenWindow());
         FForm->AppMessage(platform::InstanceCommand::None, QString());
         QVERIFY(FForm->isVisible());
-        QCOMPARE(FForm->OpenWindow(), FForm.get());
+        QCOMPARE(FForm->OpenWindow(), static_cast<QWidget *>(FForm.get()));
         FForm->HidePopup();
 
         // A minimised dialog is restored instead.
         QDialog dialog;
         dialog.setWindowState(Qt::WindowMinimized);
         dialog.show();
-        QCOMPARE(FForm->OpenWindow(), &dialog);
+        QCOMPARE(FForm->OpenWindow(), static_cast<QWidget *>(&dialog));
         QVERIFY(FForm->RaiseOpenWindow());
         QVERIFY(!(dialog.windowState() & Qt::WindowMinimized));
         FForm->AppMessage(platform::InstanceCommand::None, QString());
