@@ -24,6 +24,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDialog>
 #include <QDebug>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -588,10 +589,10 @@ QWidget *TMainForm::OpenWindow() const
 {
     if (QWidget *modal = QApplication::activeModalWidget()) return modal;
     if (isVisible()) return const_cast<TMainForm *>(this);
+    // Besides the popup, the program's windows are dialogs; the tray icon's own window, menus
+    // and tooltips are none to bring forward.
     for (QWidget *window : QApplication::topLevelWidgets()) {
-        // Menus and tooltips are no windows to bring forward.
-        const Qt::WindowType type = window->windowType();
-        if (window->isVisible() && (type == Qt::Window || type == Qt::Dialog)) return window;
+        if (window->isVisible() && qobject_cast<QDialog *>(window)) return window;
     }
     return nullptr;
 }
