@@ -169,10 +169,13 @@ int main(int argc, char *argv[])
                                                     ? platform::SingleInstance::Role::Failed
                                                     : instance.start(&error);
     if (role == platform::SingleInstance::Role::Secondary) {
+        const platform::InstanceCommand wanted = platform::ParseCommandLine(arguments).command;
         const platform::InstanceCommand command =
             platform::PrepareCommand(arguments, instance.channelDirectory(), &error);
         // A switch shows its own result; a plain start would otherwise end without a word.
-        if (!instance.sendToPrimary(command, &error))
+        if (command != wanted)
+            qWarning("Corvane: no test call: %s", qPrintable(error));
+        else if (!instance.sendToPrimary(command, &error))
             qWarning("Corvane: %s", qPrintable(error));
         else if (command == platform::InstanceCommand::None)
             std::fprintf(stderr, "Corvane is already running (data directory %s)\n",

@@ -177,6 +177,16 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.err,
                  "corvane: ignoring \"help\", which is no switch (see corvane --help)\n" + said);
+
+        // A test call whose number cannot be handed over says why, and nothing else.
+        const QString numberFile =
+            QFileInfo(SingleInstance::DefaultServerName(home)).path() + "/testcallnum";
+        QVERIFY(QDir().mkpath(numberFile));
+        const Result test = runToEnd({"/t", "0441123"}, offscreen(home));
+        QDir().rmdir(numberFile);
+        QCOMPARE(test.exitCode, 0);
+        QVERIFY2(test.err.contains("no test call: " + numberFile.toUtf8()), test.err.constData());
+        QVERIFY(!test.err.contains("already running"));
         QCOMPARE(running.state(), QProcess::Running);
     }
 
