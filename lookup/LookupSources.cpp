@@ -192,7 +192,7 @@ std::optional<QString> LookupSources::ModifyNumber(const QString &number)
     QEventLoop loop;
     CallPlugin(FNumberPlugin, FModifyFunction, number, &loop,
                [&reply, &loop](bool answered, const QString &text) {
-                   reply = Reply{answered, text};
+                   reply = Reply{answered, text, QString()};
                    loop.quit();
                });
     // Calls ring and are shown while the plug-in works. A program that is ending leaves the
@@ -244,7 +244,7 @@ void LookupSources::CallPlugin(const std::shared_ptr<TUserPlugin> &plugin,
     action->context = context;
     action->done = std::move(done);
     if (plugin->IsShutOff()) {
-        Finish(action, Reply{false, QString()});
+        Finish(action, Reply{false, QString(), QString()});
         return;
     }
     // The thread holds the plug-in: it stays loaded until the call has returned.
@@ -302,7 +302,7 @@ void LookupSources::Expire(const std::shared_ptr<Action> &action)
         if (action->over) return;
     }
     action->plugin->ShutOff();
-    Finish(action, Reply{false, QString()});
+    Finish(action, Reply{false, QString(), QString()});
 }
 
 void LookupSources::InformShutOff(const QString &path)

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 QByteArray ReverseLookupRequest(const QString &baseUrl, const QString &number)
 {
@@ -178,6 +179,10 @@ bool TfrmLookup::Lookup(const QString &number, ReverseLookupAnswer &answer, QStr
             *failure = QStringLiteral("the answer is larger than %1 KiB").arg(MaxBodyBytes / 1024);
         else
             *failure = QString::fromUtf8(*error ? error : curl_easy_strerror(result)).trimmed();
+        // The system's word for it: a refused connection and an unreachable host read alike.
+        long osError = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError)
+            *failure += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(int(osError))));
         return false;
     }
     if (status < 200 || status > 299) {
