@@ -445,7 +445,8 @@ void TMainForm::TrayMissing()
 void TMainForm::LookupFailed(const LookupResult &result)
 {
     FCallHandler.WriteLog(
-        QStringLiteral("Reverse lookup of %1 failed: %2").arg(result.number, result.failure), false);
+        QStringLiteral("Reverse lookup of %1 failed: %2").arg(result.number, result.failure),
+        false);
     // Once: a server that is down would otherwise speak up at every call.
     if (std::exchange(FLookupFailureTold, true)) return;
     const QString summary = UiText(UiForm::Messages, u"LookupServerDown", FLanguage);

@@ -182,7 +182,8 @@ bool TfrmLookup::Lookup(const QString &number, ReverseLookupAnswer &answer, QStr
         // The system's word for it: a refused connection and an unreachable host read alike.
         long osError = 0;
         if (curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError)
-            *failure += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(int(osError))));
+            *failure +=
+                QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(int(osError))));
         return false;
     }
     if (status < 200 || status > 299) {

@@ -6,12 +6,12 @@
 #include "lists/ListDlg.h"
 #include "lists/ListView.h"
 #include "lists/nick.h"
+#include "platform/DesktopNotifications.h"
 #include "tapi/LineApi.h"
 #include "tapi/tapifrm.h"
+#include "tests/FakeNotifications.h"
 #include "tests/app/ProgramOnLine.h"
 #include "tests/lookup/LookupServer.h"
-#include "platform/DesktopNotifications.h"
-#include "tests/FakeNotifications.h"
 #include "tests/platform/FakeScreenSaver.h"
 
 #include <dlfcn.h>
