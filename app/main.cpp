@@ -52,6 +52,7 @@ const char *const kProductHint = "Tremlow Corvane";
 const QString kCallsTopic = QStringLiteral("calls");
 const QString kLineTopic = QStringLiteral("line");
 const QString kTrayTopic = QStringLiteral("tray");
+const QString kLookupTopic = QStringLiteral("lookup");
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -126,6 +127,7 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     FCallHandler.OnPlaySound = [this](const QString &file) { return FSound.Play(file); };
     FCallHandler.Lookup = &FLookupSources;
     FLookupSources.OnLookupResult = [this](const LookupResult &result) {
+        if (!result.failure.isEmpty()) return LookupFailed(result);
         FCallHandler.LookupResult(result.number, result.name,
                                   result.hasInfo ? std::optional(result.info) : std::nullopt);
     };
@@ -439,6 +441,19 @@ void TMainForm::TrayMissing()
     std::fprintf(stderr, "Corvane: %s. %s\n", qPrintable(summary), qPrintable(help));
     std::fflush(stderr);
     if (Notifications) Notifications->Show(kTrayTopic, summary, help);
+}
+
+void TMainForm::LookupFailed(const LookupResult &result)
+{
+    FCallHandler.WriteLog(
+        QStringLiteral("Reverse lookup of %1 failed: %2").arg(result.number, result.failure),
+        false);
+    // Once: a server that is down would otherwise speak up at every call.
+    if (std::exchange(FLookupFailureTold, true)) return;
+    const QString summary = UiText(UiForm::Messages, u"LookupServerDown", FLanguage);
+    const QString text = FLookupSources.FailureText(result.failure);
+    if (!Notifications || !Notifications->Show(kLookupTopic, summary, text))
+        FTrayIcon->showMessage(summary, text, QSystemTrayIcon::Warning, 10000);
 }
 
 // ---- Settings -------------------------------------------------------------------------

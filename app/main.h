@@ -217,6 +217,9 @@ private:
     void HideBalloon();
     void AskForStatusNotifierHost();
     void TrayMissing();
+    // A background lookup got no answer from the server: the log says so each time, the tray
+    // once per run.
+    void LookupFailed(const LookupResult &result);
     int InfoLineHeight() const;
 
     SettingsStore &FSettings;
@@ -228,6 +231,7 @@ private:
 
     TCallHandler FCallHandler;
     LookupSources FLookupSources; // after the call handling: ends before it
+    bool FLookupFailureTold = false;
     bool FDialogsReady = false;
     bool FClosed = false;
     Language FLanguage = Language::German;

@@ -322,6 +322,22 @@ constexpr TextEntry Texts[] = {
     {UiForm::Messages, u"ReverseSearchEmpty",
      u"Keine Informationen bei der Rückwärtssuche gefunden.",
      u"No information found in reverse search"},
+    // The server's address and why it gave no answer.
+    {UiForm::Messages, u"ReverseSearchFailed",
+     u"Keine Antwort vom Server der Rückwärtssuche %1: %2",
+     u"No answer from the reverse search server %1: %2"},
+    {UiForm::Messages, u"LookupServerDown", u"Der Server der Rückwärtssuche antwortet nicht",
+     u"The reverse search server does not answer"},
+    {UiForm::Messages, u"ContactsUnreachable",
+     u"Fehler beim Verbinden mit dem Adressbuch. Corvane versucht es beim nächsten Start und "
+     u"nach OK in den Optionen erneut.",
+     u"Error connecting to the address book. Corvane tries again at the next start and when the "
+     u"options are confirmed with OK."},
+    {UiForm::Messages, u"VCardUnreadable",
+     u"Die vCard-Datei oder der vCard-Ordner %1 kann nicht gelesen werden. Corvane versucht es "
+     u"beim nächsten Start und nach OK in den Optionen erneut.",
+     u"The vCard file or folder %1 cannot be read. Corvane tries again at the next start and "
+     u"when the options are confirmed with OK."},
     {UiForm::Messages, u"PluginShutOff",
      u"Das Plug-in %1 hat nicht innerhalb von %2 Sekunden geantwortet. Corvane ruft es bis zum "
      u"nächsten Start nicht mehr auf.",

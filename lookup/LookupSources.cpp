@@ -172,9 +172,11 @@ void LookupSources::ReverseSearch(const QString &number, QObject *context, Searc
     Run(action, [client = action->client, number] {
         Reply reply;
         ReverseLookupAnswer answer;
-        if (!client->Lookup(number, answer) || answer.name.isEmpty() ||
-            answer.name.contains(QLatin1String("ERROR")))
+        if (!client->Lookup(number, answer, &reply.failure)) {
+            reply.answered = reply.failure.isEmpty();
             return reply;
+        }
+        if (answer.name.isEmpty() || answer.name.contains(QLatin1String("ERROR"))) return reply;
         QString info = answer.info;
         info.chop(1); // the last line's CR
         reply.text = CapLookupName(answer.name);
@@ -190,7 +192,7 @@ std::optional<QString> LookupSources::ModifyNumber(const QString &number)
     QEventLoop loop;
     CallPlugin(FNumberPlugin, FModifyFunction, number, &loop,
                [&reply, &loop](bool answered, const QString &text) {
-                   reply = Reply{answered, text};
+                   reply = Reply{answered, text, QString()};
                    loop.quit();
                });
     // Calls ring and are shown while the plug-in works. A program that is ending leaves the
@@ -203,6 +205,11 @@ std::optional<QString> LookupSources::ModifyNumber(const QString &number)
 bool LookupSources::Enabled() const
 {
     return FLookupFunction || (FBuiltIn && !FServerUrl.isEmpty());
+}
+
+QString LookupSources::FailureText(const QString &failure) const
+{
+    return UiText(UiForm::Messages, u"ReverseSearchFailed", FLanguage).arg(FServerUrl, failure);
 }
 
 void LookupSources::StopWorker()
@@ -237,7 +244,7 @@ void LookupSources::CallPlugin(const std::shared_ptr<TUserPlugin> &plugin,
     action->context = context;
     action->done = std::move(done);
     if (plugin->IsShutOff()) {
-        Finish(action, Reply{false, QString()});
+        Finish(action, Reply{false, QString(), QString()});
         return;
     }
     // The thread holds the plug-in: it stays loaded until the call has returned.
@@ -277,7 +284,12 @@ void LookupSources::Finish(const std::shared_ptr<Action> &action, const Reply &r
         if (std::exchange(action->over, true)) return;
     }
     std::erase(FActions, action);
-    if (!reply.answered) InformShutOff(action->plugin->path());
+    if (!reply.answered) {
+        if (action->plugin)
+            InformShutOff(action->plugin->path());
+        else
+            FPrompts.inform(FailureText(reply.failure));
+    }
     const QPointer<QObject> context = std::exchange(action->context, nullptr);
     const SearchDone done = std::exchange(action->done, nullptr);
     if (context && done) done(reply.answered, reply.text);
@@ -290,7 +302,7 @@ void LookupSources::Expire(const std::shared_ptr<Action> &action)
         if (action->over) return;
     }
     action->plugin->ShutOff();
-    Finish(action, Reply{false, QString()});
+    Finish(action, Reply{false, QString(), QString()});
 }
 
 void LookupSources::InformShutOff(const QString &path)

@@ -82,7 +82,8 @@ public:
 
     // Called once, in the main thread, unless the context was deleted or the sources ended
     // first. Answered with the text (empty: nothing found); not answered when the action
-    // ended otherwise, after its message.
+    // ended otherwise (the server gave no answer, the plug-in did not answer in time), after
+    // its message.
     using SearchDone = std::function<void(bool answered, const QString &text)>;
     // The user's lookup of one number with the active source, on a thread of its own (the
     // worker goes on with the calls): the name and the further lines, one per line.
@@ -94,6 +95,8 @@ public:
     std::optional<QString> ModifyNumber(const QString &number);
     // A lookup source is active: the built-in lookup with a server, or a lookup plug-in.
     bool Enabled() const;
+    // What the user is told when the server gave no answer, for the reason a lookup gave.
+    QString FailureText(const QString &failure) const;
 
 private:
     struct Action;
@@ -102,6 +105,7 @@ private:
     {
         bool answered = true;
         QString text;
+        QString failure; // why the server gave no answer
     };
 
     void StopWorker();

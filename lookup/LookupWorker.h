@@ -23,6 +23,9 @@ struct LookupResult
     QString name;
     QString info;         // lines, each ended by a carriage return
     bool hasInfo = false; // the built-in lookup answers with information, a plug-in does not
+    // Why the server gave no answer (unreachable, refused, timed out, an error status); empty
+    // when it answered, with or without a name.
+    QString failure;
 };
 
 // A background lookup of one number at a time (the built-in HTTP lookup or a user's plug-in).

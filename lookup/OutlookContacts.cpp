@@ -9,8 +9,6 @@
 
 namespace {
 
-const QString ConnectError =
-    QStringLiteral("Error connecting to the address book. The address book stays disabled");
 const QString NoFieldsSelected = QStringLiteral(
     "no phone number types selected for the address book. The address book stays disabled");
 
@@ -155,10 +153,17 @@ void TOutlookContacts::ContactsRemoved(const QStringList &entryIds)
 void TOutlookContacts::Fail(int run)
 {
     FConnection.Disconnect();
+    // "SearchOutlook" stays as the user set it: a folder on a share mounted after login, or
+    // a service that starts late, is there at the next try (the next start, the next OK).
+    const QString vcard = FSource ? FSource->vcard : QString();
     FSource.reset();
     FNext.Clear(FFields.size());
-    if (FSettings) FSettings->settings.searchOutlook = false;
-    Inform(run, ConnectError);
+    // In the language of the settings; without them, in English.
+    const Language language =
+        FSettings && FSettings->settings.language != 1 ? Language::German : Language::English;
+    Inform(run, vcard.isEmpty()
+                    ? UiText(UiForm::Messages, u"ContactsUnreachable", language)
+                    : UiText(UiForm::Messages, u"VCardUnreadable", language).arg(vcard));
 }
 
 void TOutlookContacts::Inform(int run, const QString &text)

@@ -23,8 +23,9 @@ class SettingsStore;
 // What the options dialog needs: Update() after OK (and the program after reading the
 // settings) when "SearchOutlook" is on; CountryCodes() and OnCountryCodes for the choices of
 // the country-code box. The import reads "CountryCode", "OLEObject" (one address book),
-// "ContactsVCard" and the flags of "OutlookNumbers" from the settings store when it starts,
-// and switches "SearchOutlook" off there when the address book cannot be reached.
+// "ContactsVCard" and the flags of "OutlookNumbers" from the settings store when it starts.
+// An address book that cannot be reached, or a vCard source that cannot be read, is named in a
+// message; "SearchOutlook" stays on, so the next start and the next OK try again.
 //
 // Owned by the program's entry; main thread only.
 class TOutlookContacts : public QObject
@@ -48,7 +49,7 @@ public:
     // Starts reading every contact again, in the background, into an index of its own that
     // takes the place of the current one once it is complete: until then calls are matched
     // against the contacts read before. A running import is given up for the new one. A
-    // connection failure switches "SearchOutlook" off and says so.
+    // connection failure says so and keeps those contacts.
     void Import();
     // Imports when a setting the contacts depend on changed since the last import, or that
     // import failed, or the contacts come from vCard files (the files are not followed, so

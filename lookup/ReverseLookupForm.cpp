@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 QByteArray ReverseLookupRequest(const QString &baseUrl, const QString &number)
 {
@@ -152,20 +153,43 @@ TfrmLookup::~TfrmLookup()
     if (FCurl) curl_easy_cleanup(static_cast<CURL *>(FCurl));
 }
 
-bool TfrmLookup::Lookup(const QString &number, ReverseLookupAnswer &answer)
+bool TfrmLookup::Lookup(const QString &number, ReverseLookupAnswer &answer, QString *failure)
 {
     answer = {};
+    if (failure) failure->clear();
     if (number.isEmpty() || FBaseUrl.isEmpty() || !FCurl || FAborted.load()) return false;
     CURL *curl = static_cast<CURL *>(FCurl);
     QByteArray body;
+    char error[CURL_ERROR_SIZE] = {};
     const QByteArray url = ReverseLookupRequest(FBaseUrl, number);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     const CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
-    if (result != CURLE_OK || status < 200 || status > 299 || FAborted.load()) return false;
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    if (FAborted.load()) return false;
+    if (result != CURLE_OK) {
+        // The buffer names host, port and cause ("Connection refused"); not every error fills it.
+        // Only the body's cap makes receive() refuse data.
+        if (!failure) return false;
+        if (result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED)
+            *failure = QStringLiteral("the answer is larger than %1 KiB").arg(MaxBodyBytes / 1024);
+        else
+            *failure = QString::fromUtf8(*error ? error : curl_easy_strerror(result)).trimmed();
+        // The system's word for it: a refused connection and an unreachable host read alike.
+        long osError = 0;
+        if (curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError)
+            *failure +=
+                QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(int(osError))));
+        return false;
+    }
+    if (status < 200 || status > 299) {
+        if (failure) *failure = QStringLiteral("HTTP status %1").arg(status);
+        return false;
+    }
     answer = ParseReverseLookupBody(body);
     return true;
 }

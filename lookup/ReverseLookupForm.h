@@ -55,7 +55,10 @@ public:
     // Performs one request. False, with an empty answer, for an empty number or base URL, a
     // failed connection or transfer, a status other than 2xx (redirects included), a body
     // beyond the cap, or after Abort(); true for any answer received, an empty one too.
-    bool Lookup(const QString &number, ReverseLookupAnswer &answer);
+    // `failure` says why a request that was sent got no answer (the server cannot be reached,
+    // refuses, does not answer in time, or answers with an error); it stays empty when there
+    // was an answer, nothing was asked, or the lookup was aborted.
+    bool Lookup(const QString &number, ReverseLookupAnswer &answer, QString *failure = nullptr);
 
     // Ends a transfer under way at once and fails every later lookup. Any thread.
     void Abort();

@@ -3,7 +3,7 @@
 bool TReverseLookupThread::Run(const QString &number, LookupResult &result)
 {
     ReverseLookupAnswer answer;
-    if (!FClient.Lookup(number, answer)) return false;
+    if (!FClient.Lookup(number, answer, &result.failure)) return !result.failure.isEmpty();
     result.name =
         answer.name.contains(QLatin1String("ERROR")) ? QString() : CapLookupName(answer.name);
     result.info = answer.info;

@@ -5,8 +5,9 @@
 
 // The worker of the built-in reverse lookup: asks the server for each requested number with
 // its own HTTP client and delivers the name (cleared when it contains "ERROR") and the
-// information of every answer it receives; a failed lookup delivers nothing. Aborting ends a
-// transfer under way at once.
+// information of every answer it receives; a server that gives no answer delivers the reason
+// alone, so that "nobody known" and "nobody asked" stay apart. Aborting ends a transfer under
+// way at once and delivers nothing.
 class TReverseLookupThread : public LookupWorker
 {
 public:

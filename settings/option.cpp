@@ -346,22 +346,12 @@ QWidget *TOptDlg::CreateGeneralPage()
     connect(cbBuiltIn, &QCheckBox::clicked, this, &TOptDlg::cbBuiltInClick);
     connect(btnLookupLoad, &QToolButton::clicked, this, &TOptDlg::btnLookupLoadClick);
     connect(btnLookupDLLClear, &QToolButton::clicked, this, &TOptDlg::btnLookupDLLClearClick);
+    // The server follows the field at once; an address it cannot use stays in the field, as
+    // typed, for OK to refuse.
     connect(edLookupURL, &QLineEdit::editingFinished, this, [this] {
         const QString address = edLookupURL->text().trimmed();
         QString &stored = FSettings.settings.reverseLookupUrl;
-        if (address == stored) return;
-        const QUrl url(address, QUrl::StrictMode);
-        const bool web =
-            url.isValid() && !url.host().isEmpty() &&
-            (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-        if (!address.isEmpty() && !web) {
-            edLookupURL->setText(stored);
-            // Not from inside the field's own focus change.
-            QTimer::singleShot(0, this, [this, address] {
-                FPrompts.inform(Message("LookupUrlInvalid") + address);
-            });
-            return;
-        }
+        if (address == stored || !LookupUrlUsable(address)) return;
         stored = address;
         if (cbBuiltIn->isChecked() && OnSelectLookupSource) OnSelectLookupSource(true);
     });
@@ -879,6 +869,26 @@ void TOptDlg::TakeControls()
     s.contactsVCard = edVCard->text().trimmed();
 }
 
+bool TOptDlg::LookupUrlUsable(const QString &address)
+{
+    if (address.isEmpty()) return true;
+    const QUrl url(address, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+bool TOptDlg::LookupUrlAccepted()
+{
+    const QString text = edLookupURL->text().trimmed();
+    // An address the file holds is kept as it is; only a typed one is refused.
+    if (text == FSettings.settings.reverseLookupUrl || LookupUrlUsable(text)) return true;
+    // The focus first: it comes back to the field when the message closes.
+    PageControl1->setCurrentWidget(tsGeneral);
+    edLookupURL->setFocus();
+    FPrompts.inform(Message("LookupUrlInvalid") + text);
+    return false;
+}
+
 bool TOptDlg::RouterHostAccepted()
 {
     const QString text = edRouterHost->text().trimmed();
@@ -907,7 +917,7 @@ bool TOptDlg::RouterHostAccepted()
 void TOptDlg::OKBtnClick()
 {
     // Before anything is taken: a refused OK leaves the store as the file has it.
-    if (!RouterHostAccepted()) return;
+    if (!LookupUrlAccepted() || !RouterHostAccepted()) return;
     TakeControls();
     QString error;
     const bool written = OnWriteSettings ? OnWriteSettings(&error) : FSettings.writeAll(&error);

@@ -105,7 +105,7 @@ public:
     void FillControls();
     // OK: takes the controls into the store and writes the file; on success the dialog
     // closes. A file that cannot be written is named in a message and the dialog stays; so does
-    // a router address that cannot be used, and then nothing is taken.
+    // a server or router address that cannot be used, and then nothing is taken.
     void OKBtnClick();
 
     // ---- Pages ----------------------------------------------------------------------
@@ -185,6 +185,10 @@ private:
     // OK's check of the router's address: false, with the reason said and the field in focus,
     // when the field holds one that cannot be used.
     bool RouterHostAccepted();
+    // An empty address, or http:// or https:// with a host.
+    static bool LookupUrlUsable(const QString &address);
+    // The same check for the reverse-lookup server's address.
+    bool LookupUrlAccepted();
 
     SettingsStore &FSettings;
     TLists &FLists;

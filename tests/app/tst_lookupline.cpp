@@ -1,12 +1,15 @@
 // A call rings while the program waits, on the simulated line (the simulator loaded in
 // process): for the desktop's screen saver that never answers, for the lists dialog's reverse
 // search on a server that never answers, and for a number plug-in that sleeps before dialling.
-// The call is answered (ALERT_REQ) while the wait goes on. Runs on a private session bus.
+// The call is answered (ALERT_REQ) while the wait goes on. And a lookup server that cannot be
+// reached, as the user learns of it. Runs on a private session bus.
 #include "lists/ListDlg.h"
 #include "lists/ListView.h"
 #include "lists/nick.h"
+#include "platform/DesktopNotifications.h"
 #include "tapi/LineApi.h"
 #include "tapi/tapifrm.h"
+#include "tests/FakeNotifications.h"
 #include "tests/app/ProgramOnLine.h"
 #include "tests/lookup/LookupServer.h"
 #include "tests/platform/FakeScreenSaver.h"
@@ -92,6 +95,50 @@ private slots:
         QVERIFY(RingIsAlerted(FLine));
         QVERIFY(QApplication::overrideCursor());
         QCOMPARE(FServer->busy(), 1);
+    }
+
+    void aLookupServerThatCannotBeReachedIsSaidOnce()
+    {
+        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
+        NotificationServiceOnBus service;
+        QVERIFY(service.registered());
+        platform::DesktopNotifications notifications;
+        form().Notifications = &notifications;
+        FProgram->settings.settings.debug = true;
+        FProgram->towns.setLines({QStringLiteral("30 Berlin")});
+        const QString server = QStringLiteral("http://127.0.0.1:%1/").arg(testing::ClosedPort());
+        form().Lookup().SelectBuiltIn(server);
+        QFile log(FProgram->dir.filePath(QStringLiteral("corvane.log")));
+        const auto logLines = [&log] {
+            if (!log.open(QIODevice::ReadOnly)) return QStringList();
+            const QString text = QString::fromUtf8(log.readAll());
+            log.close();
+            return text.split(u'\n').filter(QStringLiteral("Reverse lookup of"));
+        };
+
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("301234")));
+        QTRY_COMPARE(logLines().size(), 1);
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("301235")));
+        QTRY_COMPARE(logLines().size(), 2);
+        const QStringList lines = logLines();
+        QVERIFY2(lines[0].contains(QStringLiteral("Reverse lookup of 0301234 failed: ")) &&
+                     lines[0].contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+                 qPrintable(lines[0]));
+        // The desktop hears of it once in the run, in the user's language.
+        QTRY_COMPARE(service.service().shown().size(), 1);
+        QTest::qWait(200);
+        const QList<ShownNotification> shown = service.service().shown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].summary, QStringLiteral("The reverse search server does not answer"));
+        QVERIFY2(shown[0].body.startsWith("No answer from the reverse search server " + server),
+                 qPrintable(shown[0].body));
+        // The calls keep what the program knew: number and town, no name.
+        const TCalls &calls = form().CallHandler().PendingCalls();
+        for (int i = 0; i < calls.Count(); ++i) {
+            QCOMPARE(calls.Get(i).value(QStringLiteral("Town")), QStringLiteral("Berlin"));
+            QCOMPARE(calls.Get(i).value(QStringLiteral("NickName")), QString());
+        }
+        form().Notifications = nullptr;
     }
 
     void numberPluginThatSleepsBeforeDialling()

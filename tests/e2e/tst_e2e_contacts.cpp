@@ -1,7 +1,7 @@
 // The real corvane on Xvfb with a private address-book service (run by tools/private-eds):
 // a call from a contact's number shows and stores the contact's name, also for a contact
-// added while the program runs and on the days after the first; a nickname exported from the
-// lists lands in the address book.
+// added while the program runs and on the days after the first, also from a vCard folder that
+// was missing on the first day; a nickname exported from the lists lands in the address book.
 #include <libebook/libebook.h>
 
 #include "lists/ListPrompts.h"
@@ -44,6 +44,27 @@ QStringList contactsWithMobile(EBookClient *book, const char *number)
             e_contact_get_const(E_CONTACT(l->data), E_CONTACT_FULL_NAME))));
     g_slist_free_full(found, g_object_unref);
     return names;
+}
+
+// Rings from Hanna Home's number until the popup names her: the program does not say when it
+// has read the contacts.
+bool hannaIsNamed(Corvane &corvane)
+{
+    return waitFor(
+        [&] {
+            corvane.line(QStringLiteral("ring --from 441246810 --type 0x21 --to 85606 "
+                                        "--end-after 0.3"));
+            return !waitForWindow(QStringLiteral("^Corvane - Hanna Home$"), 2000).isEmpty();
+        },
+        30000);
+}
+
+void writeHanna(const QString &path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Hanna Home\r\n"
+               "TEL;TYPE=HOME:0441 246810\r\nEND:VCARD\r\n");
 }
 
 } // namespace
@@ -166,33 +187,45 @@ private slots:
     {
         Corvane corvane;
         const QString cards = corvane.file(QStringLiteral("people.vcf"));
-        QFile file(cards);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Hanna Home\r\n"
-                   "TEL;TYPE=HOME:0441 246810\r\nEND:VCARD\r\n");
-        file.close();
+        writeHanna(cards);
         // No field chosen yet: the file names none.
         corvane.writeIni("[Settings]\nSearchOutlook=1\nContactsVCard=" + cards.toUtf8() +
                          "\nShowNag=0\nIntervall=0\nLanguage=1\n");
         for (int day = 1; day <= 2; ++day) {
             QVERIFY(corvane.start());
             QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
-            QVERIFY2(waitFor(
-                         [&] {
-                             // Rung again until the contacts are read (the program does not say
-                             // when).
-                             corvane.line(QStringLiteral("ring --from 441246810 --type 0x21 "
-                                                         "--to 85606 --end-after 0.3"));
-                             return !waitForWindow(QStringLiteral("^Corvane - Hanna Home$"), 2000)
-                                         .isEmpty();
-                         },
-                         30000),
+            QVERIFY2(hannaIsNamed(corvane),
                      qPrintable(QStringLiteral("day %1: the contact is named").arg(day)));
             // The program ends, as at the end of a day, and keeps its settings.
             QVERIFY(corvane.stop());
         }
         QVERIFY(corvane.readFile(QStringLiteral("corvane.ini"))
                     .contains(QStringLiteral("HomeTelephoneNumber=1\n")));
+    }
+
+    // A vCard folder on a share that is mounted after login is missing on the first day: the
+    // program says so and keeps the search on, and the next day it names the contact.
+    void aMissingSourceIsReadTheNextDay()
+    {
+        Corvane corvane;
+        const QString folder = corvane.file(QStringLiteral("share/contacts"));
+        corvane.writeIni("[Settings]\nSearchOutlook=1\nContactsVCard=" + folder.toUtf8() +
+                         "\nShowNag=0\nIntervall=0\nLanguage=1\n");
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane$"), 20000).isEmpty(),
+                 "the message is shown");
+        QVERIFY(corvane.stop());
+        QVERIFY(corvane.readFile(QStringLiteral("corvane.ini"))
+                    .contains(QStringLiteral("SearchOutlook=1\n")));
+
+        QVERIFY(QDir().mkpath(folder));
+        writeHanna(folder + QStringLiteral("/hanna.vcf"));
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(hannaIsNamed(corvane), "the second day: the contact is named");
+        QVERIFY(visibleWindows(QStringLiteral("^Corvane$")).isEmpty());
+        QVERIFY(corvane.stop());
     }
 };
 

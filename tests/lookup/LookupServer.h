@@ -8,6 +8,11 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +23,21 @@
 #include <vector>
 
 namespace testing {
+
+// A port on 127.0.0.1 where nothing listens, so a connection there is refused.
+inline int ClosedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    // Bound, never listening: refused while it is held, and free for nobody else meanwhile.
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
 
 class LookupServer
 {

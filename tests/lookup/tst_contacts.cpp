@@ -25,8 +25,15 @@
 
 namespace {
 
-const QString ConnectError =
-    "Error connecting to the address book. The address book stays disabled";
+const QString ConnectError = "Error connecting to the address book. Corvane tries again at the "
+                             "next start and when the options are confirmed with OK.";
+
+QString vcardError(const QString &source)
+{
+    return "The vCard file or folder " + source +
+           " cannot be read. Corvane tries again at the next start and when the options are "
+           "confirmed with OK.";
+}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -68,9 +75,10 @@ private slots:
     void callsDuringAnImportMatchThePreviousOne();
     void importWithoutSelectedFieldsSaysSo();
     void importWithoutSettingsReadsFourFields();
-    void unreadableVCardSourceDisablesTheSearch_data();
-    void unreadableVCardSourceDisablesTheSearch();
-    void missingServiceDisablesTheSearch();
+    void unreadableVCardSourceIsNamed_data();
+    void unreadableVCardSourceIsNamed();
+    void aSourceThatComesBackIsReadAgain();
+    void missingServiceKeepsTheSearch();
     void exportToVCardSourceShowsAnExistingContact();
     void exportWithoutServiceReportsTheConnection();
     void theBusGoingAwayEndsNothing();
@@ -376,7 +384,7 @@ void TestContacts::importWithoutSettingsReadsFourFields()
                                                    PhoneField::Mobile, PhoneField::Home}));
 }
 
-void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
+void TestContacts::unreadableVCardSourceIsNamed_data()
 {
     // Made in the test: root reads a file whatever its mode, so unreadable is a dangling link.
     QTest::addColumn<QString>("source");
@@ -409,7 +417,7 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch_data()
         << "few/a.vcf" << TVCardLimits{a, a, 1} << "few/a.vcf: more than 1 cards";
 }
 
-void TestContacts::unreadableVCardSourceDisablesTheSearch()
+void TestContacts::unreadableVCardSourceIsNamed()
 {
     QFETCH(QString, source);
     QFETCH(TVCardLimits, limits);
@@ -456,20 +464,56 @@ void TestContacts::unreadableVCardSourceDisablesTheSearch()
     FSettings->settings.contactsVCard = dir + "/" + source;
     importAndWait(contacts, 10000);
     QVERIFY(!FImported);
-    QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
+    QCOMPARE(FPrompts.messages, QStringList({vcardError(dir + "/" + source)}));
     QCOMPARE(log.size(), 1);
     QVERIFY2(log[0].startsWith("Contacts: cannot read ") && log[0].endsWith(reason),
              qPrintable(log[0]));
     QCOMPARE(contacts.Index().Names(), QStringList({"Bea"}));
-    QVERIFY(!FSettings->settings.searchOutlook);
-    // The next save stores it.
-    QVERIFY(FSettings->writeAll());
-    SettingsStore again(FDir->path() + "/corvane.ini");
-    again.readAll();
-    QVERIFY(!again.settings.searchOutlook);
+    // The search stays on, so the source is tried again.
+    QVERIFY(FSettings->settings.searchOutlook);
 }
 
-void TestContacts::missingServiceDisablesTheSearch()
+void TestContacts::aSourceThatComesBackIsReadAgain()
+{
+    // A folder on a share that is mounted later: missing at start.
+    const QString folder = FDir->path() + "/share/contacts";
+    FSettings->settings.contactsVCard = folder;
+    FSettings->settings.language = 0;
+    TOutlookContacts contacts(FSettings.data(), FPrompts);
+    importAndWait(contacts);
+    QVERIFY(!FImported);
+    QCOMPARE(FPrompts.messages,
+             QStringList(QString::fromUtf8("Die vCard-Datei oder der vCard-Ordner ") + folder +
+                         QString::fromUtf8(" kann nicht gelesen werden. Corvane versucht es beim "
+                                           "nächsten Start und nach OK in den Optionen erneut.")));
+    // The end of the program writes the setting as the user left it.
+    QVERIFY(FSettings->writeAll());
+    SettingsStore nextStart(FDir->path() + "/corvane.ini");
+    nextStart.readAll();
+    QVERIFY(nextStart.settings.searchOutlook);
+
+    // The share is there: OK in the options (an update) reads it.
+    QVERIFY(QDir().mkpath(folder));
+    writeFile(folder + "/a.vcf", FewA);
+    bool ended = false;
+    contacts.OnImported = [this, &ended](bool imported) {
+        ended = true;
+        FImported = imported;
+    };
+    contacts.Update();
+    QTRY_VERIFY_WITH_TIMEOUT(ended, 30000);
+    QVERIFY(FImported);
+    QCOMPARE(contacts.Match("0301"), 0);
+
+    // And so does the next start.
+    TOutlookContacts started(&nextStart, FPrompts);
+    importAndWait(started);
+    QVERIFY(FImported);
+    QCOMPARE(started.Index().Names(), QStringList({"Anna", "Anton"}));
+    QCOMPARE(FPrompts.messages.size(), 1);
+}
+
+void TestContacts::missingServiceKeepsTheSearch()
 {
     // A contacts index from an earlier import stays, but the import fails.
     const QString path = FDir->path() + "/one.vcf";
@@ -482,7 +526,8 @@ void TestContacts::missingServiceDisablesTheSearch()
     FSettings->settings.contactsVCard.clear();
     importAndWait(contacts);
     QCOMPARE(FPrompts.messages, QStringList({ConnectError}));
-    QVERIFY(!FSettings->settings.searchOutlook);
+    QVERIFY(FSettings->settings.searchOutlook);
+    QCOMPARE(contacts.Match("0301"), 0);
 }
 
 void TestContacts::exportToVCardSourceShowsAnExistingContact()

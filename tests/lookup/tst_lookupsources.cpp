@@ -96,7 +96,7 @@ private slots:
 
     void builtInDeliversEachAnswer_data();
     void builtInDeliversEachAnswer();
-    void aFailedLookupDeliversNothing();
+    void aServerWithoutAnswerDeliversTheReasonAlone();
     void aNewerRequestWaitsForTheDeliveryAndReplacesAnOlderOne();
     void aServerThatNeverAnswersDoesNotHoldTheWorker();
     void switchingSourcesReturnsAtOnceAndStillDelivers();
@@ -195,22 +195,37 @@ void TestLookupSources::builtInDeliversEachAnswer()
     QVERIFY(FResults[0].hasInfo);
 }
 
-void TestLookupSources::aFailedLookupDeliversNothing()
+void TestLookupSources::aServerWithoutAnswerDeliversTheReasonAlone()
 {
     FServer->behave("0441", LookupServer::Behaviour::NotFound);
     FServer->behave("0442", LookupServer::Behaviour::CloseMidBody);
-    FServer->answer("0443", "Third");
+    FServer->answer("0443", "");
     auto sources = makeSources();
     sources->SelectBuiltIn(FServer->baseUrl());
     for (const char *number : {"0441", "0442", "0443"}) {
         sources->StartLookup(QLatin1String(number));
         QTRY_VERIFY_WITH_TIMEOUT(
-            FServer->requests().size() && FServer->requests().back().number == number, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(FServer->busy(), 0, 10000);
+            !FResults.isEmpty() && FResults.back().number == QLatin1String(number), 10000);
     }
+    QCOMPARE(FResults.size(), 3);
+    for (int i : {0, 1}) {
+        QVERIFY(!FResults[i].failure.isEmpty());
+        QCOMPARE(FResults[i].name, QString());
+        QVERIFY(!FResults[i].hasInfo);
+    }
+    QCOMPARE(FResults[0].failure, QStringLiteral("HTTP status 404"));
+    // Answered without a name: no failure.
+    QCOMPARE(FResults[2].failure, QString());
+    QVERIFY(FResults[2].hasInfo);
+
+    // Nobody listens at the port.
+    FResults.clear();
+    sources->SelectBuiltIn(QStringLiteral("http://127.0.0.1:%1/").arg(testing::ClosedPort()));
+    sources->StartLookup(QStringLiteral("0444"));
     QTRY_COMPARE_WITH_TIMEOUT(FResults.size(), 1, 10000);
-    QCOMPARE(FResults[0].number, QStringLiteral("0443"));
-    QCOMPARE(FResults[0].name, QStringLiteral("Third"));
+    QVERIFY2(FResults[0].failure.contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+             qPrintable(FResults[0].failure));
+    QVERIFY(FPrompts.messages.isEmpty()); // the background lookup asks nobody
 }
 
 void TestLookupSources::aNewerRequestWaitsForTheDeliveryAndReplacesAnOlderOne()
@@ -242,10 +257,14 @@ void TestLookupSources::aServerThatNeverAnswersDoesNotHoldTheWorker()
     sources->StartLookup(QStringLiteral("0441"));
     QTRY_COMPARE_WITH_TIMEOUT(FServer->busy(), 1, 10000);
     sources->StartLookup(QStringLiteral("0442"));
-    QTRY_COMPARE_WITH_TIMEOUT(FResults.size(), 1, TfrmLookup::TotalTimeoutMs + 10000);
-    QCOMPARE(FResults[0].number, QStringLiteral("0442"));
-    QCOMPARE(FResults[0].name, QStringLiteral("Next caller"));
-    QVERIFY(FDeliveredAt[0] >= TfrmLookup::TotalTimeoutMs - 500);
+    QTRY_COMPARE_WITH_TIMEOUT(FResults.size(), 2, TfrmLookup::TotalTimeoutMs + 10000);
+    // The time-out is said, then the next caller is looked up.
+    QCOMPARE(FResults[0].number, QStringLiteral("0441"));
+    QVERIFY2(FResults[0].failure.contains(QStringLiteral("timed out")),
+             qPrintable(FResults[0].failure));
+    QCOMPARE(FResults[1].number, QStringLiteral("0442"));
+    QCOMPARE(FResults[1].name, QStringLiteral("Next caller"));
+    QVERIFY(FDeliveredAt[1] >= TfrmLookup::TotalTimeoutMs - 500);
 }
 
 void TestLookupSources::switchingSourcesReturnsAtOnceAndStillDelivers()
@@ -330,15 +349,33 @@ void TestLookupSources::reverseSearchWithTheBuiltInLookup()
     FServer->behave("0445", LookupServer::Behaviour::NotFound);
     FServer->answer("0446", std::string(60, 'N') + "\nStreet");
     auto sources = makeSources();
+    sources->ApplyLanguage(Language::English);
     sources->SelectBuiltIn(FServer->baseUrl());
     Searched searched = search(*sources, QStringLiteral("0441"));
     QVERIFY(searched.answered);
     QCOMPARE(searched.text, QString::fromUtf8("Name=Müller\nStraße 1\nOldenburg"));
-    for (const char *nothing : {"0442", "0443", "0445"}) {
+    for (const char *nothing : {"0442", "0443"}) {
         searched = search(*sources, QLatin1String(nothing));
         QVERIFY(searched.answered);
         QCOMPARE(searched.text, QString());
     }
+    QVERIFY(FPrompts.messages.isEmpty());
+    // No answer is not "nobody known": the search ends with the reason, in the user's language.
+    searched = search(*sources, QStringLiteral("0445"));
+    QVERIFY(searched.done);
+    QVERIFY(!searched.answered);
+    QCOMPARE(FPrompts.messages, QStringList("No answer from the reverse search server " +
+                                            FServer->baseUrl() + ": HTTP status 404"));
+    sources->ApplyLanguage(Language::German);
+    const QString closed = QStringLiteral("http://127.0.0.1:%1/").arg(testing::ClosedPort());
+    sources->SelectBuiltIn(closed);
+    QVERIFY(!search(*sources, QStringLiteral("0441")).answered);
+    QCOMPARE(FPrompts.messages.size(), 2);
+    QVERIFY2(FPrompts.messages[1].startsWith(
+                 QString::fromUtf8("Keine Antwort vom Server der Rückwärtssuche ") + closed + ": "),
+             qPrintable(FPrompts.messages[1]));
+    QVERIFY(FPrompts.messages[1].contains(QStringLiteral("refused"), Qt::CaseInsensitive));
+    sources->SelectBuiltIn(FServer->baseUrl());
     QCOMPARE(search(*sources, QStringLiteral("0444")).text, QStringLiteral("<b>Markup</b>"));
     QCOMPARE(search(*sources, QStringLiteral("0446")).text,
              QString(MaxLookupNameLength, u'N') + QStringLiteral("\nStreet"));

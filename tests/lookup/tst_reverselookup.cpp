@@ -30,6 +30,7 @@ private slots:
     void anAnswerOfTheLargestSizeIsTakenWhole();
     void failsWithoutAnAnswerItCanUse_data();
     void failsWithoutAnAnswerItCanUse();
+    void aServerThatCannotBeReachedIsNoAnswer();
     void givesUpOnAServerThatNeverAnswers();
     void abortEndsATransferAtOnce();
     void nothingIsAskedWithoutServerOrNumber();
@@ -172,9 +173,11 @@ void TestReverseLookup::anEmptyAnswerIsAnAnswer()
     server.answer("0441", "");
     TfrmLookup client(server.baseUrl());
     ReverseLookupAnswer answer{QStringLiteral("stale"), QStringLiteral("stale")};
-    QVERIFY(client.Lookup(QStringLiteral("0441"), answer));
+    QString failure = QStringLiteral("stale");
+    QVERIFY(client.Lookup(QStringLiteral("0441"), answer, &failure));
     QCOMPARE(answer.name, QString());
     QCOMPARE(answer.info, QString());
+    QCOMPARE(failure, QString());
 }
 
 void TestReverseLookup::anAnswerOfTheLargestSizeIsTakenWhole_data()
@@ -214,25 +217,31 @@ void TestReverseLookup::anAnswerOfTheLargestSizeIsTakenWhole()
 void TestReverseLookup::failsWithoutAnAnswerItCanUse_data()
 {
     QTest::addColumn<int>("behaviour");
-    QTest::newRow("status 404") << int(LookupServer::Behaviour::NotFound);
-    QTest::newRow("redirect") << int(LookupServer::Behaviour::Redirect);
-    QTest::newRow("10 MB in chunks") << int(LookupServer::Behaviour::HugeChunked);
-    QTest::newRow("10 MB with length") << int(LookupServer::Behaviour::HugeWithLength);
-    QTest::newRow("closed mid-body") << int(LookupServer::Behaviour::CloseMidBody);
+    QTest::addColumn<QString>("failure"); // a part of the reason
+    QTest::newRow("status 404") << int(LookupServer::Behaviour::NotFound) << "HTTP status 404";
+    QTest::newRow("redirect") << int(LookupServer::Behaviour::Redirect) << "HTTP status 302";
+    QTest::newRow("10 MB in chunks")
+        << int(LookupServer::Behaviour::HugeChunked) << "the answer is larger than 64 KiB";
+    QTest::newRow("10 MB with length")
+        << int(LookupServer::Behaviour::HugeWithLength) << "the answer is larger than 64 KiB";
+    QTest::newRow("closed mid-body") << int(LookupServer::Behaviour::CloseMidBody) << "500 bytes";
 }
 
 void TestReverseLookup::failsWithoutAnAnswerItCanUse()
 {
     QFETCH(int, behaviour);
+    QFETCH(QString, failure);
     LookupServer server;
     server.behave("0441", LookupServer::Behaviour(behaviour));
     TfrmLookup client(server.baseUrl());
     ReverseLookupAnswer answer{QStringLiteral("stale"), QStringLiteral("stale")};
+    QString why;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!client.Lookup(QStringLiteral("0441"), answer));
+    QVERIFY(!client.Lookup(QStringLiteral("0441"), answer, &why));
     QCOMPARE(answer.name, QString());
     QCOMPARE(answer.info, QString());
+    QVERIFY2(why.contains(failure), qPrintable(why));
     // Ended by the client, not by the time-out.
     QVERIFY2(clock.elapsed() < TfrmLookup::TotalTimeoutMs - 2000,
              qPrintable(QString::number(clock.elapsed())));
@@ -242,8 +251,22 @@ void TestReverseLookup::failsWithoutAnAnswerItCanUse()
 
     // The same client goes on working.
     server.answer("0442", "Next");
-    QVERIFY(client.Lookup(QStringLiteral("0442"), answer));
+    QVERIFY(client.Lookup(QStringLiteral("0442"), answer, &why));
     QCOMPARE(answer.name, QStringLiteral("Next"));
+    QCOMPARE(why, QString());
+}
+
+void TestReverseLookup::aServerThatCannotBeReachedIsNoAnswer()
+{
+    const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(testing::ClosedPort());
+    TfrmLookup client(address);
+    ReverseLookupAnswer answer;
+    QString why;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!client.Lookup(QStringLiteral("0441"), answer, &why));
+    QVERIFY2(why.contains(QStringLiteral("refused"), Qt::CaseInsensitive), qPrintable(why));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestReverseLookup::givesUpOnAServerThatNeverAnswers()
@@ -253,9 +276,11 @@ void TestReverseLookup::givesUpOnAServerThatNeverAnswers()
     server.answer("0442", "Answered");
     TfrmLookup client(server.baseUrl());
     ReverseLookupAnswer answer;
+    QString why;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!client.Lookup(QStringLiteral("0441"), answer));
+    QVERIFY(!client.Lookup(QStringLiteral("0441"), answer, &why));
+    QVERIFY2(why.contains(QStringLiteral("timed out")), qPrintable(why));
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(elapsed >= TfrmLookup::TotalTimeoutMs - 500 &&
                  elapsed < TfrmLookup::TotalTimeoutMs + 5000,
@@ -271,9 +296,10 @@ void TestReverseLookup::abortEndsATransferAtOnce()
     server.answer("0442", "Answered");
     TfrmLookup client(server.baseUrl());
     bool found = true;
+    QString why = QStringLiteral("stale");
     std::thread lookup([&] {
         ReverseLookupAnswer answer;
-        found = client.Lookup(QStringLiteral("0441"), answer);
+        found = client.Lookup(QStringLiteral("0441"), answer, &why);
     });
     QTRY_COMPARE_WITH_TIMEOUT(server.busy(), 1, 10000);
     QElapsedTimer clock;
@@ -282,6 +308,7 @@ void TestReverseLookup::abortEndsATransferAtOnce()
     lookup.join();
     QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!found);
+    QCOMPARE(why, QString()); // the program ends: nothing to tell
     ReverseLookupAnswer answer;
     QVERIFY(!client.Lookup(QStringLiteral("0442"), answer));
     QCOMPARE(server.requests().size(), size_t(1));

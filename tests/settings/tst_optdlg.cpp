@@ -89,8 +89,8 @@ private slots:
     void lookupSourcesFollowTheControls();
     void plainHttpLookupIsPointedOut();
     void routerMonitorField();
-    void badRouterAddressKeepsTheDialogOpen_data();
-    void badRouterAddressKeepsTheDialogOpen();
+    void badAddressKeepsTheDialogOpen_data();
+    void badAddressKeepsTheDialogOpen();
     void transparencyOnlyWhereItShows();
     void contactsPage();
     void loadAtStartup();
@@ -576,11 +576,11 @@ void TestOptDlg::lookupSourcesFollowTheControls()
         QVERIFY(!c<QToolButton>("btnLookupLoad")->isEnabled());
         auto *url = c<QLineEdit>("edLookupURL");
         QVERIFY(url->isEnabled());
+        // An address the server cannot use stays in the field, unused, for OK to refuse.
         url->setText("ftp://lookup.example");
         emit url->editingFinished();
-        QTRY_COMPARE(FPrompts.messages.size(), 1);
-        QVERIFY(FPrompts.messages.first().endsWith("ftp://lookup.example"));
-        QCOMPARE(url->text(), QString());
+        QCOMPARE(url->text(), QString("ftp://lookup.example"));
+        QCOMPARE(s().reverseLookupUrl, QString());
         url->setText("https://lookup.example/");
         emit url->editingFinished();
         QCOMPARE(s().reverseLookupUrl, QString("https://lookup.example/"));
@@ -677,66 +677,107 @@ void TestOptDlg::routerMonitorField()
     QCOMPARE(c<QLineEdit>("edRouterHost")->text(), QString());
 }
 
-void TestOptDlg::badRouterAddressKeepsTheDialogOpen_data()
+void TestOptDlg::badAddressKeepsTheDialogOpen_data()
 {
     QTest::addColumn<Language>("language");
+    QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("message");
-    QTest::newRow("semicolon")
-        << Language::English << "router.home;1012"
+    QTest::addColumn<QString>("mended");
+    QTest::addColumn<QString>("written");
+    const QString router = "edRouterHost";
+    const QString routerMended = "router.home:1013";
+    const QString routerWritten = "RouterMonitorHost=router.home:1013\n";
+    QTest::newRow("router: semicolon")
+        << Language::English << router << "router.home;1012"
         << "The router monitor needs a host name (letters, digits, - and .) or an IP address, "
-           "optionally followed by :port: router.home;1012";
-    QTest::newRow("blank") << Language::English << "router home"
-                           << "The router monitor needs a host name (letters, digits, - and .) or "
-                              "an IP address, optionally followed by :port: router home";
-    QTest::newRow("port 0") << Language::English << "router.home:0"
-                            << "The router monitor's port must be a number from 1 to 65535: "
-                               "router.home:0";
-    QTest::newRow("IPv6 with a port, no brackets")
-        << Language::English << "fd00::1::1012"
+           "optionally followed by :port: router.home;1012"
+        << routerMended << routerWritten;
+    QTest::newRow("router: blank")
+        << Language::English << router << "router home"
+        << "The router monitor needs a host name (letters, digits, - and .) or an IP address, "
+           "optionally followed by :port: router home"
+        << routerMended << routerWritten;
+    QTest::newRow("router: port 0")
+        << Language::English << router << "router.home:0"
+        << "The router monitor's port must be a number from 1 to 65535: router.home:0"
+        << routerMended << routerWritten;
+    QTest::newRow("router: IPv6 with a port, no brackets")
+        << Language::English << router << "fd00::1::1012"
         << "This is no IPv6 address; with a port, the address goes in brackets, as in "
-           "[fd00::1]:1012: fd00::1::1012";
-    QTest::newRow("German") << Language::German << "router.home:65536"
-                            << "Der Port des Router-Anrufmonitors muss eine Zahl von 1 bis 65535 "
-                               "sein: router.home:65536";
+           "[fd00::1]:1012: fd00::1::1012"
+        << routerMended << routerWritten;
+    QTest::newRow("router: German")
+        << Language::German << router << "router.home:65536"
+        << "Der Port des Router-Anrufmonitors muss eine Zahl von 1 bis 65535 sein: "
+           "router.home:65536"
+        << routerMended << routerWritten;
+
+    const QString server = "edLookupURL";
+    const QString serverMended = "https://other.example/";
+    const QString serverWritten = "ReverseLookupURL=https://other.example/\n";
+    QTest::newRow("server: scheme misspelt")
+        << Language::English << server << "htp://lookup.example/"
+        << "The server address must begin with http:// or https:// and a host name: "
+           "htp://lookup.example/"
+        << serverMended << serverWritten;
+    QTest::newRow("server: colon missing")
+        << Language::German << server << "http//lookup.example/"
+        << "Die Server-Adresse muss mit http:// oder https:// und einem Rechnernamen beginnen: "
+           "http//lookup.example/"
+        << serverMended << serverWritten;
+    QTest::newRow("server: no host") << Language::English << server << "https://"
+                                     << "The server address must begin with http:// or https:// "
+                                        "and a host name: https://"
+                                     << serverMended << serverWritten;
 }
 
-void TestOptDlg::badRouterAddressKeepsTheDialogOpen()
+void TestOptDlg::badAddressKeepsTheDialogOpen()
 {
     QFETCH(Language, language);
+    QFETCH(QString, field);
     QFETCH(QString, typed);
     QFETCH(QString, message);
-    writeFile(ini(), "[Settings]\nRouterMonitorHost=router.home\nStayOnTop=1\n");
+    QFETCH(QString, mended);
+    QFETCH(QString, written);
+    writeFile(ini(), "[Settings]\nRouterMonitorHost=router.home\nInternalReverseSearch=1\n"
+                     "ReverseLookupURL=https://lookup.example/\nStayOnTop=1\n");
     makeDialog();
     FDlg->ApplyLanguage(language);
+    int serverChanges = 0;
+    FDlg->OnSelectLookupSource = [&serverChanges](bool) { ++serverChanges; };
     const QByteArray stored = readFile(ini());
     const bool ok = inDialog([&](TOptDlg *dlg) {
-        auto *field = c<QLineEdit>("edRouterHost");
+        auto *edit = c<QLineEdit>(field.toLatin1().constData());
         tick(c<QCheckBox>("StayOnTopBox"));
-        field->setText(typed);
-        // OK from another page, by Enter as a user gives it.
+        edit->setText(typed);
+        // The field is left, then OK is given by Enter on another page, as a user does it.
+        emit edit->editingFinished();
         c<QTabWidget>("PageControl1")->setCurrentIndex(1);
         QTest::keyClick(c<QCheckBox>("cbPopup"), Qt::Key_Return);
         QVERIFY(dlg->isVisible());
         QCOMPARE(FPrompts.messages, QStringList(message));
-        QCOMPARE(field->text(), typed);
+        QCOMPARE(edit->text(), typed);
         QCOMPARE(c<QTabWidget>("PageControl1")->currentWidget(), c<QWidget>("tsGeneral"));
-        QCOMPARE(dlg->focusWidget(), field);
-        // Nothing was taken or written, the other change neither.
+        QCOMPARE(dlg->focusWidget(), edit);
+        // Nothing was taken, used or written, the other change neither.
         QCOMPARE(s().routerMonitorHost, QString("router.home"));
+        QCOMPARE(s().reverseLookupUrl, QString("https://lookup.example/"));
+        QCOMPARE(serverChanges, 0);
         QVERIFY(s().stayOnTop);
         QCOMPARE(readFile(ini()), stored);
 
         // Mended, OK takes everything.
-        field->setText("router.home:1013");
-        QTest::keyClick(field, Qt::Key_Return);
+        edit->setText(mended);
+        QTest::keyClick(edit, Qt::Key_Return);
         QVERIFY(!dlg->isVisible());
     });
     QVERIFY(ok);
     QCOMPARE(FPrompts.messages.size(), 1);
-    QCOMPARE(s().routerMonitorHost, QString("router.home:1013"));
     QVERIFY(!s().stayOnTop);
-    QVERIFY(readFile(ini()).contains("RouterMonitorHost=router.home:1013\n"));
+    const QByteArray now = readFile(ini());
+    QVERIFY2(now.contains(written.toUtf8()), now.constData());
+    QVERIFY(now.contains("StayOnTop=0\n"));
 }
 
 void TestOptDlg::transparencyOnlyWhereItShows()
