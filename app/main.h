@@ -206,10 +206,15 @@ private:
     QString CallLabelText() const;
     QString TargetPrefix() const;
     QString TownPrefix() const;
+    // "3 new calls": the count of the pending calls.
+    QString NewCallsText() const;
     void StopSound();
     void OpenLists(ListPage page);
     void LayoutInfo();
     void HideBalloon();
+    // The new-call notification names the newest caller as the popup does now (a name the
+    // lookup found); a notification that was closed stays closed.
+    void UpdateCallNotification();
     void AskForStatusNotifierHost();
     void TrayMissing();
     int InfoLineHeight() const;
@@ -235,6 +240,8 @@ private:
     std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
     bool FBalloonIsNotification = false;
+    QString FBalloonCount; // "2 new calls", as the notification says it
+    QString FBalloonBody;  // the notification's text
     // A StatusNotifier host shows the tray (its balloons close by themselves).
     bool FStatusNotifierHost = false;
     TTrayWatch FTrayWatch;
