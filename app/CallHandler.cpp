@@ -416,7 +416,7 @@ void TCallHandler::LookupResult(const QString &number, const QString &name,
 
 void TCallHandler::WriteLog(const QString &text, bool force)
 {
-    qDebug().noquote() << text;
+    // Traces never go to standard error: it stays for what the user has to know.
     if (!FSettings.settings.debug && !force) return;
     const QString line =
         QTime::currentTime().toString(QLocale::system().timeFormat(QLocale::LongFormat)) +

@@ -109,8 +109,8 @@ public:
     // to the call-list rows of exactly that number (saved). The popup shows it again.
     void LookupResult(const QString &number, const QString &name,
                       const std::optional<QString> &additionalInfo = std::nullopt);
-    // Debugger output; with the setting "Debug" on (or force) also a line in the log file,
-    // written in the background.
+    // A line in the log file with the setting "Debug" on (or force), written in the
+    // background; nothing otherwise.
     void WriteLog(const QString &text, bool force);
 
     // ---- State ---------------------------------------------------------------------

@@ -270,6 +270,9 @@ int main(int argc, char *argv[])
         tapiForm.ModifyNumber = [&mainForm](const QString &number) {
             return mainForm.Lookup().ModifyNumber(number);
         };
+        tapiForm.OnLog = [&mainForm](const QString &text) {
+            mainForm.CallHandler().WriteLog(text, false);
+        };
         mainForm.CallHandler().Contacts = &contactsForCalls;
         contacts.OnImported = [&mainForm, &contacts](bool imported) {
             if (imported)

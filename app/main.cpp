@@ -1,5 +1,6 @@
 #include "app/main.h"
 
+#include "app/DialogPlacement.h"
 #include "app/about.h"
 #include "router/RouterMonitorSource.h"
 #include "settings/RouterAddress.h"
@@ -47,6 +48,7 @@ namespace {
 
 constexpr int kTimerIntervalMs = 300;
 constexpr int kInfoMargin = 14;
+constexpr int kBalloonMs = 10000;
 const char *const kProductHint = "Tremlow Corvane";
 // Notification topics: each replaces its own earlier notification.
 const QString kCallsTopic = QStringLiteral("calls");
@@ -101,13 +103,14 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     CreateTray();
     AskForStatusNotifierHost();
     resize(400, 100);
+    new TDialogPlacement(this);
 
     // After the call's answer has gone out and the popup shows.
     FCallHandler.OnWakeDisplay = [this] {
         QTimer::singleShot(0, this, [this] { FDisplayWaker.Wake(); });
     };
-    FDisplayWaker.OnWoken = [](bool woken, const QString &error) {
-        if (!woken) qDebug().noquote() << error;
+    FDisplayWaker.OnWoken = [this](bool woken, const QString &error) {
+        if (!woken) FCallHandler.WriteLog(error, false);
     };
     FCallHandler.OnLineState = [this] { UpdateLineState(); };
     FCallHandler.PopupVisible = [this] { return isVisible(); };
@@ -308,10 +311,20 @@ void TMainForm::ApplyLanguage(Language language)
          {Nicknames1, Calllist1, MSN1, Suchen1, Optionen1, ResetPos1, Hilfe1, Info, Beenden1})
         action->setText(Text(action->objectName().toLatin1().constData()));
     sbReject->setText(Text("sbReject"));
-    CallLabel->setText(CallLabelText());
-    TargetLabel->setText(TargetPrefix());
-    OrtLabel->setText(TownPrefix());
     SetActivationTexts();
+    // What the popup shows stays on show, with the captions of the new language.
+    if (!UnrecLabel->isHidden()) { // the count of new calls, between two callers
+        CallLabel->setText(QLatin1Char(' ') + Word("BalloonTitle") + QLatin1Char(':'));
+        UnrecLabel->setText(NewCallsText());
+    } else {
+        CallLabel->setText(CallLabelText());
+        if (FCallHandler.PendingCalls().Count() > 0 && !NumberLabel->text().isEmpty()) {
+            ShowCall(ShownCallIndex());
+        } else {
+            TargetLabel->setText(TargetPrefix());
+            OrtLabel->setText(TownPrefix());
+        }
+    }
     SetSize();
 }
 
@@ -711,6 +724,7 @@ void TMainForm::ShowCall(int index)
         ShowAdditionalInfo(info);
     else
         HideAdditionalInfo();
+    UpdateCallNotification();
 }
 
 void TMainForm::ClearNumber()
@@ -756,20 +770,38 @@ void TMainForm::AnnounceNewCall()
     FRotationIndex = 0;
     if (FSettings.settings.secondTrayIcon) FSecondTrayIcon->show();
     const int count = FCallHandler.PendingCalls().Count();
-    UnrecLabel->setText(QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls")));
+    UnrecLabel->setText(NewCallsText());
     FitLabelFont(UnrecLabel);
     if (FSettings.settings.balloon) {
-        const QString text = count == 1 ? QStringLiteral("1 ") + Word("NewCall")
-                                        : QStringLiteral("%1 %2").arg(count).arg(Word("NewCalls"));
+        const QString text = count == 1 ? QStringLiteral("1 ") + Word("NewCall") : NewCallsText();
         // A notification service shows the newest caller too, with or without a tray.
+        FBalloonCount = text;
+        FBalloonBody = text + u'\n' + NewestCallerLine();
         FBalloonIsNotification =
-            Notifications && Notifications->Show(kCallsTopic, Word("BalloonTitle"),
-                                                 text + u'\n' + NewestCallerLine(), 10000);
+            Notifications &&
+            Notifications->Show(kCallsTopic, Word("BalloonTitle"), FBalloonBody, kBalloonMs);
         if (!FBalloonIsNotification)
-            FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information, 10000);
+            FTrayIcon->showMessage(Word("BalloonTitle"), text, QSystemTrayIcon::Information,
+                                   kBalloonMs);
         FBalloonShown = true;
     }
     FTimer.start();
+}
+
+void TMainForm::UpdateCallNotification()
+{
+    if (!FBalloonShown || !FBalloonIsNotification) return;
+    // The notification names the newest caller: a name found for an earlier call changes
+    // nothing here.
+    const QString body = FBalloonCount + u'\n' + NewestCallerLine();
+    if (body == FBalloonBody) return;
+    FBalloonBody = body;
+    Notifications->Update(kCallsTopic, Word("BalloonTitle"), body, kBalloonMs);
+}
+
+QString TMainForm::NewCallsText() const
+{
+    return QStringLiteral("%1 %2").arg(FCallHandler.PendingCalls().Count()).arg(Word("NewCalls"));
 }
 
 QString TMainForm::NewestCallerLine() const

@@ -211,10 +211,15 @@ private:
     QString CallLabelText() const;
     QString TargetPrefix() const;
     QString TownPrefix() const;
+    // "3 new calls": the count of the pending calls.
+    QString NewCallsText() const;
     void StopSound();
     void OpenLists(ListPage page);
     void LayoutInfo();
     void HideBalloon();
+    // The new-call notification names the newest caller as the popup does now (a name the
+    // lookup found); a notification that was closed stays closed.
+    void UpdateCallNotification();
     void AskForStatusNotifierHost();
     void TrayMissing();
     // A background lookup got no answer from the server: the log says so each time, the tray
@@ -244,6 +249,8 @@ private:
     std::optional<bool> FLineUsable;
     bool FBalloonShown = false;
     bool FBalloonIsNotification = false;
+    QString FBalloonCount; // "2 new calls", as the notification says it
+    QString FBalloonBody;  // the notification's text
     // A StatusNotifier host shows the tray (its balloons close by themselves).
     bool FStatusNotifierHost = false;
     TTrayWatch FTrayWatch;

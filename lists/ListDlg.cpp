@@ -257,6 +257,7 @@ void TListDlg::ApplyViewSettings()
     lvCalls->setColumnWidths(toList(settings.listViews.callsCol));
     lvNicks->setColumnWidths(toList(settings.listViews.nicksCol));
     lvMSN->setColumnWidths(toList(settings.listViews.msnCol));
+    FFitStatusOnShow = true;
     FWidenOnShow.clear();
     if (!settings.listViews.callsColStored) FWidenOnShow << lvCalls;
     if (!settings.listViews.nicksColStored) FWidenOnShow << lvNicks;
@@ -305,6 +306,7 @@ void TListDlg::resizeEvent(QResizeEvent *event)
 void TListDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    if (std::exchange(FFitStatusOnShow, false)) FitStatusColumn();
     // The design's widths cut dates, states and long names off; the user's own stay.
     const QList<TListView *> widen = std::exchange(FWidenOnShow, {});
     for (TListView *view : widen)
@@ -317,6 +319,15 @@ void TListDlg::showEvent(QShowEvent *event)
     View(CurrentPage())->setFocus();
     UpdateCaption();
     StorePlace();
+}
+
+void TListDlg::FitStatusColumn()
+{
+    QStringList words;
+    for (CallStatus status : {CallStatus::Rejected, CallStatus::Busy, CallStatus::NotAnswered,
+                              CallStatus::Answered, CallStatus::Unknown})
+        words << statusWord(status, FLanguage);
+    lvCalls->fitColumnToTexts(CallRow::Status, words);
 }
 
 void TListDlg::WidenToColumns(const QList<TListView *> &views)
@@ -663,5 +674,9 @@ void TListDlg::ApplyLanguage(Language language)
     for (const auto &[action, name] : items)
         action->setText(UiText(UiForm::Lists, QStringView(name), language));
     static_cast<ButtonPanel *>(Panel1)->relayout();
+    if (isVisible())
+        FitStatusColumn();
+    else
+        FFitStatusOnShow = true;
     UpdateCaption();
 }

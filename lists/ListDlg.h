@@ -134,6 +134,8 @@ protected:
 
 private:
     void WidenToColumns(const QList<TListView *> &views);
+    // The status column shows the longest status word of the language whole.
+    void FitStatusColumn();
     void BuildMenu();
     void OpenSearch();
     void CloseSearch();
@@ -160,6 +162,9 @@ private:
     QList<TListView *> FWidenOnShow;
     // No size in the settings: the first open may widen the window for those columns.
     bool FWindowAtDesignSize = true;
+    // Widths from the settings or another language: the status column is fitted at the next
+    // open.
+    bool FFitStatusOnShow = true;
 
     QTabWidget *PageControl1;
     QWidget *Panel1;

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -71,6 +72,23 @@ void TListView::widenColumnsToContents()
         const int needed = std::max(sizeHintForColumn(c), header()->sectionSizeHint(c));
         if (needed > header()->sectionSize(c)) header()->resizeSection(c, needed);
     }
+}
+
+void TListView::fitColumnToTexts(int column, const QStringList &texts)
+{
+    if (column >= header()->count() || header()->isSectionHidden(column)) return;
+    // Measured as the item delegate measures a cell: the text and the style's margins.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay;
+    int needed = 0;
+    for (const QString &text : texts) {
+        option.text = text;
+        needed = std::max(needed, style()->sizeFromContents(QStyle::CT_ItemViewItem, &option,
+                                                            QSize(), this)
+                                      .width());
+    }
+    if (needed > header()->sectionSize(column)) header()->resizeSection(column, needed);
 }
 
 void TListView::setFixedHiddenColumn(int column)

@@ -19,6 +19,8 @@ public:
     QList<int> columnWidths() const;
     // Widens every visible column that is narrower than its header or the rows' texts.
     void widenColumnsToContents();
+    // Widens the column so that each of the texts shows whole in its cells.
+    void fitColumnToTexts(int column, const QStringList &texts);
     // The column is hidden and cannot be widened (the date-time key of the calls).
     void setFixedHiddenColumn(int column);
 

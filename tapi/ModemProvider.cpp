@@ -3,8 +3,6 @@
 #include "tapi/ModemLine.h"
 #include "tapi/tapiconst.h"
 
-#include <QDebug>
-
 namespace tapi {
 
 ModemProvider::ModemProvider(std::function<QString()> portsSetting, QObject *parent)
@@ -106,7 +104,6 @@ void ModemProvider::asked(const QString &path, bool answered, const Reason &why)
 void ModemProvider::noteSilent(const QString &path, const Reason &why)
 {
     FSilent.insert(path, why);
-    qDebug().noquote() << "Modem probe:" << why.text(Language::English);
 }
 
 ModemPort *ModemProvider::port(const ModemPortSpec &named, int32_t &error, Reason &detail)

@@ -4,7 +4,6 @@
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -94,13 +93,19 @@ TTapiForm::TTapiForm(LineApi &lines, SettingsStore &settings, ListPrompts &promp
         Cleanup();
     });
     connect(btnHangUp, &QPushButton::clicked, this, &TTapiForm::Cleanup);
-    connect(&FLines, &LineApi::devicesProbed, this, &TTapiForm::DevicesProbed);
+    connect(&FLines, &LineApi::devicesProbed, this, [this] {
+        for (const Reason &note : FLines.probeNotes())
+            Log(QStringLiteral("Modem probe: ") + note.text(Language::English));
+        emit DevicesProbed();
+    });
 
     resize(WindowWidth, DesignHeight);
 }
 
 TTapiForm::~TTapiForm()
 {
+    // The end of the program is no step of a dial.
+    OnLog = nullptr;
     Cleanup();
 }
 
@@ -132,8 +137,8 @@ void TTapiForm::Log(const QString &text)
 {
     if (FLogVisible)
         Memo1->appendPlainText(text);
-    else
-        qDebug().noquote() << "Dial:" << text;
+    else if (OnLog)
+        OnLog(QStringLiteral("Dial: ") + text);
 }
 
 void TTapiForm::showEvent(QShowEvent *event)

@@ -56,8 +56,10 @@ public:
     // number, also "+" alone, is passed on empty, without rewrite and prefix. False when the
     // number was refused or the rewrite gave nothing.
     bool PrepareNumber(QString &number);
-    // A line of the step log when it is shown, else the debug output.
+    // A line of the step log when it is shown, else of the program's log (OnLog).
     void Log(const QString &text);
+    // The program's log, which keeps a line only with "Debug" on; unset: the step is dropped.
+    std::function<void(const QString &text)> OnLog;
 
     // Asks the device named, or with an empty name every modem found, whether it answers;
     // in the background.

@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QObject>
@@ -27,9 +28,17 @@ class FakeNotificationService : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    explicit FakeNotificationService(QStringList capabilities = {"body", "body-markup"})
-        : FCapabilities(std::move(capabilities))
+    explicit FakeNotificationService(QStringList capabilities = {"body", "body-markup"},
+                                     QString connection = QString())
+        : FConnection(std::move(connection)), FCapabilities(std::move(capabilities))
     {
+    }
+
+    // The user dismisses the notification (or it expires): the service tells every client,
+    // from its own thread, so after the answers it has given.
+    void dismiss(uint id)
+    {
+        QMetaObject::invokeMethod(this, [this, id] { sendClosed(id, 2); }, Qt::QueuedConnection);
     }
 
     QList<ShownNotification> shown() const
@@ -62,8 +71,11 @@ public slots:
     }
     void CloseNotification(uint id)
     {
-        QMutexLocker lock(&FMutex);
-        FClosed.append(id);
+        {
+            QMutexLocker lock(&FMutex);
+            FClosed.append(id);
+        }
+        sendClosed(id, 3);
     }
     QStringList GetCapabilities() { return FCapabilities; }
     QString GetServerInformation(QString &vendor, QString &version, QString &specVersion)
@@ -75,6 +87,16 @@ public slots:
     }
 
 private:
+    void sendClosed(uint id, uint reason)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("NotificationClosed"));
+        signal << id << reason;
+        QDBusConnection(FConnection).send(signal);
+    }
+
+    const QString FConnection;
     mutable QMutex FMutex;
     QList<ShownNotification> FShown;
     QList<uint> FClosed;
@@ -82,12 +104,32 @@ private:
     QStringList FCapabilities;
 };
 
+// Sees the service's NotificationClosed signals on a client's connection. Made after the
+// client's own receiver, it hears each signal after that receiver: once it has seen one, the
+// client has too.
+class ClosedNotificationsSeen : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ClosedNotificationsSeen(QDBusConnection bus = QDBusConnection::sessionBus())
+    {
+        const QString name = QStringLiteral("org.freedesktop.Notifications");
+        bus.connect(name, QStringLiteral("/org/freedesktop/Notifications"), name,
+                    QStringLiteral("NotificationClosed"), this, SLOT(closed(uint, uint)));
+    }
+    QList<uint> ids;
+
+public slots:
+    void closed(uint id, uint) { ids << id; }
+};
+
 // Registers the service on its own connection for the lifetime of the object.
 class NotificationServiceOnBus
 {
 public:
     explicit NotificationServiceOnBus(QStringList capabilities = {"body", "body-markup"})
-        : FService(std::move(capabilities))
+        : FService(std::move(capabilities), FConnection)
     {
         FService.moveToThread(&FThread);
         FThread.start();

@@ -1,8 +1,9 @@
 // A call rings while the program waits, on the simulated line (the simulator loaded in
 // process): for the desktop's screen saver that never answers, for the lists dialog's reverse
 // search on a server that never answers, and for a number plug-in that sleeps before dialling.
-// The call is answered (ALERT_REQ) while the wait goes on. And a lookup server that cannot be
-// reached, as the user learns of it. Runs on a private session bus.
+// The call is answered (ALERT_REQ) while the wait goes on. A lookup server that cannot be
+// reached, as the user learns of it; and the new-call notification names the caller the
+// lookup found a moment later. Runs on a private session bus.
 #include "lists/ListDlg.h"
 #include "lists/ListView.h"
 #include "lists/nick.h"
@@ -139,6 +140,58 @@ private slots:
             QCOMPARE(calls.Get(i).value(QStringLiteral("NickName")), QString());
         }
         form().Notifications = nullptr;
+    }
+
+    // The notification of a call takes the name the lookup finds for it, in place; a name
+    // found for an earlier call leaves the newest caller's notification alone, and one the
+    // user dismissed stays closed.
+    void theNotificationNamesTheCallerTheLookupFound()
+    {
+        if (!FakeScreenSaver::PrivateBus()) QSKIP("needs a private session bus (dbus-run-session)");
+        NotificationServiceOnBus bus;
+        QVERIFY(bus.registered());
+        FakeNotificationService &service = bus.service();
+        platform::DesktopNotifications notifications;
+        ClosedNotificationsSeen seen;
+        form().Notifications = &notifications;
+        const auto unset = qScopeGuard([this] { form().Notifications = nullptr; });
+        FProgram->settings.settings.balloon = true;
+        FServer = std::make_unique<testing::LookupServer>();
+        FServer->answer("0301234", "Erika Muster\nHauptstr. 1\n");
+        FServer->answer("0441111", "Otto Alt\n", 1000);
+        FServer->answer("0305555", "Paula Spaet\n", 1000);
+        form().Lookup().SelectBuiltIn(FServer->baseUrl());
+        const auto named = [this](const QString &number, const QString &name) {
+            for (const CallRow &row : FProgram->lists->calls().rows())
+                if (row.number == number && row.nickname == name) return true;
+            return false;
+        };
+
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("301234")));
+        QTRY_COMPARE(service.shown().size(), 2);
+        QList<ShownNotification> shown = service.shown();
+        QVERIFY2(shown[0].body.startsWith("1 new call\n0301234"), qPrintable(shown[0].body));
+        QVERIFY2(shown[1].body.startsWith("1 new call\nErika Muster"), qPrintable(shown[1].body));
+        QCOMPARE(shown[1].replaces, shown[0].id);
+
+        // Otto's name comes after the next caller rang.
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("441111")));
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("302222")));
+        QTRY_VERIFY(named(QStringLiteral("0441111"), QStringLiteral("Otto Alt")));
+        QTest::qWait(200); // a notification asked for meanwhile has reached the service
+        shown = service.shown();
+        QVERIFY2(shown.last().body.startsWith("3 new calls\n0302222"), qPrintable(shown.last().body));
+        for (const ShownNotification &n : shown)
+            QVERIFY2(!n.body.contains("Otto Alt"), qPrintable(n.body));
+
+        // Dismissed before Paula's name comes: nothing opens again.
+        QVERIFY(RingIsAlerted(FLine, QStringLiteral("305555")));
+        QTRY_COMPARE(service.shown().size(), shown.size() + 1);
+        service.dismiss(service.shown().last().id);
+        QTRY_VERIFY(seen.ids.contains(service.shown().last().id));
+        QTRY_VERIFY(named(QStringLiteral("0305555"), QStringLiteral("Paula Spaet")));
+        QTest::qWait(200);
+        QCOMPARE(service.shown().size(), shown.size() + 1);
     }
 
     void numberPluginThatSleepsBeforeDialling()

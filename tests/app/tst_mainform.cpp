@@ -169,6 +169,46 @@ private slots:
         QCOMPARE(FLists->calls().row(0).nickname, QStringLiteral(" "));
     }
 
+    // A language switch while a call is on show keeps its number, town and target and only
+    // changes the captions; so does the count of new calls between two callers.
+    void languageSwitchKeepsTheCallOnShow()
+    {
+        addNick(*FLists, QStringLiteral("Anna"), QStringLiteral("0441123"),
+                QStringLiteral("log|popup|"));
+        ring(QStringLiteral("0441123"));
+        auto *caption = child<QLabel>("CallLabel");
+        auto *town = child<QLabel>("OrtLabel");
+        auto *target = child<QLabel>("TargetLabel");
+        FForm->ApplyLanguage(Language::German);
+        QCOMPARE(caption->text(), QStringLiteral(" Anruf von:"));
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("Anna"));
+        QCOMPARE(town->text(), QStringLiteral(" Nr.: 0441123"));
+        QCOMPARE(target->text(), QStringLiteral(" Ziel: 85606"));
+        QVERIFY(target->width() >= target->fontMetrics().horizontalAdvance(target->text()));
+
+        FForm->AcknowledgeCalls();
+        ring(QStringLiteral("0301234"));
+        FForm->ApplyLanguage(Language::English);
+        QCOMPARE(child<QLabel>("NumberLabel")->text(), QStringLiteral("0301234"));
+        QCOMPARE(town->text(), QStringLiteral(" Town: Berlin"));
+        QCOMPARE(target->text(), QStringLiteral(" Target: 85606"));
+
+        s().showMultipleCalls = true;
+        s().duration = 0;
+        s().callRotationTimeout = 30;
+        ring(QStringLiteral("0441222"));
+        FTick += 31000;
+        auto *count = child<QLabel>("UnrecLabel");
+        for (int i = 0; i < 30 && !count->isVisible(); ++i)
+            FForm->Timer1Timer();
+        QCOMPARE(count->text(), QStringLiteral("2 new calls"));
+        FForm->ApplyLanguage(Language::German);
+        QVERIFY(count->isVisible());
+        QCOMPARE(count->text(), QStringLiteral("2 neue Anrufe"));
+        QCOMPARE(caption->text(), QStringLiteral(" Hinweis:"));
+        QCOMPARE(town->text(), QString());
+    }
+
     void blockingLookupPluginFreezesNothing()
     {
         FForm->CallHandler().Lookup = &FForm->Lookup();

@@ -3,6 +3,8 @@
 // that a control lets fall through to the panel behind it shows here.
 #define QTEST_QPA_MOUSE_HANDLING
 
+#include "app/DialogPlacement.h"
+#include "app/about.h"
 #include "app/main.h"
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
@@ -12,10 +14,12 @@
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -305,6 +309,77 @@ private slots:
         FForm->ReadIni();
         QCOMPARE(FForm->TrayHint(), QStringLiteral("Tremlow Corvane"));
         QVERIFY(FForm->WriteIni());
+    }
+
+    // Where a window goes that would open under the popup.
+    void placeClearOfAnObstacle_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("obstacle");
+        QTest::addColumn<QPoint>("expected");
+        QTest::newRow("apart") << QRect(100, 300, 300, 200) << QRect(0, 0, 400, 100)
+                               << QPoint(100, 300);
+        QTest::newRow("below") << QRect(100, 50, 300, 200) << QRect(0, 0, 400, 100)
+                               << QPoint(100, 100);
+        QTest::newRow("right") << QRect(50, 50, 300, 200) << QRect(0, 0, 400, 500)
+                               << QPoint(400, 50);
+        QTest::newRow("left") << QRect(450, 50, 300, 200) << QRect(400, 0, 400, 500)
+                              << QPoint(100, 50);
+        QTest::newRow("above") << QRect(100, 400, 300, 200) << QRect(0, 450, 800, 150)
+                               << QPoint(100, 250);
+        QTest::newRow("on the screen") << QRect(700, 50, 300, 200) << QRect(0, 0, 800, 100)
+                                       << QPoint(500, 100);
+        QTest::newRow("too large: its title bar below")
+            << QRect(0, 0, 700, 500) << QRect(0, 0, 800, 300) << QPoint(0, 300);
+    }
+
+    void placeClearOfAnObstacle()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, obstacle);
+        QFETCH(QPoint, expected);
+        QCOMPARE(PlaceClearOf(frame, obstacle, QRect(0, 0, 800, 600)), expected);
+    }
+
+    // A dialog that would open under the popup on top (the about window from the tray menu,
+    // the lists where the settings put them) appears below it, within the screen; while the
+    // popup is hidden or not on top, a dialog opens where it would.
+    void dialogsOpenClearOfThePopup()
+    {
+        showNewCall();
+        FForm->setGeometry(0, 0, 600, 280); // enlarged by the user
+        const QRect screen = FForm->screen()->availableGeometry();
+        const auto clear = [this, screen](QWidget *dialog) {
+            const QRect frame = dialog->frameGeometry();
+            return !frame.intersects(FForm->frameGeometry()) && screen.contains(frame);
+        };
+        TAboutBox about;
+        FForm->AboutBox = &about;
+        FForm->UpdateMenuAvailability();
+        bool aboutClear = false;
+        QTimer::singleShot(0, &about, [&] {
+            aboutClear = about.isVisible() && clear(&about);
+            about.accept();
+        });
+        FForm->PopupMenu()->findChild<QAction *>("Info")->trigger();
+        QVERIFY(aboutClear);
+
+        QDialog lists;
+        lists.setGeometry(100, 100, 566, 200);
+        lists.show();
+        QVERIFY(clear(&lists));
+        lists.hide();
+
+        FForm->HidePopup();
+        lists.setGeometry(100, 100, 566, 200);
+        lists.show();
+        QCOMPARE(lists.geometry().topLeft(), QPoint(100, 100));
+        lists.hide();
+        FForm->setWindowFlag(Qt::WindowStaysOnTopHint, false);
+        FForm->ShowPopup();
+        QVERIFY(FForm->isVisible());
+        lists.show();
+        QCOMPARE(lists.geometry().topLeft(), QPoint(100, 100));
     }
 
     void cancelledLogoutStillSavesAtTheEnd()

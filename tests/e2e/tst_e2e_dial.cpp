@@ -1,7 +1,8 @@
 // Dialling back in the real program on Xvfb, on the modem simulator: a number in the
 // clipboard and "/d" from a second start, Shift and a click on the popup's caller (through
 // the number plug-in and the outside-line prefix), the dial window in both languages and
-// its hang-up button. Reports the time from the second start
+// its hang-up button. The steps of a dial and the contacts' import are traces: in the log
+// with "Debug" on, never on standard error. Reports the time from the second start
 // to the dial command on the port.
 #include "tests/e2e/Desktop.h"
 #include "tests/tapi/ModemSimProcess.h"
@@ -45,10 +46,11 @@ private slots:
         QTest::addColumn<int>("language");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("debug");
         QTest::newRow("English") << 1 << "^Calling$"
-                                 << "english";
-        QTest::newRow("German") << 0 << "^Anruf$"
-                                << "german";
+                                 << "english" << false;
+        QTest::newRow("German, Debug") << 0 << "^Anruf$"
+                                       << "german" << true;
     }
 
     void dialTheClipboard()
@@ -56,10 +58,18 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, title);
         QFETCH(QString, name);
+        QFETCH(bool, debug);
         ModemSimProcess modem;
         QVERIFY(modem.start({QStringLiteral("ATD*; OK")}));
         Corvane corvane;
-        corvane.writeIni(ini(language, modem.path()));
+        QFile card(corvane.file(QStringLiteral("contacts.vcf")));
+        QVERIFY(card.open(QIODevice::WriteOnly));
+        card.write("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Anna Example\r\n"
+                   "TEL;TYPE=HOME:0441 123456\r\nEND:VCARD\r\n");
+        card.close();
+        corvane.writeIni(ini(language, modem.path()) + "SearchOutlook=1\nContactsVCard=" +
+                         card.fileName().toUtf8() + (debug ? "\nDebug=1\n" : "\n"));
+        corvane.captureErrors();
         QVERIFY(corvane.start());
         QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
 
@@ -88,6 +98,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(modem.received(), QStringList({"ATD0049441123;", "ATH"}), 10000);
         QTRY_VERIFY(findWindow(title).isEmpty());
         QVERIFY(corvane.stop());
+
+        const QString errors = corvane.errorOutput();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        const QString log = corvane.readFile(QStringLiteral("corvane.log"));
+        QCOMPARE(log.contains(QStringLiteral(": Dial: make call\n")), debug);
+        QCOMPARE(log.contains(QStringLiteral(": Contacts imported: 1\n")), debug);
     }
 
     void shiftClickOnThePopupDialsTheCaller()

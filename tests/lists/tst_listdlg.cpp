@@ -72,6 +72,7 @@ private slots:
     void headerClicksToggleSortKeysAndStoreThem();
     void hiddenKeyColumnStaysHiddenAndWidthsPersist();
     void firstOpenWidensColumnsToTheirContents();
+    void statusWordsOfTheLanguageFitAtTheFirstOpen();
     void deleteAsksAndSaves();
     void deletingTheCallersNicknameClearsThePopupName();
     void deleteAllOnCallsBlanksThePopupNumber();
@@ -341,6 +342,43 @@ void TestListDlg::firstOpenWidensColumnsToTheirContents()
     again.ReadSettings();
     again.show();
     QCOMPARE(child<TListView>(&again, "lvCalls")->header()->sectionSize(CallRow::Town), 40);
+}
+
+void TestListDlg::statusWordsOfTheLanguageFitAtTheFirstOpen()
+{
+    // Widths kept in the file, as every run writes them; no call has a status yet.
+    FSettings->listViews.callsColStored = true;
+    TListView *calls = view("lvCalls");
+    const int margin = calls->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, calls) + 1;
+    const auto fits = [&](const QString &word) {
+        return calls->header()->sectionSize(CallRow::Status) >=
+               calls->fontMetrics().horizontalAdvance(word) + 2 * margin;
+    };
+    for (const Language language : {Language::German, Language::English}) {
+        FSettings->listViews.callsCol[CallRow::Status] = 50;
+        FLists->SetLanguage(language);
+        FDlg->ApplyLanguage(language);
+        FDlg->ReadSettings();
+        QCOMPARE(calls->header()->sectionSize(CallRow::Status), 50);
+        FDlg->show();
+        for (CallStatus status : {CallStatus::Rejected, CallStatus::Busy, CallStatus::NotAnswered,
+                                  CallStatus::Answered, CallStatus::Unknown})
+            QVERIFY2(fits(statusWord(status, language)), qPrintable(statusWord(status, language)));
+        // Kept by the settings from now on.
+        QCOMPARE(FSettings->listViews.callsCol[CallRow::Status],
+                 calls->header()->sectionSize(CallRow::Status));
+        FDlg->hide();
+    }
+    // Switched while open: the new language's words fit at once. A column the user made wider
+    // stays so.
+    FDlg->show();
+    FLists->SetLanguage(Language::German);
+    FDlg->ApplyLanguage(Language::German);
+    QVERIFY(fits(QStringLiteral("nicht angenommen")));
+    calls->header()->resizeSection(CallRow::Status, 400);
+    FDlg->hide();
+    FDlg->show();
+    QCOMPARE(calls->header()->sectionSize(CallRow::Status), 400);
 }
 
 void TestListDlg::deleteAsksAndSaves()

@@ -73,6 +73,43 @@ private slots:
         QCOMPARE(closed, ids);
     }
 
+    // Update changes the text of the notification on show; one that was never shown, that
+    // the user dismissed or that the program closed is not opened again.
+    void updateOpensNoClosedNotification()
+    {
+        NotificationServiceOnBus bus;
+        FakeNotificationService &service = bus.service();
+        DesktopNotifications notifications;
+        ClosedNotificationsSeen seen;
+        QVERIFY(!notifications.Update("calls", "Hint", "Anna"));
+
+        QVERIFY(notifications.Show("calls", "Hint", "0441123"));
+        // Before the service has told the notification's id: it is replaced once it has.
+        QVERIFY(notifications.Update("calls", "Hint", "Anna"));
+        QTRY_COMPARE(service.shown().size(), 2);
+        const uint id = service.shown()[0].id;
+        QCOMPARE(service.shown()[1].replaces, id);
+        QCOMPARE(service.shown()[1].body, QString("Anna"));
+        QVERIFY(service.closed().isEmpty());
+
+        service.dismiss(id);
+        QTRY_VERIFY(seen.ids.contains(id));
+        const int count = int(service.shown().size());
+        QVERIFY(!notifications.Update("calls", "Hint", "Anna Example"));
+        QTest::qWait(100);
+        QCOMPARE(service.shown().size(), count);
+
+        // A new call opens a new one; closed by the program, it takes no update either.
+        QVERIFY(notifications.Show("calls", "Hint", "0301234"));
+        QTRY_COMPARE(service.shown().size(), count + 1);
+        QCOMPARE(service.shown().last().replaces, 0u);
+        notifications.Close("calls");
+        QVERIFY(!notifications.Update("calls", "Hint", "Erika"));
+        QTRY_COMPARE(service.closed().size(), 1);
+        QCOMPARE(service.closed().first(), service.shown().last().id);
+        QCOMPARE(service.shown().size(), count + 1);
+    }
+
     void callerTextsAreNeverMarkup()
     {
         const QString caller = "<b>Müller & Sohn</b>";
