@@ -160,6 +160,9 @@ private slots:
         FServer->answer("0301234", "Erika Muster\nHauptstr. 1\n");
         FServer->answer("0441111", "Otto Alt\n", 1000);
         FServer->answer("0305555", "Paula Spaet\n", 1000);
+        // Known to nobody: an answer without a name, not an error status that the program
+        // would report as a server without answer.
+        FServer->answerAll("");
         form().Lookup().SelectBuiltIn(FServer->baseUrl());
         const auto named = [this](const QString &number, const QString &name) {
             for (const CallRow &row : FProgram->lists->calls().rows())
