@@ -466,7 +466,7 @@ void TMainForm::LookupFailed(const LookupResult &result)
     const QString summary = UiText(UiForm::Messages, u"LookupServerDown", FLanguage);
     const QString text = FLookupSources.FailureText(result.failure);
     if (!Notifications || !Notifications->Show(kLookupTopic, summary, text))
-        FTrayIcon->showMessage(summary, text, QSystemTrayIcon::Warning, 10000);
+        FTrayIcon->showMessage(summary, text, QSystemTrayIcon::Warning, kBalloonMs);
 }
 
 // ---- Settings -------------------------------------------------------------------------
