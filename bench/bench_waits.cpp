@@ -246,6 +246,9 @@ int main(int argc, char **argv)
 {
     // The fake desktop services live on the session bus dbus-run-session gives.
     qputenv("CORVANE_PRIVATE_BUS", "1");
+    // The address-book module of this build, which the program finds beside itself.
+    if (!qEnvironmentVariableIsSet("CORVANE_CONTACTS_MODULE"))
+        qputenv("CORVANE_CONTACTS_MODULE", CONTACTS_MODULE);
     QTemporaryDir dir;
     UseSimulatedLine(dir);
     QApplication app(argc, argv);

@@ -333,6 +333,14 @@ constexpr TextEntry Texts[] = {
      u"nach OK in den Optionen erneut.",
      u"Error connecting to the address book. Corvane tries again at the next start and when the "
      u"options are confirmed with OK."},
+    // The module's file and the loader's reason.
+    {UiForm::Messages, u"ContactsModuleMissing",
+     u"Das Adressbuch-Modul kann nicht geladen werden (%1); es gehört zum Paket "
+     u"corvane-contacts. Corvane versucht es beim nächsten Start und nach OK in den Optionen "
+     u"erneut.",
+     u"The address-book module cannot be loaded (%1); it comes with the package "
+     u"corvane-contacts. Corvane tries again at the next start and when the options are "
+     u"confirmed with OK."},
     {UiForm::Messages, u"VCardUnreadable",
      u"Die vCard-Datei oder der vCard-Ordner %1 kann nicht gelesen werden. Corvane versucht es "
      u"beim nächsten Start und nach OK in den Optionen erneut.",

@@ -1,7 +1,7 @@
 // The GLib headers come before Qt's: a GLib struct has a member named "signals".
 #include <libebook/libebook.h>
 
-#include "lookup/OutLookTools.h"
+#include "lookup/EdsConnect.h"
 
 #include "lookup/VCardFile.h"
 
@@ -30,11 +30,6 @@ QString text(const char *utf8)
 QString field(EContact *contact, EContactField id)
 {
     return contact ? text(static_cast<const char *>(e_contact_get_const(contact, id))) : QString();
-}
-
-void setField(EContact *contact, EContactField id, const QString &value)
-{
-    if (contact) e_contact_set(contact, id, value.toUtf8().constData());
 }
 
 QString errorText(const GError *error)
@@ -159,90 +154,95 @@ void releaseInBackground(std::vector<TContactItem> &&contacts)
     g_object_unref(task);
 }
 
+// The fetched contacts of every book, made plain items in a worker thread: parsing ten
+// thousand takes the better part of a second, which a ringing call would wait for in the main
+// thread. Nothing else holds the contacts meanwhile.
+struct Conversion
+{
+    std::vector<std::pair<GSList *, QString>> answers; // the contacts, and their book
+    std::vector<TContactItem> items;
+
+    ~Conversion()
+    {
+        for (auto &answer : answers)
+            g_slist_free_full(answer.first, g_object_unref);
+    }
+};
+
+void convertContacts(GTask *task, gpointer, gpointer data, GCancellable *)
+{
+    auto *conversion = static_cast<Conversion *>(data);
+    for (auto &[contacts, book] : conversion->answers) {
+        for (GSList *l = contacts; l; l = l->next)
+            conversion->items.push_back(ContactItemOf(E_CONTACT(l->data), book));
+        g_slist_free_full(std::exchange(contacts, nullptr), g_object_unref);
+    }
+    g_task_return_boolean(task, TRUE);
+}
+
+// A new contact of the address book's kind with the item's values.
+EContact *newContact(const TContactItem &item)
+{
+    EContact *contact = e_contact_new();
+    const auto set = [contact](EContactField id, const QString &value) {
+        if (!value.isEmpty()) e_contact_set(contact, id, value.toUtf8().constData());
+    };
+    set(E_CONTACT_NICKNAME, item.NickName());
+    set(E_CONTACT_FULL_NAME, item.FullName());
+    set(E_CONTACT_GIVEN_NAME, item.FirstName());
+    for (int i = 0; i < PhoneFieldCount; ++i)
+        set(PhoneFields[size_t(i)], item.StoredPhone(PhoneField(i)));
+    return contact;
+}
+
 } // namespace
 
-// ---- TContactItem -------------------------------------------------------------------------
-
-TContactItem::TContactItem(EContact *contact, const QString &book)
-    : FContact(contact,
-               [](EContact *c) {
-                   if (c) g_object_unref(c);
-               }),
-      FBook(book)
+TContactItem ContactItemOf(EContact *contact, const QString &book)
 {
-}
-
-QString TContactItem::NickName() const
-{
-    return field(Contact(), E_CONTACT_NICKNAME);
-}
-
-QString TContactItem::FullName() const
-{
-    return field(Contact(), E_CONTACT_FULL_NAME);
-}
-
-QString TContactItem::FirstName() const
-{
+    TContactItem item(book);
+    item.SetUid(field(contact, E_CONTACT_UID));
+    item.SetNickName(field(contact, E_CONTACT_NICKNAME));
+    item.SetFullName(field(contact, E_CONTACT_FULL_NAME));
     // The given name is part of the structured name: e_contact_get builds a copy.
-    if (!FContact) return QString();
-    auto *given = static_cast<gchar *>(e_contact_get(Contact(), E_CONTACT_GIVEN_NAME));
-    const QString name = text(given);
+    auto *given = static_cast<gchar *>(e_contact_get(contact, E_CONTACT_GIVEN_NAME));
+    item.SetFirstName(text(given));
     g_free(given);
-    return name;
+    for (int i = 0; i < PhoneFieldCount; ++i)
+        item.SetPhone(PhoneField(i), field(contact, PhoneFields[size_t(i)]));
+    return item;
 }
 
-QString TContactItem::Phone(PhoneField phone) const
+// ---- TEdsConnect ----------------------------------------------------------------------
+
+// The connection through libebook; see TOutlookConnect.
+class TEdsConnect final : public TOutlookConnect
 {
-    const QString number = field(Contact(), PhoneFields[size_t(phone)]);
-    // vCard 4.0 writes a number as a URI: "tel:+49-30-1234;ext=5".
-    if (number.startsWith(QStringLiteral("tel:"), Qt::CaseInsensitive))
-        return number.mid(4).section(u';', 0, 0);
-    return number;
-}
+public:
+    TEdsConnect();
+    ~TEdsConnect() override;
 
-QString TContactItem::EntryID() const
-{
-    if (!FEntryID.isEmpty()) return FEntryID;
-    const QString uid = field(Contact(), E_CONTACT_UID);
-    return uid.isEmpty() || FBook.isEmpty() ? QString() : TOutlookConnect::EntryId(FBook, uid);
-}
+    bool Connected() const override;
+    QStringList Books() const override;
+    void ConnectAsync(std::function<void(const QString &error)> done) override;
+    void Disconnect() override;
+    void FetchContactsAsync(std::function<void()> done) override;
+    int ContactCount() const override;
+    TContactItem Contact(int index) const override;
+    void ReleaseContacts() override;
+    void FindContactAsync(const QString &number,
+                          std::function<void(const TContactItem &found)> done) override;
+    TContactItem CreateContact() override;
+    void SaveAsync(const TContactItem &contact,
+                   std::function<void(const TContactItem &saved, const QString &error)> done)
+        override;
+    void Follow(std::function<void()> started) override;
 
-QString TContactItem::DisplayName() const
-{
-    const QString nick = NickName();
-    return nick.isEmpty() ? FullName() : nick;
-}
+private:
+    struct State;
+    std::shared_ptr<State> d;
+};
 
-void TContactItem::SetNickName(const QString &name)
-{
-    setField(Contact(), E_CONTACT_NICKNAME, name);
-}
-
-void TContactItem::SetFullName(const QString &name)
-{
-    setField(Contact(), E_CONTACT_FULL_NAME, name);
-}
-
-void TContactItem::SetFirstName(const QString &name)
-{
-    setField(Contact(), E_CONTACT_GIVEN_NAME, name);
-}
-
-void TContactItem::SetPhone(PhoneField phone, const QString &number)
-{
-    setField(Contact(), PhoneFields[size_t(phone)], number);
-}
-
-void TContactItem::SetEntry(const QString &book, const QString &uid)
-{
-    FBook = book;
-    FEntryID = TOutlookConnect::EntryId(book, uid);
-}
-
-// ---- TOutlookConnect ----------------------------------------------------------------------
-
-struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::State>
+struct TEdsConnect::State : std::enable_shared_from_this<TEdsConnect::State>
 {
     struct Book
     {
@@ -450,18 +450,29 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         g_object_unref(task);
     }
 
-    void TakeContacts(GSList *contacts, const QString &book)
+    // Makes plain items of the fetched contacts in a worker thread; they are the connection's
+    // contacts when `done` runs.
+    void Convert(Conversion *conversion, std::function<void()> done)
     {
-        for (GSList *l = contacts; l; l = l->next)
-            items.emplace_back(E_CONTACT(l->data), book);
-        g_slist_free(contacts); // the items own the contacts now
+        auto converted = [ticket = Now(), done](GObject *, GAsyncResult *result) {
+            auto *conversion = static_cast<Conversion *>(g_task_get_task_data(G_TASK(result)));
+            std::shared_ptr<State> state = ticket.Current();
+            if (!state) return releaseInBackground(std::move(conversion->items));
+            state->items = std::move(conversion->items);
+            done();
+        };
+        GTask *task = g_task_new(nullptr, Cancellable(), runReady, ready(converted));
+        g_task_set_task_data(task, conversion,
+                             [](gpointer data) { delete static_cast<Conversion *>(data); });
+        g_task_run_in_thread(task, convertContacts);
+        g_object_unref(task);
     }
 
     static std::vector<TContactItem> Items(const GSList *contacts, const QString &book)
     {
         std::vector<TContactItem> result;
         for (const GSList *l = contacts; l; l = l->next)
-            result.emplace_back(E_CONTACT(g_object_ref(l->data)), book);
+            result.push_back(ContactItemOf(E_CONTACT(l->data), book));
         return result;
     }
 
@@ -511,7 +522,7 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
         TOutlookConnect *owner = target->state->owner;
         QStringList entries;
         for (const GSList *l = uids; l; l = l->next)
-            entries.append(EntryId(target->book, text(static_cast<const char *>(l->data))));
+            entries.append(ContactEntryId(target->book, text(static_cast<const char *>(l->data))));
         if (owner->OnContactsRemoved) owner->OnContactsRemoved(entries);
     }
 
@@ -536,8 +547,9 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
     void AddContact(EBookClient *book, const TContactItem &contact,
                     std::function<void(State &state, const QString &uid)> done)
     {
+        EContact *stored = newContact(contact);
         e_book_client_add_contact(
-            book, contact.Contact(), E_BOOK_OPERATION_FLAG_NONE, Cancellable(), runReady,
+            book, stored, E_BOOK_OPERATION_FLAG_NONE, Cancellable(), runReady,
             ready([ticket = Now(), done](GObject *source, GAsyncResult *result) {
                 gchar *uid = nullptr;
                 GError *error = nullptr;
@@ -550,27 +562,28 @@ struct TOutlookConnect::State : std::enable_shared_from_this<TOutlookConnect::St
                 g_free(uid);
                 g_clear_error(&error);
             }));
+        g_object_unref(stored); // the request holds its own reference
     }
 };
 
-TOutlookConnect::TOutlookConnect() : d(std::make_shared<State>(this)) {}
+TEdsConnect::TEdsConnect() : d(std::make_shared<State>(this)) {}
 
-TOutlookConnect::~TOutlookConnect()
+TEdsConnect::~TEdsConnect()
 {
     d->Close();
 }
 
-QString TOutlookConnect::EntryId(const QString &book, const QString &uid)
+std::unique_ptr<TOutlookConnect> NewEdsConnection()
 {
-    return book + u'\n' + uid;
+    return std::make_unique<TEdsConnect>();
 }
 
-bool TOutlookConnect::Connected() const
+bool TEdsConnect::Connected() const
 {
     return d->connected;
 }
 
-QStringList TOutlookConnect::Books() const
+QStringList TEdsConnect::Books() const
 {
     QStringList uids;
     for (const State::Book &book : d->books)
@@ -578,7 +591,7 @@ QStringList TOutlookConnect::Books() const
     return uids;
 }
 
-void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> done)
+void TEdsConnect::ConnectAsync(std::function<void(const QString &error)> done)
 {
     Disconnect();
     if (!VCardPath.isEmpty()) {
@@ -606,14 +619,14 @@ void TOutlookConnect::ConnectAsync(std::function<void(const QString &error)> don
     });
 }
 
-void TOutlookConnect::Disconnect()
+void TEdsConnect::Disconnect()
 {
     const bool wasConnected = d->connected;
     d->Close();
     if (wasConnected && OnDisConnect) OnDisConnect();
 }
 
-void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
+void TEdsConnect::FetchContactsAsync(std::function<void()> done)
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
@@ -623,32 +636,33 @@ void TOutlookConnect::FetchContactsAsync(std::function<void()> done)
     releaseInBackground(std::exchange(d->items, {}));
     d->AskEveryBook(queryAll(), QStringLiteral("address book %1 not read: %2"),
                     [done](State &state, std::vector<GSList *> &answers) {
+                        auto *conversion = new Conversion;
                         for (size_t b = 0; b < answers.size(); ++b)
-                            state.TakeContacts(std::exchange(answers[b], nullptr),
-                                               state.books[b].uid);
-                        done();
+                            conversion->answers.emplace_back(std::exchange(answers[b], nullptr),
+                                                             state.books[b].uid);
+                        state.Convert(conversion, done);
                     });
 }
 
-int TOutlookConnect::ContactCount() const
+int TEdsConnect::ContactCount() const
 {
     return int(d->items.size());
 }
 
-TContactItem TOutlookConnect::Contact(int index) const
+TContactItem TEdsConnect::Contact(int index) const
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (index < 1 || index > ContactCount()) throw TOutlookError(CannotImport);
     return d->items[size_t(index - 1)];
 }
 
-void TOutlookConnect::ReleaseContacts()
+void TEdsConnect::ReleaseContacts()
 {
     releaseInBackground(std::exchange(d->items, {}));
 }
 
-void TOutlookConnect::FindContactAsync(const QString &number,
-                                       std::function<void(const TContactItem &found)> done)
+void TEdsConnect::FindContactAsync(const QString &number,
+                                   std::function<void(const TContactItem &found)> done)
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) {
@@ -664,21 +678,21 @@ void TOutlookConnect::FindContactAsync(const QString &number,
                     [done](State &state, std::vector<GSList *> &answers) {
                         for (size_t b = 0; b < answers.size(); ++b) {
                             if (answers[b])
-                                return done(TContactItem(E_CONTACT(g_object_ref(answers[b]->data)),
-                                                         state.books[b].uid));
+                                return done(ContactItemOf(E_CONTACT(answers[b]->data),
+                                                          state.books[b].uid));
                         }
                         done(TContactItem());
                     });
 }
 
-TContactItem TOutlookConnect::CreateContact()
+TContactItem TEdsConnect::CreateContact()
 {
     if (!d->connected) throw TOutlookError(NotConnected);
     if (d->vcard) throw TOutlookError(CannotCreate);
-    return TContactItem(e_contact_new(), QString());
+    return TContactItem(QString());
 }
 
-void TOutlookConnect::SaveAsync(
+void TEdsConnect::SaveAsync(
     const TContactItem &contact,
     std::function<void(const TContactItem &saved, const QString &error)> done)
 {
@@ -690,7 +704,7 @@ void TOutlookConnect::SaveAsync(
         state.AddContact(book, contact, [contact, done, bookUid](State &, const QString &uid) {
             if (uid.isEmpty()) return done(contact, CannotCreate);
             TContactItem saved = contact;
-            e_contact_set(saved.Contact(), E_CONTACT_UID, uid.toUtf8().constData());
+            saved.SetUid(uid);
             saved.SetEntry(bookUid, uid);
             done(saved, QString());
         });
@@ -729,7 +743,7 @@ void TOutlookConnect::SaveAsync(
     g_object_unref(builtin);
 }
 
-void TOutlookConnect::Follow(std::function<void()> started)
+void TEdsConnect::Follow(std::function<void()> started)
 {
     if (!d->connected || d->vcard || d->books.empty()) {
         d->Later([started](State &) { started(); });

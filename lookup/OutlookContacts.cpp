@@ -2,6 +2,7 @@
 
 #include "lists/ListPrompts.h"
 #include "lists/lang.h"
+#include "lookup/ContactsModule.h"
 #include "settings/SettingsStore.h"
 
 #include <QDebug>
@@ -20,15 +21,26 @@ constexpr int ContactsPerStep = 250;
 TOutlookContacts::TOutlookContacts(SettingsStore *settings, ListPrompts &prompts, QObject *parent)
     : QObject(parent), FSettings(settings), FPrompts(prompts)
 {
-    FConnection.OnContactsChanged = [this](const std::vector<TContactItem> &contacts) {
-        ContactsChanged(contacts);
-    };
-    FConnection.OnContactsRemoved = [this](const QStringList &entryIds) {
-        ContactsRemoved(entryIds);
-    };
+    FLoader.setMaxThreadCount(1);
 }
 
-TOutlookContacts::~TOutlookContacts() = default;
+TOutlookContacts::~TOutlookContacts()
+{
+    // Before anything goes: a load under way posts its answer to this object.
+    FLoader.waitForDone();
+}
+
+void TOutlookContacts::WithModule(
+    std::function<void(TContactsModule *module, const QString &error)> then)
+{
+    if (TContactsModule *module = TContactsModule::Loaded()) return then(module, QString());
+    FLoader.start([this, then] {
+        QString error;
+        TContactsModule *module = TContactsModule::Load(&error);
+        QMetaObject::invokeMethod(
+            this, [then, module, error] { then(module, error); }, Qt::QueuedConnection);
+    });
+}
 
 TOutlookContacts::Source TOutlookContacts::CurrentSource() const
 {
@@ -68,8 +80,28 @@ void TOutlookContacts::Import()
     FFields = FSource->fields;
     FCountryCode = FSource->countryCode;
     FNext.Clear(FFields.size());
-    Configure(FConnection, *FSource);
-    FConnection.ConnectAsync(
+    WithModule([this, run](TContactsModule *module, const QString &error) {
+        if (run != FRun) return;
+        if (module) return Connect(run, *module);
+        Log(QStringLiteral("address-book module not loaded: ") + error);
+        FSource.reset();
+        Inform(run, UiText(UiForm::Messages, u"ContactsModuleMissing", MessageLanguage()).arg(error));
+    });
+}
+
+void TOutlookContacts::Connect(int run, TContactsModule &module)
+{
+    if (!FConnection) {
+        FConnection = module.NewConnection();
+        FConnection->OnContactsChanged = [this](const std::vector<TContactItem> &contacts) {
+            ContactsChanged(contacts);
+        };
+        FConnection->OnContactsRemoved = [this](const QStringList &entryIds) {
+            ContactsRemoved(entryIds);
+        };
+    }
+    Configure(*FConnection, *FSource);
+    FConnection->ConnectAsync(
         [this, run](const QString &error) { Connected(run, error.isEmpty()); });
 }
 
@@ -82,28 +114,28 @@ void TOutlookContacts::Connected(int run, bool connected)
     FCountryCodes = Towns ? Towns->CountryCodes() : QStringList();
     if (OnCountryCodes) OnCountryCodes(FCountryCodes);
     if (FFields.isEmpty()) {
-        FConnection.Disconnect();
+        FConnection->Disconnect();
         FIndex = std::exchange(FNext, TOutlookIndex());
         Inform(run, NoFieldsSelected);
         return;
     }
     // Watch first, then fetch: a change made meanwhile is either in the fetched contacts or
     // reported by the watch, never lost.
-    FConnection.Follow([this, run] {
+    FConnection->Follow([this, run] {
         if (run != FRun) return;
         FFetching = true;
-        FConnection.FetchContactsAsync([this, run] { AddContacts(run, 1); });
+        FConnection->FetchContactsAsync([this, run] { AddContacts(run, 1); });
     });
 }
 
 void TOutlookContacts::AddContacts(int run, int from)
 {
     if (run != FRun) return;
-    const int count = FConnection.ContactCount();
+    const int count = FConnection->ContactCount();
     const int last = qMin(count, from + ContactsPerStep - 1);
     try {
         for (int i = from; i <= last; ++i) {
-            const TContactItem contact = FConnection.Contact(i);
+            const TContactItem contact = FConnection->Contact(i);
             if (!FReported.contains(contact.EntryID())) AddContactToIndex(contact, FNext);
         }
     } catch (const TOutlookError &error) {
@@ -115,7 +147,7 @@ void TOutlookContacts::AddContacts(int run, int from)
         QTimer::singleShot(0, this, [this, run, last] { AddContacts(run, last + 1); });
         return;
     }
-    FConnection.ReleaseContacts();
+    FConnection->ReleaseContacts();
     FFetching = false;
     FReported.clear();
     // Complete: the calls from now on are matched against it.
@@ -152,18 +184,22 @@ void TOutlookContacts::ContactsRemoved(const QStringList &entryIds)
 
 void TOutlookContacts::Fail(int run)
 {
-    FConnection.Disconnect();
+    if (FConnection) FConnection->Disconnect();
     // "SearchOutlook" stays as the user set it: a folder on a share mounted after login, or
     // a service that starts late, is there at the next try (the next start, the next OK).
     const QString vcard = FSource ? FSource->vcard : QString();
     FSource.reset();
     FNext.Clear(FFields.size());
-    // In the language of the settings; without them, in English.
-    const Language language =
-        FSettings && FSettings->settings.language != 1 ? Language::German : Language::English;
+    const Language language = MessageLanguage();
     Inform(run, vcard.isEmpty()
                     ? UiText(UiForm::Messages, u"ContactsUnreachable", language)
                     : UiText(UiForm::Messages, u"VCardUnreadable", language).arg(vcard));
+}
+
+Language TOutlookContacts::MessageLanguage() const
+{
+    // In the language of the settings; without them, in English.
+    return FSettings && FSettings->settings.language != 1 ? Language::German : Language::English;
 }
 
 void TOutlookContacts::Inform(int run, const QString &text)
@@ -194,7 +230,21 @@ void TOutlookContacts::Log(const QString &text)
 void TOutlookContacts::Export(const QString &nickname, const QString &number, PhoneField field,
                               Language language)
 {
-    FExports.push_back(std::make_unique<TOutlookConnect>());
+    ++FExportsWaiting;
+    WithModule([this, nickname, number, field, language](TContactsModule *module,
+                                                         const QString &error) {
+        --FExportsWaiting;
+        if (module) return ExportWith(*module, nickname, number, field, language);
+        Log(QStringLiteral("export of %1 ended: address-book module not loaded: %2")
+                .arg(number, error));
+        FPrompts.inform(UiText(UiForm::Messages, u"ContactsModuleMissing", language).arg(error));
+    });
+}
+
+void TOutlookContacts::ExportWith(TContactsModule &module, const QString &nickname,
+                                  const QString &number, PhoneField field, Language language)
+{
+    FExports.push_back(module.NewConnection());
     TOutlookConnect *connection = FExports.back().get();
     Configure(*connection, CurrentSource());
     const auto ended = [this, connection, number](const QString &error) {

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 
 class ListPrompts;
 class SettingsStore;
+class TContactsModule;
 
 // The desktop's contacts as the call handling sees them: the import fills the index from the
 // address books (or the vCard source of "ContactsVCard"), the address books' change signals
@@ -26,6 +28,10 @@ class SettingsStore;
 // "ContactsVCard" and the flags of "OutlookNumbers" from the settings store when it starts.
 // An address book that cannot be reached, or a vCard source that cannot be read, is named in a
 // message; "SearchOutlook" stays on, so the next start and the next OK try again.
+//
+// The address book is reached through the address-book module (TContactsModule), which the
+// first import or export loads in a worker thread; one that cannot be loaded is named in a
+// message like an address book that cannot be reached, and tried again the same way.
 //
 // Owned by the program's entry; main thread only.
 class TOutlookContacts : public QObject
@@ -77,7 +83,7 @@ public:
     // failure is reported, other failures end the export with a line in the log.
     void Export(const QString &nickname, const QString &number, PhoneField field,
                 Language language);
-    bool Exporting() const { return !FExports.empty(); }
+    bool Exporting() const { return FExportsWaiting > 0 || !FExports.empty(); }
 
     const TOutlookIndex &Index() const { return FIndex; }
     // The fields read by the current import.
@@ -99,6 +105,13 @@ private:
     };
 
     Source CurrentSource() const;
+    // Runs `then` in the main thread with the module, loading it in a worker the first time;
+    // with null and the reason when it cannot be loaded.
+    void WithModule(std::function<void(TContactsModule *module, const QString &error)> then);
+    void Connect(int run, TContactsModule &module);
+    void ExportWith(TContactsModule &module, const QString &nickname, const QString &number,
+                    PhoneField field, Language language);
+    Language MessageLanguage() const;
     void Configure(TOutlookConnect &connection, const Source &source);
     void Connected(int run, bool connected);
     void AddContacts(int run, int from);
@@ -115,7 +128,7 @@ private:
 
     SettingsStore *FSettings;
     ListPrompts &FPrompts;
-    TOutlookConnect FConnection;
+    std::unique_ptr<TOutlookConnect> FConnection; // made once the module is loaded
     TOutlookIndex FIndex;
     TOutlookIndex FNext;
     // What the index (or the import under way) was read with; none after a failure.
@@ -132,4 +145,7 @@ private:
     int FUnnamed = 0;
     // One connection per export under way.
     std::vector<std::unique_ptr<TOutlookConnect>> FExports;
+    int FExportsWaiting = 0; // exports waiting for the module
+    // Loads the module; waited for at destruction (a load takes some milliseconds).
+    QThreadPool FLoader;
 };

@@ -3,6 +3,7 @@
 
 #include "lookup/VCardFile.h"
 
+#include "lookup/EdsConnect.h"
 #include "platform/TextCodec.h"
 
 #include <QDir>
@@ -225,10 +226,8 @@ bool ReadVCards(const QByteArray &bytes, const QString &file, std::vector<TConta
         ++cards;
         EContact *contact = e_contact_new_from_vcard(card.toUtf8().constData());
         if (!contact) return true;
-        // The library parses a card when it is first asked: here, not in the thread the
-        // contact is handed to.
-        e_vcard_get_attributes(E_VCARD(contact));
-        TContactItem item(contact, file);
+        TContactItem item = ContactItemOf(contact, file);
+        g_object_unref(contact);
         item.SetEntry(file, QStringLiteral("#%1").arg(cards));
         contacts.push_back(item);
         return true;

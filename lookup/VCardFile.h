@@ -11,7 +11,8 @@
 // Contacts from vCard files, for desktops without an address-book service: one file, or every
 // ".vcf" and ".vcard" file of a folder (not its subfolders), in name order. A file is read as
 // UTF-8, or as Windows-1252 when it is not valid UTF-8. Stateless; any thread (the contacts
-// it makes are parsed whole, so they may be handed to another thread).
+// it makes are plain values, so they may be handed to another thread). Part of the
+// address-book module: the program reaches these through TContactsModule.
 
 // Appends the contacts of the source; each is known as the file's path, "#" and its place in
 // the file. Only regular files are read (a link to one counts as one); a file is opened

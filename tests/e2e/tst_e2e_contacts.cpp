@@ -2,6 +2,8 @@
 // a call from a contact's number shows and stores the contact's name, also for a contact
 // added while the program runs and on the days after the first, also from a vCard folder that
 // was missing on the first day; a nickname exported from the lists lands in the address book.
+// The address book's libraries come with the address-book module, which a start with the
+// contacts off never loads, and whose absence is named without ending the program.
 #include <libebook/libebook.h>
 
 #include "lists/ListPrompts.h"
@@ -59,6 +61,13 @@ bool hannaIsNamed(Corvane &corvane)
         30000);
 }
 
+// The shared objects the process has mapped whose file name holds `name`.
+bool maps(qint64 pid, const char *name)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(name);
+}
+
 void writeHanna(const QString &path)
 {
     QFile file(path);
@@ -104,6 +113,45 @@ private slots:
         if (FBook) g_object_unref(FBook);
     }
 
+    void noAddressBookLibraryWithTheContactsOff()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nSearchOutlook=0\n");
+        QVERIFY(corvane.start());
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        // A call with the lists dialog open: everything of a start but the contacts.
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
+                                            "--end-after 0.3")));
+        QVERIFY(!waitForWindow(QStringLiteral("^Corvane - ")).isEmpty());
+        QCOMPARE(corvane.secondStart({QStringLiteral("/n")}), 0);
+        QVERIFY(!waitForWindow(QStringLiteral("^Lists - ")).isEmpty());
+        QVERIFY2(!maps(corvane.pid(), "libcorvane-contacts"), "the module is not loaded");
+        QVERIFY2(!maps(corvane.pid(), "libebook"), "no library of the address book is loaded");
+        QVERIFY(corvane.stop());
+    }
+
+    void aMissingModuleIsNamed()
+    {
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=1\nSearchOutlook=1\n");
+        QProcessEnvironment env = corvane.environment();
+        const QString module = corvane.file(QStringLiteral("gone/libcorvane-contacts.so"));
+        env.insert(QStringLiteral("CORVANE_CONTACTS_MODULE"), module);
+        QVERIFY(corvane.start(env));
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        QVERIFY2(!waitForWindow(QStringLiteral("^Corvane$"), 20000).isEmpty(),
+                 "the message is shown");
+        screenshot(FShots + QStringLiteral("/contacts-module-missing.png"));
+        // The calls go on; the search stays on for the next start.
+        QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
+                                            "--end-after 0.3")));
+        QVERIFY(!waitForWindow(QStringLiteral("^Corvane - ")).isEmpty());
+        QVERIFY(corvane.running());
+        QVERIFY(corvane.stop());
+        QVERIFY(corvane.readFile(QStringLiteral("corvane.ini"))
+                    .contains(QStringLiteral("SearchOutlook=1\n")));
+    }
+
     void callersAreNamedFromTheAddressBook()
     {
         addContact(FBook, "Anna Alt", E_CONTACT_PHONE_HOME, "+49 (0)441 123");
@@ -130,6 +178,7 @@ private slots:
                      },
                      30000),
                  "the contacts are imported");
+        QVERIFY2(maps(corvane.pid(), "libcorvane-contacts"), "the module is loaded");
 
         QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
                                             "--end-after 1 --reason 0x3490")));

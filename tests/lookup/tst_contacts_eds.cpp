@@ -1,5 +1,6 @@
 // The contacts import and export against a real address-book service: run by tools/private-eds,
-// which gives this program a service of its own.
+// which gives this program a service of its own. The address book is reached through the
+// address-book module, as the program reaches it.
 #include <libebook/libebook.h>
 
 #include "lists/ListPrompts.h"
@@ -7,6 +8,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QElapsedTimer>
+#include <memory>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,7 +45,7 @@ private:
     void importAndWait(TOutlookContacts &contacts);
     void exportAndWait(TOutlookContacts &contacts, const QString &number, PhoneField field);
     void emptyBook(EBookClient *book);
-    std::vector<TContactItem> withNickname(EBookClient *book, const char *nickname);
+    std::vector<std::shared_ptr<EContact>> withNickname(EBookClient *book, const char *nickname);
 
     ESourceRegistry *FRegistry = nullptr;
     EBookClient *FBuiltin = nullptr;
@@ -176,7 +178,8 @@ void TestContactsEds::emptyBook(EBookClient *book)
     g_clear_error(&error);
 }
 
-std::vector<TContactItem> TestContactsEds::withNickname(EBookClient *book, const char *nickname)
+std::vector<std::shared_ptr<EContact>> TestContactsEds::withNickname(EBookClient *book,
+                                                                     const char *nickname)
 {
     EBookQuery *query = e_book_query_field_test(E_CONTACT_NICKNAME, E_BOOK_QUERY_IS, nickname);
     gchar *sexp = e_book_query_to_string(query);
@@ -186,9 +189,9 @@ std::vector<TContactItem> TestContactsEds::withNickname(EBookClient *book, const
     if (!e_book_client_get_contacts_sync(book, sexp, &found, nullptr, &error))
         qFatal("cannot search: %s", error->message);
     g_free(sexp);
-    std::vector<TContactItem> contacts;
+    std::vector<std::shared_ptr<EContact>> contacts;
     for (GSList *l = found; l; l = l->next)
-        contacts.emplace_back(E_CONTACT(l->data), QString());
+        contacts.emplace_back(E_CONTACT(l->data), g_object_unref);
     g_slist_free(found);
     return contacts;
 }
@@ -341,9 +344,9 @@ void TestContactsEds::exportsANicknameAndFindsItAgain()
     QVERIFY(contacts.Name(contacts.Match("0441123"), name));
     QCOMPARE(name, QString("Oma"));
 
-    const std::vector<TContactItem> found = withNickname(FBuiltin, "Oma");
+    const auto found = withNickname(FBuiltin, "Oma");
     QCOMPARE(found.size(), size_t(1));
-    EContact *stored = found[0].Contact();
+    EContact *stored = found[0].get();
     QCOMPARE(text(static_cast<const char *>(e_contact_get_const(stored, E_CONTACT_FULL_NAME))),
              QString("Oma"));
     QCOMPARE(text(static_cast<const char *>(e_contact_get_const(stored, E_CONTACT_PHONE_MOBILE))),
