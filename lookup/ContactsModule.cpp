@@ -34,10 +34,10 @@ QStringList TContactsModule::Candidates()
     if (QCoreApplication::instance()) {
         const QDir programDir(QCoreApplication::applicationDirPath());
         candidates << programDir.filePath(file)
-                   << QDir::cleanPath(programDir.filePath(QStringLiteral(CORVANE_MODULE_RELDIR) +
-                                                         u'/' + file));
+                   << QDir::cleanPath(
+                          programDir.filePath(QStringLiteral(CORVANE_MODULE_RELDIR) + u'/' + file));
     }
-    const QString configured = QStringLiteral(CORVANE_MODULE_DIR) + u'/' + file;
+    const QString configured = QDir::cleanPath(QStringLiteral(CORVANE_MODULE_DIR) + u'/' + file);
     if (!candidates.contains(configured)) candidates << configured;
     return candidates;
 }
@@ -66,8 +66,11 @@ TContactsModule *TContactsModule::Load(QString *error)
             break;
         }
     }
+    // The loader names the file it could not open, but not the module that needs a library
+    // it could not find.
     const auto fail = [error, &path](const QString &reason) -> TContactsModule * {
-        if (error) *error = path + QStringLiteral(": ") + reason;
+        if (error)
+            *error = reason.startsWith(path + u':') ? reason : path + QStringLiteral(": ") + reason;
         return nullptr;
     };
     // Local: the address book's libraries stay out of the program's symbol lookup.

@@ -12,8 +12,8 @@ class TEdsModule final : public TContactsModule
 {
 public:
     std::unique_ptr<TOutlookConnect> NewConnection() override { return NewEdsConnection(); }
-    bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts,
-                         QString *error, const TVCardLimits &limits) override
+    bool ReadVCardSource(const QString &path, std::vector<TContactItem> &contacts, QString *error,
+                         const TVCardLimits &limits) override
     {
         return ::ReadVCardSource(path, contacts, error, limits);
     }

@@ -232,9 +232,9 @@ public:
     void FindContactAsync(const QString &number,
                           std::function<void(const TContactItem &found)> done) override;
     TContactItem CreateContact() override;
-    void SaveAsync(const TContactItem &contact,
-                   std::function<void(const TContactItem &saved, const QString &error)> done)
-        override;
+    void
+    SaveAsync(const TContactItem &contact,
+              std::function<void(const TContactItem &saved, const QString &error)> done) override;
     void Follow(std::function<void()> started) override;
 
 private:
@@ -678,8 +678,8 @@ void TEdsConnect::FindContactAsync(const QString &number,
                     [done](State &state, std::vector<GSList *> &answers) {
                         for (size_t b = 0; b < answers.size(); ++b) {
                             if (answers[b])
-                                return done(ContactItemOf(E_CONTACT(answers[b]->data),
-                                                          state.books[b].uid));
+                                return done(
+                                    ContactItemOf(E_CONTACT(answers[b]->data), state.books[b].uid));
                         }
                         done(TContactItem());
                     });

@@ -162,9 +162,9 @@ public:
     virtual TContactItem CreateContact() = 0;
     // Stores the new contact in the named book, else the built-in address book; `done` gets
     // the contact with its identity, or "Cannot create contact".
-    virtual void SaveAsync(
-        const TContactItem &contact,
-        std::function<void(const TContactItem &saved, const QString &error)> done) = 0;
+    virtual void
+    SaveAsync(const TContactItem &contact,
+              std::function<void(const TContactItem &saved, const QString &error)> done) = 0;
 
     // Watches every connected book: contacts added, changed or removed from now on arrive
     // through the two events. `started` runs once every book is watched (or could not be).

@@ -85,7 +85,8 @@ void TOutlookContacts::Import()
         if (module) return Connect(run, *module);
         Log(QStringLiteral("address-book module not loaded: ") + error);
         FSource.reset();
-        Inform(run, UiText(UiForm::Messages, u"ContactsModuleMissing", MessageLanguage()).arg(error));
+        Inform(run,
+               UiText(UiForm::Messages, u"ContactsModuleMissing", MessageLanguage()).arg(error));
     });
 }
 

@@ -8,9 +8,10 @@
 #include "settings/SettingsStore.h"
 
 #include <QElapsedTimer>
-#include <memory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 namespace {
 

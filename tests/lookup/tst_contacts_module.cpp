@@ -94,9 +94,12 @@ void TestContactsModule::aModuleThatCannotBeLoadedIsNamed_data()
 {
     QTest::addColumn<QString>("module");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << "gone/libcorvane-contacts.so" << "No such file or directory";
-    QTest::newRow("dangling link") << "link.so" << "No such file or directory";
-    QTest::newRow("no library") << "text.so" << "invalid ELF header";
+    QTest::newRow("missing") << "gone/libcorvane-contacts.so"
+                             << "No such file or directory";
+    QTest::newRow("dangling link") << "link.so"
+                                   << "No such file or directory";
+    QTest::newRow("no library") << "text.so"
+                                << "invalid ELF header";
     QTest::newRow("another library") << NOT_A_MODULE << "not the address-book module";
 }
 
