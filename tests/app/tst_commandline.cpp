@@ -1,7 +1,8 @@
 // The program's command line as a Linux user meets it: --help (-h), --version and a misspelt
 // option answer at once, without a display and without reaching the running Corvane; a
 // second start says what it did, and names a word that is no switch; "/q" with nothing
-// running starts nothing; a FIFO named "testcallnum" does not stop the running Corvane.
+// running starts nothing; a FIFO named "testcallnum" does not stop the running Corvane; the
+// program needs no library of the address book.
 #include "platform/SingleInstance.h"
 
 #include <QDir>
@@ -138,6 +139,21 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.out, QByteArray("Corvane " CORVANE_VERSION "\n"));
         QCOMPARE(result.err, QByteArray());
+    }
+
+    // The address book's libraries come with its module, which the program loads only for
+    // the contacts: the program itself needs none of them, so "--version" and a start with
+    // the contacts off load none.
+    void theProgramNeedsNoAddressBookLibrary()
+    {
+        QProcessEnvironment env = environment();
+        // The dynamic loader lists what the program needs and ends, as ldd has it do.
+        env.insert("LD_TRACE_LOADED_OBJECTS", "1");
+        const Result result = runToEnd({"--version"}, env);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.contains("libQt6Core"), result.out.constData());
+        for (const char *library : {"libebook", "libedataserver", "libcamel", "libsoup"})
+            QVERIFY2(!result.out.contains(library), library);
     }
 
     void unknownOptionIsAUsageError()

@@ -164,10 +164,11 @@ private slots:
     {
         const QString usage = UsageText("corvane", "/home/anna/.local/share/corvane");
         QVERIFY(usage.startsWith("Usage: corvane "));
-        for (const char *item : {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn",
-                                 "/o, /options", "/d, /dial", "/t, /test NUMBER", "/q, /quit",
-                                 "-h, --help", "--version", "CORVANE_HOME", "CORVANE_CAPI_LIBRARY",
-                                 "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+        for (const char *item :
+             {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn", "/o, /options",
+              "/d, /dial", "/t, /test NUMBER", "/q, /quit", "-h, --help", "--version",
+              "CORVANE_HOME", "CORVANE_CAPI_LIBRARY", "CORVANE_CONTACTS_MODULE", "XDG_DATA_HOME",
+              "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
             QVERIFY2(usage.contains(QLatin1String("\n  ") + item), item);
         QVERIFY(usage.endsWith("Data directory: /home/anna/.local/share/corvane\n"));
         // Each switch the usage names is one the program takes.
