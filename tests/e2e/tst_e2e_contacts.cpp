@@ -61,11 +61,27 @@ bool hannaIsNamed(Corvane &corvane)
         30000);
 }
 
-// The shared objects the process has mapped whose file name holds `name`.
-bool maps(qint64 pid, const char *name)
+// What a child of this process has mapped. The test runs in a PID namespace of its own
+// (tools/private-eds) whose pids the system's /proc does not know: the child is found among
+// this process's children by its pid in that namespace. Empty when it cannot be found.
+QByteArray childMaps(qint64 pid)
 {
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(name);
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (!children.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray &child : children.readAll().simplified().split(' ')) {
+            QFile status("/proc/" + child + "/status");
+            if (child.isEmpty() || !status.open(QIODevice::ReadOnly)) continue;
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (!line.startsWith("NSpid:") || line.split('\t').last().toLongLong() != pid)
+                    continue;
+                QFile maps("/proc/" + child + "/maps");
+                return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
+            }
+        }
+    }
+    return {};
 }
 
 void writeHanna(const QString &path)
@@ -125,8 +141,10 @@ private slots:
         QVERIFY(!waitForWindow(QStringLiteral("^Corvane - ")).isEmpty());
         QCOMPARE(corvane.secondStart({QStringLiteral("/n")}), 0);
         QVERIFY(!waitForWindow(QStringLiteral("^Lists - ")).isEmpty());
-        QVERIFY2(!maps(corvane.pid(), "libcorvane-contacts"), "the module is not loaded");
-        QVERIFY2(!maps(corvane.pid(), "libebook"), "no library of the address book is loaded");
+        const QByteArray maps = childMaps(corvane.pid());
+        QVERIFY2(maps.contains("libQt6Core"), "the program's maps are read");
+        QVERIFY2(!maps.contains("libcorvane-contacts"), "the module is not loaded");
+        QVERIFY2(!maps.contains("libebook"), "no library of the address book is loaded");
         QVERIFY(corvane.stop());
     }
 
@@ -178,7 +196,7 @@ private slots:
                      },
                      30000),
                  "the contacts are imported");
-        QVERIFY2(maps(corvane.pid(), "libcorvane-contacts"), "the module is loaded");
+        QVERIFY2(childMaps(corvane.pid()).contains("libcorvane-contacts"), "the module is loaded");
 
         QVERIFY(corvane.line(QStringLiteral("ring --from 441123 --type 0x21 --to 85606 "
                                             "--end-after 1 --reason 0x3490")));
