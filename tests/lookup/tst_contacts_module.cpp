@@ -101,6 +101,9 @@ void TestContactsModule::aModuleThatCannotBeLoadedIsNamed_data()
     QTest::newRow("no library") << "text.so"
                                 << "invalid ELF header";
     QTest::newRow("another library") << NOT_A_MODULE << "not the address-book module";
+    // The module of this build, asking for a libebook that is not installed.
+    QTest::newRow("a library missing") << "needs-missing.so"
+                                       << ": libebook-0.0.so";
 }
 
 void TestContactsModule::aModuleThatCannotBeLoadedIsNamed()
@@ -110,6 +113,13 @@ void TestContactsModule::aModuleThatCannotBeLoadedIsNamed()
     // Root reads any file: unreadable is a dangling link.
     QVERIFY(QFile::link(FDir->path() + "/nowhere.so", FDir->path() + "/link.so"));
     writeFile(FDir->path() + "/text.so", QByteArray(256, 'x'));
+    QFile built(CONTACTS_MODULE);
+    QVERIFY(built.open(QIODevice::ReadOnly));
+    QByteArray needsMissing = built.readAll();
+    const qsizetype size = needsMissing.size();
+    needsMissing.replace("libebook-1.2.so", "libebook-0.0.so");
+    QVERIFY(needsMissing.size() == size && needsMissing.contains("libebook-0.0.so"));
+    writeFile(FDir->path() + "/needs-missing.so", needsMissing);
     const QString path = module.startsWith('/') ? module : FDir->path() + "/" + module;
     qputenv("CORVANE_CONTACTS_MODULE", QFile::encodeName(path));
 
