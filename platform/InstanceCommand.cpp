@@ -207,8 +207,9 @@ QString UsageText(const QString &programName, const QString &dataDirectory)
 
 QString ManPageText(const QString &version, const QString &installedDataDirectory)
 {
+    // Left-adjusted and without hyphenation: paths and variables stay whole.
     return QStringLiteral(".TH CORVANE 1 \"\" \"Corvane %1\" \"User Commands\"\n").arg(version) +
-           QStringLiteral(".SH NAME\ncorvane \\- shows who is calling on an ISDN line\n"
+           QStringLiteral(".nh\n.ad l\n.SH NAME\ncorvane \\- shows who is calling on an ISDN line\n"
                           ".SH SYNOPSIS\n.B corvane\n.RI [ SWITCH ]\n"
                           ".SH DESCRIPTION\n") +
            roffText(UsageIntro) + QStringLiteral("\n.SH OPTIONS\n") + roffText(SwitchesIntro) +

@@ -192,7 +192,7 @@ private slots:
     {
         const QString page = ManPageText("3.0.0", "/usr/share/corvane");
         QVERIFY(page.startsWith(".TH CORVANE 1 \"\" \"Corvane 3.0.0\" \"User Commands\"\n"));
-        const QStringList requests{"TH", "SH", "TP", "B", "RI", "I"};
+        const QStringList requests{"TH", "nh", "ad", "SH", "TP", "B", "RI", "I"};
         int items = 0;
         for (const QString &line : page.split('\n', Qt::SkipEmptyParts)) {
             if (line.startsWith('.') || line.startsWith('\''))
