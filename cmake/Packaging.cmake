@@ -32,6 +32,13 @@ foreach(component corvane contacts tools)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
+# What the packages hold, built without the tests (tools/test-package builds this).
+add_custom_target(package_files)
+add_dependencies(package_files corvane capisim capisim-cli modemsim manpage debian_changelog)
+if(TARGET corvane_contacts_module)
+  add_dependencies(package_files corvane_contacts_module)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvane)
 set(CPACK_PACKAGE_VENDOR "The Corvane developers")
@@ -70,10 +77,10 @@ module only when its address-book search is switched on.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME corvane-tools)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "line and modem simulators for Corvane
-capisim plays an ISDN exchange in place of libcapi20 (start Corvane with
-CORVANE_CAPI_LIBRARY=${CMAKE_INSTALL_FULL_LIBDIR}/corvane/libcapisim.so) and a home
-router's call monitor; modemsim plays a modem for dialling back. Together they
-let one try Corvane without ISDN hardware.")
+capisim plays an ISDN exchange in place of libcapi20 and a home router's call
+monitor; modemsim plays a modem for dialling back. Together they let one try
+Corvane without ISDN hardware: start it with
+CORVANE_CAPI_LIBRARY=${CMAKE_INSTALL_FULL_LIBDIR}/corvane/libcapisim.so")
 
 # The program's data directory is compiled in: packages from a tree configured for another
 # prefix would look for their data where nothing is installed.
