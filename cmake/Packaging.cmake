@@ -7,6 +7,9 @@
 #   corvane-tools     the line and modem simulators, to try Corvane without ISDN
 # The packages install below /usr: configure with -DCMAKE_INSTALL_PREFIX=/usr, as the
 # program looks for its data where it was configured to be.
+# CPack rather than dpkg-buildpackage: the packages come from the same install rules as
+# "cmake --install", with no debian/ tree of rules to keep in step, and from the build that
+# the tests ran, where dpkg-buildpackage would build everything once more in a tree of its own.
 set(CORVANE_PACKAGE_MAINTAINER "The Corvane developers <maintainers@corvane.org>"
   CACHE STRING "Maintainer field of the Debian packages")
 
