@@ -87,43 +87,142 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     return parsed;
 }
 
+namespace {
+
+// One line of the help: a switch, a variable or a file, and what it does. A line break in
+// the text is where --help breaks it; the manual page runs it on.
+struct UsageItem
+{
+    const char *term;
+    const char *text;
+};
+
+constexpr char UsageIntro[] =
+    "Shows who is calling on an ISDN line. Without a switch, starts Corvane in the\n"
+    "tray; when a Corvane of the same data directory runs already, brings that one\n"
+    "to the front instead (its open window, else its popup; its call list when the\n"
+    "desktop has no tray). Each data directory has a Corvane of its own.";
+
+constexpr char SwitchesIntro[] =
+    "Switches, carried out by the running Corvane (a first start carries them out\n"
+    "itself):";
+
+constexpr UsageItem SwitchItems[] = {
+    {"/w, /window", "show the caller popup"},
+    {"/c, /calls", "open the call list"},
+    {"/n, /nicknames", "open the nicknames (the phone book)"},
+    {"/m, /msn", "open the list of your own numbers (MSNs)"},
+    {"/o, /options", "open the options"},
+    {"/d, /dial", "dial the number in the clipboard (when dialling is on)"},
+    {"/t, /test NUMBER", "show a test call from NUMBER"},
+    {"/q, /quit", "end the running Corvane (starts nothing when none runs)"},
+    {"-h, --help", "show this help and exit"},
+    {"--version", "show the version and exit"},
+};
+
+constexpr UsageItem EnvironmentItems[] = {
+    {"CORVANE_HOME", "keep every file in this directory instead"},
+    {"CORVANE_CAPI_LIBRARY", "the CAPI 2.0 library to load (default libcapi20.so.3)"},
+    {"CORVANE_CONTACTS_MODULE", "the address-book module to load (default\n"
+                                "libcorvane-contacts.so beside the program, else the\n"
+                                "installed one)"},
+    {"XDG_DATA_HOME", "the data directory is $XDG_DATA_HOME/corvane"},
+    {"XDG_CONFIG_HOME", "\"Load at startup\" writes its entry to\n"
+                        "$XDG_CONFIG_HOME/autostart/corvane.desktop"},
+    {"XDG_RUNTIME_DIR", "the running Corvane listens for a second start in\n"
+                        "$XDG_RUNTIME_DIR/corvane (else $XDG_CACHE_HOME/corvane)"},
+};
+
+constexpr char FilesIntro[] =
+    "The data directory is $CORVANE_HOME when it is set; else the program's own\n"
+    "directory when a corvane.ini is there; else $XDG_DATA_HOME/corvane\n"
+    "(~/.local/share/corvane). Files in it:";
+
+constexpr UsageItem FileItems[] = {
+    {"corvane.ini", "every setting"},
+    {"Calls, Nicks, MSN", "the call list, the nicknames and your own numbers"},
+    {"orte.asc", "your own area-code table (else the installed one)"},
+    {"corvane.log", "the debug log, written with Debug=1 in [Settings]"},
+};
+
+// The help's columns: the term from the third character, its text from the `indent`th.
+template <std::size_t N>
+QString usageItems(const UsageItem (&items)[N], int indent)
+{
+    QString text;
+    for (const UsageItem &item : items) {
+        const QString term = QStringLiteral("  ") + QLatin1String(item.term);
+        const QString pad = QString(indent, QLatin1Char(' '));
+        text += term.leftJustified(indent - 1) + QLatin1Char(' ') +
+                QString::fromUtf8(item.text).replace(QLatin1Char('\n'), QStringLiteral("\n") + pad) +
+                QLatin1Char('\n');
+    }
+    return text;
+}
+
+// Text for roff: a backslash is written as \e, and a line that begins with a control
+// character gets a zero-width escape in front, so no text turns into a request.
+QString roffText(const char *text)
+{
+    QString result = QString::fromUtf8(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    result.replace(QLatin1Char('\\'), QStringLiteral("\\e"));
+    if (result.startsWith(QLatin1Char('.')) || result.startsWith(QLatin1Char('\'')))
+        result.prepend(QStringLiteral("\\&"));
+    return result;
+}
+
+// "/t, /test NUMBER" as bold names and an italic argument; "-" as a minus sign, which man
+// pages need for options that are typed.
+QString roffTerm(const char *term)
+{
+    QStringList parts;
+    for (const QString &part : QString::fromUtf8(term).split(QStringLiteral(", "))) {
+        QStringList words = part.split(QLatin1Char(' '));
+        for (QString &word : words) word.replace(QLatin1Char('-'), QStringLiteral("\\-"));
+        QString rendered = QStringLiteral("\\fB") + words.takeFirst() + QStringLiteral("\\fR");
+        for (const QString &word : words)
+            rendered += QStringLiteral(" \\fI") + word + QStringLiteral("\\fR");
+        parts << rendered;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+template <std::size_t N>
+QString roffItems(const UsageItem (&items)[N])
+{
+    QString text;
+    for (const UsageItem &item : items)
+        text += QStringLiteral(".TP\n") + roffTerm(item.term) + QLatin1Char('\n') +
+                roffText(item.text) + QLatin1Char('\n');
+    return text;
+}
+
+} // namespace
+
 QString UsageText(const QString &programName, const QString &dataDirectory)
 {
-    return QStringLiteral(
-               "Usage: %1 [SWITCH]\n"
-               "Shows who is calling on an ISDN line. Without a switch, starts Corvane in the\n"
-               "tray; when a Corvane of the same data directory runs already, brings that one\n"
-               "to the front instead (its open window, else its popup; its call list when the\n"
-               "desktop has no tray). Each data directory has a Corvane of its own.\n"
-               "\n"
-               "Switches, carried out by the running Corvane (a first start carries them out\n"
-               "itself):\n"
-               "  /w, /window        show the caller popup\n"
-               "  /c, /calls         open the call list\n"
-               "  /n, /nicknames     open the nicknames (the phone book)\n"
-               "  /m, /msn           open the list of your own numbers (MSNs)\n"
-               "  /o, /options       open the options\n"
-               "  /d, /dial          dial the number in the clipboard (when dialling is on)\n"
-               "  /t, /test NUMBER   show a test call from NUMBER\n"
-               "  /q, /quit          end the running Corvane (starts nothing when none runs)\n"
-               "  -h, --help         show this help and exit\n"
-               "  --version          show the version and exit\n"
-               "\n"
-               "Environment:\n"
-               "  CORVANE_HOME          keep every file in this directory instead\n"
-               "  CORVANE_CAPI_LIBRARY  the CAPI 2.0 library to load (default libcapi20.so.3)\n"
-               "  CORVANE_CONTACTS_MODULE\n"
-               "                        the address-book module to load (default\n"
-               "                        libcorvane-contacts.so beside the program, else the\n"
-               "                        installed one)\n"
-               "  XDG_DATA_HOME         the data directory is $XDG_DATA_HOME/corvane\n"
-               "  XDG_CONFIG_HOME       \"Load at startup\" writes its entry to\n"
-               "                        $XDG_CONFIG_HOME/autostart/corvane.desktop\n"
-               "  XDG_RUNTIME_DIR       the running Corvane listens for a second start in\n"
-               "                        $XDG_RUNTIME_DIR/corvane (else $XDG_CACHE_HOME/corvane)\n"
-               "\n"
-               "Data directory: %2\n")
-        .arg(programName, dataDirectory);
+    return QStringLiteral("Usage: %1 [SWITCH]\n").arg(programName) + QLatin1String(UsageIntro) +
+           QStringLiteral("\n\n") + QLatin1String(SwitchesIntro) + QLatin1Char('\n') +
+           usageItems(SwitchItems, 21) + QStringLiteral("\nEnvironment:\n") +
+           usageItems(EnvironmentItems, 24) + QStringLiteral("\nFiles in the data directory:\n") +
+           usageItems(FileItems, 24) + QStringLiteral("\nData directory: %1\n").arg(dataDirectory);
+}
+
+QString ManPageText(const QString &version, const QString &installedDataDirectory)
+{
+    // Left-adjusted and without hyphenation: paths and variables stay whole.
+    return QStringLiteral(".TH CORVANE 1 \"\" \"Corvane %1\" \"User Commands\"\n").arg(version) +
+           QStringLiteral(".nh\n.ad l\n.SH NAME\ncorvane \\- shows who is calling on an ISDN line\n"
+                          ".SH SYNOPSIS\n.B corvane\n.RI [ SWITCH ]\n"
+                          ".SH DESCRIPTION\n") +
+           roffText(UsageIntro) + QStringLiteral("\n.SH OPTIONS\n") + roffText(SwitchesIntro) +
+           QLatin1Char('\n') + roffItems(SwitchItems) + QStringLiteral(".SH ENVIRONMENT\n") +
+           roffItems(EnvironmentItems) + QStringLiteral(".SH FILES\n") + roffText(FilesIntro) +
+           QLatin1Char('\n') + roffItems(FileItems) +
+           QStringLiteral(".TP\n.I %1/orte.asc\nthe area-code table installed with Corvane\n"
+                          ".TP\n\\fI%1/Corvane_e.pdf\\fR, \\fI%1/Corvane_g.pdf\\fR\n"
+                          "the manual in English and German, opened by the menu's Help\n")
+               .arg(installedDataDirectory);
 }
 
 bool WriteTestCallNumber(const QString &number, const QString &directory, QString *error)

@@ -52,8 +52,12 @@ struct ParsedCommandLine
 // Linux way set the action; "--" alone is no option. Anything else gives None.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
-// The text of "--help": the switches, the environment variables and the data directory.
+// The text of "--help": the switches, the environment variables, the files and the data
+// directory.
 QString UsageText(const QString &programName, const QString &dataDirectory);
+// The manual page corvane(1) in roff, from the same switches, variables and files; the
+// installed files are named under `installedDataDirectory` (for example /usr/share/corvane).
+QString ManPageText(const QString &version, const QString &installedDataDirectory);
 
 // The test number travels in the file "testcallnum" in the channel directory (see
 // ChannelDirectory.h): one line, written by the second start with mode 0600, read by the

@@ -164,11 +164,12 @@ private slots:
     {
         const QString usage = UsageText("corvane", "/home/anna/.local/share/corvane");
         QVERIFY(usage.startsWith("Usage: corvane "));
-        for (const char *item :
-             {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn", "/o, /options",
-              "/d, /dial", "/t, /test NUMBER", "/q, /quit", "-h, --help", "--version",
-              "CORVANE_HOME", "CORVANE_CAPI_LIBRARY", "CORVANE_CONTACTS_MODULE", "XDG_DATA_HOME",
-              "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"})
+        for (const char *item : {"/w, /window", "/c, /calls", "/n, /nicknames", "/m, /msn",
+                                 "/o, /options", "/d, /dial", "/t, /test NUMBER", "/q, /quit",
+                                 "-h, --help", "--version", "CORVANE_HOME", "CORVANE_CAPI_LIBRARY",
+                                 "CORVANE_CONTACTS_MODULE",
+                                 "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR",
+                                 "corvane.ini", "Calls, Nicks, MSN", "orte.asc", "corvane.log"})
             QVERIFY2(usage.contains(QLatin1String("\n  ") + item), item);
         QVERIFY(usage.endsWith("Data directory: /home/anna/.local/share/corvane\n"));
         // Each switch the usage names is one the program takes.
@@ -183,6 +184,34 @@ private slots:
                      shortForm.command);
         }
         QCOMPARE(switches, 8);
+    }
+
+    // The manual page comes from the same table: one item for each item of the help, plus
+    // the installed files; names as typed (bold, "\-" for a minus), arguments in italics; and
+    // no line of text that roff would take for a request.
+    void manPageHasTheHelpsItems()
+    {
+        const QString page = ManPageText("3.0.0", "/usr/share/corvane");
+        QVERIFY(page.startsWith(".TH CORVANE 1 \"\" \"Corvane 3.0.0\" \"User Commands\"\n"));
+        const QStringList requests{"TH", "nh", "ad", "SH", "TP", "B", "RI", "I"};
+        int items = 0;
+        for (const QString &line : page.split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith('.') || line.startsWith('\''))
+                QVERIFY2(requests.contains(line.mid(1).section(' ', 0, 0)), qPrintable(line));
+            if (line == ".TP") ++items;
+        }
+        static const QRegularExpression helpItem("^  \\S.*\\S  ",
+                                                 QRegularExpression::MultilineOption);
+        int helpItems = 0;
+        for (auto it = helpItem.globalMatch(UsageText("corvane", "/data")); it.hasNext(); it.next())
+            ++helpItems;
+        QCOMPARE(helpItems, 19);
+        QCOMPARE(items, helpItems + 2);
+        for (const char *term :
+             {"\\fB/t\\fR, \\fB/test\\fR \\fINUMBER\\fR", "\\fB\\-h\\fR, \\fB\\-\\-help\\fR",
+              "\\fB\\-\\-version\\fR", "\\fBCORVANE_CAPI_LIBRARY\\fR",
+              "\\fBCalls\\fR, \\fBNicks\\fR, \\fBMSN\\fR", ".I /usr/share/corvane/orte.asc\n"})
+            QVERIFY2(page.contains(QLatin1String(term)), term);
     }
 
     // The launcher's menu reaches the running program through these actions on every
