@@ -25,7 +25,8 @@ private slots:
 
         about.SetPlatformNote(true);
         QVERIFY(note->isVisible());
-        QVERIFY2(note->text().contains(QStringLiteral("\"Im Vordergrund\"")), qPrintable(note->text()));
+        QVERIFY2(note->text().contains(QStringLiteral("\"Im Vordergrund\"")),
+                 qPrintable(note->text()));
         about.ApplyLanguage(Language::English);
         QVERIFY2(note->text().startsWith(QStringLiteral("Corvane runs on Wayland here")),
                  qPrintable(note->text()));

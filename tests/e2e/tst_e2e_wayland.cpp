@@ -202,7 +202,8 @@ private slots:
 
         QVERIFY(corvane.stop());
         const QString ini = corvane.readFile(QStringLiteral("corvane.ini"));
-        QVERIFY2(ini.contains(QRegularExpression(QStringLiteral("\\[MainPos\\]\r?\nLeft=437\r?\nTop=291\r?\n"))),
+        QVERIFY2(ini.contains(QRegularExpression(
+                     QStringLiteral("\\[MainPos\\]\r?\nLeft=437\r?\nTop=291\r?\n"))),
                  qPrintable(ini));
         const QString errors = corvane.errorOutput();
         QVERIFY2(qtLines(errors).isEmpty(), qPrintable(qtLines(errors).join(u'\n')));

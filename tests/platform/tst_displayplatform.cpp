@@ -65,9 +65,8 @@ private slots:
         QTest::newRow("only the session type says Wayland")
             << QByteArray() << QByteArray() << QByteArray("wayland") << false << true << true
             << true;
-        QTest::newRow("only the Wayland display")
-            << QByteArray() << QByteArray("wayland-1") << QByteArray() << false << true << true
-            << true;
+        QTest::newRow("only the Wayland display") << QByteArray() << QByteArray("wayland-1")
+                                                  << QByteArray() << false << true << true << true;
         QTest::newRow("the user chose Wayland")
             << QByteArray("wayland") << QByteArray("wayland-0") << QByteArray("wayland") << false
             << true << false << false;
@@ -75,8 +74,7 @@ private slots:
             << QByteArray() << QByteArray("wayland-0") << QByteArray("wayland") << true << true
             << false << false;
         QTest::newRow("an X session")
-            << QByteArray() << QByteArray() << QByteArray("x11") << false << true << false
-            << false;
+            << QByteArray() << QByteArray() << QByteArray("x11") << false << true << false << false;
         QTest::newRow("no session at all")
             << QByteArray() << QByteArray() << QByteArray() << false << true << false << false;
     }
