@@ -123,7 +123,7 @@ QStringList qtLines(const QString &errors)
 }
 
 // A property of a window as xprop prints it.
-QString property(const QString &window, const QString &name)
+QString windowProperty(const QString &window, const QString &name)
 {
     return run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, name});
 }
@@ -192,11 +192,12 @@ private slots:
 
         // The window manager has taken it on (WM_STATE) and then left it where it was put.
         QVERIFY(waitFor([&] {
-            return property(popup, QStringLiteral("WM_STATE")).contains(QLatin1String("Normal"));
+            return windowProperty(popup, QStringLiteral("WM_STATE"))
+                .contains(QLatin1String("Normal"));
         }));
         QVERIFY(waitFor([&] { return xPosition(popup) == QPoint(437, 291); }));
         QCOMPARE(xPosition(popup), QPoint(437, 291));
-        QVERIFY2(property(popup, QStringLiteral("_NET_WM_STATE"))
+        QVERIFY2(windowProperty(popup, QStringLiteral("_NET_WM_STATE"))
                      .contains(QLatin1String("_NET_WM_STATE_ABOVE")),
                  "the popup stays on top");
 
