@@ -1,10 +1,11 @@
 #include "platform/DisplayPlatform.h"
 
-#include <chrono>
+#include <csignal>
 #include <cstring>
-#include <future>
-#include <memory>
-#include <thread>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <xcb/xcb.h>
 
@@ -39,17 +40,29 @@ DisplayEnvironment DisplayEnvironment::Current(int argc, char **argv)
 bool XServerReachable(int timeoutMs)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
-    // The thread is left to end by itself when the server does not answer in time.
-    auto answer = std::make_shared<std::promise<bool>>();
-    std::future<bool> reachable = answer->get_future();
-    std::thread([answer] {
-        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-        const bool connected = xcb_connection_has_error(connection) == 0;
-        xcb_disconnect(connection);
-        answer->set_value(connected);
-    }).detach();
-    return reachable.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready &&
-           reachable.get();
+    // Asked by a child process: one that hangs on a silent server is ended, and nothing of
+    // libxcb's or libXau's state (libXau's is not thread-safe) is shared with the Qt that
+    // connects afterwards.
+    int answer[2];
+    if (::pipe2(answer, O_CLOEXEC) != 0) return false;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(answer[0]);
+        const char reachable = xcb_connection_has_error(xcb_connect(nullptr, nullptr)) == 0;
+        [[maybe_unused]] ssize_t n = ::write(answer[1], &reachable, 1);
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    char reachable = 0;
+    if (child > 0) {
+        pollfd ready{answer[0], POLLIN, 0};
+        if (::poll(&ready, 1, timeoutMs) != 1 || ::read(answer[0], &reachable, 1) != 1)
+            reachable = 0;
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    ::close(answer[0]);
+    return reachable == 1;
 }
 
 DisplayPlatformChoice::DisplayPlatformChoice(const DisplayEnvironment &environment,

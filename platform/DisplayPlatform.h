@@ -6,7 +6,8 @@
 // asks Qt for X11 (xcb), unless the user chose a platform (QT_QPA_PLATFORM, -platform).
 // X sessions and the user's own choice are left as they are.
 //
-// Made by the program's entry before QApplication and used right after it; main thread.
+// Made by the program's entry before QApplication and used right after it; main thread, where
+// no call is handled yet.
 #pragma once
 
 #include <QByteArray>
@@ -26,8 +27,8 @@ struct DisplayEnvironment
 };
 
 // Whether an X server at $DISPLAY (with $XAUTHORITY) accepts a connection within timeoutMs.
-// It is asked on a thread of its own: a display on a host that does not answer costs the
-// start no more than the time-out.
+// A child process asks it: a display on a host that does not answer costs the start no more
+// than the time-out.
 bool XServerReachable(int timeoutMs);
 
 class DisplayPlatformChoice

@@ -1,13 +1,14 @@
 // The display platform chosen before QApplication: X11 on a Wayland desktop whose X server
 // answers, the user's own choice and X sessions left alone, and an X server that does not
-// answer costing no more than the time-out. Registered twice: without a display, and under
-// Xvfb with CORVANE_EXPECT_X11 set.
+// answer costing no more than the time-out and leaving nothing behind. Registered twice:
+// without a display, and under Xvfb with CORVANE_EXPECT_X11 set.
 #include "platform/DisplayPlatform.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QtTest>
+#include <sys/wait.h>
 
 using namespace platform;
 
@@ -161,6 +162,8 @@ private slots:
         QVERIFY(!XServerReachable(300));
         QVERIFY2(clock.elapsed() >= 250, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        // The asking process was ended and reaped.
+        QCOMPARE(::waitpid(-1, nullptr, WNOHANG), -1);
     }
 
     void realXServer()
