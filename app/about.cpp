@@ -42,10 +42,26 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent)
     FVersion = plainLabel(QStringLiteral("Version %1").arg(QLatin1String(CORVANE_VERSION)),
                           "Version", this);
     layout->addWidget(FVersion);
+    FPlatformNote = plainLabel(UiText(UiForm::About, u"lbPlatformNote", Language::German),
+                               "lbPlatformNote", this);
+    FPlatformNote->setWordWrap(true);
+    FPlatformNote->hide();
+    layout->addWidget(FPlatformNote);
     setMinimumWidth(320);
 
     FTimer.setSingleShot(true);
     connect(&FTimer, &QTimer::timeout, this, &QDialog::accept);
+}
+
+void TAboutBox::ApplyLanguage(Language language)
+{
+    setWindowTitle(UiText(UiForm::About, u"Caption", language));
+    FPlatformNote->setText(UiText(UiForm::About, u"lbPlatformNote", language));
+}
+
+void TAboutBox::SetPlatformNote(bool shown)
+{
+    FPlatformNote->setVisible(shown);
 }
 
 void TAboutBox::SetProductLine(const QString &text)

@@ -15,6 +15,7 @@
 #include "platform/Autostart.h"
 #include "platform/DataDir.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/DisplayPlatform.h"
 #include "platform/InstanceCommand.h"
 #include "platform/KeyboardLed.h"
 #include "platform/SingleInstance.h"
@@ -147,7 +148,12 @@ int main(int argc, char *argv[])
     if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
         return exitCode;
 
+    // A Wayland desktop's own X server keeps the popup where it was put and on top.
+    platform::DisplayPlatformChoice displayPlatform(
+        platform::DisplayEnvironment::Current(argc, argv),
+        [] { return platform::XServerReachable(1500); });
     QApplication app(argc, argv);
+    displayPlatform.Restore();
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
@@ -188,6 +194,11 @@ int main(int argc, char *argv[])
     // cannot reach it.
     if (role == platform::SingleInstance::Role::Failed)
         qWarning("Corvane: no single-instance channel: %s", qPrintable(error));
+    // Said by the running Corvane only, not by every second start.
+    const bool onWayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (onWayland)
+        std::fprintf(stderr, "Corvane: %s\n",
+                     qPrintable(UiText(UiForm::About, u"lbPlatformNote", Language::English)));
 
     DataDir::tightenPermissions();
     SettingsStore settings(DataDir::iniFile());
@@ -226,6 +237,7 @@ int main(int argc, char *argv[])
             optDlg.SetCountryCodeChoices(codes);
         };
         TAboutBox about;
+        about.SetPlatformNote(onWayland);
         mainForm.AboutBox = &about;
         TTapiForm tapiForm(lines, settings, prompts);
 
@@ -235,6 +247,7 @@ int main(int argc, char *argv[])
         language.Register(&nickForm, UiForm::Nick);
         language.Register(&searchDlg, UiForm::Search);
         language.Register(&tapiForm, UiForm::Tapi);
+        language.Register(&about, UiForm::About);
         language.MonitoringInactive = [&mainForm] { return !mainForm.CallHandler().Active(); };
         language.OnActivationTexts = [&mainForm](const QString &, bool) {
             mainForm.SetActivationTexts();

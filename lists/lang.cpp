@@ -251,8 +251,17 @@ constexpr TextEntry Texts[] = {
      u"das Programm für tel:-Links konnte nicht gestartet werden: %1",
      u"the tel: handler could not be started: %1"},
 
-    // About window: one text for both languages.
+    // About window: one caption for both languages.
     {UiForm::About, u"Caption", u"Info", u"Info"},
+    {UiForm::About, u"lbPlatformNote",
+     u"Corvane läuft hier unter Wayland: Wo das Anruffenster erscheint und ob es über anderen "
+     u"Fenstern bleibt, entscheidet der Desktop; seine gespeicherte Position und \"Im "
+     u"Vordergrund\" wirken daher nicht. Mit einem X-Server (Xwayland) und ohne "
+     u"QT_QPA_PLATFORM läuft Corvane unter X11, wo beides wirkt.",
+     u"Corvane runs on Wayland here: the desktop decides where the popup window appears and "
+     u"whether it stays above other windows, so its saved place and \"Stay on top\" do not "
+     u"work. With an X server (Xwayland) and without QT_QPA_PLATFORM, Corvane runs on X11, "
+     u"where both work."},
 
     // Messages.
     {UiForm::Messages, u"DeleteLines", u"Zeile(n) löschen?", u"Delete line(s)?"},
