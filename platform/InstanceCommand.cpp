@@ -153,7 +153,11 @@ QString usageItems(const UsageItem (&items)[N], int indent)
     for (const UsageItem &item : items) {
         const QString term = QStringLiteral("  ") + QLatin1String(item.term);
         const QString pad = QString(indent, QLatin1Char(' '));
-        text += term.leftJustified(indent - 1) + QLatin1Char(' ') +
+        // A term too long for its column stands on a line of its own.
+        const QString head = term.size() < indent - 1 ? term.leftJustified(indent - 1) +
+                                                            QLatin1Char(' ')
+                                                      : term + QLatin1Char('\n') + pad;
+        text += head +
                 QString::fromUtf8(item.text).replace(QLatin1Char('\n'), QStringLiteral("\n") + pad) +
                 QLatin1Char('\n');
     }
