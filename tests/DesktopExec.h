@@ -1,6 +1,6 @@
-// A desktop entry's Exec= as a launcher reads it (Desktop Entry Specification): the string
-// escapes of the value first, then the quoting of the arguments, then "%%". Written from the
-// specification, apart from the program's own writer, so that the two check each other.
+// A desktop entry's Exec= as a launcher reads it, by freedesktop.org's desktop-entry rules:
+// the string escapes of the value first, then the quoting of the arguments, then "%%". Written
+// from those rules, apart from the program's own writer, so that the two check each other.
 #pragma once
 
 #include <QFile>
