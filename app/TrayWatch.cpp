@@ -19,8 +19,10 @@ void TTrayWatch::Look()
     if (FAvailable == available) return;
     const bool wasMissing = FAvailable == false;
     FAvailable = available;
-    if (!available && OnTrayMissing)
-        OnTrayMissing();
-    else if (available && wasMissing && OnTrayBack)
-        OnTrayBack();
+    if (!available) {
+        if (OnTrayMissing) OnTrayMissing();
+        return;
+    }
+    if (OnTrayFound) OnTrayFound();
+    if (wasMissing && OnTrayBack) OnTrayBack();
 }

@@ -24,6 +24,8 @@ public:
     // The tray was found missing: at the first look, or after it had been there.
     std::function<void()> OnTrayMissing;
     std::function<void()> OnTrayBack;
+    // A tray is there: at the first look, or back after it was missing.
+    std::function<void()> OnTrayFound;
 
     // Looks for the first time after intervalMs (a panel started with the session may come
     // a little later than the program), then every intervalMs.

@@ -142,6 +142,9 @@ TMainForm::TMainForm(SettingsStore &settings, TLists &lists, AreaCodeTable &town
     FTrayWatch.OnTrayBack = [this] {
         if (Notifications) Notifications->Close(kTrayTopic);
     };
+    FTrayWatch.OnTrayFound = [this] {
+        if (!FTrayIcon->isVisible()) FTrayIcon->show();
+    };
 }
 
 TMainForm::~TMainForm()
@@ -268,7 +271,12 @@ void TMainForm::CreateTray()
     FTrayIcon->setToolTip(QLatin1String(kProductHint));
     FTrayIcon->setIcon(ActiveIcon(1));
     connect(FTrayIcon, &QSystemTrayIcon::activated, this, &TMainForm::TrayActivated);
-    FTrayIcon->show();
+    // Off X11, Qt's fallback for a desktop without a tray service is X11's own tray, which
+    // fails there with a warning; the icon waits until the tray watch finds a tray.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") ||
+        QGuiApplication::platformName() == QLatin1String("offscreen") ||
+        QSystemTrayIcon::isSystemTrayAvailable())
+        FTrayIcon->show();
     FSecondTrayIcon = new QSystemTrayIcon(this);
     FSecondTrayIcon->setObjectName(QStringLiteral("TrayIcon2"));
     FSecondTrayIcon->setToolTip(QLatin1String(kProductHint));

@@ -601,24 +601,30 @@ private slots:
     void trayWatchReportsEachChange()
     {
         const QList<bool> seen = {false, false, true, true, false, false};
-        int look = 0, missing = 0, back = 0;
+        int look = 0, missing = 0, back = 0, found = 0;
         TTrayWatch watch;
         watch.TrayAvailable = [&] { return seen.value(look++, false); };
         watch.OnTrayMissing = [&] { ++missing; };
         watch.OnTrayBack = [&] { ++back; };
+        watch.OnTrayFound = [&] { ++found; };
         QVERIFY(watch.Available()); // not looked yet
         watch.Start(5);
         QTRY_VERIFY(look > seen.size());
         QCOMPARE(missing, 2);
         QCOMPARE(back, 1);
+        QCOMPARE(found, 1);
         QVERIFY(!watch.Available());
 
+        // A tray there from the start is found (the icon waits for it off X11), not back.
         TTrayWatch there;
         there.TrayAvailable = [] { return true; };
         there.OnTrayBack = [&] { ++back; };
+        there.OnTrayFound = [&] { ++found; };
         there.Start(5);
+        QTRY_COMPARE(found, 2);
         QTest::qWait(50);
         QCOMPARE(back, 1);
+        QCOMPARE(found, 2);
     }
 
     // Started again without a switch, the running program comes forward: with a tray and
