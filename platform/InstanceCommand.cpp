@@ -126,6 +126,9 @@ constexpr UsageItem EnvironmentItems[] = {
     {"CORVANE_CONTACTS_MODULE", "the address-book module to load (default\n"
                                 "libcorvane-contacts.so beside the program, else the\n"
                                 "installed one)"},
+    {"QT_QPA_PLATFORM", "the window system to use (xcb or wayland); unset on a\n"
+                        "Wayland desktop, Corvane uses the desktop's X server\n"
+                        "(Xwayland) when one answers: the popup keeps its place"},
     {"XDG_DATA_HOME", "the data directory is $XDG_DATA_HOME/corvane"},
     {"XDG_CONFIG_HOME", "\"Load at startup\" writes its entry to\n"
                         "$XDG_CONFIG_HOME/autostart/corvane.desktop"},

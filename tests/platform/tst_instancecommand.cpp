@@ -205,7 +205,7 @@ private slots:
         int helpItems = 0;
         for (auto it = helpItem.globalMatch(UsageText("corvane", "/data")); it.hasNext(); it.next())
             ++helpItems;
-        QCOMPARE(helpItems, 20);
+        QCOMPARE(helpItems, 21);
         QCOMPARE(items, helpItems + 2);
         for (const char *term :
              {"\\fB/t\\fR, \\fB/test\\fR \\fINUMBER\\fR", "\\fB\\-h\\fR, \\fB\\-\\-help\\fR",
