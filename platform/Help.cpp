@@ -1,5 +1,7 @@
 #include "platform/Help.h"
 
+#include "platform/DataDir.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -16,7 +18,10 @@ QStringList HelpSearchDirectories(const QString &dataDirectory)
 {
     QStringList dirs{QDir::currentPath()};
     if (!dataDirectory.isEmpty()) dirs << dataDirectory;
-    dirs << QStringLiteral(CORVANE_INSTALL_DATADIR);
+    // The build tree and relocated installs keep the data next to bin/.
+    dirs << QDir::cleanPath(DataDir::programDir() + QStringLiteral("/../share/corvane"))
+         << QStringLiteral(CORVANE_INSTALL_DATADIR);
+    dirs.removeDuplicates();
     return dirs;
 }
 

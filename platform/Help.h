@@ -2,8 +2,9 @@
 // the desktop's default viewer.
 //
 // The file is looked for, in this order: the current directory (where the program has
-// always looked), the program's data directory, and the installed
-// <datadir>/corvane/ (for example /usr/share/corvane/). Plain functions; main thread.
+// always looked), the program's data directory, share/corvane/ beside the program's bin/
+// (the build tree, a relocated install), and the installed <datadir>/corvane/ (for example
+// /usr/share/corvane/). Plain functions; main thread.
 #pragma once
 
 #include <QString>
@@ -12,7 +13,7 @@
 namespace platform {
 
 QString HelpFileName(bool english);
-// The three places above; an empty dataDirectory is left out.
+// The places above, each once; an empty dataDirectory is left out.
 QStringList HelpSearchDirectories(const QString &dataDirectory);
 // The absolute path of the first readable file of that name, or empty.
 QString FindHelpFile(const QString &fileName, const QStringList &directories);

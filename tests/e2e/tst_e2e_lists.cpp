@@ -1,6 +1,7 @@
 // The lists and the languages in the real program: the tray menu opens the phone book,
 // the nickname editor takes a new entry typed on the keyboard, a call from that number
-// shows the new nickname; the windows in German and in English.
+// shows the new nickname; the windows in German and in English; the menu's Help opens the
+// guide of the program's language.
 #include "tests/e2e/Desktop.h"
 
 #include <QtTest>
@@ -123,6 +124,49 @@ private slots:
         QTest::qWait(300);
         screenshot(FShots + QStringLiteral("/lists-%1.png").arg(name));
         QVERIFY(corvane.stop());
+    }
+
+    // The guide as built (share/corvane of the build tree, beside the program's folder),
+    // opened by a viewer of the test's own in place of the desktop's (xdg-open).
+    void helpOpensTheGuideOfTheLanguage_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<QString>("guide");
+        QTest::newRow("German") << QByteArray("0") << QStringLiteral("Corvane_g.pdf");
+        QTest::newRow("English") << QByteArray("1") << QStringLiteral("Corvane_e.pdf");
+    }
+
+    void helpOpensTheGuideOfTheLanguage()
+    {
+        QFETCH(QByteArray, language);
+        QFETCH(QString, guide);
+        QTemporaryDir viewer;
+        const QString opened = viewer.filePath(QStringLiteral("opened"));
+        QFile script(viewer.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$1\" >>\"" + opened.toUtf8() + "\"\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+
+        Corvane corvane;
+        corvane.writeIni("[Settings]\nShowNag=0\nIntervall=0\nLanguage=" + language + "\n");
+        QProcessEnvironment env = corvane.environment();
+        env.insert(QStringLiteral("PATH"), viewer.path() + QLatin1Char(':') + env.value("PATH"));
+        env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        QVERIFY(corvane.start(env));
+        QVERIFY(corvane.line(QStringLiteral("wait-listening --timeout 20")));
+        const QRect icon = trayIcon();
+        QVERIFY2(icon.isValid(), "the tray shows the program's icon");
+        click(icon.center(), 3);
+        QVERIFY(waitFor([&] { return !visibleWindows(QStringLiteral(".*")).isEmpty(); }));
+        QTest::qWait(300);
+        key(QStringLiteral("h")); // "&Help", "&Hilfe"
+        QVERIFY(waitFor([&] { return QFile::exists(opened); }));
+        QFile record(opened);
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QString url = QString::fromUtf8(record.readAll()).trimmed();
+        QVERIFY2(url.endsWith(QStringLiteral("/share/corvane/") + guide), qPrintable(url));
+        QVERIFY(QFileInfo(QUrl(url).toLocalFile()).size() > 10000);
     }
 };
 

@@ -62,12 +62,15 @@ private slots:
     void searchOrder()
     {
         const QStringList dirs = HelpSearchDirectories(m_data);
-        QCOMPARE(dirs.size(), 3);
+        QCOMPARE(dirs.size(), 4);
         QCOMPARE(dirs.at(0), QDir::currentPath());
         QCOMPARE(dirs.at(1), m_data);
-        QVERIFY(QDir::isAbsolutePath(dirs.at(2)));
-        QVERIFY(dirs.at(2).endsWith("/corvane"));
-        QCOMPARE(HelpSearchDirectories(QString()).size(), 2);
+        // share/corvane beside the program's folder (build/share/corvane for build/app).
+        QCOMPARE(dirs.at(2), QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                             "/../share/corvane"));
+        QVERIFY(QDir::isAbsolutePath(dirs.at(3)));
+        QVERIFY(dirs.at(3).endsWith("/share/corvane"));
+        QCOMPARE(HelpSearchDirectories(QString()).size(), 3);
     }
 
     void currentDirectoryComesFirst()
