@@ -98,39 +98,6 @@ PhoneField exportField(OutlookField field)
     return PhoneField::Primary;
 }
 
-QStringList rawArguments(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
-}
-
-// "--help", "--version" and unknown "--options" are answered before anything else, so they
-// work without a display and never reach a running instance. Returns the exit code, or -1
-// to go on.
-int answerOptions(const QStringList &arguments)
-{
-    const platform::ParsedCommandLine parsed = platform::ParseCommandLine(arguments);
-    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
-    switch (parsed.action) {
-    case platform::StartAction::Run:
-        return -1;
-    case platform::StartAction::Help:
-        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stdout);
-        return 0;
-    case platform::StartAction::Version:
-        std::printf("Corvane %s\n", CORVANE_VERSION);
-        return 0;
-    case platform::StartAction::UnknownOption:
-        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
-                     qPrintable(arguments.at(1)));
-        std::fputs(qPrintable(platform::UsageText(program, DataDir::location())), stderr);
-        return 2;
-    }
-    return -1;
-}
-
 // Parameters nothing acts on are named, so that a typing error does not pass unnoticed; the
 // start goes on as without them.
 void noteIgnoredParameters(const QStringList &arguments)
@@ -145,7 +112,8 @@ void noteIgnoredParameters(const QStringList &arguments)
 
 int main(int argc, char *argv[])
 {
-    if (const int exitCode = answerOptions(rawArguments(argc, argv)); exitCode >= 0)
+    if (const int exitCode = platform::AnswerStartOptions(argc, argv, CORVANE_VERSION);
+        exitCode >= 0)
         return exitCode;
 
     // A Wayland desktop's own X server keeps the popup where it was put and on top.

@@ -37,7 +37,7 @@ endforeach()
 
 # What the packages hold, built without the tests (tools/test-package builds this).
 add_custom_target(package_files)
-add_dependencies(package_files corvane capisim capisim-cli modemsim manpage manual debian_changelog)
+add_dependencies(package_files corvane corvane-app capisim capisim-cli modemsim manpage manual debian_changelog)
 if(TARGET corvane_contacts_module)
   add_dependencies(package_files corvane_contacts_module)
 endif()

@@ -49,9 +49,23 @@ Autostart::Autostart(QString programPath, QString userDirectory, QString machine
 {
 }
 
+namespace {
+
+// The program as the user starts it: "corvane", which becomes corvane-app beside it.
+QString StartedProgram()
+{
+    const QFileInfo running(QCoreApplication::applicationFilePath());
+    const QFileInfo launcher(running.dir(), QStringLiteral("corvane"));
+    return running.fileName() == QLatin1String("corvane-app") && launcher.isExecutable()
+               ? launcher.filePath()
+               : running.filePath();
+}
+
+} // namespace
+
 Autostart::Autostart()
-    : Autostart(QCoreApplication::applicationFilePath(), DefaultUserDirectory(),
-                DefaultMachineDirectory(), RunningEnvironment())
+    : Autostart(StartedProgram(), DefaultUserDirectory(), DefaultMachineDirectory(),
+                RunningEnvironment())
 {
 }
 

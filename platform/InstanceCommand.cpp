@@ -1,10 +1,14 @@
 #include "platform/InstanceCommand.h"
 
+#include "platform/DataDir.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,6 +209,31 @@ QString roffItems(const UsageItem (&items)[N])
 }
 
 } // namespace
+
+int AnswerStartOptions(int argc, char **argv, const char *version)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("corvane"))).fileName();
+    switch (parsed.action) {
+    case StartAction::Run:
+        return -1;
+    case StartAction::Help:
+        std::fputs(qPrintable(UsageText(program, DataDir::location())), stdout);
+        return 0;
+    case StartAction::Version:
+        std::printf("Corvane %s\n", version);
+        return 0;
+    case StartAction::UnknownOption:
+        std::fprintf(stderr, "%s: unknown option %s\n\n", qPrintable(program),
+                     qPrintable(arguments.at(1)));
+        std::fputs(qPrintable(UsageText(program, DataDir::location())), stderr);
+        return 2;
+    }
+    return -1;
+}
 
 QString UsageText(const QString &programName, const QString &dataDirectory)
 {

@@ -52,6 +52,11 @@ struct ParsedCommandLine
 // Linux way set the action; "--" alone is no option. Anything else gives None.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
+// "--help", "--version" and unknown "--options", answered before anything else, so that they
+// work without a display and never reach a running instance: prints the answer and gives the
+// exit code, or -1 when the start goes on.
+int AnswerStartOptions(int argc, char **argv, const char *version);
+
 // The text of "--help": the switches, the environment variables, the files and the data
 // directory.
 QString UsageText(const QString &programName, const QString &dataDirectory);

@@ -70,13 +70,22 @@ class TestCommandLine : public QObject
         return QTest::qWaitFor([&] { return QFileInfo::exists(server); }, 30000);
     }
 
+    // The libraries a program needs, as the dynamic loader lists them (as ldd has it do).
+    Result librariesNeeded(const QString &program)
+    {
+        QProcessEnvironment env = environment();
+        env.insert("LD_TRACE_LOADED_OBJECTS", "1");
+        return runToEnd({"--version"}, env, program);
+    }
+
     // A start that is expected to end by itself; exit code -1 when it did not.
-    Result runToEnd(const QStringList &arguments, const QProcessEnvironment &env)
+    Result runToEnd(const QStringList &arguments, const QProcessEnvironment &env,
+                    const QString &program = CORVANE_PROGRAM)
     {
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(FRoot.path());
-        process.start(CORVANE_PROGRAM, arguments);
+        process.start(program, arguments);
         if (!process.waitForFinished(15000)) {
             process.kill();
             process.waitForFinished();
@@ -146,13 +155,21 @@ private slots:
     // the contacts off load none.
     void theProgramNeedsNoAddressBookLibrary()
     {
-        QProcessEnvironment env = environment();
-        // The dynamic loader lists what the program needs and ends, as ldd has it do.
-        env.insert("LD_TRACE_LOADED_OBJECTS", "1");
-        const Result result = runToEnd({"--version"}, env);
+        const Result result = librariesNeeded(CORVANE_APP_PROGRAM);
         QCOMPARE(result.exitCode, 0);
-        QVERIFY2(result.out.contains("libQt6Core"), result.out.constData());
+        QVERIFY2(result.out.contains("libQt6Widgets"), result.out.constData());
         for (const char *library : {"libebook", "libedataserver", "libcamel", "libsoup"})
+            QVERIFY2(!result.out.contains(library), library);
+    }
+
+    // What the user starts hands a second start over without the window system's libraries
+    // (the full program is started only when nothing runs).
+    void aSecondStartNeedsNoWindowSystem()
+    {
+        const Result result = librariesNeeded(CORVANE_PROGRAM);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.out.contains("libQt6Network"), result.out.constData());
+        for (const char *library : {"libQt6Gui", "libQt6Widgets", "libxcb.so", "libcurl"})
             QVERIFY2(!result.out.contains(library), library);
     }
 
