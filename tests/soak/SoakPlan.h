@@ -69,11 +69,10 @@ struct Call
     QString target = kOfficeName;
     QString status;
 
-    // The program asks the lookup server for the caller.
+    // The program asks the lookup server for the caller (a rejected one too: it is shown).
     bool lookedUp() const
     {
-        return number != kWithheld &&
-               (kind == Kind::Unknown || kind == Kind::UserReject || kind == Kind::Dropped);
+        return number != kWithheld && kind != Kind::Nickname && kind != Kind::BlockedNick;
     }
 };
 

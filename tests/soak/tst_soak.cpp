@@ -16,6 +16,7 @@
 #include "lists/ListPrompts.h"
 #include "lists/lists.h"
 #include "settings/SettingsStore.h"
+#include "tests/FakeNotifications.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/lookup/LookupServer.h"
 #include "tests/soak/SoakPlan.h"
@@ -133,11 +134,13 @@ public:
 
     QList<Call> calls; // every call rung, in order
 
-    bool command(const QString &text, QString *reply = nullptr)
+    // timeoutMs bounds the answer (wait-listening takes as long as it waits); the in-process
+    // simulator's socket appears once the program uses the line.
+    bool command(const QString &text, QString *reply = nullptr, int timeoutMs = 10000)
     {
         std::string answer;
         const bool ok = capisim::runCommand(FCorvane.socket().toStdString(), text.toStdString(),
-                                            &answer, 10000);
+                                            &answer, timeoutMs, 10000);
         if (reply) *reply = QString::fromStdString(answer);
         return ok;
     }
@@ -229,7 +232,7 @@ public:
         }
         for (const int id : ids)
             if (!command(QStringLiteral("hangup --id %1").arg(id))) return false;
-        return command(QStringLiteral("wait-listening --timeout 90"));
+        return command(QStringLiteral("wait-listening --timeout 90"), nullptr, 100000);
     }
 
     // The user has seen the calls: a right click on the popup hides it and acknowledges them,
@@ -318,6 +321,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "runs on an X server (xvfb-run)");
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "runs under dbus-run-session");
         FTray = std::make_unique<TrayHost>();
         QVERIFY(FTray->start());
     }
@@ -342,6 +346,10 @@ void TestSoak::soak(Line line)
     LookupServer server(&http);
     server.answerAll(LookupBody(QStringLiteral("%n")).toStdString());
 
+    // The desktop's notification service, as every usual desktop has one: new calls are
+    // announced there.
+    NotificationServiceOnBus notifications;
+    QVERIFY(notifications.registered());
     Corvane corvane;
     corvane.captureErrors();
     RouterSim router;
@@ -359,7 +367,7 @@ void TestSoak::soak(Line line)
     SeedLists(corvane, line, bulk);
     QVERIFY(corvane.start(env));
     Run run(line, corvane, server);
-    QVERIFY(run.command(QStringLiteral("wait-listening --timeout 20")));
+    QVERIFY(run.command(QStringLiteral("wait-listening --timeout 20"), nullptr, 30000));
 
     ProcessFigures early;
     qsizetype earlyRows = 0;
@@ -421,6 +429,7 @@ void TestSoak::soak(Line line)
           double(rssGrowth) / grownRows, double(pssGrowth) / grownRows, qlonglong(kRowBytes),
           qlonglong(kSlackBytes / 1024));
     qInfo("SIGTERM to exit, while a lookup hangs: %lld ms", qlonglong(stopMs));
+    QVERIFY2(!notifications.service().shown().isEmpty(), "calls are announced as notifications");
 
     QVERIFY2(rssGrowth <= grownRows * kRowBytes + kSlackBytes, "RSS grew beyond the rows");
     QVERIFY2(pssGrowth <= grownRows * kRowBytes + kSlackBytes, "PSS grew beyond the rows");
