@@ -222,9 +222,17 @@ public:
             if (!ring(SpecialCall(FLine, Kind::Dropped, ++FSpecials), &reply)) return false;
             ids << reply.section(QStringLiteral("router="), 1).toInt();
         }
+        // The program has them all, and the line has no other call, before the connection goes.
+        QStringList ringing;
+        for (const int id : ids)
+            ringing << QStringLiteral("%1:ringing").arg(id);
         QString reply;
-        if (!waitForRows(false, 30000) ||
-            !command(restart ? QStringLiteral("router refuse 1") : QStringLiteral("router close"),
+        if (!waitForRows(false, 30000) || !command(QStringLiteral("status"), &reply) ||
+            !reply.endsWith(QStringLiteral("router-calls=") + ringing.join(u','))) {
+            qWarning("the line is not as planned before the drop: %s", qPrintable(reply));
+            return false;
+        }
+        if (!command(restart ? QStringLiteral("router refuse 1") : QStringLiteral("router close"),
                      &reply) ||
             !reply.contains(QLatin1String("closed=1"))) {
             qWarning("the connection did not drop: %s", qPrintable(reply));
