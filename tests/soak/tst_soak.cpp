@@ -436,6 +436,15 @@ void TestSoak::soak(Line line)
           "once)",
           double(rssGrowth) / grownRows, double(pssGrowth) / grownRows, qlonglong(kRowBytes),
           qlonglong(kSlackBytes / 1024));
+    QSet<std::string> hanging;
+    for (const Call &call : run.calls)
+        if (call.hangs) hanging.insert(call.number.toStdString());
+    const auto asked = server.requests();
+    qInfo("lookups: %lld asked, %lld of them kept waiting by the server",
+          qlonglong(asked.size()),
+          qlonglong(std::count_if(asked.begin(), asked.end(), [&](const auto &request) {
+              return hanging.contains(request.number);
+          })));
     qInfo("SIGTERM to exit, while a lookup hangs: %lld ms", qlonglong(stopMs));
     QVERIFY2(!notifications.service().shown().isEmpty(), "calls are announced as notifications");
 
