@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRect>
 #include <QTemporaryDir>
 #include <QTest>
@@ -300,6 +301,37 @@ private:
     QProcess FProcess;
     QString FErrors;
     bool FCaptureErrors = false;
+};
+
+// The simulator with only a router port (and its control socket).
+class RouterSim
+{
+public:
+    bool start(const Corvane &corvane)
+    {
+        for (int attempt = 0; attempt < 20 && !FPort; ++attempt) {
+            const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
+            FProcess.start(QStringLiteral(CAPISIM_TOOL),
+                           {QStringLiteral("serve"), QStringLiteral("--router-port"),
+                            QString::number(port), QStringLiteral("--socket"), corvane.socket()});
+            if (FProcess.waitForStarted(5000) && FProcess.waitForReadyRead(5000) &&
+                FProcess.readLine().contains("router"))
+                FPort = port;
+            else
+                FProcess.waitForFinished(1000);
+        }
+        return FPort != 0;
+    }
+    int port() const { return FPort; }
+    ~RouterSim()
+    {
+        FProcess.terminate();
+        if (!FProcess.waitForFinished(5000)) FProcess.kill();
+    }
+
+private:
+    QProcess FProcess;
+    int FPort = 0;
 };
 
 } // namespace e2e

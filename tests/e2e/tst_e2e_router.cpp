@@ -7,7 +7,6 @@
 #include "settings/SettingsStore.h"
 #include "tests/e2e/Desktop.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace e2e;
@@ -16,37 +15,6 @@ namespace {
 
 const QRgb kYellow = qRgb(255, 255, 0);
 const QRgb kRed = qRgb(255, 0, 0);
-
-// The simulator with only a router port (and its control socket).
-class RouterSim
-{
-public:
-    bool start(const Corvane &corvane)
-    {
-        for (int attempt = 0; attempt < 20 && !FPort; ++attempt) {
-            const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
-            FProcess.start(QStringLiteral(CAPISIM_TOOL),
-                           {QStringLiteral("serve"), QStringLiteral("--router-port"),
-                            QString::number(port), QStringLiteral("--socket"), corvane.socket()});
-            if (FProcess.waitForStarted(5000) && FProcess.waitForReadyRead(5000) &&
-                FProcess.readLine().contains("router"))
-                FPort = port;
-            else
-                FProcess.waitForFinished(1000);
-        }
-        return FPort != 0;
-    }
-    int port() const { return FPort; }
-    ~RouterSim()
-    {
-        FProcess.terminate();
-        if (!FProcess.waitForFinished(5000)) FProcess.kill();
-    }
-
-private:
-    QProcess FProcess;
-    int FPort = 0;
-};
 
 bool hasCapiLibrary(qint64 pid)
 {
