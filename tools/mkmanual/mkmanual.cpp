@@ -12,6 +12,9 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QImage>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextTable>
@@ -54,6 +57,31 @@ void SpaceTables(QTextFrame *frame)
     }
 }
 
+// The text's width in the document's pixels (96 per inch): A4's 210 mm less the writer's
+// margins and the 2 cm print() adds on each side.
+constexpr double TextWidthPx = (210.0 - 2 * 20 - 2 * 20) / 25.4 * 96;
+
+// Pictures wider than the text are scaled down to it, not cut off at the margin.
+void FitImages(QTextDocument &document)
+{
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextImageFormat format = fragment.charFormat().toImageFormat();
+            if (!format.isValid()) continue;
+            const QImage image = document.resource(QTextDocument::ImageResource,
+                                                   QUrl(format.name())).value<QImage>();
+            if (image.isNull() || image.width() <= TextWidthPx) continue;
+            format.setWidth(TextWidthPx);
+            format.setHeight(image.height() * TextWidthPx / image.width());
+            QTextCursor cursor(&document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -78,6 +106,7 @@ int main(int argc, char **argv)
     document.setDefaultFont(font);
     document.setMarkdown(QString::fromUtf8(source.readAll()));
     SpaceTables(document.rootFrame());
+    FitImages(document);
     document.setMetaInformation(QTextDocument::DocumentTitle, QString::fromLocal8Bit(argv[3]));
 
     QPdfWriter pdf(output);
